@@ -1,0 +1,42 @@
+# Two commands set everything up on a fresh Debian machine:
+#   make run   installs what is missing, builds, starts the window
+#   make test  installs what is missing, builds twice (plain and sanitized), runs every test
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+
+.PHONY: deps configure build build-asan test test-plain test-asan run clean
+
+deps:
+	bash scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_APP=ON
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_APP=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+test-plain: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error -j $(JOBS)
+
+test-asan: build-asan
+	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen \
+	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  ctest --output-on-failure --no-tests=error -j $(JOBS)
+
+test: test-plain test-asan
+
+run: build
+	@if [ -x $(BUILD)/app/velmora ]; then \
+	  if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then xvfb-run -a $(BUILD)/app/velmora; \
+	  else $(BUILD)/app/velmora; fi; \
+	else $(BUILD)/cli/velmora-cli --help; fi
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,81 @@
+#include "common.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "wav/error.h"
+#include "wav/text.h"
+
+namespace velmora::cli {
+
+CliHost::CliHost(bool defaultAnswer) : defaultAnswer_(defaultAnswer), stderrTty_(::isatty(2) != 0) {}
+
+void CliHost::progress(int percent) {
+    if (!stderrTty_) return;
+    std::fprintf(stderr, "\r%3d%%", percent);
+    std::fflush(stderr);
+    progressShown_ = true;
+}
+
+void CliHost::finishProgress() {
+    if (progressShown_) {
+        std::fputs("\r    \r", stderr);
+        progressShown_ = false;
+    }
+}
+
+void CliHost::log(const std::string& line) {
+    if (!stderrTty_) return;
+    finishProgress();
+    std::cerr << line << '\n';
+}
+
+void CliHost::message(const std::string& text) {
+    finishProgress();
+    std::cerr << MessageForTerminal(text) << '\n';
+}
+
+bool CliHost::ask(const std::string& question) {
+    finishProgress();
+    if (::isatty(0) == 0) return defaultAnswer_;
+    std::cerr << question << " [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+std::string MessageForTerminal(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            out += '\n';
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+void PrintError(const std::string& text) { std::cerr << MessageForTerminal(text) << '\n'; }
+
+std::string OutputFolderFor(const std::string& source, const std::string& outputOption) {
+    if (!outputOption.empty()) return outputOption;
+    std::string folder = FolderPart(source);
+    return folder.empty() ? std::string("./") : folder;
+}
+
+bool AnalyseForOperation(const std::string& path, WaveInfo& info, AnalysisResult& result) {
+    result = AnalyzeWave(path, info);
+    for (const auto& m : result.messages) PrintError(m);
+    if (result.failure) PrintError(*result.failure);
+    return result.complete();
+}
+
+void PrintRefusal(const std::string& path, const std::string& operation) {
+    std::cerr << path << ": " << operation << " is not possible for this file (see velmora-cli info)\n";
+}
+
+}  // namespace velmora::cli

@@ -1,0 +1,36 @@
+#include <iostream>
+
+#include "verbs.h"
+#include "wav/error.h"
+
+namespace {
+
+const velmora::cli::VerbRegistrar kVerbs[] = {
+    velmora::cli::RegisterInfo,
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace velmora::cli;
+    CLI::App app{"Velmora: inspect, repair and transform uncompressed RIFF/WAVE files", "velmora-cli"};
+    app.require_subcommand(1);
+    Action action;
+    for (auto reg : kVerbs) reg(app, action);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int code = app.exit(e);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    if (!action) return kExitUsage;
+    try {
+        return action();
+    } catch (const velmora::VelmoraError& e) {
+        PrintError(e.what());
+        return kExitFailed;
+    } catch (const std::exception& e) {
+        PrintError(e.what());
+        return kExitFailed;
+    }
+}

@@ -1,0 +1,119 @@
+// velmora-cli info [--json] FILE...
+#include <iostream>
+
+#include <nlohmann/json.hpp>
+
+#include "verbs.h"
+#include "wav/error.h"
+
+namespace velmora::cli {
+
+namespace {
+
+nlohmann::json WaveInfoJson(const WaveInfo& w) {
+    return {
+        {"riffId", FourCCToString(w.riffId)},
+        {"riffSize", w.riffSize},
+        {"waveId", FourCCToString(w.waveId)},
+        {"fmtId", FourCCToString(w.fmtId)},
+        {"fmtSize", w.fmtSize},
+        {"formatTag", w.formatTag},
+        {"channels", w.channels},
+        {"samplesPerSec", w.samplesPerSec},
+        {"avgBytesPerSec", w.avgBytesPerSec},
+        {"blockAlign", w.blockAlign},
+        {"bitsPerSample", w.bitsPerSample},
+        {"dataId", FourCCToString(w.dataId)},
+        {"dataSize", w.dataSize},
+        {"validBits", w.validBits},
+        {"channelMask", w.channelMask},
+        {"subFormatTag", w.subFormatTag},
+        {"fileSize", w.fileSize},
+        {"riffSizeExcess", w.riffSizeExcess},
+        {"computedDataSize", w.computedDataSize},
+        {"playHours", w.playHours},
+        {"playMinutes", w.playMinutes},
+        {"playSeconds", w.playSeconds},
+        {"playRemainderFrames", w.playRemainderFrames},
+        {"dataChunkPos", w.dataChunkPos},
+        {"fmtChunkPos", w.fmtChunkPos},
+        {"footerSize", w.footerSize},
+        {"listFooterSize", w.listFooterSize},
+        {"extChannelMask", w.extChannelMask},
+        {"droppedFileName", w.droppedFileName},
+    };
+}
+
+nlohmann::json EnabledJson(const std::optional<EnabledControls>& e) {
+    EnabledControls off{false, false, false, false, false, false, false, false, false};
+    const EnabledControls& s = e ? *e : off;
+    return {
+        {"split", s.Button3},       {"surround", s.surround},      {"normalize", s.Button7},
+        {"rebuild-header", s.Button8}, {"mux", s.Button5},         {"set-rate", s.Button10},
+        {"remove-footer", s.Button11}, {"fix-riff-size", s.Button13},
+    };
+}
+
+int RunInfo(const std::vector<std::string>& files, bool json) {
+    int status = kExitOk;
+    bool first = true;
+    for (const auto& path : files) {
+        WaveInfo info;  // each file on its own, as a fresh start of the window
+        AnalysisResult result;
+        std::vector<std::string> messages;
+        bool opened = true;
+        try {
+            result = AnalyzeWave(path, info);
+            messages = result.messages;
+            if (result.failure) messages.push_back(*result.failure);
+        } catch (const VelmoraError& e) {
+            opened = false;
+            messages.emplace_back(e.what());
+        }
+        if (!opened || !result.complete()) status = kExitFailed;
+
+        if (json) {
+            nlohmann::json j = {
+                {"path", path},
+                {"complete", opened && result.complete()},
+                {"messages", messages},
+                {"waveInfo", WaveInfoJson(info)},
+                {"headerSize", result.headerSize},
+                {"fileSizeOK", result.fileSizeOK},
+                {"footerOK", result.footerOK},
+                {"report", result.report.value_or(std::vector<std::string>{})},
+                {"hexDump", result.hexDump.value_or(std::vector<std::string>{})},
+                {"enabled", EnabledJson(result.enabled)},
+            };
+            std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+            continue;
+        }
+
+        for (const auto& m : messages) PrintError(m);
+        if (files.size() > 1) {
+            if (!first) std::cout << '\n';
+            std::cout << "==> " << path << " <==\n";
+        }
+        first = false;
+        if (result.report || result.hexDump) {
+            for (const auto& line : result.report.value_or(std::vector<std::string>{})) std::cout << line << '\n';
+            std::cout << '\n';
+            for (const auto& line : result.hexDump.value_or(std::vector<std::string>{})) std::cout << line << '\n';
+        }
+    }
+    std::cout.flush();
+    return status;
+}
+
+}  // namespace
+
+void RegisterInfo(CLI::App& app, Action& action) {
+    auto* cmd = app.add_subcommand("info", "Analyse each FILE: the report, then the hex dump of its header");
+    auto files = std::make_shared<std::vector<std::string>>();
+    auto json = std::make_shared<bool>(false);
+    cmd->add_option("FILE", *files, "WAV files to analyse")->required();
+    cmd->add_flag("--json", *json, "One JSON object per file per line");
+    cmd->callback([&action, files, json] { action = [files, json] { return RunInfo(*files, *json); }; });
+}
+
+}  // namespace velmora::cli

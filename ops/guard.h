@@ -1,0 +1,15 @@
+// Every main-tab operation goes through this check first: it acts only on the
+// file that the last analysis described completely.
+#pragma once
+
+#include <string>
+
+#include "wav/waveinfo.h"
+
+namespace velmora {
+
+// Throws VelmoraError("解析済みのファイルではありません。ファイルを選び直してください。")
+// unless fileField names the file of the last completed analysis.
+void RequireAnalysed(const std::string& fileField, const WaveInfo& info);
+
+}  // namespace velmora

@@ -1,0 +1,164 @@
+// velmora-cli info, run as a process: the interface scripts rely on.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "wav_builder.h"
+
+using namespace velmora::test;
+
+namespace {
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+CliRun RunCli(const std::string& args, const TempDir& dir) {
+    std::string errFile = dir.file("stderr.txt");
+    std::string cmd = std::string(VELMORA_CLI) + " " + args + " 2>" + errFile;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    int st = ::pclose(p);
+    Bytes err = ReadFile(errFile);
+    return {WEXITSTATUS(st), out, std::string(err.begin(), err.end())};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+WavBuilder Canonical() {
+    WavBuilder b;
+    b.samples = PatternSamples(44100 + 100, 2, 2);
+    return b;
+}
+
+}  // namespace
+
+TEST(CliInfo, PlainReportThenHexDump) {
+    TempDir dir;
+    std::string path = dir.write("song.wav", Canonical().Build());
+    CliRun r = RunCli("info '" + path + "'", dir);
+    EXPECT_EQ(r.status, 0);
+    auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 16u + 1u + 3u);
+    EXPECT_EQ(lines[0], "WAVEチャンク以降のサイズ: 176,836Byte");
+    EXPECT_EQ(lines[15], "ファイルサイズ OK/データサイズ OK/フッタ OK");
+    EXPECT_EQ(lines[16], "");
+    EXPECT_EQ(lines[17], "0000: 52 49 46 46 C4 B2 02 00 57 41 56 45 66 6D 74 20");
+    EXPECT_EQ(lines[19], "0020: 04 00 10 00 64 61 74 61 A0 B2 02 00");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(CliInfo, SeveralFilesMessagesAndExitStatus) {
+    TempDir dir;
+    std::string good = dir.write("good.wav", Canonical().Build());
+    WavBuilder f = Canonical();
+    f.formatTag = 3;
+    std::string flt = dir.write("float.wav", f.Build());
+    std::string missing = dir.file("none.wav");
+    CliRun r = RunCli("info '" + good + "' '" + flt + "' '" + missing + "'", dir);
+    EXPECT_EQ(r.status, 1);
+    auto lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "==> " + good + " <==");
+    EXPECT_NE(r.out.find("==> " + flt + " <=="), std::string::npos);
+    EXPECT_NE(r.out.find("Format ID               : 3"), std::string::npos);
+    // Messages go to stderr, with "\r\n" as a line break.
+    EXPECT_NE(r.err.find("フォーマットIDが無圧縮WAV以外ですので、\nヘッダ内容の正確さを保証できません"),
+              std::string::npos);
+    EXPECT_NE(r.err.find("ファイル " + missing + " は開けません"), std::string::npos);
+    EXPECT_EQ(r.err.find('\r'), std::string::npos);
+}
+
+TEST(CliInfo, UsageErrorIsStatus2) {
+    TempDir dir;
+    EXPECT_EQ(RunCli("info", dir).status, 2);
+    EXPECT_EQ(RunCli("info --no-such-flag x.wav", dir).status, 2);
+    EXPECT_EQ(RunCli("", dir).status, 2);
+}
+
+TEST(CliInfo, JsonLinesWithEnabledOperations) {
+    TempDir dir;
+    WavBuilder footer = Canonical();
+    footer.trailer = ListChunk(26);
+    WavBuilder riff = Canonical();
+    riff.riffSize = 176836 + 4;
+    WavBuilder reb = Canonical();
+    reb.fmtSize = 18;
+    WavBuilder ext;
+    ext.channels = 6;
+    ext.bitsPerSample = 24;
+    ext.Extensible(24, 0x3F);
+    ext.samples = PatternSamples(10, 6, 3);
+    std::string args = "info --json";
+    for (auto [name, b] : std::vector<std::pair<std::string, WavBuilder>>{
+             {"c.wav", Canonical()}, {"l.wav", footer}, {"r.wav", riff}, {"e.wav", reb}, {"x.wav", ext}})
+        args += " '" + dir.write(name, b.Build()) + "'";
+    args += " '" + dir.write("tiny.wav", Bytes{'R', 'I', 'F'}) + "'";
+    CliRun r = RunCli(args, dir);
+    EXPECT_EQ(r.status, 1);  // the tiny file is rejected
+    auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 6u);
+    std::vector<nlohmann::json> j;
+    for (auto& l : lines) j.push_back(nlohmann::json::parse(l));
+
+    auto enabledNames = [](const nlohmann::json& o) {
+        std::vector<std::string> names;
+        for (auto& [k, v] : o["enabled"].items())
+            if (v.get<bool>()) names.push_back(k);
+        return names;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(enabledNames(j[0]), (V{"mux", "normalize", "set-rate", "split", "surround"}));
+    EXPECT_EQ(enabledNames(j[1]), (V{"remove-footer"}));
+    EXPECT_EQ(enabledNames(j[2]), (V{"fix-riff-size"}));
+    EXPECT_EQ(enabledNames(j[3]), (V{"mux", "normalize", "rebuild-header", "set-rate", "split", "surround"}));
+    EXPECT_EQ(enabledNames(j[4]), (V{"set-rate"}));
+    EXPECT_EQ(enabledNames(j[5]), V{});
+
+    EXPECT_TRUE(j[0]["complete"].get<bool>());
+    EXPECT_EQ(j[0]["waveInfo"]["riffId"], "RIFF");
+    EXPECT_EQ(j[0]["waveInfo"]["dataSize"], 176800);
+    EXPECT_EQ(j[0]["headerSize"], 44);
+    EXPECT_EQ(j[0]["report"].size(), 16u);
+    EXPECT_EQ(j[0]["hexDump"].size(), 3u);
+    EXPECT_EQ(j[1]["waveInfo"]["listFooterSize"], 34);
+    EXPECT_EQ(j[4]["waveInfo"]["channelMask"], 0x3F);
+    EXPECT_FALSE(j[5]["complete"].get<bool>());
+    EXPECT_EQ(j[5]["messages"][0], "RIFFチャンクがありません\r\n中断します");
+}
+
+TEST(CliInfo, AgreesWithSoxi) {
+    if (std::system("command -v sox >/dev/null 2>&1") != 0) GTEST_SKIP() << "sox not installed";
+    TempDir dir;
+    std::string path = dir.file("sox.wav");
+    std::string cmd = "sox -n -r 22050 -c 3 -b 16 '" + path + "' synth 1.5 sine 440 2>/dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    CliRun r = RunCli("info --json '" + path + "'", dir);
+    auto j = nlohmann::json::parse(Lines(r.out).at(0));
+    auto soxi = [&](const char* flag) {
+        std::string c = std::string("soxi ") + flag + " '" + path + "' > '" + dir.file("soxi.txt") + "'";
+        EXPECT_EQ(std::system(c.c_str()), 0);
+        Bytes b = ReadFile(dir.file("soxi.txt"));
+        return std::stol(std::string(b.begin(), b.end()));
+    };
+    const auto& w = j["waveInfo"];
+    EXPECT_EQ(w["channels"].get<long>(), soxi("-c"));
+    EXPECT_EQ(w["samplesPerSec"].get<long>(), soxi("-r"));
+    EXPECT_EQ(w["bitsPerSample"].get<long>(), soxi("-b"));
+    long frames = w["playSeconds"].get<long>() * w["samplesPerSec"].get<long>() + w["playRemainderFrames"].get<long>();
+    EXPECT_EQ(frames, soxi("-s"));
+}

@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include "wav/error.h"
+#include "wav/text.h"
+
+using namespace velmora;
+
+TEST(Text, GroupThousands) {
+    EXPECT_EQ(GroupThousands(0), "0");
+    EXPECT_EQ(GroupThousands(999), "999");
+    EXPECT_EQ(GroupThousands(1000), "1,000");
+    EXPECT_EQ(GroupThousands(1234567), "1,234,567");
+    EXPECT_EQ(GroupThousands(4294967295u), "4,294,967,295");
+}
+
+TEST(Text, StandardIntegerConversion) {
+    EXPECT_EQ(TryStrToInt("200"), 200);
+    EXPECT_EQ(TryStrToInt(" 200"), 200);
+    EXPECT_EQ(TryStrToInt("0200"), 200);
+    EXPECT_EQ(TryStrToInt("+5"), 5);
+    EXPECT_EQ(TryStrToInt("-1"), -1);
+    EXPECT_EQ(TryStrToInt("$1F"), 31);
+    EXPECT_EQ(TryStrToInt("0x10"), 16);
+    EXPECT_EQ(TryStrToInt("X10"), 16);
+    EXPECT_EQ(TryStrToInt("-$10"), -16);
+    EXPECT_EQ(TryStrToInt("$FFFFFFFF"), -1);
+    EXPECT_EQ(TryStrToInt("2147483647"), 2147483647);
+    EXPECT_EQ(TryStrToInt("-2147483648"), INT32_MIN);
+    for (const char* bad : {"", " ", "200 ", "abc", "2147483648", "-2147483649", "$", "0x", "1.5", "$100000000", "+"})
+        EXPECT_FALSE(TryStrToInt(bad).has_value()) << '"' << bad << '"';
+    try {
+        StrToInt("12a");
+        FAIL();
+    } catch (const VelmoraError& e) {
+        EXPECT_STREQ(e.what(), "'12a' は整数ではありません");
+    }
+}
+
+TEST(Text, PathPieces) {
+    EXPECT_EQ(EnsureTrailingSeparator("/music"), "/music/");
+    EXPECT_EQ(EnsureTrailingSeparator("/music/"), "/music/");
+    EXPECT_EQ(EnsureTrailingSeparator("/"), "/");
+    EXPECT_EQ(EnsureTrailingSeparator(""), "/");
+    EXPECT_EQ(FolderPart("/rec/take1.wav"), "/rec/");
+    EXPECT_EQ(FolderPart("take1.wav"), "");
+    EXPECT_EQ(FileNamePart("/rec/take1.wav"), "take1.wav");
+    EXPECT_EQ(BaseName("/rec/take.1.wav"), "take.1");
+    EXPECT_EQ(BaseName("/rec/noext"), "noext");
+    EXPECT_EQ(BaseName("/r.e.c/noext"), "noext");
+}

@@ -1,0 +1,230 @@
+#include "analysis.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "bytes.h"
+#include "error.h"
+#include "file.h"
+#include "text.h"
+
+namespace velmora {
+
+namespace {
+
+// The chunk searches look at offsets up to 2048; the format block, cbSize and
+// the extension behind a format chunk found at 2048 reach 34 bytes further.
+constexpr std::int32_t kSearchLimit = 2048;
+constexpr std::size_t kHeadBytes = kSearchLimit + 34;
+
+std::int32_t FindChunk(const std::vector<std::uint8_t>& head, std::int32_t from, const char* id) {
+    for (std::int32_t p = from; p <= kSearchLimit; ++p)
+        if (MatchChunkId(head.data() + p, id)) return p;
+    return kSearchLimit + 1;
+}
+
+std::vector<std::string> BuildReport(const WaveInfo& w, bool fileSizeOK, bool footerOK,
+                                     std::int16_t cbSize) {
+    std::vector<std::string> r;
+    r.push_back("WAVEチャンク以降のサイズ: " + GroupThousands(w.riffSize) + "Byte");
+    r.push_back(Format("fmtチャンクのサイズ     : %dByte", w.fmtSize));
+    r.push_back(Format("Format ID               : %X", static_cast<unsigned>(w.formatTag)));
+    r.push_back(Format("チャンネル数            : %d", static_cast<int>(w.channels)));
+    r.push_back(Format("サンプリング周波数      : %dHz", w.samplesPerSec));
+    r.push_back(Format("データ速度              : %dByte/sec", w.avgBytesPerSec));
+    r.push_back(Format("ブロックサイズ          : %d", static_cast<int>(w.blockAlign)));
+    r.push_back(Format("ビット解像度            : %dBit", static_cast<int>(w.bitsPerSample)));
+    r.push_back("データサイズ            : " + GroupThousands(w.dataSize) + "Byte");
+    r.push_back("ファイルサイズ          : " + GroupThousands(w.fileSize) + "Byte");
+    r.push_back("ヘッダサイズ            : " +
+                GroupThousands(static_cast<std::uint32_t>(w.dataChunkPos) + 8u) + "Byte");
+    r.push_back("フッタサイズ            : " + GroupThousands(w.listFooterSize) + "Byte");
+    r.push_back("fmtチャンク位置         : " + GroupThousands(static_cast<std::uint32_t>(w.fmtChunkPos)));
+    r.push_back("dataチャンク位置        : " + GroupThousands(static_cast<std::uint32_t>(w.dataChunkPos)));
+    r.push_back(Format("再生時間                : %dh %dm %ds %d", w.playHours, w.playMinutes,
+                       w.playSeconds, w.playRemainderFrames));
+
+    std::string status;
+    if (fileSizeOK)
+        status = "ファイルサイズ OK";
+    else if (w.footerSize == 0)
+        status = Format("ファイルサイズ NG (+%dByte) ", w.riffSizeExcess);
+    else
+        status = "ファイルサイズ NG";
+    status += "/データサイズ OK";
+    if (footerOK)
+        status += "/フッタ OK";
+    else
+        status += Format("/フッタNG(%dByte) ",
+                         static_cast<std::int32_t>(static_cast<std::uint32_t>(w.footerSize) - w.listFooterSize));
+    r.push_back(status);
+
+    if (w.fmtSize > 16 && cbSize > 0 && w.formatTag == kFormatExtensible) {
+        r.emplace_back();
+        r.emplace_back("** 拡張フォーマット **");
+        r.push_back(Format("解像度: %dBit マスク: %X Sub FormatID: %X ", static_cast<int>(w.validBits),
+                           w.channelMask, static_cast<unsigned>(w.subFormatTag)));
+        std::string speakers;
+        for (const auto& name : SpeakerNamesOfMask(w.channelMask)) speakers += name + "/";
+        r.push_back(speakers);
+    }
+    return r;
+}
+
+EnabledControls ApplyRules(const WaveInfo& w, bool fileSizeOK, bool footerOK) {
+    EnabledControls e;  // rule 1: all on ...
+    e.Button13 = false;  // ... except the RIFF size rewrite
+    if (w.bitsPerSample != 16 || w.channels != 2 || (w.fmtSize != 18 && w.fmtChunkPos == 12))
+        e.Button8 = false;
+    if (w.bitsPerSample != 16 || w.channels != 2) e.surround = e.Button7 = false;
+    if (w.channels == 1) e.Button3 = false;
+    if (w.bitsPerSample > 16) e.Button3 = e.Button5 = false;
+    bool integerPcm = w.formatTag == kFormatPcm || (w.formatTag == kFormatExtensible && w.subFormatTag == 1);
+    if (!integerPcm) e.Button3 = e.surround = e.Button7 = e.Button8 = false;
+    if (w.listFooterSize != 0)
+        e.Button3 = e.surround = e.Button7 = e.Button8 = e.Button5 = e.Button10 = e.ComboBox1 = false;
+    else
+        e.Button11 = false;
+    if (!fileSizeOK || !footerOK)
+        e.Button3 = e.surround = e.Button7 = e.Button8 = e.Button5 = e.Button10 = e.ComboBox1 = false;
+    if (!fileSizeOK) e.Button13 = true;
+    return e;
+}
+
+}  // namespace
+
+bool MatchChunkId(const std::uint8_t* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
+
+PlayTime ComputePlayTime(std::uint32_t dataSize, std::int16_t blockAlign, std::int32_t samplesPerSec) {
+    if (blockAlign == 0 || samplesPerSec == 0) throw VelmoraError(kTextDivByZero);
+    // The quotient fits 64 bits; the frame count keeps its low 32 bits, so a
+    // count of 2^31 or more wraps instead of being undefined.
+    double quotient = static_cast<double>(dataSize) / static_cast<double>(blockAlign);
+    auto frames64 = static_cast<std::int64_t>(std::trunc(quotient));
+    auto frames = static_cast<std::int32_t>(static_cast<std::uint32_t>(frames64));
+    std::int64_t rem = static_cast<std::int64_t>(frames) % samplesPerSec;
+    auto seconds = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>((static_cast<std::int64_t>(frames) - rem) / samplesPerSec));
+    PlayTime t;
+    t.remainderFrames = static_cast<std::int32_t>(rem);
+    t.hours = seconds / 3600;
+    if (t.hours > 0) seconds %= 3600;
+    t.minutes = seconds / 60;
+    t.seconds = t.minutes > 0 ? seconds % 60 : seconds;
+    return t;
+}
+
+std::vector<std::string> HexDumpLines(const std::uint8_t* bytes, std::size_t count) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < count; ++i) {
+        line += Format(" %.2X", static_cast<unsigned>(bytes[i]));
+        if (i % 16 == 15 || i + 1 == count) {
+            lines.push_back(Format("%.4zX:", i - i % 16) + line);
+            line.clear();
+        }
+    }
+    return lines;
+}
+
+AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
+    File file = File::OpenRead(path);
+    AnalysisResult result;
+    result.outputFolder = FolderPart(path);
+    info.analyzedPath = path;
+    info.analysisComplete = false;
+
+    const std::uint64_t length = file.size();
+    result.fileLength = length;
+    std::vector<std::uint8_t> head(kHeadBytes, 0);  // past the end reads as zero
+    file.readAt(0, head.data(), head.size());
+
+    info.setRiffHeader(RiffHeader::Decode(head.data()));
+    if (!MatchChunkId(head.data(), "RIFF")) {
+        result.stop = AnalysisStop::NoRiff;
+        result.messages.emplace_back("RIFFチャンクがありません\r\n中断します");
+        result.clearFileField = true;
+        return result;
+    }
+
+    info.fmtChunkPos = FindChunk(head, 12, "fmt ");
+    if (info.fmtChunkPos > kSearchLimit) {
+        result.stop = AnalysisStop::NoFmt;
+        result.messages.emplace_back("fmtチャンクが見つかりません。\r\n処理を中断します。");
+        return result;
+    }
+    const std::uint8_t* fmt = head.data() + info.fmtChunkPos;
+    info.setFormatBlock(FormatBlock::Decode(fmt));
+    result.cbSize = GetI16(fmt + 24);
+    if (info.fmtSize > 16 && result.cbSize > 0) {
+        info.validBits = GetU16(fmt + 26);
+        info.channelMask = GetU32(fmt + 28);
+        info.subFormatTag = GetU16(fmt + 32);
+        info.extChannelMask = info.channelMask;
+    } else {
+        info.validBits = 0;
+        info.channelMask = 0;
+        info.subFormatTag = 0;
+        info.extChannelMask = 0;
+    }
+
+    info.fileSize = static_cast<std::uint32_t>(length);
+
+    info.dataChunkPos = FindChunk(head, 36, "data");
+    if (info.dataChunkPos > kSearchLimit) {
+        result.stop = AnalysisStop::NoData;
+        result.messages.emplace_back("dataチャンクが見つかりません。\r\n処理を中断します。");
+        return result;
+    }
+    info.setDataHeader(DataHeader::Decode(head.data() + info.dataChunkPos));
+    const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + 8u;
+    result.headerSize = headerSize;
+
+    info.listFooterSize = 0;
+    const std::uint32_t dataEnd = headerSize + info.dataSize;
+    if (info.fileSize != dataEnd) {
+        std::uint8_t tail[8] = {};
+        if (dataEnd < length) file.readAt(dataEnd, tail, sizeof tail);
+        if (MatchChunkId(tail, "LIST")) info.listFooterSize = GetU32(tail + 4) + 8u;
+    }
+
+    result.hexDump = HexDumpLines(head.data(), headerSize);
+    file.close();
+
+    info.footerSize = static_cast<std::int32_t>(info.fileSize - headerSize - info.dataSize);
+    info.computedDataSize = info.fileSize - (static_cast<std::uint32_t>(info.footerSize) + headerSize);
+    if (info.listFooterSize == 0) info.riffSizeExcess = static_cast<std::int32_t>(info.riffSize + 8u - info.fileSize);
+    result.fileSizeOK = info.riffSize + 8u == info.fileSize ||
+                        info.riffSize + 8u == info.fileSize - static_cast<std::uint32_t>(info.footerSize);
+    result.footerOK = static_cast<std::uint32_t>(info.footerSize) == info.listFooterSize;
+
+    try {
+        PlayTime t = ComputePlayTime(info.dataSize, info.blockAlign, info.samplesPerSec);
+        info.playHours = t.hours;
+        info.playMinutes = t.minutes;
+        info.playSeconds = t.seconds;
+        info.playRemainderFrames = t.remainderFrames;
+    } catch (const VelmoraError& e) {
+        result.stop = AnalysisStop::DivisionByZero;
+        result.failure = e.what();
+        return result;
+    }
+
+    EnabledControls enabled = ApplyRules(info, result.fileSizeOK, result.footerOK);
+    bool integerPcm = info.formatTag == kFormatPcm ||
+                      (info.formatTag == kFormatExtensible && info.subFormatTag == 1);
+    if (!integerPcm)
+        result.messages.emplace_back(
+            "フォーマットIDが無圧縮WAV以外ですので、\r\nヘッダ内容の正確さを保証できません");
+    if (length > 0xFFFFFFFFull) {
+        // Only the low 32 bits of the length fit the size fields: no operation
+        // may trust any position or size of such a file.
+        enabled = EnabledControls{false, false, false, false, false, false, false, false, false};
+    }
+    result.enabled = enabled;
+    result.report = BuildReport(info, result.fileSizeOK, result.footerOK, result.cbSize);
+    info.analysisComplete = true;
+    return result;
+}
+
+}  // namespace velmora

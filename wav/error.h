@@ -1,0 +1,28 @@
+// The one error type of the core. Its text is the failure text the user sees
+// (the window's top-level handler shows it in a message box, the CLI prints it).
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace velmora {
+
+class VelmoraError : public std::runtime_error {
+public:
+    explicit VelmoraError(const std::string& text) : std::runtime_error(text) {}
+};
+
+// Failure texts shared by every operation.
+std::string TextCannotOpen(const std::string& path);     // ファイル %s は開けません
+std::string TextCannotCreate(const std::string& path);   // ファイル %s を作成できません
+std::string TextCannotWrite(const std::string& path);    // ファイル %s に書き込めません
+std::string TextCannotRead(const std::string& path);     // ファイル %s を最後まで読めませんでした
+std::string TextNotInteger(const std::string& text);     // '%s' は整数ではありません
+
+inline constexpr const char* kTextDivByZero = "0 による浮動小数点数除算";
+inline constexpr const char* kTextInvalidFloatOp = "不正な浮動小数点数演算命令";
+inline constexpr const char* kTextNotAnalysed =
+    "解析済みのファイルではありません。ファイルを選び直してください。";
+inline constexpr const char* kTextOutputTooLarge = "出力ファイルが4GBを超えるため作成できません";
+
+}  // namespace velmora

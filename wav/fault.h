@@ -1,0 +1,21 @@
+// Fault injection at the file layer. In a normal build every hook is a
+// constant false; the fault-injection test build counts calls and fails the
+// Nth one, standing in for a full disk or a file that vanished.
+#pragma once
+
+namespace velmora::fault {
+
+#ifdef VELMORA_FAULT_INJECTION
+bool BeforeOpen();
+bool BeforeRead();
+bool BeforeWrite();
+// Fail the nth call (1-based) of that kind from now on; 0 disarms.
+void Arm(long failOpenAt, long failReadAt, long failWriteAt);
+void Disarm();
+#else
+constexpr bool BeforeOpen() { return false; }
+constexpr bool BeforeRead() { return false; }
+constexpr bool BeforeWrite() { return false; }
+#endif
+
+}  // namespace velmora::fault

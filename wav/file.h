@@ -1,0 +1,58 @@
+// Files with 64-bit positions. Every open, read and write of the core goes
+// through this class, so failures carry the user's failure texts and every
+// descriptor is closed on every path (RAII).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace velmora {
+
+class File {
+public:
+    // Source files: regular files only ("ファイル %s は開けません" otherwise).
+    static File OpenRead(const std::string& path);
+    // The two in-place repairs and the multiplex writer's read-back.
+    static File OpenReadWrite(const std::string& path);
+    // New output, truncated when it exists ("ファイル %s を作成できません").
+    static File Create(const std::string& path);
+
+    File() = default;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    bool isOpen() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+
+    std::uint64_t size() const;
+
+    // Reads up to n bytes at the given position; fewer only at the end of the
+    // file. A read error throws "ファイル %s を最後まで読めませんでした".
+    std::size_t readAt(std::uint64_t offset, void* buf, std::size_t n);
+    // Writes all n bytes or throws "ファイル %s に書き込めません".
+    void writeAt(std::uint64_t offset, const void* buf, std::size_t n);
+
+    // Sequential variants working from the current position.
+    void seek(std::uint64_t offset) { pos_ = offset; }
+    std::uint64_t position() const { return pos_; }
+    std::size_t read(void* buf, std::size_t n);
+    void write(const void* buf, std::size_t n);
+
+    // Closes now; a failing close of an output is a failed write.
+    void close();
+
+private:
+    File(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    int fd_ = -1;
+    std::string path_;
+    std::uint64_t pos_ = 0;
+};
+
+// Length of the file at path, or -1 when there is no such entry.
+std::int64_t FileSizeOf(const std::string& path);
+
+}  // namespace velmora

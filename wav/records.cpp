@@ -1,0 +1,147 @@
+#include "records.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "bytes.h"
+
+namespace velmora {
+
+FourCC MakeFourCC(std::string_view id) {
+    FourCC out{};
+    for (std::size_t i = 0; i < 4 && i < id.size(); ++i) out[i] = id[i];
+    return out;
+}
+
+std::string FourCCToString(const FourCC& id) { return std::string(id.data(), id.size()); }
+
+static void PutId(std::uint8_t* p, const FourCC& id) { std::memcpy(p, id.data(), 4); }
+static FourCC GetId(const std::uint8_t* p) {
+    FourCC id;
+    std::memcpy(id.data(), p, 4);
+    return id;
+}
+
+void RiffHeader::Encode(std::uint8_t* out) const {
+    PutId(out, riffId);
+    PutU32(out + 4, riffSize);
+    PutId(out + 8, waveId);
+}
+
+RiffHeader RiffHeader::Decode(const std::uint8_t* in) {
+    RiffHeader h;
+    h.riffId = GetId(in);
+    h.riffSize = GetU32(in + 4);
+    h.waveId = GetId(in + 8);
+    return h;
+}
+
+void FormatBlock::Encode(std::uint8_t* out) const {
+    PutId(out, fmtId);
+    PutU32(out + 4, static_cast<std::uint32_t>(fmtSize));
+    PutU16(out + 8, formatTag);
+    PutU16(out + 10, static_cast<std::uint16_t>(channels));
+    PutU32(out + 12, static_cast<std::uint32_t>(samplesPerSec));
+    PutU32(out + 16, static_cast<std::uint32_t>(avgBytesPerSec));
+    PutU16(out + 20, static_cast<std::uint16_t>(blockAlign));
+    PutU16(out + 22, static_cast<std::uint16_t>(bitsPerSample));
+}
+
+FormatBlock FormatBlock::Decode(const std::uint8_t* in) {
+    FormatBlock f;
+    f.fmtId = GetId(in);
+    f.fmtSize = GetI32(in + 4);
+    f.formatTag = GetU16(in + 8);
+    f.channels = GetI16(in + 10);
+    f.samplesPerSec = GetI32(in + 12);
+    f.avgBytesPerSec = GetI32(in + 16);
+    f.blockAlign = GetI16(in + 20);
+    f.bitsPerSample = GetI16(in + 22);
+    return f;
+}
+
+void DataHeader::Encode(std::uint8_t* out) const {
+    PutId(out, dataId);
+    PutU32(out + 4, dataSize);
+}
+
+DataHeader DataHeader::Decode(const std::uint8_t* in) {
+    DataHeader d;
+    d.dataId = GetId(in);
+    d.dataSize = GetU32(in + 4);
+    return d;
+}
+
+std::array<std::uint8_t, kCueBlockSize> CueBlock() {
+    std::array<std::uint8_t, kCueBlockSize> b{};
+    std::memcpy(b.data(), "cue ", 4);
+    PutU32(b.data() + 4, 52);
+    return b;
+}
+
+const std::array<const char*, kSpeakerNameCount> SpeakerNames = {
+    "Left",       "Right",     "Center",     "LFE",         "S-Left",           "S-Right",
+    "F-Left of Center", "F-Right of Center", "Back-Center", "Side Left", "Side Right", "Top-Center",
+    "Top-F-Left", "T-F-Center", "T-F-Right", "T-B-Left",    "T-B-Center",       "T-B-Right"};
+
+std::uint32_t DefaultChannelMask(int channels) {
+    switch (channels) {
+        case 2: return 0x3;
+        case 4: return 0x33;
+        case 6: return 0x3F;
+        default: return 0;
+    }
+}
+
+std::vector<std::string> SpeakerNamesOfMask(std::uint32_t mask) {
+    std::vector<std::string> names;
+    for (int bit = 0; bit < kSpeakerNameCount; ++bit)
+        if (mask & (1u << bit)) names.emplace_back(SpeakerNames[bit]);
+    return names;
+}
+
+std::vector<std::uint8_t> BuildPlainHeader(const RiffHeader& riff, FormatBlock fmt,
+                                           const DataHeader& data) {
+    std::vector<std::uint8_t> out(44);
+    fmt.fmtSize = 16;
+    riff.Encode(out.data());
+    fmt.Encode(out.data() + 12);
+    data.Encode(out.data() + 36);
+    return out;
+}
+
+std::vector<std::uint8_t> BuildExtensibleHeader(const RiffHeader& riff, FormatBlock fmt,
+                                                std::uint16_t validBits, std::uint32_t channelMask,
+                                                const DataHeader& data, bool withCue) {
+    std::vector<std::uint8_t> out(withCue ? 128 : 68);
+    fmt.fmtSize = 40;
+    fmt.formatTag = kFormatExtensible;
+    riff.Encode(out.data());
+    fmt.Encode(out.data() + 12);
+    std::uint8_t* p = out.data() + 36;
+    PutU16(p, 22);
+    PutU16(p + 2, validBits);
+    // The mask goes out as two 16-bit halves, low half first.
+    PutU16(p + 4, static_cast<std::uint16_t>(channelMask & 0xFFFF));
+    PutU16(p + 6, static_cast<std::uint16_t>(channelMask >> 16));
+    PutU16(p + 8, 1);
+    std::copy(kExtensibleTail.begin(), kExtensibleTail.end(), p + 10);
+    std::size_t pos = 60;
+    if (withCue) {
+        auto cue = CueBlock();
+        std::copy(cue.begin(), cue.end(), out.begin() + 60);
+        pos = 120;
+    }
+    data.Encode(out.data() + pos);
+    return out;
+}
+
+std::vector<std::uint8_t> BuildCopiedHeader(std::vector<std::uint8_t> sourceHeader,
+                                            const std::vector<HeaderPatch>& patches) {
+    for (const auto& patch : patches)
+        if (patch.offset + 4 <= sourceHeader.size())
+            PutU32(sourceHeader.data() + patch.offset, patch.value);
+    return sourceHeader;
+}
+
+}  // namespace velmora
