@@ -40,3 +40,13 @@ run: build
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
+
+# Fuzzing: each target runs FUZZ_SECONDS (default 60) and fails on any finding.
+FUZZ_BUILD   ?= fuzz-build
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVELMORA_FUZZ=ON -DVELMORA_BUILD_APP=OFF -DVELMORA_BUILD_TESTS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+	FUZZ_BUILD=$(FUZZ_BUILD) FUZZ_SECONDS=$(FUZZ_SECONDS) bash tests/fuzz/run
