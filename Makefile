@@ -50,3 +50,10 @@ fuzz: deps
 	  -DVELMORA_FUZZ=ON -DVELMORA_BUILD_APP=OFF -DVELMORA_BUILD_TESTS=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
 	FUZZ_BUILD=$(FUZZ_BUILD) FUZZ_SECONDS=$(FUZZ_SECONDS) bash tests/fuzz/run
+
+# Benchmarks (not part of make test): Release build, fixtures, hyperfine.
+.PHONY: bench
+bench: deps
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_APP=OFF -DVELMORA_BUILD_TESTS=OFF
+	cmake --build build-bench -j $(JOBS) --target velmora-cli
+	BENCH_BUILD=build-bench bash bench/run
