@@ -7,6 +7,9 @@ namespace {
 
 const velmora::cli::VerbRegistrar kVerbs[] = {
     velmora::cli::RegisterInfo,
+    velmora::cli::RegisterSplit,
+    velmora::cli::RegisterSurround,
+    velmora::cli::RegisterNormalize,
 };
 
 }  // namespace

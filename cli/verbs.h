@@ -6,5 +6,8 @@
 namespace velmora::cli {
 
 void RegisterInfo(CLI::App& app, Action& action);
+void RegisterSplit(CLI::App& app, Action& action);
+void RegisterSurround(CLI::App& app, Action& action);
+void RegisterNormalize(CLI::App& app, Action& action);
 
 }  // namespace velmora::cli

@@ -1,0 +1,80 @@
+// velmora-cli surround FILE... [--delay MS] [--swap] [--plain] [--cue] [-o DIR]
+#include <iostream>
+
+#include "ops/surround.h"
+#include "verbs.h"
+#include "wav/error.h"
+
+namespace velmora::cli {
+
+namespace {
+
+struct SurroundArgs {
+    std::vector<std::string> files;
+    std::string outputDir;
+    std::string delay = "200";
+    bool swap = false;
+    bool plain = false;
+    bool cue = false;
+};
+
+int RunSurround(const SurroundArgs& args) {
+    // A bad delay is the same for every file: say so once, before any file.
+    try {
+        ParseSurroundDelay(args.delay);
+    } catch (const VelmoraError& e) {
+        PrintError(e.what());
+        return kExitFailed;
+    }
+    int status = kExitOk;
+    for (const auto& path : args.files) {
+        CliHost host;
+        try {
+            WaveInfo info;
+            AnalysisResult result;
+            if (!AnalyseForOperation(path, info, result)) {
+                status = kExitFailed;
+                continue;
+            }
+            if (!result.enabled || !result.enabled->surround) {
+                PrintRefusal(path, "surround");
+                status = kExitFailed;
+                continue;
+            }
+            SurroundOptions options;
+            options.fileField = path;
+            options.outputFolder = OutputFolderFor(path, args.outputDir);
+            options.delayText = args.delay;
+            options.swapRear = args.swap;
+            options.extendedHeader = !args.plain;
+            options.cue = args.cue;
+            std::vector<std::string> written = PseudoSurround(info, options, host);
+            host.finishProgress();
+            for (const auto& out : written) std::cout << out << '\n';
+            std::cout.flush();
+        } catch (const VelmoraError& e) {
+            host.finishProgress();
+            PrintError(e.what());
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+void RegisterSurround(CLI::App& app, Action& action) {
+    auto* cmd = app.add_subcommand(
+        "surround", "Build a pseudo-surround file from each 16-bit stereo FILE: the rear pair is the front delayed");
+    auto args = std::make_shared<SurroundArgs>();
+    cmd->add_option("FILE", args->files, "16-bit stereo WAV files")->required();
+    cmd->add_option("--delay", args->delay, "Rear delay in milliseconds, 0-1000 (default 200)");
+    cmd->add_flag("--swap", args->swap, "Exchange left and right in the rear pair");
+    auto* plain = cmd->add_flag("--plain", args->plain, "Six-channel plain header instead of four-channel extensible");
+    auto* cue = cmd->add_flag("--cue", args->cue, "Insert the empty cue chunk (extensible header only)");
+    cue->excludes(plain);
+    cmd->add_option("-o,--output", args->outputDir, "Output folder (default: the source's folder)");
+    cmd->callback([&action, args] { action = [args] { return RunSurround(*args); }; });
+}
+
+}  // namespace velmora::cli

@@ -1,0 +1,49 @@
+// Normalize: lists the peaks minute by minute, then, when the user agrees,
+// scales a 16-bit stereo file so its loudest sample reaches full scale (the
+// "ノーマライズ" button).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ops/host.h"
+#include "wav/waveinfo.h"
+
+namespace velmora {
+
+// The peak list the operation fills: the window's list beside the main
+// window, or the CLI's rows on stdout.
+class PeakListView {
+public:
+    virtual ~PeakListView() = default;
+    // Shows the list against the main window's right edge, with its height.
+    virtual void showBesideMainWindow() = 0;
+    virtual void clearRows() = 0;
+    // One row "分", "秒", "ピーク", scrolled into view. The operation lets
+    // pending messages run right after each row, so rows appear as found.
+    virtual void addRow(int minute, int second, int peak) = 0;
+    // The overall peak label, "ピーク値:%d ".
+    virtual void setLabel(const std::string& text) = 0;
+    virtual void hide() = 0;
+};
+
+struct NormalizeOptions {
+    std::string fileField;     // Edit1: the source path; empty does nothing
+    std::string outputFolder;  // the OutputFolder text
+};
+
+inline constexpr const char* kNormalizeQuestion = "ノーマライズをしますか？";
+
+// The gain for an overall peak (1–32767): 32767 / peak in single precision.
+float NormalizeGain(int peak);
+
+// Scans the peaks into the view, asks kNormalizeQuestion through the host,
+// and on anything but No writes <folder>/<base>(normalize).wav, hides the
+// view and returns the path. Answer No returns nothing written, the view left
+// as it is. A peak of 0 throws "0 による浮動小数点数除算" after the label is
+// set. Throws VelmoraError on every failure; every file is closed then.
+std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions& options, PeakListView& view,
+                                   Host& host);
+
+}  // namespace velmora

@@ -1,0 +1,20 @@
+#include "second_blocks.h"
+
+#include "wav/error.h"
+
+namespace velmora {
+
+void RequireUsableLayout(const WaveInfo& info) {
+    if (info.samplesPerSec <= 0 || info.blockAlign <= 0 || info.channels <= 0)
+        throw VelmoraError(kTextBadLayout);
+    // A frame count past 31 bits leaves the play time undefined.
+    if (info.totalSeconds() < 0 || info.playRemainderFrames < 0 ||
+        info.playRemainderFrames >= info.samplesPerSec)
+        throw VelmoraError(kTextBadLayout);
+}
+
+void RequireFits32(std::uint64_t riffSize) {
+    if (riffSize > 0xFFFFFFFFull) throw VelmoraError(kTextOutputTooLarge);
+}
+
+}  // namespace velmora

@@ -1,0 +1,115 @@
+#include "split.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "ops/guard.h"
+#include "ops/second_blocks.h"
+#include "wav/error.h"
+#include "wav/file.h"
+#include "wav/records.h"
+#include "wav/text.h"
+
+namespace velmora {
+
+namespace {
+
+// Copies the sample of one channel out of every frame. The fixed widths let
+// the compiler turn the copy into a plain load and store.
+template <std::size_t W>
+void ExtractFixed(const std::uint8_t* in, std::size_t stride, std::uint8_t* out, std::size_t frames) {
+    for (std::size_t i = 0; i < frames; ++i, in += stride, out += W) std::memcpy(out, in, W);
+}
+
+void ExtractChannel(const std::uint8_t* in, std::size_t stride, std::size_t width, std::uint8_t* out,
+                    std::size_t frames) {
+    switch (width) {
+        case 1: ExtractFixed<1>(in, stride, out, frames); return;
+        case 2: ExtractFixed<2>(in, stride, out, frames); return;
+        case 3: ExtractFixed<3>(in, stride, out, frames); return;
+        case 4: ExtractFixed<4>(in, stride, out, frames); return;
+        default:
+            for (std::size_t i = 0; i < frames; ++i, in += stride, out += width) std::memcpy(out, in, width);
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> SplitSpeakerNames(std::uint32_t extChannelMask, int channels) {
+    const std::uint32_t mask = extChannelMask != 0 ? extChannelMask : DefaultChannelMask(channels);
+    std::vector<std::string> names = SpeakerNamesOfMask(mask);
+    if (channels < 1 || names.size() < static_cast<std::size_t>(channels)) throw VelmoraError(kTextUnknownLayout);
+    names.resize(static_cast<std::size_t>(channels));
+    return names;
+}
+
+std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& options, Host& host) {
+    if (options.fileField.empty()) return {};
+    RequireAnalysed(options.fileField, info);
+    RequireUsableLayout(info);
+    const int channels = info.channels;
+    // Named before anything is opened, so an unnamed layout writes nothing.
+    const std::vector<std::string> names = SplitSpeakerNames(info.extChannelMask, channels);
+
+    const int monoBlockAlign = info.blockAlign / channels;
+    if (monoBlockAlign < 1) throw VelmoraError(kTextBadLayout);
+    const std::uint32_t monoDataSize = info.dataSize / static_cast<std::uint32_t>(channels);
+    RequireFits32(std::uint64_t{monoDataSize} + 36);
+
+    RiffHeader riff = info.riffHeader();
+    riff.riffSize = monoDataSize + 36;
+    FormatBlock fmt = info.formatBlock();
+    fmt.formatTag = kFormatPcm;
+    fmt.channels = 1;
+    fmt.avgBytesPerSec = info.avgBytesPerSec / channels;
+    fmt.blockAlign = static_cast<std::int16_t>(monoBlockAlign);
+    DataHeader data = info.dataHeader();
+    data.dataSize = monoDataSize;
+    const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
+
+    File source = File::OpenRead(options.fileField);
+
+    const std::int64_t seconds = info.totalSeconds();
+    const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
+    const std::size_t rate = static_cast<std::size_t>(info.samplesPerSec);
+    const std::size_t stride = static_cast<std::size_t>(info.blockAlign);
+    const std::size_t width = static_cast<std::size_t>(monoBlockAlign);
+    // A file shorter than a second never needs a whole second of buffer.
+    const std::size_t blockFrames = seconds > 0 ? rate : remainder;
+    std::vector<std::uint8_t> in(blockFrames * stride);
+    std::vector<std::uint8_t> out(blockFrames * width);
+    const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
+    const std::uint64_t secondBytes = std::uint64_t{rate} * stride;
+
+    const std::string prefix = EnsureTrailingSeparator(options.outputFolder) + BaseName(options.fileField);
+    std::vector<std::string> written;
+    for (int c = 0; c < channels; ++c) {
+        const std::string path = prefix + "(" + names[static_cast<std::size_t>(c)] + ")(" + std::to_string(c) + ").wav";
+        host.log("書込中: " + path);
+        File output = File::Create(path);
+        output.write(header.data(), header.size());
+        // Reads start at the frame; the wanted sample sits c samples in.
+        const std::uint8_t* channelStart = in.data() + static_cast<std::size_t>(c) * width;
+        for (std::int64_t k = 0; k < seconds; ++k) {
+            host.progress(Percent(k, seconds));
+            host.pumpMessages();
+            ReadBlock(source, dataStart + static_cast<std::uint64_t>(k) * secondBytes, in.data(), rate * stride);
+            ExtractChannel(channelStart, stride, width, out.data(), rate);
+            output.write(out.data(), rate * width);
+        }
+        if (remainder > 0) {
+            ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, in.data(),
+                      remainder * stride);
+            ExtractChannel(channelStart, stride, width, out.data(), remainder);
+            host.progress(100);
+            output.write(out.data(), remainder * width);
+        }
+        output.close();
+        written.push_back(path);
+    }
+    source.close();
+    host.log("終わり");
+    return written;
+}
+
+}  // namespace velmora

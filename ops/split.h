@@ -1,0 +1,34 @@
+// Channel split: every channel of the current file into a mono file of its
+// own, named after its speaker position (the "ch分離" button).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ops/host.h"
+#include "wav/waveinfo.h"
+
+namespace velmora {
+
+struct SplitOptions {
+    std::string fileField;     // Edit1: the source path; empty does nothing
+    std::string outputFolder;  // the OutputFolder text, with or without a final "/"
+};
+
+// Refusal when the channel mask names fewer speakers than the file has
+// channels (3, 5, 7 or 8 channels without an extensible mask, for instance).
+inline constexpr const char* kTextUnknownLayout = "チャンネル配置が不明なため分離できません";
+
+// Writes <folder>/<base>(<speaker>)(<c>).wav for c = 0 … channels − 1 and
+// returns their paths in that order. Logs "書込中: " + path before each file
+// and "終わり" at the end; the gauge restarts at 0 for every file. Throws
+// VelmoraError on every failure; files already finished stay as written.
+std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& options, Host& host);
+
+// The speaker names of the c-th set bits (bits 0–17) of the mask the split
+// uses: the file's own, else the default for its channel count. Throws
+// kTextUnknownLayout when there are fewer than `channels` of them.
+std::vector<std::string> SplitSpeakerNames(std::uint32_t extChannelMask, int channels);
+
+}  // namespace velmora

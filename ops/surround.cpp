@@ -1,0 +1,145 @@
+#include "surround.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ops/guard.h"
+#include "ops/second_blocks.h"
+#include "wav/error.h"
+#include "wav/file.h"
+#include "wav/records.h"
+#include "wav/text.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::size_t kInFrame = 4;  // signed 16-bit left, then right
+
+// One block of source frames into the output blocks. Fronts go to frame i of
+// `cur`; the rear pair of source frame i goes to frame i + delay of `cur`, or,
+// past the block's end, to the start of `next` (written at the next second)
+// when keepOverflow is set. Channels 3 and 4 of the plain layout are never
+// touched: the blocks start zeroed.
+template <std::size_t OutChannels, bool Swap>
+void Spread(const std::uint8_t* in, std::size_t frames, std::size_t blockFrames, std::size_t delay,
+            std::uint8_t* cur, std::uint8_t* next, bool keepOverflow) {
+    constexpr std::size_t kOut = OutChannels * 2;
+    constexpr std::size_t kRear = kOut - 4;
+    auto putRear = [](std::uint8_t* dst, const std::uint8_t* src) {
+        if constexpr (Swap) {
+            std::memcpy(dst, src + 2, 2);
+            std::memcpy(dst + 2, src, 2);
+        } else {
+            std::memcpy(dst, src, 4);
+        }
+    };
+    for (std::size_t i = 0; i < frames; ++i) std::memcpy(cur + i * kOut, in + i * kInFrame, 4);
+    const std::size_t inBlock = blockFrames > delay ? std::min(frames, blockFrames - delay) : 0;
+    for (std::size_t i = 0; i < inBlock; ++i) putRear(cur + (i + delay) * kOut + kRear, in + i * kInFrame);
+    if (keepOverflow)
+        for (std::size_t i = inBlock; i < frames; ++i)
+            putRear(next + (i + delay - blockFrames) * kOut + kRear, in + i * kInFrame);
+}
+
+using SpreadFn = void (*)(const std::uint8_t*, std::size_t, std::size_t, std::size_t, std::uint8_t*,
+                          std::uint8_t*, bool);
+
+SpreadFn ChooseSpread(bool extensible, bool swap) {
+    if (extensible) return swap ? Spread<4, true> : Spread<4, false>;
+    return swap ? Spread<6, true> : Spread<6, false>;
+}
+
+}  // namespace
+
+std::int32_t ParseSurroundDelay(const std::string& delayText) {
+    const std::int32_t delay = StrToInt(delayText);
+    if (delay > 1000 || delay < 0) throw VelmoraError(kTextDelayRange);
+    return delay;
+}
+
+std::int32_t DelayFrames(std::int32_t samplesPerSec, std::int32_t delayMs) {
+    const float perMs = static_cast<float>(static_cast<double>(samplesPerSec) / 1000.0);
+    const auto frames = static_cast<std::int64_t>(static_cast<double>(perMs) * delayMs);
+    // Single precision may round the quotient up for rates past 2^24; the
+    // delay still stays within one block.
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(frames, 0, std::max(samplesPerSec, 0)));
+}
+
+std::string SurroundOutputPath(const SurroundOptions& options, std::int32_t delayMs) {
+    std::string path = EnsureTrailingSeparator(options.outputFolder) + BaseName(options.fileField);
+    if (options.extendedHeader) path += "(EX)";
+    if (options.swapRear) path += "(SS)";
+    return path + Format(" delay(%dms) 4ch", delayMs) + ".wav";
+}
+
+std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOptions& options, Host& host) {
+    const std::int32_t delayMs = ParseSurroundDelay(options.delayText);
+    if (options.fileField.empty()) return {};
+    RequireAnalysed(options.fileField, info);
+    RequireUsableLayout(info);
+
+    const bool extensible = options.extendedHeader;
+    const bool withCue = extensible && options.cue;
+    const std::uint32_t factor = extensible ? 2 : 3;
+    const std::uint64_t outData = std::uint64_t{info.dataSize} * factor;
+    RequireFits32(outData + (extensible ? (withCue ? 120 : 60) : 36));
+
+    // Sizes and rates wrap in 32 bits, blockAlign in 16, as the fields hold them.
+    RiffHeader riff = info.riffHeader();
+    riff.riffSize = static_cast<std::uint32_t>(outData) + (extensible ? (withCue ? 120u : 60u) : 36u);
+    FormatBlock fmt = info.formatBlock();
+    fmt.channels = extensible ? 4 : 6;
+    fmt.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(info.avgBytesPerSec) * factor);
+    fmt.blockAlign = static_cast<std::int16_t>(static_cast<std::uint16_t>(info.blockAlign) * factor);
+    DataHeader data = info.dataHeader();
+    data.dataSize = static_cast<std::uint32_t>(outData);
+    std::vector<std::uint8_t> header;
+    if (extensible) {
+        header = BuildExtensibleHeader(riff, fmt, 16, 0x33, data, withCue);
+    } else {
+        fmt.formatTag = kFormatPcm;
+        header = BuildPlainHeader(riff, fmt, data);
+    }
+
+    File source = File::OpenRead(options.fileField);
+    const std::size_t rate = static_cast<std::size_t>(info.samplesPerSec);
+    const std::size_t delay = static_cast<std::size_t>(DelayFrames(info.samplesPerSec, delayMs));
+    const std::string path = SurroundOutputPath(options, delayMs);
+    File output = File::Create(path);
+    output.write(header.data(), header.size());
+
+    const std::int64_t seconds = info.totalSeconds();
+    const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
+    const std::size_t blockFrames = seconds > 0 ? rate : remainder;
+    const std::size_t outFrame = extensible ? 8 : 12;
+    std::vector<std::uint8_t> in(blockFrames * kInFrame);
+    std::vector<std::uint8_t> blocks[2] = {std::vector<std::uint8_t>(blockFrames * outFrame),
+                                           std::vector<std::uint8_t>(blockFrames * outFrame)};
+    const SpreadFn spread = ChooseSpread(extensible, options.swapRear);
+    const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
+    const std::uint64_t secondBytes = std::uint64_t{rate} * kInFrame;
+
+    host.log("擬似サラウンド出力中");
+    for (std::int64_t t = 0; t < seconds; ++t) {
+        host.progress(Percent(t, seconds));
+        ReadBlock(source, dataStart + static_cast<std::uint64_t>(t) * secondBytes, in.data(), rate * kInFrame);
+        const int cur = static_cast<int>(t % 2);
+        spread(in.data(), rate, rate, delay, blocks[cur].data(), blocks[1 - cur].data(), true);
+        output.write(blocks[cur].data(), rate * outFrame);
+    }
+    if (remainder > 0) {
+        const int cur = static_cast<int>(seconds % 2);
+        ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, in.data(),
+                  remainder * kInFrame);
+        // Rear pairs that would land after the end of the output are dropped.
+        spread(in.data(), remainder, remainder, delay, blocks[cur].data(), nullptr, false);
+        output.write(blocks[cur].data(), remainder * outFrame);
+    }
+    source.close();
+    output.close();
+    host.log("終わり");
+    return {path};
+}
+
+}  // namespace velmora

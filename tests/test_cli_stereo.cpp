@@ -1,0 +1,170 @@
+// velmora-cli split, surround and normalize, run as processes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "ops_fixture.h"
+
+using namespace velmora::test;
+
+namespace {
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// stdin, stdout and stderr are never terminals here: no progress, no question.
+CliRun RunCli(const std::string& args, const TempDir& dir) {
+    std::string errFile = dir.file("stderr.txt");
+    std::string cmd = std::string(VELMORA_CLI) + " " + args + " </dev/null 2>'" + errFile + "'";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    int st = ::pclose(p);
+    Bytes err = ReadFile(errFile);
+    std::remove(errFile.c_str());
+    return {WEXITSTATUS(st), out, std::string(err.begin(), err.end())};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+std::string Q(const std::string& s) { return "'" + s + "'"; }
+
+Bytes Stereo16(std::size_t frames) {
+    WavBuilder b;
+    b.samplesPerSec = 8000;
+    b.samples = PatternSamples(frames, 2, 2);
+    return b.Build();
+}
+
+Bytes Mono16(std::size_t frames) {
+    WavBuilder b;
+    b.channels = 1;
+    b.samplesPerSec = 8000;
+    b.samples = PatternSamples(frames, 1, 2);
+    return b.Build();
+}
+
+}  // namespace
+
+TEST(CliStereo, SplitPrintsEveryOutputAndRefusesMono) {
+    TempDir dir;
+    std::string song = dir.write("song.wav", Stereo16(8000 + 10));
+    std::string mono = dir.write("mono.wav", Mono16(100));
+    CliRun r = RunCli("split " + Q(song), dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{dir.file("song(Left)(0).wav"), dir.file("song(Right)(1).wav")}));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadFile(dir.file("song(Right)(1).wav")).size(), 44u + 8010 * 2);
+
+    TempDir out;
+    r = RunCli("split " + Q(mono) + " " + Q(song) + " -o " + Q(out.path()), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{out.file("song(Left)(0).wav"), out.file("song(Right)(1).wav")}));
+    EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find(mono), std::string::npos);
+    EXPECT_EQ(FilesIn(out.path()), (std::vector<std::string>{"song(Left)(0).wav", "song(Right)(1).wav"}));
+}
+
+TEST(CliStereo, SplitOfAnUnnamedLayoutFailsWithItsReason) {
+    TempDir dir;
+    WavBuilder b;
+    b.channels = 3;
+    b.samplesPerSec = 8000;
+    b.samples = PatternSamples(50, 3, 2);
+    std::string three = dir.write("three.wav", b.Build());
+    CliRun r = RunCli("split " + Q(three), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "チャンネル配置が不明なため分離できません\n");
+}
+
+TEST(CliStereo, SurroundOptionsNamesAndUsageErrors) {
+    TempDir dir;
+    std::string song = dir.write("song.wav", Stereo16(8000 + 10));
+    CliRun r = RunCli("surround " + Q(song), dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{dir.file("song(EX) delay(200ms) 4ch.wav")});
+    EXPECT_EQ(ReadU32(ReadFile(Lines(r.out).at(0)), 16), 40u);
+
+    TempDir out;
+    r = RunCli("surround --delay 0050 --swap --plain -o " + Q(out.path()) + " " + Q(song), dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(Lines(r.out), std::vector<std::string>{out.file("song(SS) delay(50ms) 4ch.wav")});
+    Bytes plain = ReadFile(Lines(r.out)[0]);
+    EXPECT_EQ(ReadU16(plain, 22), 6u);
+    EXPECT_EQ(plain.size(), 44u + 8010 * 12);
+
+    r = RunCli("surround --cue " + Q(song) + " -o " + Q(out.path()), dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(out.file("song(EX) delay(200ms) 4ch.wav")).size(), 128u + 8010 * 8);
+
+    EXPECT_EQ(RunCli("surround --cue --plain " + Q(song), dir).status, 2);
+    r = RunCli("surround --delay 1001 " + Q(song), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ディレイは0～1000msの範囲内にしてください\n");
+    r = RunCli("surround --delay 2x " + Q(song), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "'2x' は整数ではありません\n");
+}
+
+TEST(CliStereo, SurroundAndNormalizeRefuseWhatTheWindowWouldNotOffer) {
+    TempDir dir;
+    WavBuilder eight;
+    eight.bitsPerSample = 8;
+    eight.samplesPerSec = 8000;
+    eight.samples = PatternSamples(100, 2, 1);
+    std::string e = dir.write("eight.wav", eight.Build());
+    std::string mono = dir.write("mono.wav", Mono16(100));
+    for (const std::string verb : {"surround", "normalize --yes"}) {
+        CliRun r = RunCli(verb + " " + Q(e) + " " + Q(mono), dir);
+        EXPECT_EQ(r.status, 1) << verb;
+        EXPECT_EQ(Lines(r.err).size(), 2u) << r.err;
+    }
+    EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"eight.wav", "mono.wav"}));
+}
+
+TEST(CliStereo, NormalizeScansWithoutATerminalAndWritesWithYes) {
+    TempDir dir;
+    WavBuilder b;
+    b.samplesPerSec = 1000;
+    std::vector<std::int16_t> s(2 * (61 * 1000 + 5), 10);
+    s[2 * 3500] = 4096;
+    s[2 * 61002 + 1] = -8192;
+    b.samples = Pcm16(s);
+    std::string song = dir.write("song.wav", b.Build());
+    CliRun r = RunCli("normalize " + Q(song), dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 3 4096", "1 1 8192", "ピーク値:8192 "}));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"song.wav"});
+
+    r = RunCli("normalize --yes " + Q(song), dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 3 4096", "1 1 8192", "ピーク値:8192 ",
+                                                      dir.file("song(normalize).wav")}));
+    Bytes out = ReadFile(dir.file("song(normalize).wav"));
+    EXPECT_EQ(static_cast<std::int16_t>(ReadU16(out, 44 + 4 * 61002 + 2)), -32767);  // the peak, at full scale
+    EXPECT_EQ(ReadU16(out, 44 + 4 * 3500), 16383u);  // 4096 × 32767 / 8192
+
+    WavBuilder quiet;
+    quiet.samplesPerSec = 1000;
+    quiet.samples = Bytes(400, 0);
+    std::string silent = dir.write("silent.wav", quiet.Build());
+    r = RunCli("normalize --yes " + Q(silent), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 0 0", "ピーク値:0 "}));
+    EXPECT_EQ(r.err, "0 による浮動小数点数除算\n");
+}
