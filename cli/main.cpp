@@ -7,6 +7,11 @@ namespace {
 
 const velmora::cli::VerbRegistrar kVerbs[] = {
     velmora::cli::RegisterInfo,
+    velmora::cli::RegisterRebuildHeader,
+    velmora::cli::RegisterFixRiffSize,
+    velmora::cli::RegisterRemoveFooter,
+    velmora::cli::RegisterSetRate,
+    velmora::cli::RegisterRaw2Wav,
 };
 
 }  // namespace

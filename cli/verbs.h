@@ -6,5 +6,10 @@
 namespace velmora::cli {
 
 void RegisterInfo(CLI::App& app, Action& action);
+void RegisterRebuildHeader(CLI::App& app, Action& action);
+void RegisterFixRiffSize(CLI::App& app, Action& action);
+void RegisterRemoveFooter(CLI::App& app, Action& action);
+void RegisterSetRate(CLI::App& app, Action& action);
+void RegisterRaw2Wav(CLI::App& app, Action& action);
 
 }  // namespace velmora::cli
