@@ -10,6 +10,11 @@ const velmora::cli::VerbRegistrar kVerbs[] = {
     velmora::cli::RegisterSplit,
     velmora::cli::RegisterSurround,
     velmora::cli::RegisterNormalize,
+    velmora::cli::RegisterRebuildHeader,
+    velmora::cli::RegisterFixRiffSize,
+    velmora::cli::RegisterRemoveFooter,
+    velmora::cli::RegisterSetRate,
+    velmora::cli::RegisterRaw2Wav,
 };
 
 }  // namespace

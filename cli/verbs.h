@@ -9,5 +9,10 @@ void RegisterInfo(CLI::App& app, Action& action);
 void RegisterSplit(CLI::App& app, Action& action);
 void RegisterSurround(CLI::App& app, Action& action);
 void RegisterNormalize(CLI::App& app, Action& action);
+void RegisterRebuildHeader(CLI::App& app, Action& action);
+void RegisterFixRiffSize(CLI::App& app, Action& action);
+void RegisterRemoveFooter(CLI::App& app, Action& action);
+void RegisterSetRate(CLI::App& app, Action& action);
+void RegisterRaw2Wav(CLI::App& app, Action& action);
 
 }  // namespace velmora::cli

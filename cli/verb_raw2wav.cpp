@@ -1,0 +1,66 @@
+// velmora-cli raw2wav FILE... [--rate N] [--bits 16|8] [--mono] [-o DIR]
+#include <iostream>
+#include <memory>
+
+#include "ops/rawwave.h"
+#include "verbs.h"
+#include "wav/error.h"
+#include "wav/text.h"
+
+namespace velmora::cli {
+
+namespace {
+
+struct Raw2WavArgs {
+    std::vector<std::string> files;
+    std::string rate;  // empty: the default item "48000"
+    int bits = 16;
+    bool mono = false;
+    std::string outputDir;
+};
+
+int RunRaw2Wav(const Raw2WavArgs& args) {
+    if (!args.rate.empty() && !TryStrToInt(args.rate)) {
+        PrintError(TextNotInteger(args.rate));
+        return kExitFailed;
+    }
+    int status = kExitOk;
+    for (const auto& path : args.files) {
+        CliHost host;
+        RawToWaveOptions options;
+        options.rawPath = path;
+        // A given rate is the "その他" item with its text, converted as the window does.
+        options.rateItem = args.rate.empty() ? 0 : 3;
+        options.otherRate = args.rate;
+        options.bitsItem = args.bits == 16 ? 0 : 1;
+        options.modeItem = args.mono ? 1 : 0;
+        options.outputFolder = OutputFolderFor(path, args.outputDir);
+        try {
+            for (const auto& out : RawToWave(options, host)) {
+                host.finishProgress();
+                std::cout << out << '\n';
+            }
+            std::cout.flush();
+        } catch (const VelmoraError& e) {
+            host.finishProgress();
+            PrintError(e.what());
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+void RegisterRaw2Wav(CLI::App& app, Action& action) {
+    auto* cmd = app.add_subcommand("raw2wav", "Wrap each headerless PCM FILE into FILE(wavemaker).wav");
+    auto args = std::make_shared<Raw2WavArgs>();
+    cmd->add_option("FILE", args->files, "Raw PCM files")->required();
+    cmd->add_option("--rate", args->rate, "Sampling frequency (default 48000)");
+    cmd->add_option("--bits", args->bits, "Bits per sample: 16 (default) or 8")->check(CLI::IsMember({16, 8}));
+    cmd->add_flag("--mono", args->mono, "One channel (default: stereo)");
+    cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)");
+    cmd->callback([&action, args] { action = [args] { return RunRaw2Wav(*args); }; });
+}
+
+}  // namespace velmora::cli

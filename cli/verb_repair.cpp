@@ -1,0 +1,129 @@
+// velmora-cli rebuild-header FILE... [-o DIR]
+// velmora-cli fix-riff-size FILE...
+// velmora-cli remove-footer FILE... [-o DIR]
+// velmora-cli set-rate RATE FILE...
+#include <iostream>
+#include <memory>
+
+#include "ops/repair.h"
+#include "verbs.h"
+#include "wav/error.h"
+#include "wav/text.h"
+
+namespace velmora::cli {
+
+namespace {
+
+using Gate = bool EnabledControls::*;
+using Operation =
+    std::function<std::vector<std::string>(const std::string& path, WaveInfo& info, Host& host)>;
+
+// Analyses each file, refuses it unless the window would offer the operation,
+// runs the operation and prints the paths it wrote. An operation that returns
+// no path refused the file with a message of its own.
+int RunOnEach(const std::vector<std::string>& files, const std::string& verb, Gate gate,
+              const Operation& operation) {
+    int status = kExitOk;
+    for (const auto& path : files) {
+        CliHost host;
+        try {
+            WaveInfo info;  // each file on its own, as a fresh analysis in the window
+            AnalysisResult result;
+            if (!AnalyseForOperation(path, info, result)) {
+                status = kExitFailed;
+                continue;
+            }
+            if (!result.enabled || !((*result.enabled).*gate)) {
+                PrintRefusal(path, verb);
+                status = kExitFailed;
+                continue;
+            }
+            std::vector<std::string> outputs = operation(path, info, host);
+            host.finishProgress();
+            if (outputs.empty()) status = kExitFailed;
+            for (const auto& out : outputs) std::cout << out << '\n';
+            std::cout.flush();
+        } catch (const VelmoraError& e) {
+            host.finishProgress();
+            PrintError(e.what());
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
+struct FilesAndFolder {
+    std::vector<std::string> files;
+    std::string outputDir;
+};
+
+}  // namespace
+
+void RegisterRebuildHeader(CLI::App& app, Action& action) {
+    auto* cmd = app.add_subcommand(
+        "rebuild-header", "Copy each FILE with a plain 16-byte format chunk into FILE(reheader).wav");
+    auto args = std::make_shared<FilesAndFolder>();
+    cmd->add_option("FILE", args->files, "WAV files to rebuild")->required();
+    cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)");
+    cmd->callback([&action, args] {
+        action = [args] {
+            return RunOnEach(args->files, "rebuild-header", &EnabledControls::Button8,
+                             [&](const std::string& path, WaveInfo& info, Host& host) {
+                                 return RebuildHeader(info, {path, OutputFolderFor(path, args->outputDir)}, host);
+                             });
+        };
+    });
+}
+
+void RegisterFixRiffSize(CLI::App& app, Action& action) {
+    auto* cmd = app.add_subcommand("fix-riff-size", "Rewrite the RIFF size of each FILE in place to match its length");
+    auto files = std::make_shared<std::vector<std::string>>();
+    cmd->add_option("FILE", *files, "WAV files to patch")->required();
+    cmd->callback([&action, files] {
+        action = [files] {
+            return RunOnEach(*files, "fix-riff-size", &EnabledControls::Button13,
+                             [](const std::string& path, WaveInfo& info, Host& host) {
+                                 return RewriteRiffSize(info, {path}, host);
+                             });
+        };
+    });
+}
+
+void RegisterRemoveFooter(CLI::App& app, Action& action) {
+    auto* cmd = app.add_subcommand("remove-footer",
+                                   "Copy each FILE without its LIST footer into FILE(futta del).wav");
+    auto args = std::make_shared<FilesAndFolder>();
+    cmd->add_option("FILE", args->files, "WAV files with a LIST footer")->required();
+    cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)");
+    cmd->callback([&action, args] {
+        action = [args] {
+            return RunOnEach(args->files, "remove-footer", &EnabledControls::Button11,
+                             [&](const std::string& path, WaveInfo& info, Host& host) {
+                                 return RemoveFooter(info, {path, OutputFolderFor(path, args->outputDir)}, host);
+                             });
+        };
+    });
+}
+
+void RegisterSetRate(CLI::App& app, Action& action) {
+    auto* cmd = app.add_subcommand("set-rate", "Rewrite the sampling frequency of each FILE in place");
+    auto rate = std::make_shared<std::string>();
+    auto files = std::make_shared<std::vector<std::string>>();
+    cmd->add_option("RATE", *rate, "New sampling frequency (an integer)")->required();
+    cmd->add_option("FILE", *files, "WAV files to patch")->required();
+    cmd->callback([&action, rate, files] {
+        action = [rate, files] {
+            // Checked once before any file is touched.
+            if (!TryStrToInt(*rate)) {
+                PrintError(TextNotInteger(*rate));
+                return kExitFailed;
+            }
+            return RunOnEach(*files, "set-rate", &EnabledControls::Button10,
+                             [&](const std::string& path, WaveInfo& info, Host& host) {
+                                 return RewriteSampleRate(info, {path, *rate}, host);
+                             });
+        };
+    });
+}
+
+}  // namespace velmora::cli

@@ -1,0 +1,88 @@
+#include "rawwave.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "wav/error.h"
+#include "wav/file.h"
+#include "wav/records.h"
+#include "wav/text.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::size_t kRawBlock = 0x100000;  // 1 MiB
+
+std::int32_t RateOf(const RawToWaveOptions& o) {
+    switch (o.rateItem) {
+        case 0: return 48000;
+        case 1: return 44100;
+        case 2: return 32000;
+        case 3: return StrToInt(o.otherRate);
+        default: throw std::invalid_argument("RawToWave: rate item out of range");
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) {
+    if (options.rawPath.empty()) return {};
+
+    if (options.bitsItem != 0 && options.bitsItem != 1)
+        throw std::invalid_argument("RawToWave: bits item out of range");
+    if (options.modeItem != 0 && options.modeItem != 1)
+        throw std::invalid_argument("RawToWave: mode item out of range");
+    const std::int32_t rate = RateOf(options);
+    const std::int16_t channels = options.modeItem == 0 ? 2 : 1;
+    const std::int16_t bytesPerSample = options.bitsItem == 0 ? 2 : 1;
+    const auto blockAlign = static_cast<std::int16_t>(channels * bytesPerSample);
+
+    File raw = File::OpenRead(options.rawPath);
+    const std::uint64_t rawSize = raw.size();
+    if (rawSize > kMaxRawSize) throw VelmoraError(kTextOutputTooLarge);
+    const auto dataSize = static_cast<std::uint32_t>(rawSize);
+
+    const RiffHeader riff{MakeFourCC("RIFF"), dataSize + 36u, MakeFourCC("WAVE")};
+    const FormatBlock fmt{MakeFourCC("fmt "),
+                          16,
+                          kFormatPcm,
+                          channels,
+                          rate,
+                          static_cast<std::int32_t>(static_cast<std::uint32_t>(rate) *
+                                                    static_cast<std::uint32_t>(blockAlign)),
+                          blockAlign,
+                          static_cast<std::int16_t>(bytesPerSample * 8)};
+    const DataHeader data{MakeFourCC("data"), dataSize};
+
+    const std::string path =
+        EnsureTrailingSeparator(options.outputFolder) + FileNamePart(options.rawPath) + "(wavemaker).wav";
+    File out = File::Create(path);
+    const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
+    out.write(header.data(), header.size());
+
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::min<std::uint64_t>(rawSize, kRawBlock)));
+    std::uint64_t pos = 0;
+    while (pos < rawSize) {
+        // Never more than the measured length, so the data matches the header
+        // even when the raw file grows meanwhile.
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(rawSize - pos, kRawBlock));
+        std::size_t got = raw.read(buf.data(), want);
+        if (got == 0) {
+            // The raw file shrank while being copied.
+            out.close();
+            throw VelmoraError(TextCannotRead(options.rawPath));
+        }
+        pos += got;
+        host.progress(static_cast<int>(pos * 100 / rawSize));
+        out.write(buf.data(), got);
+    }
+
+    raw.close();
+    out.close();
+    // An empty raw file is complete at once: its WAV is the header alone.
+    if (rawSize == 0) host.progress(100);
+    return {path};
+}
+
+}  // namespace velmora

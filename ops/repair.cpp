@@ -1,0 +1,206 @@
+#include "repair.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "ops/guard.h"
+#include "wav/bytes.h"
+#include "wav/error.h"
+#include "wav/file.h"
+#include "wav/records.h"
+#include "wav/text.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::size_t kFooterBlock = 0x100000;  // 1 MiB
+// The rebuild copies a second of audio per step; a second larger than this
+// (an absurd rate) is moved in pieces so memory stays bounded.
+constexpr std::size_t kMaxPiece = 0x100000;
+
+// Reads exactly n bytes at offset or throws: a header unit that is no longer
+// all there means the file shrank since the analysis.
+void ReadUnit(File& file, std::uint64_t offset, std::uint8_t* buf, std::size_t n) {
+    if (file.readAt(offset, buf, n) != n) throw VelmoraError(TextCannotRead(file.path()));
+}
+
+// Copies n bytes from the source's position to the output's. Returns false
+// when the source ended first; what was read is written all the same.
+bool CopyBytes(File& src, File& out, std::uint64_t n, std::vector<std::uint8_t>& buf) {
+    while (n > 0) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n, buf.size()));
+        std::size_t got = src.read(buf.data(), want);
+        out.write(buf.data(), got);
+        if (got < want) return false;
+        n -= got;
+    }
+    return true;
+}
+
+int Percent(std::uint64_t part, std::uint64_t whole) {
+    if (whole == 0) return 100;
+    return static_cast<int>(std::min<std::uint64_t>(part * 100 / whole, 100));
+}
+
+// The in-place repairs only ever write inside the analysed file as it is now.
+void RequireWithin(const File& file, std::uint64_t end) {
+    if (file.size() < end) throw VelmoraError(kTextNotAnalysed);
+}
+
+}  // namespace
+
+std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOptions& options, Host& host) {
+    if (options.fileField.empty()) return {};
+    RequireAnalysed(options.fileField, info);
+
+    // The header as the analysis saw it; the output is built from these.
+    RiffHeader riff = info.riffHeader();
+    FormatBlock fmt = info.formatBlock();
+    DataHeader data = info.dataHeader();
+
+    File src = File::OpenRead(options.fileField);
+    std::uint8_t unit[FormatBlock::kSize];
+    ReadUnit(src, 0, unit, RiffHeader::kSize);
+    info.setRiffHeader(RiffHeader::Decode(unit));
+    ReadUnit(src, static_cast<std::uint64_t>(info.fmtChunkPos), unit, FormatBlock::kSize);
+    info.setFormatBlock(FormatBlock::Decode(unit));
+    ReadUnit(src, static_cast<std::uint64_t>(info.dataChunkPos), unit, DataHeader::kSize);
+    info.setDataHeader(DataHeader::Decode(unit));
+
+    if (info.fmtSize == 16 && info.fmtChunkPos == 12) {
+        src.close();
+        host.message("fmtチャンクが再構築対象外です。");
+        return {};
+    }
+
+    fmt.fmtSize = 16;
+    riff.riffSize -= 2;
+    if (info.fmtChunkPos != 12) riff.riffSize = data.dataSize + 36u;
+
+    const std::string path =
+        EnsureTrailingSeparator(options.outputFolder) + BaseName(options.fileField) + "(reheader).wav";
+    File out = File::Create(path);
+    const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
+    out.write(header.data(), header.size());
+
+    // One second of 16-bit audio, from the format block just read.
+    const std::int64_t frameBytes = 2 * static_cast<std::int64_t>(info.channels);
+    const std::int64_t secondBytes = std::max<std::int64_t>(0, info.samplesPerSec * frameBytes);
+    const std::int64_t seconds = info.totalSeconds();
+    const std::int64_t restBytes = std::max<std::int64_t>(0, info.playRemainderFrames * frameBytes);
+
+    std::int64_t largest = std::max(seconds > 0 ? secondBytes : 0, restBytes);
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::min<std::int64_t>(largest, kMaxPiece)));
+    src.seek(static_cast<std::uint64_t>(info.dataChunkPos) + 8u);
+
+    bool whole = true;
+    for (std::int64_t i = 1; i <= seconds && whole; ++i) {
+        whole = CopyBytes(src, out, static_cast<std::uint64_t>(secondBytes), buf);
+        if (whole) host.progress(static_cast<int>(i * 100 / seconds));
+    }
+    if (whole && restBytes > 0) whole = CopyBytes(src, out, static_cast<std::uint64_t>(restBytes), buf);
+
+    src.close();
+    out.close();
+    // The source lost bytes since the analysis: the output is incomplete.
+    if (!whole) throw VelmoraError(TextCannotRead(options.fileField));
+    return {path};
+}
+
+std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOptions& options, Host& host) {
+    if (options.fileField.empty()) return {};
+    RequireAnalysed(options.fileField, info);
+
+    File file = File::OpenReadWrite(options.fileField);
+    // The new size is the analysed length; a file that changed length since
+    // would get a size matching neither.
+    if (file.size() != info.fileSize) throw VelmoraError(kTextNotAnalysed);
+    std::uint8_t unit[RiffHeader::kSize];
+    ReadUnit(file, 0, unit, sizeof unit);
+    info.setRiffHeader(RiffHeader::Decode(unit));
+    info.riffSize = info.fileSize - 8u;
+
+    std::uint8_t field[4];
+    PutU32(field, info.riffSize);
+    file.writeAt(4, field, sizeof field);
+    file.close();
+    host.progress(100);
+    return {options.fileField};
+}
+
+std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOptions& options, Host& host) {
+    if (options.fileField.empty()) return {};
+    RequireAnalysed(options.fileField, info);
+
+    File src = File::OpenRead(options.fileField);
+    const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + 8u;
+    const std::uint32_t riffSize = info.dataSize + static_cast<std::uint32_t>(info.dataChunkPos);
+    std::vector<std::uint8_t> header;
+    if (info.fmtChunkPos == 12 && info.fmtSize == 16 && info.dataChunkPos == 36) {
+        RiffHeader riff = info.riffHeader();
+        riff.riffSize = riffSize;
+        header = BuildPlainHeader(riff, info.formatBlock(), info.dataHeader());
+    } else {
+        // Any other header is kept whole, so the output still describes itself.
+        std::vector<std::uint8_t> sourceHeader(headerSize);
+        ReadUnit(src, 0, sourceHeader.data(), sourceHeader.size());
+        header = BuildCopiedHeader(std::move(sourceHeader), {{4, riffSize}});
+    }
+
+    const std::string path =
+        EnsureTrailingSeparator(options.outputFolder) + BaseName(options.fileField) + "(futta del).wav";
+    File out = File::Create(path);
+    out.write(header.data(), header.size());
+
+    // Everything after the data chunk header but the footer's length at the end.
+    const std::uint32_t count = info.fileSize - (info.listFooterSize + headerSize);
+    src.seek(headerSize);
+    std::vector<std::uint8_t> buf(kFooterBlock);
+    std::uint64_t total = 0;
+    std::uint64_t written = 0;
+    do {
+        std::size_t got = src.read(buf.data(), buf.size());
+        if (got == 0 && written < count) {
+            // The file holds fewer bytes than counted (it shrank, or the
+            // footer's size wrapped the count): keep what was copied.
+            out.close();
+            throw VelmoraError(TextCannotRead(options.fileField));
+        }
+        total += got;
+        host.progress(Percent(total, info.fileSize));
+        std::uint64_t take = total > count ? count - written : got;
+        out.write(buf.data(), static_cast<std::size_t>(take));
+        written += take;
+    } while (written < count);
+
+    src.close();
+    out.close();
+    host.progress(100);
+    return {path};
+}
+
+std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRateOptions& options,
+                                           Host& /*host*/) {
+    if (options.fileField.empty()) return {};
+    RequireAnalysed(options.fileField, info);
+
+    File file = File::OpenReadWrite(options.fileField);
+    const auto at = static_cast<std::uint64_t>(info.fmtChunkPos);
+    RequireWithin(file, at + FormatBlock::kSize);
+    std::uint8_t unit[FormatBlock::kSize];
+    ReadUnit(file, at, unit, sizeof unit);
+    info.setFormatBlock(FormatBlock::Decode(unit));
+
+    const std::int32_t rate = StrToInt(options.rateText);
+    info.samplesPerSec = rate;
+    info.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(rate) *
+                                                    static_cast<std::uint32_t>(std::int32_t{info.blockAlign}));
+    info.formatBlock().Encode(unit);
+    // One write of the whole block: the file is never left half-patched.
+    file.writeAt(at, unit, sizeof unit);
+    file.close();
+    return {options.fileField};
+}
+
+}  // namespace velmora

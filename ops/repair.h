@@ -1,0 +1,54 @@
+// The four header repairs of the main tab: a copy with a plain 16-byte format
+// chunk, the RIFF size rewritten in place, a copy without the LIST footer, and
+// the sampling frequency rewritten in place. None writes a log line; progress
+// is the only feedback.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ops/host.h"
+#include "wav/waveinfo.h"
+
+namespace velmora {
+
+struct RebuildHeaderOptions {
+    std::string fileField;     // Edit1
+    std::string outputFolder;  // OutputFolder
+};
+
+// Writes <folder>/<base>(reheader).wav with the plain 44-byte header and the
+// whole frames of the sample data. Refreshes the three header images in info
+// from the file. A plain 16-byte format chunk at offset 12 is refused with the
+// message "fmtチャンクが再構築対象外です。" and returns no path.
+std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOptions& options, Host& host);
+
+struct RewriteRiffSizeOptions {
+    std::string fileField;  // Edit1
+};
+
+// Patches bytes 4–7 of the analysed file to fileSize − 8; info.riffSize holds
+// the new value. Returns the patched file's path.
+std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOptions& options, Host& host);
+
+struct RemoveFooterOptions {
+    std::string fileField;     // Edit1
+    std::string outputFolder;  // OutputFolder
+};
+
+// Writes <folder>/<base>(futta del).wav: the header, then the bytes after it
+// up to the footer's length before the end of the file. Leaves info as it is.
+std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOptions& options, Host& host);
+
+struct RewriteSampleRateOptions {
+    std::string fileField;  // Edit1
+    std::string rateText;   // ComboBox1
+};
+
+// Patches samplesPerSec and avgBytesPerSec of the analysed file's format block;
+// info's format block is re-read and then holds the new values. Returns the
+// patched file's path.
+std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRateOptions& options,
+                                           Host& host);
+
+}  // namespace velmora

@@ -1,0 +1,212 @@
+// The repair verbs and raw2wav of velmora-cli, run as a process: refusals,
+// output paths, exit statuses, and raw2wav against sox as an oracle.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include "wav_builder.h"
+
+using namespace velmora::test;
+
+namespace {
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+CliRun RunShell(const std::string& command, const TempDir& dir) {
+    std::string errFile = dir.file("stderr.txt");
+    std::string cmd = command + " 2>" + Quote(errFile);
+    FILE* p = ::popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    int st = ::pclose(p);
+    Bytes err = ReadFile(errFile);
+    return {WEXITSTATUS(st), out, std::string(err.begin(), err.end())};
+}
+
+CliRun RunCli(const std::string& args, const TempDir& dir) {
+    return RunShell(std::string(VELMORA_CLI) + " " + args, dir);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+WavBuilder Stereo16(std::size_t frames) {
+    WavBuilder b;
+    b.samplesPerSec = 1000;
+    b.samples = PatternSamples(frames, 2, 2);
+    return b;
+}
+
+// The body of the first chunk with the given id in a RIFF file, walking the
+// chunk headers (with the pad byte after an odd body).
+std::optional<Bytes> ChunkBody(const Bytes& wav, const char* id) {
+    std::size_t at = 12;
+    while (at + 8 <= wav.size()) {
+        std::uint32_t size = ReadU32(wav, at + 4);
+        if (std::memcmp(wav.data() + at, id, 4) == 0) {
+            std::size_t end = std::min<std::size_t>(wav.size(), at + 8 + size);
+            return Bytes(wav.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                         wav.begin() + static_cast<std::ptrdiff_t>(end));
+        }
+        at += 8 + size + (size & 1);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+TEST(CliRepair, RebuildHeaderWritesIntoTheFolderAndRefusesPlainFiles) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("out"));
+    WavBuilder eighteen = Stereo16(1500);
+    eighteen.fmtSize = 18;
+    std::string good = dir.write("good.wav", eighteen.Build());
+    std::string plain = dir.write("plain.wav", Stereo16(10).Build());
+
+    CliRun r = RunCli("rebuild-header " + Quote(plain) + " " + Quote(good) + " -o " + Quote(dir.file("out")), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{dir.file("out") + "/good(reheader).wav"});
+    EXPECT_EQ(ReadFile(dir.file("out/good(reheader).wav")), Stereo16(1500).Build());
+    EXPECT_EQ(Lines(r.err).size(), 1u);
+    EXPECT_NE(r.err.find(plain), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out/plain(reheader).wav")));
+
+    // Without -o the output lands beside the source.
+    r = RunCli("rebuild-header " + Quote(good), dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{dir.file("good(reheader).wav")});
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(CliRepair, InPlaceVerbsPatchOnlyWhatTheAnalysisOffers) {
+    TempDir dir;
+    WavBuilder off = Stereo16(100);
+    off.riffSize = 7;
+    Bytes offBytes = off.Build();
+    std::string wrong = dir.write("wrong.wav", offBytes);
+    Bytes consistent = Stereo16(100).Build();
+    std::string right = dir.write("right.wav", consistent);
+
+    CliRun r = RunCli("fix-riff-size " + Quote(wrong), dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{wrong});
+    EXPECT_EQ(ReadFile(wrong), consistent);
+
+    r = RunCli("fix-riff-size " + Quote(right), dir);  // nothing to fix: refused
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(Lines(r.err).size(), 1u);
+
+    r = RunCli("set-rate 44100 " + Quote(right), dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{right});
+    Bytes patched = ReadFile(right);
+    EXPECT_EQ(ReadU32(patched, 24), 44100u);
+    EXPECT_EQ(ReadU32(patched, 28), 176400u);
+
+    r = RunCli("set-rate 44.1k " + Quote(right), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "'44.1k' は整数ではありません\n");
+    EXPECT_EQ(ReadFile(right), patched);
+
+    WavBuilder tagged = Stereo16(100);
+    tagged.trailer = ListChunk(8);
+    Bytes taggedBytes = tagged.Build();
+    std::string list = dir.write("list.wav", taggedBytes);
+    r = RunCli("set-rate 32000 " + Quote(list), dir);  // a LIST footer: not offered
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadFile(list), taggedBytes);
+}
+
+TEST(CliRepair, RemoveFooterAndMissingFiles) {
+    TempDir dir;
+    WavBuilder tagged = Stereo16(100);
+    tagged.trailer = ListChunk(12);
+    std::string list = dir.write("list.wav", tagged.Build());
+    std::string missing = dir.file("missing.wav");
+    CliRun r = RunCli("remove-footer " + Quote(missing) + " " + Quote(list), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{dir.file("list(futta del).wav")});
+    EXPECT_EQ(ReadFile(dir.file("list(futta del).wav")), Stereo16(100).Build());
+    EXPECT_EQ(r.err, "ファイル " + missing + " は開けません\n");
+}
+
+TEST(CliRaw2Wav, OptionsDefaultsAndUsage) {
+    TempDir dir;
+    Bytes raw = PatternSamples(333, 1, 1);
+    dir.write("take1.pcm", raw);
+
+    // A bare name, relative to the current folder; the defaults.
+    CliRun r = RunShell("cd " + Quote(dir.path()) + " && " + VELMORA_CLI + " raw2wav take1.pcm", dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{"./take1.pcm(wavemaker).wav"});
+    WavBuilder expected;
+    expected.samplesPerSec = 48000;
+    expected.samples = raw;
+    EXPECT_EQ(ReadFile(dir.file("take1.pcm(wavemaker).wav")), expected.Build());
+
+    std::filesystem::create_directory(dir.file("o"));
+    r = RunCli("raw2wav " + Quote(dir.file("take1.pcm")) + " --rate 22050 --bits 8 --mono -o " +
+                   Quote(dir.file("o")),
+               dir);
+    EXPECT_EQ(r.status, 0);
+    expected.samplesPerSec = 22050;
+    expected.bitsPerSample = 8;
+    expected.channels = 1;
+    EXPECT_EQ(ReadFile(dir.file("o/take1.pcm(wavemaker).wav")), expected.Build());
+
+    r = RunCli("raw2wav --rate fast " + Quote(dir.file("take1.pcm")), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "'fast' は整数ではありません\n");
+    EXPECT_EQ(RunCli("raw2wav --bits 24 " + Quote(dir.file("take1.pcm")), dir).status, 2);
+    EXPECT_EQ(RunCli("raw2wav", dir).status, 2);
+    EXPECT_EQ(RunCli("set-rate 44100", dir).status, 2);
+}
+
+TEST(CliRaw2Wav, MatchesSox) {
+    if (std::system("command -v sox >/dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
+    TempDir dir;
+    Bytes raw = PatternSamples(4801, 2, 2);
+    std::string in = dir.write("in.raw", raw);
+    std::string soxOut = dir.file("sox.wav");
+    ASSERT_EQ(std::system(("sox -t raw -r 48000 -e signed -b 16 -c 2 " + Quote(in) + " " + Quote(soxOut)).c_str()), 0);
+    CliRun r = RunCli("raw2wav " + Quote(in), dir);
+    ASSERT_EQ(r.status, 0);
+
+    Bytes ours = ReadFile(dir.file("in.raw(wavemaker).wav"));
+    Bytes theirs = ReadFile(soxOut);
+    auto ourFmt = ChunkBody(ours, "fmt ");
+    auto soxFmt = ChunkBody(theirs, "fmt ");
+    ASSERT_TRUE(ourFmt && soxFmt);
+    ASSERT_GE(soxFmt->size(), 16u);
+    // Channels, rate, byte rate, block size and bits must agree; sox may use
+    // the extensible tag, so the tag is compared only when it writes plain PCM.
+    EXPECT_EQ(Bytes(ourFmt->begin() + 2, ourFmt->begin() + 16), Bytes(soxFmt->begin() + 2, soxFmt->begin() + 16));
+    if (ReadU16(*soxFmt, 0) == 1) {
+        EXPECT_EQ(ReadU16(*ourFmt, 0), 1u);
+    }
+    auto ourData = ChunkBody(ours, "data");
+    auto soxData = ChunkBody(theirs, "data");
+    ASSERT_TRUE(ourData && soxData);
+    EXPECT_EQ(*ourData, *soxData);
+    EXPECT_EQ(*ourData, raw);
+    EXPECT_EQ(ReadU32(ours, 4), ours.size() - 8);
+}
