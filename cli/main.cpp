@@ -7,6 +7,7 @@ namespace {
 
 const velmora::cli::VerbRegistrar kVerbs[] = {
     velmora::cli::RegisterInfo,
+    velmora::cli::RegisterMux,
 };
 
 }  // namespace

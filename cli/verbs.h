@@ -6,5 +6,6 @@
 namespace velmora::cli {
 
 void RegisterInfo(CLI::App& app, Action& action);
+void RegisterMux(CLI::App& app, Action& action);
 
 }  // namespace velmora::cli
