@@ -15,6 +15,7 @@ const velmora::cli::VerbRegistrar kVerbs[] = {
     velmora::cli::RegisterRemoveFooter,
     velmora::cli::RegisterSetRate,
     velmora::cli::RegisterRaw2Wav,
+    velmora::cli::RegisterMux,
 };
 
 }  // namespace

@@ -14,5 +14,6 @@ void RegisterFixRiffSize(CLI::App& app, Action& action);
 void RegisterRemoveFooter(CLI::App& app, Action& action);
 void RegisterSetRate(CLI::App& app, Action& action);
 void RegisterRaw2Wav(CLI::App& app, Action& action);
+void RegisterMux(CLI::App& app, Action& action);
 
 }  // namespace velmora::cli

@@ -1,0 +1,308 @@
+#include "multiplex.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+#include "wav/error.h"
+#include "wav/file.h"
+#include "wav/text.h"
+
+namespace velmora {
+
+namespace {
+
+void CheckRowIndex(int index) {
+    if (index < 0 || index >= kChannelRows) throw std::out_of_range("channel row out of range");
+}
+
+// Two names of one file (the same path, or links to it). A name that does not
+// exist is no file, so it cannot be the other one.
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    std::error_code ec;
+    bool same = std::filesystem::equivalent(a, b, ec);
+    return !ec && same;
+}
+
+// Copies each frame's B bytes of the mono input to its slot of the output
+// frame; one loop per sample width so each copy is a fixed-size move.
+template <std::size_t B>
+void PlaceFrames(const std::uint8_t* in, std::uint8_t* out, std::size_t frames, std::size_t stride) {
+    for (std::size_t k = 0; k < frames; ++k) {
+        std::memcpy(out, in, B);
+        in += B;
+        out += stride;
+    }
+}
+
+void Place(std::size_t width, const std::uint8_t* in, std::uint8_t* slotStart, std::size_t frames,
+           std::size_t stride) {
+    switch (width) {
+        case 1: PlaceFrames<1>(in, slotStart, frames, stride); break;
+        case 2: PlaceFrames<2>(in, slotStart, frames, stride); break;
+        case 3: PlaceFrames<3>(in, slotStart, frames, stride); break;
+        case 4: PlaceFrames<4>(in, slotStart, frames, stride); break;
+        default: break;  // other widths are not placed: the channel stays silent
+    }
+}
+
+std::int32_t AsInt32(std::uint64_t v) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(v)); }
+
+}  // namespace
+
+const char* ChannelCaption(int row) {
+    CheckRowIndex(row);
+    return SpeakerNames[static_cast<std::size_t>(row)];
+}
+
+std::optional<SampleNumbers> ParseSampleText(const std::string& text) {
+    std::int32_t values[4];
+    int count = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && text[i] == ' ') ++i;
+        if (i == text.size()) break;
+        std::size_t end = text.find(' ', i);
+        if (end == std::string::npos) end = text.size();
+        if (count == 4) return std::nullopt;
+        auto v = TryStrToInt(std::string_view(text).substr(i, end - i));
+        if (!v) return std::nullopt;
+        values[count++] = *v;
+        i = end;
+    }
+    if (count != 4) return std::nullopt;
+    return SampleNumbers{values[0], values[1], values[2], values[3]};
+}
+
+const ChannelRow& ChannelList::at(int index) const {
+    CheckRowIndex(index);
+    return rows_[static_cast<std::size_t>(index)];
+}
+
+void ChannelList::setChecked(int index, bool checked) {
+    CheckRowIndex(index);
+    rows_[static_cast<std::size_t>(index)].checked = checked;
+}
+
+void ChannelList::setRow(int index, ChannelRow row) {
+    CheckRowIndex(index);
+    rows_[static_cast<std::size_t>(index)] = std::move(row);
+}
+
+ChannelRegistration RegisterChannelFile(int row, WaveInfo& info, ChannelList& list) {
+    CheckRowIndex(row);
+    const std::string path = info.droppedFileName;
+    ChannelRegistration reg;
+    reg.analysis = AnalyzeWave(path, info);
+    // A rejected analysis leaves WaveInfo partly describing the previous file;
+    // its numbers must not end up in the row.
+    if (!reg.analysis.complete()) return reg;
+    if (info.channels != 1) {
+        reg.refusal = kTextMonoOnly;
+        return reg;
+    }
+    ChannelRow r;
+    r.file = FileNamePart(path);
+    r.path = FolderPart(path);
+    r.checked = true;
+    r.sample = Format("%d %d %d %d", static_cast<std::int32_t>(info.dataSize), info.dataChunkPos,
+                      info.samplesPerSec, static_cast<int>(info.bitsPerSample));
+    r.format = ChannelFormat{info.riffHeader(), info.formatBlock(), info.validBits, info.dataId};
+    list.setRow(row, std::move(r));
+    reg.registered = true;
+    return reg;
+}
+
+void ClearChannelList(ChannelList& list) {
+    for (int i = 0; i < kChannelRows; ++i) list.setRow(i, ChannelRow{});
+}
+
+std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const MultiplexOptions& options,
+                                        Host& host) {
+    host.clearLog();
+
+    // Everything that decides the output's shape is taken from the rows as
+    // they are now; only the passes read their rows again later.
+    std::array<ChannelRow, kChannelRows> start;
+    std::array<std::optional<SampleNumbers>, kChannelRows> numbers;
+    int first = -1;
+    for (int i = 0; i < kChannelRows; ++i) {
+        start[i] = rows.row(i);
+        if (start[i].registered()) {
+            numbers[i] = ParseSampleText(start[i].sample);
+            if (first < 0) first = i;
+        }
+    }
+    if (first < 0) throw VelmoraError(kTextNoChannelFiles);
+
+    // Common length over every registered row, checked or not. The numbers
+    // are printed signed; a size of 2 GiB or more is its unsigned value.
+    std::uint32_t commonLength = 0xFFFFFFFFu;
+    for (const auto& n : numbers)
+        if (n && static_cast<std::uint32_t>(n->dataSize) < commonLength)
+            commonLength = static_cast<std::uint32_t>(n->dataSize);
+
+    // The output's format is the first registered file's own, whatever was
+    // analysed since; every row must agree with it on rate and resolution,
+    // and on the frame size the samples are copied by.
+    const ChannelFormat& source = *start[first].format;
+    std::int32_t refRate = 0, refBits = 0;
+    const auto agrees = [&](const SampleNumbers& n, const ChannelFormat& f) {
+        return n.samplesPerSec == refRate && n.bitsPerSample == refBits &&
+               f.format.blockAlign == source.format.blockAlign;
+    };
+    for (int i = 0; i < kChannelRows; ++i) {
+        if (!numbers[i]) continue;
+        if (refRate == 0) refRate = numbers[i]->samplesPerSec;
+        if (refBits == 0) refBits = numbers[i]->bitsPerSample;
+        if (!agrees(*numbers[i], *start[i].format)) throw VelmoraError(kTextFormatMismatch);
+    }
+    const std::string base = StripExtension(start[first].file);
+
+    bool centre = false;
+    std::uint32_t mask = 0;
+    int checkedCount = 0;
+    for (int i = 0; i < kChannelRows; ++i) {
+        if (!start[i].checked) continue;
+        mask |= 1u << i;
+        ++checkedCount;
+        if (i >= 2) centre = true;
+    }
+    const bool extensible = centre && options.exwavechk;
+    const bool withCue = extensible && options.cuechk;
+    const std::string outPath =
+        EnsureTrailingSeparator(options.outputFolder) + base + (extensible ? "(EX)" : "") + "(mux).wav";
+    const int channels = options.exwavechk ? checkedCount : (centre ? 6 : 2);
+    if (channels == 0) throw VelmoraError(kTextNoChannelFiles);
+
+    const std::int64_t inBlock = source.format.blockAlign;
+    const std::int64_t rate = source.format.samplesPerSec;
+    if (inBlock <= 0 || rate <= 0 || channels * inBlock > 0xFFFF) throw VelmoraError(kTextMuxBadFrame);
+    const std::uint64_t outBlock = static_cast<std::uint64_t>(channels * inBlock);
+    const std::uint64_t inSecond = static_cast<std::uint64_t>(inBlock * rate);
+    const std::uint64_t outSecond = outBlock * static_cast<std::uint64_t>(rate);
+
+    // Whole frames only: a trailing partial frame would make the data size
+    // promise bytes that are never written.
+    const std::uint64_t frames = commonLength / static_cast<std::uint64_t>(inBlock);
+    const std::uint64_t dataSize = frames * outBlock;
+    const std::uint64_t headerSize = extensible ? (withCue ? 128 : 68) : 44;
+    if (dataSize + headerSize - 8 > 0xFFFFFFFFull) throw VelmoraError(kTextOutputTooLarge);
+
+    // Refuse before anything is written: an input that would be overwritten,
+    // a checked row whose file cannot be read.
+    for (const auto& r : start)
+        if (r.registered() && SameFile(r.inputPath(), outPath)) throw VelmoraError(kTextOutputIsInput);
+    for (const auto& r : start) {
+        if (!r.checked) continue;
+        if (!r.registered()) throw VelmoraError(TextCannotOpen(r.inputPath()));
+        File::OpenRead(r.inputPath());  // closed again at once: one input open at a time
+    }
+
+    RiffHeader riff = source.riff;
+    FormatBlock fmt = source.format;
+    fmt.channels = static_cast<std::int16_t>(channels);
+    fmt.samplesPerSec = static_cast<std::int32_t>(rate);
+    fmt.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(channels) *
+                                                   static_cast<std::uint32_t>(source.format.avgBytesPerSec));
+    fmt.blockAlign = static_cast<std::int16_t>(static_cast<std::uint16_t>(outBlock));
+    const DataHeader data{source.dataId, static_cast<std::uint32_t>(dataSize)};
+    std::vector<std::uint8_t> header;
+    if (extensible) {
+        riff.riffSize = static_cast<std::uint32_t>(dataSize) + (withCue ? 120u : 60u);
+        // 20-bit samples travel in 24-bit containers; validBits keeps the 20.
+        if (source.validBits == 0 && source.format.bitsPerSample == 20) fmt.bitsPerSample = 24;
+        const std::uint16_t validBits =
+            source.validBits != 0 ? source.validBits : static_cast<std::uint16_t>(source.format.bitsPerSample);
+        header = BuildExtensibleHeader(riff, fmt, validBits, mask, data, withCue);
+    } else {
+        riff.riffSize = static_cast<std::uint32_t>(dataSize) + 36u;
+        fmt.formatTag = kFormatPcm;
+        header = BuildPlainHeader(riff, fmt, data);
+    }
+
+    host.log(outPath);
+    File out = File::Create(outPath);
+    out.writeAt(0, header.data(), header.size());
+    const std::uint64_t dataStart = header.size();
+
+    const std::uint64_t seconds = dataSize / outSecond;
+    const std::uint64_t remainder = (dataSize - seconds * outSecond) / outBlock;
+    const auto percent = [seconds](std::uint64_t s) { return static_cast<int>(100 * s / seconds); };
+
+    // One second of each, or the whole data when it is shorter.
+    std::vector<std::uint8_t> outBuf(std::min(outSecond, dataSize), 0);
+    std::vector<std::uint8_t> inBuf(std::min(inSecond, frames * static_cast<std::uint64_t>(inBlock)), 0);
+
+    host.log("00padding");
+    for (std::uint64_t s = 1; s <= seconds; ++s) {
+        out.writeAt(dataStart + (s - 1) * outSecond, outBuf.data(), outSecond);
+        host.progress(percent(s));
+        host.pumpMessages();
+    }
+    if (remainder > 0) {
+        host.pumpMessages();
+        out.writeAt(dataStart + seconds * outSecond, outBuf.data(), remainder * outBlock);
+    }
+
+    int met = 0;
+    for (int i = 0; i < kChannelRows; ++i) {
+        // The row as it is when its turn comes: the list may have changed.
+        const ChannelRow r = rows.row(i);
+        if (!r.checked) continue;
+        ++met;
+        const int slot = options.exwavechk ? met - 1 : i;
+        // A row checked after the run began may find no channel left for it.
+        if (slot >= channels) continue;
+        const std::string inPath = r.inputPath();
+        host.log(inPath);
+        if (!r.registered()) throw VelmoraError(TextCannotOpen(inPath));
+        const SampleNumbers n = *ParseSampleText(r.sample);
+        if (!agrees(n, *r.format)) throw VelmoraError(kTextFormatMismatch);
+        if (SameFile(inPath, outPath)) throw VelmoraError(kTextOutputIsInput);
+
+        File in = File::OpenRead(inPath);
+        const std::uint64_t inStart = static_cast<std::uint64_t>(static_cast<std::uint32_t>(n.dataChunkPos)) + 8;
+        const std::uint64_t slotOffset = static_cast<std::uint64_t>(slot) * static_cast<std::uint64_t>(inBlock);
+
+        // Reads one block of each file; a short one stops the run.
+        const auto readBlocks = [&](std::uint64_t inPos, std::uint64_t outPos, std::uint64_t frameCount) {
+            const std::uint64_t inWant = frameCount * static_cast<std::uint64_t>(inBlock);
+            std::size_t got = in.readAt(inPos, inBuf.data(), inWant);
+            if (got < inWant) {
+                host.log(Format("in size:%d miss:%d ", AsInt32(in.size()), AsInt32(got)));
+                throw VelmoraError(kTextShortRead);
+            }
+            const std::uint64_t outWant = frameCount * outBlock;
+            got = out.readAt(outPos, outBuf.data(), outWant);
+            if (got < outWant) {
+                host.log(Format("out size:%d miss:%d ", AsInt32(out.size()), AsInt32(got)));
+                throw VelmoraError(kTextShortRead);
+            }
+        };
+
+        for (std::uint64_t s = 1; s <= seconds; ++s) {
+            host.progress(percent(s));
+            const std::uint64_t outPos = dataStart + (s - 1) * outSecond;
+            readBlocks(inStart + (s - 1) * inSecond, outPos, static_cast<std::uint64_t>(rate));
+            host.pumpMessages();
+            Place(static_cast<std::size_t>(inBlock), inBuf.data(), outBuf.data() + slotOffset,
+                  static_cast<std::size_t>(rate), outBlock);
+            out.writeAt(outPos, outBuf.data(), outSecond);
+        }
+        if (remainder > 0) {
+            const std::uint64_t outPos = dataStart + seconds * outSecond;
+            readBlocks(inStart + seconds * inSecond, outPos, remainder);
+            Place(static_cast<std::size_t>(inBlock), inBuf.data(), outBuf.data() + slotOffset, remainder, outBlock);
+            out.writeAt(outPos, outBuf.data(), remainder * outBlock);
+        }
+        in.close();
+    }
+    out.close();
+    host.log("end");
+    return {outPath};
+}
+
+}  // namespace velmora

@@ -1,0 +1,121 @@
+// The multiplex tab's core: the six speaker rows, the registration of a mono
+// file at a row, and the writer that interleaves the checked rows' files into
+// one multichannel file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ops/host.h"
+#include "wav/analysis.h"
+#include "wav/records.h"
+#include "wav/waveinfo.h"
+
+namespace velmora {
+
+inline constexpr int kChannelRows = 6;
+
+inline constexpr const char* kTextMonoOnly = "モノラルwavしか登録できません";
+inline constexpr const char* kTextFormatMismatch = "サンプリングレートかbit解像度が揃っていません";
+inline constexpr const char* kTextNoChannelFiles = "多重化するファイルが登録されていません";
+inline constexpr const char* kTextOutputIsInput = "出力ファイルが入力ファイルと同じです";
+inline constexpr const char* kTextMuxBadFrame = "ブロックサイズかサンプリング周波数が不正なため多重化できません";
+// A read came back short (the log line before it says which file).
+inline constexpr const char* kTextShortRead = "!";
+
+// The row's fixed caption ("Left" … "S-Right"): bit `row` of a channel mask.
+const char* ChannelCaption(int row);
+
+// What the output header takes from a registered file: its header images as
+// its own analysis read them, kept with the row so that a later analysis of
+// another file cannot change the output's format.
+struct ChannelFormat {
+    RiffHeader riff;
+    FormatBlock format;
+    std::uint16_t validBits = 0;
+    FourCC dataId{};
+};
+
+// The four numbers of a "Sample" text: "%d %d %d %d".
+struct SampleNumbers {
+    std::int32_t dataSize = 0;
+    std::int32_t dataChunkPos = 0;
+    std::int32_t samplesPerSec = 0;
+    std::int32_t bitsPerSample = 0;
+};
+// Exactly four blank-separated integers, else nullopt.
+std::optional<SampleNumbers> ParseSampleText(const std::string& text);
+
+// One row of the list as the window shows it. Texts are " " on an empty row.
+struct ChannelRow {
+    bool checked = false;
+    std::string sample = " ";
+    std::string file = " ";
+    std::string path = " ";  // folder, ending in the separator
+    std::optional<ChannelFormat> format;
+
+    // A registered row: its "Sample" text holds the four numbers and its
+    // format is kept. Registration sets both, clearing removes both.
+    bool registered() const { return format.has_value() && ParseSampleText(sample).has_value(); }
+    std::string inputPath() const { return path + file; }
+};
+
+// Where the writer reads the rows. It asks for a row each time it needs one
+// (the start of the run, the start of each row's pass), because the list may
+// change while the writer lets pending messages run.
+class ChannelRowSource {
+public:
+    virtual ~ChannelRowSource() = default;
+    // A copy of the row as it is now; index 0–5.
+    virtual ChannelRow row(int index) const = 0;
+};
+
+// The list itself: six rows, empty and unchecked at start.
+class ChannelList : public ChannelRowSource {
+public:
+    ChannelRow row(int index) const override { return at(index); }
+    const ChannelRow& at(int index) const;
+    // The user's click on a row's check box, allowed at any time.
+    void setChecked(int index, bool checked);
+    void setRow(int index, ChannelRow row);
+
+private:
+    std::array<ChannelRow, kChannelRows> rows_{};
+};
+
+struct ChannelRegistration {
+    // The analysis of the file, to be shown as any analysis is.
+    AnalysisResult analysis;
+    bool registered = false;
+    // Shown after the analysis when the file is refused for not being mono.
+    // A file the analysis rejected is refused without one (the analysis has
+    // given its own message).
+    std::optional<std::string> refusal;
+};
+
+// Analyses info.droppedFileName and registers it at the row (0–5) when the
+// analysis completed and the file is mono; otherwise the row is unchanged.
+// Throws VelmoraError("ファイル %s は開けません") when the file cannot be opened.
+ChannelRegistration RegisterChannelFile(int row, WaveInfo& info, ChannelList& list);
+
+// "クリア": every row blank and unchecked. The window empties Memo2 itself.
+void ClearChannelList(ChannelList& list);
+
+struct MultiplexOptions {
+    bool exwavechk = true;  // extensible header when a centre/rear row is checked
+    bool cuechk = false;    // cue block, extensible form only
+    std::string outputFolder;
+};
+
+// "多重化": writes <folder><base>[(EX)](mux).wav from the checked rows and
+// returns its path. Logs (through host.log, the tab's Memo2, emptied first)
+// the output path, "00padding", each input path and "end". Every refusal is
+// a VelmoraError thrown before the output is created; a short read logs
+// "in size:%d miss:%d " or "out size:%d miss:%d " and throws "!".
+std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const MultiplexOptions& options,
+                                        Host& host);
+
+}  // namespace velmora
