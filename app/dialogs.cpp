@@ -1,0 +1,58 @@
+#include "dialogs.h"
+
+#include <QAbstractButton>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "folder_dialog.h"
+
+namespace velmora::app {
+
+QString DisplayText(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return shown;
+}
+
+std::optional<QString> QtDialogs::openFile(QWidget* parent, const QString& filter) {
+    QString path = QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+    if (path.isEmpty()) return std::nullopt;
+    return path;
+}
+
+std::optional<QString> QtDialogs::browseFolder(QWidget* parent, const QString& title,
+                                               const QString& initial) {
+    // The refusal is a confirmation-kind box with one OK button over the dialog.
+    FolderBrowseDialog dialog(parent, title, initial, [this](QWidget* owner, const QString& text) {
+        message(owner, QString::fromUtf8(kConfirmCaption), text);
+    });
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.selectedFolder();
+}
+
+void QtDialogs::message(QWidget* parent, const QString& caption, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, caption, DisplayText(text), QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+bool QtDialogs::ask(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(kConfirmCaption), DisplayText(text),
+                    QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* yes = box.addButton(QString::fromUtf8(kYesText), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QString::fromUtf8(kNoText), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.exec();
+    return box.clickedButton() != no;
+}
+
+QAction* QtDialogs::popup(QMenu& menu, const QPoint& globalPos) { return menu.exec(globalPos); }
+
+void QtDialogs::setClipboardText(const QString& text) { QGuiApplication::clipboard()->setText(text); }
+
+}  // namespace velmora::app

@@ -1,0 +1,437 @@
+#include "form1.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTextEdit>
+#include <QTextBlockFormat>
+#include <QTextCursor>
+
+#include "dialogs.h"
+#include "folder_dialog.h"
+#include "widgets.h"
+#include "wav/error.h"
+
+namespace velmora::app {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const char* s) { return QString::fromUtf8(s); }
+
+// The log memos.
+QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, int left, int top, int width, int height) {
+    auto* memo = Place(new QPlainTextEdit(parent), name, left, top, width, height);
+    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    return memo;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int left, int top,
+                        int width, int height) {
+    return Place(new QPushButton(Q(caption), parent), name, left, top, width, height);
+}
+
+// A label sized to its caption, as labels without a given size are.
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
+    auto* label = new QLabel(Q(caption), parent);
+    label->setObjectName(Q(name));
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+// The report and dump memos: fixed pitch, lines 14 px apart so the whole
+// report fits even with a fallback face whose natural line is taller.
+QTextEdit* MakeFixedMemo(QWidget* parent, const char* name, int left, int top, int width, int height) {
+    auto* memo = Place(new QTextEdit(parent), name, left, top, width, height);
+    memo->setReadOnly(true);
+    memo->setAcceptRichText(false);
+    memo->setFont(FixedFont());
+    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    return memo;
+}
+
+void SetLines(QTextEdit* memo, const std::vector<std::string>& lines) {
+    QStringList text;
+    for (const auto& line : lines) text << Q(line);
+    memo->setPlainText(text.join(QLatin1Char('\n')));
+    QTextCursor cursor(memo->document());
+    cursor.select(QTextCursor::Document);
+    QTextBlockFormat format;
+    format.setLineHeight(14, QTextBlockFormat::FixedHeight);
+    cursor.mergeBlockFormat(format);
+}
+
+const char* const kChannelNames[6] = {"Left", "Right", "Center", "LFE", "S-Left", "S-Right"};
+
+}  // namespace
+
+QStringList LocalFiles(const QList<QUrl>& urls) {
+    QStringList paths;
+    for (const QUrl& url : urls)
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    return paths;
+}
+
+TForm1::TForm1(Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      dialogs_(dialogs),
+      guard_([this](const std::string& text) { showMessage(text); }) {
+    setObjectName("Form1");
+    setWindowTitle(QStringLiteral("Velmora v0.30"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(697, 523);
+    setFont(FormFont());
+
+    buildStrip();
+    buildMainTab();
+    buildMultiplexTab();
+    buildRawTab();
+    mainHost_ = std::make_unique<WindowHost>(this, Gauge1, Memo3, dialogs_);
+    muxHost_ = std::make_unique<WindowHost>(this, Gauge1, Memo2, dialogs_);
+
+    // Files dropped anywhere on the window reach the window itself, not the
+    // edit fields and memos that would take them as text.
+    for (QWidget* child : findChildren<QWidget*>()) child->setAcceptDrops(false);
+    connectHandlers();
+
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    FormCreate();
+}
+
+void TForm1::buildStrip() {
+    PageControl1 = Place(new QTabWidget(this), "PageControl1", 8, 8, 681, 457);
+    TabSheet1 = new QWidget;
+    TabSheet1->setObjectName("TabSheet1");
+    TabSheet2 = new QWidget;
+    TabSheet2->setObjectName("TabSheet2");
+    TabSheet3 = new QWidget;
+    TabSheet3->setObjectName("TabSheet3");
+    PageControl1->addTab(TabSheet1, QStringLiteral("メイン"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("多重化"));
+    PageControl1->addTab(TabSheet3, QStringLiteral("強制WAV化"));
+
+    exwavechk = Place(new QCheckBox(QStringLiteral("拡張WAVEヘッダを使用する(サラウンド作成時推奨)"), this),
+                      "exwavechk", 8, 472, 289, 17);
+    exwavechk->setChecked(true);
+    cuechk = Place(new QCheckBox(QStringLiteral("cueチャンクを使用する"), this), "cuechk", 296, 472, 137, 17);
+    Gauge1 = Place(new QProgressBar(this), "Gauge1", 440, 469, 89, 17);
+    Gauge1->setRange(0, 100);
+    Gauge1->setValue(0);
+    Gauge1->setAlignment(Qt::AlignCenter);
+    Label3 = MakeLabel(this, "Label3", "ファイル出力先", 8, 496);
+    Label4 = Place(new QLabel(this), "Label4", 96, 496, 249, 17);
+    Label4->setTextFormat(Qt::PlainText);
+    Label4->setAutoFillBackground(true);
+    QPalette palette = Label4->palette();
+    palette.setColor(QPalette::Window, palette.color(QPalette::Highlight));
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
+    Label4->setPalette(palette);
+    Button9 = MakeButton(this, "Button9", "参照...", 360, 496, 75, 25);
+}
+
+void TForm1::buildMainTab() {
+    QWidget* tab = TabSheet1;
+    Edit1 = Place(new QLineEdit(tab), "Edit1", 8, 16, 337, 20);
+    Button1 = MakeButton(tab, "Button1", "WAVE 参照", 352, 16, 75, 25);
+    Memo1 = MakeFixedMemo(tab, "Memo1", 8, 53, 297, 260);
+    Memo4 = MakeFixedMemo(tab, "Memo4", 320, 56, 345, 121);
+    Memo3 = MakeMemo(tab, "Memo3", 320, 184, 345, 129);
+    Button2 = MakeButton(tab, "Button2", "クリップボード出力", 16, 328, 121, 25);
+    Button3 = MakeButton(tab, "Button3", "ch分離", 16, 360, 89, 25);
+    Button7 = MakeButton(tab, "Button7", "ノーマライズ", 16, 392, 75, 25);
+    Button10 = MakeButton(tab, "Button10", "サンプリング周波数書換", 152, 328, 137, 33);
+    ComboBox1 = Place(new QComboBox(tab), "ComboBox1", 152, 368, 57, 20);
+    ComboBox1->setEditable(true);
+    ComboBox1->addItems({QStringLiteral("48000"), QStringLiteral("44100"), QStringLiteral("32000")});
+    ComboBox1->setCurrentText(QStringLiteral("48000"));
+
+    surround = Place(new GroupBox(QStringLiteral("擬似サラウンド"), tab), "surround", 472, 320, 193, 105);
+    Button4 = MakeButton(surround, "Button4", "擬似サラウンド(2ch->4ch)", 8, 16, 137, 25);
+    CheckBox1 = Place(new QCheckBox(QStringLiteral("サラウンドL,R入替"), surround), "CheckBox1", 8, 48, 113, 17);
+    Label2 = MakeLabel(surround, "Label2", "ディレイ値(1-1000ms)", 7, 69);
+    Edit2 = Place(new QLineEdit(QStringLiteral("200"), surround), "Edit2", 128, 69, 49, 20);
+
+    GroupBox2 = Place(new GroupBox(QStringLiteral("ヘッダ・フッダ操作"), tab), "GroupBox2", 296, 320, 169, 105);
+    Button8 = MakeButton(GroupBox2, "Button8", "ヘッダ再構築", 6, 24, 75, 25);
+    Button8->setToolTip(QStringLiteral("fmtチャンクのサイズを2バイト削除します"));
+    Button11 = MakeButton(GroupBox2, "Button11", "フッタ削除", 88, 24, 73, 25);
+    Button11->setToolTip(QStringLiteral("フッタ情報(タグ)を削除します"));
+    Button13 = MakeButton(GroupBox2, "Button13", "ヘッダ整合書換", 8, 72, 89, 25);
+    Button13->setToolTip(QStringLiteral("RIFFチャンクのサイズを正しく書き換えます"));
+}
+
+void TForm1::buildMultiplexTab() {
+    QWidget* tab = TabSheet2;
+    ListView1 = Place(new QTableWidget(6, 4, tab), "ListView1", 8, 8, 657, 145);
+    ListView1->setHorizontalHeaderLabels(
+        {QStringLiteral("Channel"), QStringLiteral("Sample"), QStringLiteral("File"), QStringLiteral("Path")});
+    ListView1->verticalHeader()->hide();
+    ListView1->verticalHeader()->setMinimumSectionSize(16);
+    ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ListView1->verticalHeader()->setDefaultSectionSize(19);
+    ListView1->horizontalHeader()->setSectionsClickable(false);
+    ListView1->horizontalHeader()->setHighlightSections(false);
+    ListView1->setColumnWidth(0, 100);
+    ListView1->setColumnWidth(1, 0);
+    ListView1->setColumnHidden(1, true);
+    ListView1->setColumnWidth(2, 200);
+    ListView1->setColumnWidth(3, 200);
+    ListView1->setShowGrid(true);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    for (int row = 0; row < 6; ++row) {
+        auto* caption = new QTableWidgetItem(Q(kChannelNames[row]));
+        caption->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        caption->setCheckState(Qt::Unchecked);
+        ListView1->setItem(row, 0, caption);
+        for (int column = 1; column < 4; ++column) {
+            auto* blank = new QTableWidgetItem(QStringLiteral(" "));
+            blank->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+            ListView1->setItem(row, column, blank);
+        }
+    }
+    Button6 = MakeButton(tab, "Button6", "クリア", 8, 296, 75, 25);
+    Button5 = MakeButton(tab, "Button5", "多重化", 8, 328, 75, 25);
+    Memo2 = MakeMemo(tab, "Memo2", 424, 160, 241, 193);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    QAction** items[6] = {&left1, &right1, &center1, &lfe1, &sleft1, &sright1};
+    const char* names[6] = {"left1", "right1", "center1", "lfe1", "sleft1", "sright1"};
+    const char* captions[6] = {"left", "right", "center", "lfe", "s-left", "s-right"};
+    for (int i = 0; i < 6; ++i) {
+        *items[i] = PopupMenu1->addAction(Q(captions[i]));
+        (*items[i])->setObjectName(Q(names[i]));
+    }
+}
+
+void TForm1::buildRawTab() {
+    QWidget* tab = TabSheet3;
+    RadioGroup1 = Place(new RadioGroup(QStringLiteral("サンプリング周波数"),
+                                       {QStringLiteral("48000"), QStringLiteral("44100"), QStringLiteral("32000"),
+                                        QStringLiteral("その他")},
+                                       tab),
+                        "RadioGroup1", 16, 8, 185, 89);
+    RadioGroup1->arrange();
+    // Lies over the lower right of RadioGroup1, beside its item "その他".
+    Edit3 = Place(new QLineEdit(tab), "Edit3", 88, 72, 97, 20);
+    Edit3->raise();
+    RadioGroup2 = Place(new RadioGroup(QStringLiteral("Bit解像度"), {QStringLiteral("16Bit"), QStringLiteral("8Bit")}, tab),
+                        "RadioGroup2", 208, 8, 73, 89);
+    RadioGroup2->arrange();
+    RadioGroup3 = Place(new RadioGroup(QStringLiteral("モード"), {QStringLiteral("Stereo"), QStringLiteral("Mono")}, tab),
+                        "RadioGroup3", 288, 8, 73, 89);
+    RadioGroup3->arrange();
+    Button12 = MakeButton(tab, "Button12", "実行", 16, 104, 75, 25);
+    Label5 = MakeLabel(tab, "Label5", "対象ファイル", 16, 136);
+    Edit4 = Place(new QLineEdit(tab), "Edit4", 16, 152, 449, 20);
+}
+
+void TForm1::connectHandlers() {
+    auto on = [this](QPushButton* button, void (TForm1::*handler)()) {
+        connect(button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+    };
+    on(Button1, &TForm1::Button1Click);
+    on(Button2, &TForm1::Button2Click);
+    on(Button9, &TForm1::Button9Click);
+    on(Button3, &TForm1::Button3Click);
+    on(Button4, &TForm1::Button4Click);
+    on(Button7, &TForm1::Button7Click);
+    on(Button5, &TForm1::Button5Click);
+    on(Button8, &TForm1::Button8Click);
+    on(Button10, &TForm1::Button10Click);
+    on(Button11, &TForm1::Button11Click);
+    on(Button13, &TForm1::Button13Click);
+    on(Button12, &TForm1::Button12Click);
+    connect(exwavechk, &QCheckBox::clicked, this, [this] { exwavechkClick(); });
+
+    // A menu item's registration runs from its own event, after the drop
+    // handler that opened the menu has returned.
+    auto item = [this](QAction* action, void (TForm1::*handler)()) {
+        connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); },
+                Qt::QueuedConnection);
+    };
+    item(left1, &TForm1::left1Click);
+    item(right1, &TForm1::right1Click);
+    item(center1, &TForm1::center1Click);
+    item(lfe1, &TForm1::lfe1Click);
+    item(sleft1, &TForm1::sleft1Click);
+    item(sright1, &TForm1::sright1Click);
+}
+
+void TForm1::FormCreate() {
+    runHandler([this] {
+        setAcceptDrops(true);
+        Edit1->clear();
+        Memo1->clear();
+        PageControl1->setCurrentIndex(0);
+    });
+}
+
+std::string TForm1::fileField() const { return Edit1->text().toStdString(); }
+
+std::string TForm1::outputFolder() const { return Label4->text().toStdString(); }
+
+void TForm1::showMessage(const std::string& text) { dialogs_.message(this, Q(kApplicationTitle), Q(text)); }
+
+void TForm1::applyEnabled(const EnabledControls& e) {
+    Button3->setEnabled(e.Button3);
+    surround->setEnabled(e.surround);
+    Button7->setEnabled(e.Button7);
+    Button8->setEnabled(e.Button8);
+    Button5->setEnabled(e.Button5);
+    Button11->setEnabled(e.Button11);
+    Button10->setEnabled(e.Button10);
+    ComboBox1->setEnabled(e.ComboBox1);
+    Button13->setEnabled(e.Button13);
+}
+
+AnalysisResult TForm1::ShowAnalysis(const std::string& path) {
+    // Throws before anything changed when the file cannot be opened.
+    AnalysisResult result = AnalyzeWave(path, waveInfo_);
+    Label4->setText(Q(result.outputFolder));
+    if (result.hexDump) SetLines(Memo4, *result.hexDump);
+    if (result.failure) throw VelmoraError(*result.failure);
+    if (result.enabled) {
+        Memo1->clear();
+        Memo3->clear();
+        applyEnabled(*result.enabled);
+    }
+    // The format warning is closed before the report appears.
+    for (const auto& message : result.messages) showMessage(message);
+    if (result.clearFileField) Edit1->clear();
+    if (result.report) SetLines(Memo1, *result.report);
+    return result;
+}
+
+void TForm1::Button1Click() {
+    runOperation([this] {
+        std::optional<QString> path = dialogs_.openFile(this, QStringLiteral("Wav(*.wav)"));
+        if (!path) return;
+        Edit1->setText(*path);
+        ShowAnalysis(fileField());
+    });
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && !LocalFiles(event->mimeData()->urls()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    QStringList paths = LocalFiles(event->mimeData()->urls());
+    if (paths.isEmpty()) return;
+    event->acceptProposedAction();
+    // The drag source is released first; the handler runs from its own event.
+    QMetaObject::invokeMethod(this, [this, paths] { FormDropFiles(paths); }, Qt::QueuedConnection);
+}
+
+void TForm1::FormDropFiles(const QStringList& paths) {
+    runOperation([this, &paths] {
+        if (paths.isEmpty()) return;
+        // The whole path, however long: a cut path would name another file.
+        const QString path = paths.first();
+        QWidget* page = PageControl1->currentWidget();
+        if (page == TabSheet3) Edit4->setText(path);
+        Edit1->setText(path);
+        if (page == TabSheet1) {
+            ShowAnalysis(fileField());
+        } else if (page == TabSheet2) {
+            waveInfo_.droppedFileName = path.toStdString();
+            dialogs_.popup(*PopupMenu1, QCursor::pos());
+        }
+    });
+}
+
+void TForm1::Button2Click() {
+    runHandler([this] {
+        QStringList lines = Memo1->toPlainText().split(QLatin1Char('\n'));
+        dialogs_.setClipboardText(lines.join(QStringLiteral("\r\n")));
+    });
+}
+
+void TForm1::Button9Click() {
+    runHandler([this] {
+        std::optional<QString> folder =
+            dialogs_.browseFolder(this, QStringLiteral("フォルダを選択して下さい。"), Label4->text());
+        if (!folder) return;
+        Label4->setText(FolderForLabel(*folder));
+    });
+}
+
+void TForm1::exwavechkClick() {
+    runHandler([this] {
+        if (exwavechk->isChecked()) {
+            cuechk->setEnabled(true);
+        } else {
+            cuechk->setEnabled(false);
+            cuechk->setChecked(false);
+        }
+    });
+}
+
+void TForm1::RegisterChannelFile(int /*row*/) {
+    // The multiplex list fills this in: it registers WaveInfo.droppedFileName
+    // at the row. Until then choosing an item changes nothing.
+}
+
+void TForm1::left1Click() { runOperation([this] { RegisterChannelFile(0); }); }
+void TForm1::right1Click() { runOperation([this] { RegisterChannelFile(1); }); }
+void TForm1::center1Click() { runOperation([this] { RegisterChannelFile(2); }); }
+void TForm1::lfe1Click() { runOperation([this] { RegisterChannelFile(3); }); }
+void TForm1::sleft1Click() { runOperation([this] { RegisterChannelFile(4); }); }
+void TForm1::sright1Click() { runOperation([this] { RegisterChannelFile(5); }); }
+
+// Each operation is connected inside its body when it lands; the guard
+// already keeps it to one at a time and shows its failures.
+void TForm1::Button3Click() {
+    runOperation([] { /* channel split */ });
+}
+void TForm1::Button4Click() {
+    runOperation([] { /* pseudo-surround */ });
+}
+void TForm1::Button7Click() {
+    runOperation([] { /* normalize */ });
+}
+void TForm1::Button5Click() {
+    runOperation([] { /* multiplex writer */ });
+}
+void TForm1::Button8Click() {
+    runOperation([] { /* header rebuild */ });
+}
+void TForm1::Button10Click() {
+    runOperation([] { /* rate rewrite */ });
+}
+void TForm1::Button11Click() {
+    runOperation([] { /* footer removal */ });
+}
+void TForm1::Button13Click() {
+    runOperation([] { /* RIFF size rewrite */ });
+}
+void TForm1::Button12Click() {
+    runOperation([] { /* raw to WAV */ });
+}
+
+}  // namespace velmora::app

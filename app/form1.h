@@ -1,0 +1,179 @@
+// The main window: three tabs and the strip of shared options below them.
+// Components keep their form names as member and object names; the handlers
+// are named after the events that run them.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <QList>
+#include <QStringList>
+#include <QUrl>
+#include <QWidget>
+
+#include "guard.h"
+#include "wav/analysis.h"
+#include "wav/waveinfo.h"
+#include "window_host.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTableWidget;
+class QTextEdit;
+
+namespace velmora::app {
+
+class Dialogs;
+class RadioGroup;
+class TForm2;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // `dialogs` answers every platform dialog and outlives the window.
+    explicit TForm1(Dialogs& dialogs, QWidget* parent = nullptr);
+
+    // The strip below the tabs.
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1;  // "メイン"
+    QWidget* TabSheet2;  // "多重化"
+    QWidget* TabSheet3;  // "強制WAV化"
+    QCheckBox* exwavechk;
+    QCheckBox* cuechk;
+    QProgressBar* Gauge1;
+    QLabel* Label3;
+    QLabel* Label4;  // its caption is the output folder
+    QPushButton* Button9;
+
+    // Tab 1.
+    QLineEdit* Edit1;  // the current file
+    QPushButton* Button1;
+    QTextEdit* Memo1;  // report
+    QTextEdit* Memo4;  // hex dump of the header
+    QPlainTextEdit* Memo3;  // log of the main tab's operations
+    QPushButton* Button2;
+    QPushButton* Button3;
+    QPushButton* Button7;
+    QPushButton* Button10;
+    QComboBox* ComboBox1;
+    QGroupBox* surround;
+    QPushButton* Button4;
+    QCheckBox* CheckBox1;
+    QLabel* Label2;
+    QLineEdit* Edit2;
+    QGroupBox* GroupBox2;
+    QPushButton* Button8;
+    QPushButton* Button11;
+    QPushButton* Button13;
+
+    // Tab 2. ListView1: column 0 "Channel" (check box), 1 "Sample" (hidden),
+    // 2 "File", 3 "Path"; six fixed rows "Left" … "S-Right".
+    QTableWidget* ListView1;
+    QPushButton* Button6;
+    QPushButton* Button5;
+    QPlainTextEdit* Memo2;  // log of the multiplex writer
+    QMenu* PopupMenu1;      // opened only by a drop on this tab
+    QAction* left1;
+    QAction* right1;
+    QAction* center1;
+    QAction* lfe1;
+    QAction* sleft1;
+    QAction* sright1;
+
+    // Tab 3.
+    RadioGroup* RadioGroup1;  // rate: "48000", "44100", "32000", "その他"
+    QLineEdit* Edit3;         // the other rate
+    RadioGroup* RadioGroup2;  // "16Bit", "8Bit"
+    RadioGroup* RadioGroup3;  // "Stereo", "Mono"
+    QPushButton* Button12;
+    QLabel* Label5;
+    QLineEdit* Edit4;  // the raw file
+
+    // The normalize window, created hidden after this one.
+    TForm2* Form2 = nullptr;
+
+    // Handlers.
+    void FormCreate();
+    void Button1Click();
+    // The files dropped on the window, in drop order (local paths).
+    void FormDropFiles(const QStringList& paths);
+    void Button2Click();
+    void Button9Click();
+    void exwavechkClick();
+    void left1Click();
+    void right1Click();
+    void center1Click();
+    void lfe1Click();
+    void sleft1Click();
+    void sright1Click();
+
+    // The operations' buttons. Each runs its operation through the guard.
+    void Button3Click();   // channel split
+    void Button4Click();   // pseudo-surround
+    void Button7Click();   // normalize
+    void Button5Click();   // multiplex writer
+    void Button8Click();   // header rebuild
+    void Button10Click();  // rate rewrite
+    void Button11Click();  // footer removal
+    void Button13Click();  // RIFF size rewrite
+    void Button12Click();  // raw to WAV
+
+    // What the operations read and report through.
+    WaveInfo& waveInfo() { return waveInfo_; }
+    const WaveInfo& waveInfo() const { return waveInfo_; }
+    std::string fileField() const;     // Edit1
+    std::string outputFolder() const;  // Label4
+    Host& mainHost() { return *mainHost_; }  // logs into Memo3
+    Host& muxHost() { return *muxHost_; }    // logs into Memo2
+    Dialogs& dialogs() { return dialogs_; }
+    TopLevelGuard& guard() { return guard_; }
+
+    // Runs the analysis on the path and shows it: output folder, hex dump,
+    // memos, control states, messages, report. Throws VelmoraError when the
+    // file cannot be opened (nothing changed) or the play time cannot be
+    // computed (after the hex dump). Callers run inside the guard.
+    AnalysisResult ShowAnalysis(const std::string& path);
+
+    // A handler body that is not an operation (always runs).
+    void runHandler(const std::function<void()>& body) { guard_.handle(body); }
+    // An operation body: ignored while another operation runs.
+    bool runOperation(const std::function<void()>& body) { return guard_.operation(body); }
+
+protected:
+    // Registers WaveInfo.droppedFileName at a row of ListView1; started by the
+    // items of PopupMenu1.
+    virtual void RegisterChannelFile(int row);
+
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildStrip();
+    void buildMainTab();
+    void buildMultiplexTab();
+    void buildRawTab();
+    void connectHandlers();
+    void applyEnabled(const EnabledControls& enabled);
+    void showMessage(const std::string& text);
+
+    Dialogs& dialogs_;
+    WaveInfo waveInfo_;
+    TopLevelGuard guard_;
+    std::unique_ptr<WindowHost> mainHost_;
+    std::unique_ptr<WindowHost> muxHost_;
+};
+
+// Local file paths among dropped URLs, in order.
+QStringList LocalFiles(const QList<QUrl>& urls);
+
+}  // namespace velmora::app
