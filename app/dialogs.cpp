@@ -47,6 +47,10 @@ bool QtDialogs::ask(QWidget* parent, const QString& text) {
     QPushButton* yes = box.addButton(QString::fromUtf8(kYesText), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QString::fromUtf8(kNoText), QMessageBox::NoRole);
     box.setDefaultButton(yes);
+    // Left to itself the box would make the No button its escape button, so
+    // Escape or the close box would answer No. Only a press of No stops;
+    // closing the box any other way goes on, as Yes does.
+    box.setEscapeButton(yes);
     box.exec();
     return box.clickedButton() != no;
 }

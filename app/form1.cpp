@@ -24,8 +24,16 @@
 
 #include "dialogs.h"
 #include "folder_dialog.h"
+#include "form2.h"
+#include "ops/multiplex.h"
+#include "ops/normalize.h"
+#include "ops/rawwave.h"
+#include "ops/repair.h"
+#include "ops/split.h"
+#include "ops/surround.h"
 #include "widgets.h"
 #include "wav/error.h"
+#include "wav/text.h"
 
 namespace velmora::app {
 
@@ -117,6 +125,17 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent)
         move(screen->availableGeometry().center() - rect().center());
 
     FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+TForm2& TForm1::peakWindow() {
+    if (!Form2) {
+        ownForm2_ = std::make_unique<TForm2>();
+        Form2 = ownForm2_.get();
+    }
+    Form2->setMainWindow(this);
+    return *Form2;
 }
 
 void TForm1::buildStrip() {
@@ -266,6 +285,12 @@ void TForm1::connectHandlers() {
     on(Button13, &TForm1::Button13Click);
     on(Button12, &TForm1::Button12Click);
     connect(exwavechk, &QCheckBox::clicked, this, [this] { exwavechkClick(); });
+    on(Button6, &TForm1::Button6Click);
+    // Only the check boxes are the user's to change; the window's own redraws
+    // block the list's signals.
+    connect(ListView1, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
+        if (item->column() == 0) ListView1ItemChecked(item->row(), item->checkState() == Qt::Checked);
+    });
 
     // A menu item's registration runs from its own event, after the drop
     // handler that opened the menu has returned.
@@ -311,6 +336,11 @@ void TForm1::applyEnabled(const EnabledControls& e) {
 AnalysisResult TForm1::ShowAnalysis(const std::string& path) {
     // Throws before anything changed when the file cannot be opened.
     AnalysisResult result = AnalyzeWave(path, waveInfo_);
+    ShowAnalysisResult(result);
+    return result;
+}
+
+void TForm1::ShowAnalysisResult(const AnalysisResult& result) {
     Label4->setText(Q(result.outputFolder));
     if (result.hexDump) SetLines(Memo4, *result.hexDump);
     if (result.failure) throw VelmoraError(*result.failure);
@@ -323,7 +353,6 @@ AnalysisResult TForm1::ShowAnalysis(const std::string& path) {
     for (const auto& message : result.messages) showMessage(message);
     if (result.clearFileField) Edit1->clear();
     if (result.report) SetLines(Memo1, *result.report);
-    return result;
 }
 
 void TForm1::Button1Click() {
@@ -392,9 +421,36 @@ void TForm1::exwavechkClick() {
     });
 }
 
-void TForm1::RegisterChannelFile(int /*row*/) {
-    // The multiplex list fills this in: it registers WaveInfo.droppedFileName
-    // at the row. Until then choosing an item changes nothing.
+void TForm1::RegisterChannelFile(int row) {
+    const ChannelRegistration reg = velmora::RegisterChannelFile(row, waveInfo_, channelList_);
+    ShowAnalysisResult(reg.analysis);
+    if (reg.refusal) showMessage(*reg.refusal);
+    showChannelRow(row);
+}
+
+void TForm1::showChannelRow(int row) {
+    const ChannelRow& r = channelList_.at(row);
+    const QSignalBlocker quiet(ListView1);
+    ListView1->item(row, 0)->setCheckState(r.checked ? Qt::Checked : Qt::Unchecked);
+    ListView1->item(row, 1)->setText(Q(r.sample));
+    ListView1->item(row, 2)->setText(Q(r.file));
+    ListView1->item(row, 3)->setText(Q(r.path));
+}
+
+void TForm1::ListView1ItemChecked(int row, bool checked) {
+    runHandler([this, row, checked] {
+        if (row < 0 || row >= kChannelRows) return;
+        channelList_.setChecked(row, checked);
+    });
+}
+
+void TForm1::Button6Click() {
+    // Not an operation: the list may be cleared while the writer runs.
+    runHandler([this] {
+        ClearChannelList(channelList_);
+        for (int row = 0; row < kChannelRows; ++row) showChannelRow(row);
+        Memo2->clear();
+    });
 }
 
 void TForm1::left1Click() { runOperation([this] { RegisterChannelFile(0); }); }
@@ -404,34 +460,76 @@ void TForm1::lfe1Click() { runOperation([this] { RegisterChannelFile(3); }); }
 void TForm1::sleft1Click() { runOperation([this] { RegisterChannelFile(4); }); }
 void TForm1::sright1Click() { runOperation([this] { RegisterChannelFile(5); }); }
 
-// Each operation is connected inside its body when it lands; the guard
-// already keeps it to one at a time and shows its failures.
+// The options are read from the controls when the button is clicked; the
+// guard keeps the operations to one at a time and shows their failures.
 void TForm1::Button3Click() {
-    runOperation([] { /* channel split */ });
+    runOperation([this] { ChannelSplit(waveInfo_, {fileField(), outputFolder()}, mainHost()); });
 }
+
 void TForm1::Button4Click() {
-    runOperation([] { /* pseudo-surround */ });
+    runOperation([this] {
+        SurroundOptions options;
+        options.fileField = fileField();
+        options.outputFolder = outputFolder();
+        options.delayText = Edit2->text().toStdString();
+        options.swapRear = CheckBox1->isChecked();
+        options.extendedHeader = exwavechk->isChecked();
+        options.cue = cuechk->isChecked();
+        PseudoSurround(waveInfo_, options, mainHost());
+    });
 }
+
 void TForm1::Button7Click() {
-    runOperation([] { /* normalize */ });
+    runOperation([this] { Normalize(waveInfo_, {fileField(), outputFolder()}, peakWindow(), mainHost()); });
 }
+
 void TForm1::Button5Click() {
-    runOperation([] { /* multiplex writer */ });
+    runOperation([this] {
+        MultiplexOptions options;
+        options.exwavechk = exwavechk->isChecked();
+        options.cuechk = cuechk->isChecked();
+        options.outputFolder = outputFolder();
+        // The writer reads each row from the list when its pass begins, so
+        // changes the user makes meanwhile are seen.
+        WriteMultiplex(channelList_, options, muxHost());
+    });
 }
+
 void TForm1::Button8Click() {
-    runOperation([] { /* header rebuild */ });
+    runOperation([this] { RebuildHeader(waveInfo_, {fileField(), outputFolder()}, mainHost()); });
 }
+
 void TForm1::Button10Click() {
-    runOperation([] { /* rate rewrite */ });
+    runOperation([this] {
+        RewriteSampleRate(waveInfo_, {fileField(), ComboBox1->currentText().toStdString()}, mainHost());
+    });
 }
+
 void TForm1::Button11Click() {
-    runOperation([] { /* footer removal */ });
+    runOperation([this] { RemoveFooter(waveInfo_, {fileField(), outputFolder()}, mainHost()); });
 }
+
 void TForm1::Button13Click() {
-    runOperation([] { /* RIFF size rewrite */ });
+    runOperation([this] { RewriteRiffSize(waveInfo_, {fileField()}, mainHost()); });
 }
+
 void TForm1::Button12Click() {
-    runOperation([] { /* raw to WAV */ });
+    runOperation([this] {
+        RawToWaveOptions options;
+        options.rawPath = Edit4->text().toStdString();
+        options.rateItem = RadioGroup1->itemIndex();
+        options.otherRate = Edit3->text().toStdString();
+        options.bitsItem = RadioGroup2->itemIndex();
+        options.modeItem = RadioGroup3->itemIndex();
+        options.outputFolder = RawOutputFolder(outputFolder(), options.rawPath);
+        RawToWave(options, mainHost());
+    });
+}
+
+std::string RawOutputFolder(const std::string& outputFolder, const std::string& rawPath) {
+    if (!outputFolder.empty()) return outputFolder;
+    const std::string folder = FolderPart(rawPath);
+    return folder.empty() ? std::string(".") : folder;
 }
 
 }  // namespace velmora::app

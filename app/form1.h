@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include "guard.h"
+#include "ops/multiplex.h"
 #include "wav/analysis.h"
 #include "wav/waveinfo.h"
 #include "window_host.h"
@@ -42,6 +43,7 @@ class TForm1 : public QWidget {
 public:
     // `dialogs` answers every platform dialog and outlives the window.
     explicit TForm1(Dialogs& dialogs, QWidget* parent = nullptr);
+    ~TForm1() override;
 
     // The strip below the tabs.
     QTabWidget* PageControl1;
@@ -117,6 +119,11 @@ public:
     void sleft1Click();
     void sright1Click();
 
+    // "クリア" of the multiplex tab; also while the writer runs.
+    void Button6Click();
+    // The user set or cleared the check box of a row of ListView1.
+    void ListView1ItemChecked(int row, bool checked);
+
     // The operations' buttons. Each runs its operation through the guard.
     void Button3Click();   // channel split
     void Button4Click();   // pseudo-surround
@@ -136,6 +143,10 @@ public:
     Host& mainHost() { return *mainHost_; }  // logs into Memo3
     Host& muxHost() { return *muxHost_; }    // logs into Memo2
     Dialogs& dialogs() { return dialogs_; }
+    // The rows of the multiplex tab that ListView1 shows.
+    const ChannelList& channelList() const { return channelList_; }
+    // Form2, or a window of its own when none was given.
+    TForm2& peakWindow();
     TopLevelGuard& guard() { return guard_; }
 
     // Runs the analysis on the path and shows it: output folder, hex dump,
@@ -143,6 +154,8 @@ public:
     // file cannot be opened (nothing changed) or the play time cannot be
     // computed (after the hex dump). Callers run inside the guard.
     AnalysisResult ShowAnalysis(const std::string& path);
+    // Shows an analysis that has run, in the same order and with the same failures.
+    void ShowAnalysisResult(const AnalysisResult& result);
 
     // A handler body that is not an operation (always runs).
     void runHandler(const std::function<void()>& body) { guard_.handle(body); }
@@ -165,13 +178,21 @@ private:
     void connectHandlers();
     void applyEnabled(const EnabledControls& enabled);
     void showMessage(const std::string& text);
+    // Redraws a row of ListView1 from the channel list.
+    void showChannelRow(int row);
 
     Dialogs& dialogs_;
     WaveInfo waveInfo_;
     TopLevelGuard guard_;
     std::unique_ptr<WindowHost> mainHost_;
     std::unique_ptr<WindowHost> muxHost_;
+    ChannelList channelList_;
+    std::unique_ptr<TForm2> ownForm2_;
 };
+
+// The folder RawToWave writes into: the output folder when one is set, else
+// the raw file's own folder ("." for a bare name), never the root by accident.
+std::string RawOutputFolder(const std::string& outputFolder, const std::string& rawPath);
 
 // Local file paths among dropped URLs, in order.
 QStringList LocalFiles(const QList<QUrl>& urls);

@@ -1,5 +1,7 @@
 #include "form2.h"
 
+#include <algorithm>
+
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -42,7 +44,9 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
     ListView1->horizontalHeader()->setSectionsClickable(false);
     ListView1->setColumnWidth(0, 40);
     ListView1->setColumnWidth(1, 40);
-    ListView1->horizontalHeader()->setStretchLastSection(true);
+    // "ピーク" takes the rest of the width; a stretched last section would
+    // keep at least the default section size and overflow the narrow window.
+    ListView1->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setShowGrid(true);
@@ -52,5 +56,33 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 void TForm2::Button1Click() { hide(); }
+
+void TForm2::showBesideMainWindow() {
+    show();
+    if (!mainWindow_) return;
+    // Outer edges, title bar and frame included, as the user sees them line up.
+    const QRect main = mainWindow_->frameGeometry();
+    const int frameHeight = frameGeometry().height() - height();
+    resize(width(), std::max(0, main.height() - frameHeight));
+    move(main.x() + main.width(), main.y());
+}
+
+void TForm2::clearRows() { ListView1->setRowCount(0); }
+
+void TForm2::addRow(int minute, int second, int peak) {
+    const int row = ListView1->rowCount();
+    ListView1->insertRow(row);
+    const int values[3] = {minute, second, peak};
+    for (int column = 0; column < 3; ++column) {
+        auto* item = new QTableWidgetItem(QString::number(values[column]));
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        ListView1->setItem(row, column, item);
+    }
+    // The new row is the last one. Scrolling to the bottom lays the list out
+    // first; scrolling to the item would use the range before this row.
+    ListView1->scrollToBottom();
+}
+
+void TForm2::setLabel(const std::string& text) { Label1->setText(QString::fromStdString(text)); }
 
 }  // namespace velmora::app

@@ -2,7 +2,12 @@
 // normalisation scans. Created hidden at start-up; the operation fills it.
 #pragma once
 
+#include <string>
+
+#include <QPointer>
 #include <QWidget>
+
+#include "ops/normalize.h"
 
 class QFrame;
 class QLabel;
@@ -11,7 +16,7 @@ class QTableWidget;
 
 namespace velmora::app {
 
-class TForm2 : public QWidget {
+class TForm2 : public QWidget, public PeakListView {
     Q_OBJECT
 public:
     explicit TForm2(QWidget* parent = nullptr);
@@ -23,6 +28,19 @@ public:
 
     // "閉じる": hides the window and does nothing else.
     void Button1Click();
+
+    // The window it is shown against (the main window).
+    void setMainWindow(QWidget* mainWindow) { mainWindow_ = mainWindow; }
+
+    // The peak list of the normalisation.
+    void showBesideMainWindow() override;
+    void clearRows() override;
+    void addRow(int minute, int second, int peak) override;
+    void setLabel(const std::string& text) override;
+    void hide() override { QWidget::hide(); }
+
+private:
+    QPointer<QWidget> mainWindow_;
 };
 
 }  // namespace velmora::app
