@@ -33,7 +33,10 @@ def seconds(x):
 
 
 def ratio(a, b):
-    return f"{a / b:.2f}" if a is not None and b else "—"
+    if a is None or not b:
+        return "—"
+    r = a / b
+    return f"{r:.2f}" if r >= 0.1 else f"{r:.3f}"
 
 
 for name in ("machine.txt", "checks.txt"):

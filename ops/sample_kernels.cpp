@@ -51,27 +51,30 @@ inline void StoreI16(std::uint8_t* p, std::int16_t v) {
 constexpr std::size_t kInFrame = 4;  // signed 16-bit left, then right
 
 template <std::size_t OutChannels, bool Swap>
-inline void Spread(const std::uint8_t* in, std::size_t frames, std::size_t blockFrames, std::size_t delay,
-                   std::uint8_t* cur, std::uint8_t* next, bool keepOverflow) {
+inline void SpreadFrames(const std::uint8_t* in, const std::uint8_t* rearIn, std::size_t frames,
+                         std::uint8_t* out) {
     constexpr std::size_t kOut = OutChannels * 2;
-    constexpr std::size_t kRear = kOut - 4;
-    auto putRear = [](std::uint8_t* dst, const std::uint8_t* src) {
-        if constexpr (Swap) {
-            std::memcpy(dst, src + 2, 2);
-            std::memcpy(dst + 2, src, 2);
-        } else {
-            std::memcpy(dst, src, 4);
+    for (std::size_t i = 0; i < frames; ++i) {
+        std::uint32_t front, rear;
+        std::memcpy(&front, in + i * kInFrame, 4);
+        std::memcpy(&rear, rearIn + i * kInFrame, 4);
+        // Exchanging the two 16-bit halves swaps left and right in either byte order.
+        if constexpr (Swap) rear = std::rotl(rear, 16);
+        std::memcpy(out + i * kOut, &front, 4);
+        if constexpr (OutChannels == 6) {
+            const std::uint32_t silence = 0;
+            std::memcpy(out + i * kOut + 4, &silence, 4);
         }
-    };
-    for (std::size_t i = 0; i < frames; ++i) std::memcpy(cur + i * kOut, in + i * kInFrame, 4);
-    const std::size_t inBlock = blockFrames > delay ? (frames < blockFrames - delay ? frames : blockFrames - delay) : 0;
-    std::uint8_t* rear = cur + delay * kOut + kRear;
-    for (std::size_t i = 0; i < inBlock; ++i) putRear(rear + i * kOut, in + i * kInFrame);
-    if (keepOverflow && inBlock < frames) {
-        std::uint8_t* wrapped = next + (inBlock + delay - blockFrames) * kOut + kRear;
-        const std::uint8_t* src = in + inBlock * kInFrame;
-        for (std::size_t i = 0; i < frames - inBlock; ++i) putRear(wrapped + i * kOut, src + i * kInFrame);
+        std::memcpy(out + i * kOut + kOut - 4, &rear, 4);
     }
+}
+
+template <std::size_t OutChannels, bool Swap>
+inline void Spread(const std::uint8_t* in, const std::uint8_t* lead, std::size_t frames, std::size_t delay,
+                   std::uint8_t* out) {
+    const std::size_t early = delay < frames ? delay : frames;
+    SpreadFrames<OutChannels, Swap>(in, lead, early, out);
+    SpreadFrames<OutChannels, Swap>(in + early * kInFrame, in, frames - early, out + early * OutChannels * 2);
 }
 
 }  // namespace
@@ -102,18 +105,18 @@ void PlaceChannel(const std::uint8_t* in, std::size_t width, std::uint8_t* out, 
 }
 
 VELMORA_VECTOR_CLONES
-void SpreadSurround(const std::uint8_t* in, std::size_t frames, std::size_t blockFrames, std::size_t delay,
-                    std::uint8_t* cur, std::uint8_t* next, bool keepOverflow, int outChannels, bool swap) {
+void SpreadSurround(const std::uint8_t* in, const std::uint8_t* lead, std::size_t frames, std::size_t delay,
+                    std::uint8_t* out, int outChannels, bool swap) {
     if (outChannels == 4) {
         if (swap)
-            Spread<4, true>(in, frames, blockFrames, delay, cur, next, keepOverflow);
+            Spread<4, true>(in, lead, frames, delay, out);
         else
-            Spread<4, false>(in, frames, blockFrames, delay, cur, next, keepOverflow);
+            Spread<4, false>(in, lead, frames, delay, out);
     } else {
         if (swap)
-            Spread<6, true>(in, frames, blockFrames, delay, cur, next, keepOverflow);
+            Spread<6, true>(in, lead, frames, delay, out);
         else
-            Spread<6, false>(in, frames, blockFrames, delay, cur, next, keepOverflow);
+            Spread<6, false>(in, lead, frames, delay, out);
     }
 }
 

@@ -18,13 +18,12 @@ void ExtractChannel(const std::uint8_t* in, std::size_t stride, std::size_t widt
 void PlaceChannel(const std::uint8_t* in, std::size_t width, std::uint8_t* out, std::size_t stride,
                   std::size_t frames);
 
-// Stereo 16-bit frames into the pseudo-surround's output blocks: the front
-// pair of frame i to frame i of `cur`; the rear pair (swapped when asked) to
-// frame i + delay of `cur`, or, past blockFrames, to the start of `next` when
-// keepOverflow is set. outChannels is 4 (rear at 2, 3) or 6 (rear at 4, 5);
-// the other channels are left as they are.
-void SpreadSurround(const std::uint8_t* in, std::size_t frames, std::size_t blockFrames, std::size_t delay,
-                    std::uint8_t* cur, std::uint8_t* next, bool keepOverflow, int outChannels, bool swap);
+// Whole pseudo-surround frames from stereo 16-bit frames: output frame i
+// holds the front pair of in[i] and the rear pair (left and right exchanged
+// when swap is set) of in[i - delay], taken from lead[i] for i < delay.
+// outChannels is 4 (front, rear) or 6 (front, two zero channels, rear).
+void SpreadSurround(const std::uint8_t* in, const std::uint8_t* lead, std::size_t frames, std::size_t delay,
+                    std::uint8_t* out, int outChannels, bool swap);
 
 // The loudest absolute value of `samples` signed 16-bit little-endian
 // samples; -32768 counts as 32767.

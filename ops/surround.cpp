@@ -80,29 +80,38 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
     const std::size_t blockFrames = seconds > 0 ? rate : remainder;
     const std::size_t outFrame = extensible ? 8 : 12;
-    std::vector<std::uint8_t> in(blockFrames * kInFrame);
-    std::vector<std::uint8_t> blocks[2] = {std::vector<std::uint8_t>(blockFrames * outFrame),
-                                           std::vector<std::uint8_t>(blockFrames * outFrame)};
+    // The rear pair runs `delay` frames behind the front, so an output second
+    // takes its first rear pairs from the end of the source second before it.
+    // Two input blocks alternate, and every output frame is built whole in
+    // one output block. Before the first second the rear is silent: the
+    // second input block starts zeroed.
+    std::vector<std::uint8_t> in[2] = {std::vector<std::uint8_t>(blockFrames * kInFrame),
+                                       std::vector<std::uint8_t>(blockFrames * kInFrame)};
+    std::vector<std::uint8_t> block(blockFrames * outFrame);
+    const auto rearLead = [&](std::int64_t t) -> const std::uint8_t* {
+        if (t == 0) return in[1].data();
+        return in[(t - 1) % 2].data() + (rate - delay) * kInFrame;
+    };
+    const int outChannels = extensible ? 4 : 6;
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
     const std::uint64_t secondBytes = std::uint64_t{rate} * kInFrame;
 
     host.log("擬似サラウンド出力中");
     for (std::int64_t t = 0; t < seconds; ++t) {
         host.progress(Percent(t, seconds));
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(t) * secondBytes, in.data(), rate * kInFrame);
-        const int cur = static_cast<int>(t % 2);
-        kernels::SpreadSurround(in.data(), rate, rate, delay, blocks[cur].data(), blocks[1 - cur].data(), true,
-                                 extensible ? 4 : 6, options.swapRear);
-        output.write(blocks[cur].data(), rate * outFrame);
+        std::uint8_t* cur = in[t % 2].data();
+        ReadBlock(source, dataStart + static_cast<std::uint64_t>(t) * secondBytes, cur, rate * kInFrame);
+        kernels::SpreadSurround(cur, rearLead(t), rate, delay, block.data(), outChannels, options.swapRear);
+        output.write(block.data(), rate * outFrame);
     }
     if (remainder > 0) {
-        const int cur = static_cast<int>(seconds % 2);
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, in.data(),
-                  remainder * kInFrame);
         // Rear pairs that would land after the end of the output are dropped.
-        kernels::SpreadSurround(in.data(), remainder, remainder, delay, blocks[cur].data(), nullptr, false,
-                                extensible ? 4 : 6, options.swapRear);
-        output.write(blocks[cur].data(), remainder * outFrame);
+        std::uint8_t* cur = in[seconds % 2].data();
+        ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, cur,
+                  remainder * kInFrame);
+        kernels::SpreadSurround(cur, rearLead(seconds), remainder, delay, block.data(), outChannels,
+                                options.swapRear);
+        output.write(block.data(), remainder * outFrame);
     }
     source.close();
     output.close();
