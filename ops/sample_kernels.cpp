@@ -1,17 +1,25 @@
 #include "sample_kernels.h"
 
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 
 #include "wav/bytes.h"
 
-// Each hot loop is compiled three times, for AVX-512, AVX2 and the baseline,
-// and the loader picks the one the processor runs (GNU indirect functions).
-// The loops are written plainly so the compiler vectorises every version.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__)
-#define VELMORA_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+// Each loop below is written plainly so the compiler vectorises it, and is
+// built three times: for AVX-512, for AVX2 and for the baseline. The first
+// call picks the widest the processor and the system support, so starting
+// the program costs nothing for verbs that never move samples.
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <cpuid.h>
+#define VELMORA_X86_VARIANTS 1
+#define VELMORA_BODY inline __attribute__((always_inline))
+#define VELMORA_TARGET_AVX2 __attribute__((target("avx2")))
+#define VELMORA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq")))
 #else
-#define VELMORA_VECTOR_CLONES
+#define VELMORA_BODY inline
+#define VELMORA_TARGET_AVX2
+#define VELMORA_TARGET_AVX512
 #endif
 
 namespace velmora::kernels {
@@ -20,18 +28,54 @@ namespace {
 
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
+enum class Isa { Baseline, Avx2, Avx512 };
+
+Isa DetectIsa() {
+#ifdef VELMORA_X86_VARIANTS
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return Isa::Baseline;
+    const bool osxsave = (c & bit_OSXSAVE) != 0, avx = (c & bit_AVX) != 0;
+    if (!osxsave || !avx) return Isa::Baseline;
+    // The system must save the vector registers' upper halves too.
+    unsigned lo, hi;
+    __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    const bool ymmState = (lo & 0x6) == 0x6, zmmState = (lo & 0xE6) == 0xE6;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return Isa::Baseline;
+    const unsigned avx512 = bit_AVX512F | bit_AVX512DQ | bit_AVX512BW | bit_AVX512VL;
+    if (zmmState && (b & avx512) == avx512) return Isa::Avx512;
+    if (ymmState && (b & bit_AVX2) != 0) return Isa::Avx2;
+#endif
+    return Isa::Baseline;
+}
+
+// VELMORA_KERNELS=baseline or avx2 chooses a narrower build than the
+// processor allows, for the tests of each build and for measuring them.
+Isa ChosenIsa() {
+    const Isa best = DetectIsa();
+    const char* want = std::getenv("VELMORA_KERNELS");
+    if (want == nullptr) return best;
+    if (std::strcmp(want, "baseline") == 0) return Isa::Baseline;
+    if (std::strcmp(want, "avx2") == 0 && best == Isa::Avx512) return Isa::Avx2;
+    return best;
+}
+
+Isa CurrentIsa() {
+    static const Isa isa = ChosenIsa();
+    return isa;
+}
+
 // Fixed widths turn each copy into one load and one store.
 template <std::size_t W>
-inline void ExtractFixed(const std::uint8_t* in, std::size_t stride, std::uint8_t* out, std::size_t frames) {
+VELMORA_BODY void ExtractFixed(const std::uint8_t* in, std::size_t stride, std::uint8_t* out, std::size_t frames) {
     for (std::size_t i = 0; i < frames; ++i) std::memcpy(out + i * W, in + i * stride, W);
 }
 
 template <std::size_t W>
-inline void PlaceFixed(const std::uint8_t* in, std::uint8_t* out, std::size_t stride, std::size_t frames) {
+VELMORA_BODY void PlaceFixed(const std::uint8_t* in, std::uint8_t* out, std::size_t stride, std::size_t frames) {
     for (std::size_t i = 0; i < frames; ++i) std::memcpy(out + i * stride, in + i * W, W);
 }
 
-inline std::int16_t LoadI16(const std::uint8_t* p) {
+VELMORA_BODY std::int16_t LoadI16(const std::uint8_t* p) {
     if constexpr (kLittleEndian) {
         std::int16_t v;
         std::memcpy(&v, p, 2);
@@ -41,7 +85,7 @@ inline std::int16_t LoadI16(const std::uint8_t* p) {
     }
 }
 
-inline void StoreI16(std::uint8_t* p, std::int16_t v) {
+VELMORA_BODY void StoreI16(std::uint8_t* p, std::int16_t v) {
     if constexpr (kLittleEndian)
         std::memcpy(p, &v, 2);
     else
@@ -51,7 +95,7 @@ inline void StoreI16(std::uint8_t* p, std::int16_t v) {
 constexpr std::size_t kInFrame = 4;  // signed 16-bit left, then right
 
 template <std::size_t OutChannels, bool Swap>
-inline void SpreadFrames(const std::uint8_t* in, const std::uint8_t* rearIn, std::size_t frames,
+VELMORA_BODY void SpreadFrames(const std::uint8_t* in, const std::uint8_t* rearIn, std::size_t frames,
                          std::uint8_t* out) {
     constexpr std::size_t kOut = OutChannels * 2;
     for (std::size_t i = 0; i < frames; ++i) {
@@ -70,18 +114,16 @@ inline void SpreadFrames(const std::uint8_t* in, const std::uint8_t* rearIn, std
 }
 
 template <std::size_t OutChannels, bool Swap>
-inline void Spread(const std::uint8_t* in, const std::uint8_t* lead, std::size_t frames, std::size_t delay,
+VELMORA_BODY void Spread(const std::uint8_t* in, const std::uint8_t* lead, std::size_t frames, std::size_t delay,
                    std::uint8_t* out) {
     const std::size_t early = delay < frames ? delay : frames;
     SpreadFrames<OutChannels, Swap>(in, lead, early, out);
     SpreadFrames<OutChannels, Swap>(in + early * kInFrame, in, frames - early, out + early * OutChannels * 2);
 }
 
-}  // namespace
 
-VELMORA_VECTOR_CLONES
-void ExtractChannel(const std::uint8_t* in, std::size_t stride, std::size_t width, std::uint8_t* out,
-                    std::size_t frames) {
+VELMORA_BODY void ExtractChannelBody(const std::uint8_t* in, std::size_t stride, std::size_t width,
+                                     std::uint8_t* out, std::size_t frames) {
     switch (width) {
         case 1: ExtractFixed<1>(in, stride, out, frames); return;
         case 2: ExtractFixed<2>(in, stride, out, frames); return;
@@ -92,9 +134,8 @@ void ExtractChannel(const std::uint8_t* in, std::size_t stride, std::size_t widt
     }
 }
 
-VELMORA_VECTOR_CLONES
-void PlaceChannel(const std::uint8_t* in, std::size_t width, std::uint8_t* out, std::size_t stride,
-                  std::size_t frames) {
+VELMORA_BODY void PlaceChannelBody(const std::uint8_t* in, std::size_t width, std::uint8_t* out,
+                                   std::size_t stride, std::size_t frames) {
     switch (width) {
         case 1: PlaceFixed<1>(in, out, stride, frames); return;
         case 2: PlaceFixed<2>(in, out, stride, frames); return;
@@ -104,9 +145,8 @@ void PlaceChannel(const std::uint8_t* in, std::size_t width, std::uint8_t* out, 
     }
 }
 
-VELMORA_VECTOR_CLONES
-void SpreadSurround(const std::uint8_t* in, const std::uint8_t* lead, std::size_t frames, std::size_t delay,
-                    std::uint8_t* out, int outChannels, bool swap) {
+VELMORA_BODY void SpreadSurroundBody(const std::uint8_t* in, const std::uint8_t* lead, std::size_t frames,
+                                     std::size_t delay, std::uint8_t* out, int outChannels, bool swap) {
     if (outChannels == 4) {
         if (swap)
             Spread<4, true>(in, lead, frames, delay, out);
@@ -120,8 +160,7 @@ void SpreadSurround(const std::uint8_t* in, const std::uint8_t* lead, std::size_
     }
 }
 
-VELMORA_VECTOR_CLONES
-int Peak16(const std::uint8_t* p, std::size_t samples) {
+VELMORA_BODY int Peak16Body(const std::uint8_t* p, std::size_t samples) {
     int peak = 0;
     for (std::size_t i = 0; i < samples; ++i) {
         int v = LoadI16(p + 2 * i);
@@ -132,8 +171,7 @@ int Peak16(const std::uint8_t* p, std::size_t samples) {
     return peak;
 }
 
-VELMORA_VECTOR_CLONES
-void Scale16(std::uint8_t* p, std::size_t samples, float gain) {
+VELMORA_BODY void Scale16Body(std::uint8_t* p, std::size_t samples, float gain) {
     const double g = gain;
     if (g >= -65535.0 && g <= 65535.0) {
         // |x × g| < 2^31: the truncation to 32 bits is defined, and the clamp
@@ -153,5 +191,37 @@ void Scale16(std::uint8_t* p, std::size_t samples, float gain) {
         StoreI16(p + 2 * i, static_cast<std::int16_t>(static_cast<std::int32_t>(v)));
     }
 }
+
+}  // namespace
+
+// The three builds of each loop and the entry point that picks one.
+#define VELMORA_KERNEL(Ret, Name, Params, Args)                        \
+    namespace {                                                         \
+    Ret Name##Baseline Params { return Name##Body Args; }               \
+    VELMORA_TARGET_AVX2 Ret Name##Avx2 Params { return Name##Body Args; } \
+    VELMORA_TARGET_AVX512 Ret Name##Avx512 Params { return Name##Body Args; } \
+    }                                                                   \
+    Ret Name Params {                                                   \
+        switch (CurrentIsa()) {                                         \
+            case Isa::Avx512: return Name##Avx512 Args;                 \
+            case Isa::Avx2: return Name##Avx2 Args;                     \
+            default: return Name##Baseline Args;                        \
+        }                                                               \
+    }
+
+VELMORA_KERNEL(void, ExtractChannel,
+               (const std::uint8_t* in, std::size_t stride, std::size_t width, std::uint8_t* out,
+                std::size_t frames),
+               (in, stride, width, out, frames))
+VELMORA_KERNEL(void, PlaceChannel,
+               (const std::uint8_t* in, std::size_t width, std::uint8_t* out, std::size_t stride,
+                std::size_t frames),
+               (in, width, out, stride, frames))
+VELMORA_KERNEL(void, SpreadSurround,
+               (const std::uint8_t* in, const std::uint8_t* lead, std::size_t frames, std::size_t delay,
+                std::uint8_t* out, int outChannels, bool swap),
+               (in, lead, frames, delay, out, outChannels, swap))
+VELMORA_KERNEL(int, Peak16, (const std::uint8_t* p, std::size_t samples), (p, samples))
+VELMORA_KERNEL(void, Scale16, (std::uint8_t* p, std::size_t samples, float gain), (p, samples, gain))
 
 }  // namespace velmora::kernels
