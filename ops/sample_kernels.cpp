@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "wav/bytes.h"
 
@@ -64,10 +65,26 @@ Isa CurrentIsa() {
     return isa;
 }
 
-// Fixed widths turn each copy into one load and one store.
+// Fixed widths turn each copy into one load and one store. The stores bound
+// the narrow widths, so 1- and 2-byte samples are gathered into one 8-byte
+// store (the shifts give the byte order of a little-endian host).
 template <std::size_t W>
 VELMORA_BODY void ExtractFixed(const std::uint8_t* in, std::size_t stride, std::uint8_t* out, std::size_t frames) {
-    for (std::size_t i = 0; i < frames; ++i) std::memcpy(out + i * W, in + i * stride, W);
+    std::size_t i = 0;
+    if constexpr (kLittleEndian && (W == 1 || W == 2)) {
+        using Sample = std::conditional_t<W == 1, std::uint8_t, std::uint16_t>;
+        constexpr std::size_t kPerWord = 8 / W;
+        for (; i + kPerWord <= frames; i += kPerWord) {
+            std::uint64_t word = 0;
+            for (std::size_t k = 0; k < kPerWord; ++k) {
+                Sample v;
+                std::memcpy(&v, in + (i + k) * stride, W);
+                word |= static_cast<std::uint64_t>(v) << (8 * W * k);
+            }
+            std::memcpy(out + i * W, &word, 8);
+        }
+    }
+    for (; i < frames; ++i) std::memcpy(out + i * W, in + i * stride, W);
 }
 
 template <std::size_t W>
