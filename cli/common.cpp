@@ -13,7 +13,9 @@ namespace velmora::cli {
 CliHost::CliHost(bool defaultAnswer) : defaultAnswer_(defaultAnswer), stderrTty_(::isatty(2) != 0) {}
 
 void CliHost::progress(int percent) {
-    if (!stderrTty_) return;
+    // One terminal write per change, not per block.
+    if (!stderrTty_ || (progressShown_ && percent == shownPercent_)) return;
+    shownPercent_ = percent;
     std::fprintf(stderr, "\r%3d%%", percent);
     std::fflush(stderr);
     progressShown_ = true;

@@ -41,6 +41,7 @@ private:
     bool defaultAnswer_;
     bool stderrTty_;
     bool progressShown_ = false;
+    int shownPercent_ = -1;  // what the progress line shows now
 };
 
 // A message as printed: every "\r\n" becomes a line break.

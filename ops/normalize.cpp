@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ops/guard.h"
+#include "ops/sample_kernels.h"
 #include "ops/second_blocks.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
@@ -11,32 +12,6 @@
 #include "wav/text.h"
 
 namespace velmora {
-
-namespace {
-
-// The loudest absolute sample value of a block; −32768 counts as 32767.
-int BlockPeak(const std::uint8_t* p, std::size_t samples) {
-    int peak = 0;
-    for (std::size_t i = 0; i < samples; ++i, p += 2) {
-        int v = GetI16(p);
-        v = v < 0 ? -v : v;
-        peak = std::max(peak, std::min(v, 32767));
-    }
-    return peak;
-}
-
-// trunc(x × gain) for every sample, the product exact in double precision.
-// Clamped: the file may have changed since the scan found its peak.
-void Scale(std::uint8_t* p, std::size_t samples, float gain) {
-    const double g = gain;
-    for (std::size_t i = 0; i < samples; ++i, p += 2) {
-        auto v = static_cast<std::int32_t>(GetI16(p) * g);
-        v = std::clamp<std::int32_t>(v, -32768, 32767);
-        PutU16(p, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
-    }
-}
-
-}  // namespace
 
 float NormalizeGain(int peak) {
     if (peak == 0) throw VelmoraError(kTextDivByZero);
@@ -69,7 +44,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     int minutePeak = 0;
     int peakSecond = 0;
     auto takeBlock = [&](std::size_t bytes, std::int64_t s) {
-        const int peak = BlockPeak(buffer.data(), bytes / 2);
+        const int peak = kernels::Peak16(buffer.data(), bytes / 2);
         if (peak > minutePeak) {
             minutePeak = peak;
             peakSecond = static_cast<int>((s - 1) % 60);
@@ -113,14 +88,14 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     for (std::int64_t s = 1; s <= seconds; ++s) {
         host.pumpMessages();
         ReadBlock(source, dataStart + static_cast<std::uint64_t>(s - 1) * secondBytes, buffer.data(), secondBytes);
-        Scale(buffer.data(), secondBytes / 2, gain);
+        kernels::Scale16(buffer.data(), secondBytes / 2, gain);
         output.write(buffer.data(), secondBytes);
         host.progress(Percent(s, seconds));
     }
     if (remainder > 0) {
         ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, buffer.data(),
                   remainderBytes);
-        Scale(buffer.data(), remainderBytes / 2, gain);
+        kernels::Scale16(buffer.data(), remainderBytes / 2, gain);
         output.write(buffer.data(), remainderBytes);
     }
     output.close();

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ops/guard.h"
+#include "ops/sample_kernels.h"
 #include "ops/second_blocks.h"
 #include "wav/error.h"
 #include "wav/file.h"
@@ -11,29 +12,6 @@
 #include "wav/text.h"
 
 namespace velmora {
-
-namespace {
-
-// Copies the sample of one channel out of every frame. The fixed widths let
-// the compiler turn the copy into a plain load and store.
-template <std::size_t W>
-void ExtractFixed(const std::uint8_t* in, std::size_t stride, std::uint8_t* out, std::size_t frames) {
-    for (std::size_t i = 0; i < frames; ++i, in += stride, out += W) std::memcpy(out, in, W);
-}
-
-void ExtractChannel(const std::uint8_t* in, std::size_t stride, std::size_t width, std::uint8_t* out,
-                    std::size_t frames) {
-    switch (width) {
-        case 1: ExtractFixed<1>(in, stride, out, frames); return;
-        case 2: ExtractFixed<2>(in, stride, out, frames); return;
-        case 3: ExtractFixed<3>(in, stride, out, frames); return;
-        case 4: ExtractFixed<4>(in, stride, out, frames); return;
-        default:
-            for (std::size_t i = 0; i < frames; ++i, in += stride, out += width) std::memcpy(out, in, width);
-    }
-}
-
-}  // namespace
 
 std::vector<std::string> SplitSpeakerNames(std::uint32_t extChannelMask, int channels) {
     const std::uint32_t mask = extChannelMask != 0 ? extChannelMask : DefaultChannelMask(channels);
@@ -94,13 +72,13 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
             host.progress(Percent(k, seconds));
             host.pumpMessages();
             ReadBlock(source, dataStart + static_cast<std::uint64_t>(k) * secondBytes, in.data(), rate * stride);
-            ExtractChannel(channelStart, stride, width, out.data(), rate);
+            kernels::ExtractChannel(channelStart, stride, width, out.data(), rate);
             output.write(out.data(), rate * width);
         }
         if (remainder > 0) {
             ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, in.data(),
                       remainder * stride);
-            ExtractChannel(channelStart, stride, width, out.data(), remainder);
+            kernels::ExtractChannel(channelStart, stride, width, out.data(), remainder);
             host.progress(100);
             output.write(out.data(), remainder * width);
         }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ops/guard.h"
+#include "ops/sample_kernels.h"
 #include "ops/second_blocks.h"
 #include "wav/error.h"
 #include "wav/file.h"
@@ -15,40 +16,6 @@ namespace velmora {
 namespace {
 
 constexpr std::size_t kInFrame = 4;  // signed 16-bit left, then right
-
-// One block of source frames into the output blocks. Fronts go to frame i of
-// `cur`; the rear pair of source frame i goes to frame i + delay of `cur`, or,
-// past the block's end, to the start of `next` (written at the next second)
-// when keepOverflow is set. Channels 3 and 4 of the plain layout are never
-// touched: the blocks start zeroed.
-template <std::size_t OutChannels, bool Swap>
-void Spread(const std::uint8_t* in, std::size_t frames, std::size_t blockFrames, std::size_t delay,
-            std::uint8_t* cur, std::uint8_t* next, bool keepOverflow) {
-    constexpr std::size_t kOut = OutChannels * 2;
-    constexpr std::size_t kRear = kOut - 4;
-    auto putRear = [](std::uint8_t* dst, const std::uint8_t* src) {
-        if constexpr (Swap) {
-            std::memcpy(dst, src + 2, 2);
-            std::memcpy(dst + 2, src, 2);
-        } else {
-            std::memcpy(dst, src, 4);
-        }
-    };
-    for (std::size_t i = 0; i < frames; ++i) std::memcpy(cur + i * kOut, in + i * kInFrame, 4);
-    const std::size_t inBlock = blockFrames > delay ? std::min(frames, blockFrames - delay) : 0;
-    for (std::size_t i = 0; i < inBlock; ++i) putRear(cur + (i + delay) * kOut + kRear, in + i * kInFrame);
-    if (keepOverflow)
-        for (std::size_t i = inBlock; i < frames; ++i)
-            putRear(next + (i + delay - blockFrames) * kOut + kRear, in + i * kInFrame);
-}
-
-using SpreadFn = void (*)(const std::uint8_t*, std::size_t, std::size_t, std::size_t, std::uint8_t*,
-                          std::uint8_t*, bool);
-
-SpreadFn ChooseSpread(bool extensible, bool swap) {
-    if (extensible) return swap ? Spread<4, true> : Spread<4, false>;
-    return swap ? Spread<6, true> : Spread<6, false>;
-}
 
 }  // namespace
 
@@ -113,28 +80,38 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
     const std::size_t blockFrames = seconds > 0 ? rate : remainder;
     const std::size_t outFrame = extensible ? 8 : 12;
-    std::vector<std::uint8_t> in(blockFrames * kInFrame);
-    std::vector<std::uint8_t> blocks[2] = {std::vector<std::uint8_t>(blockFrames * outFrame),
-                                           std::vector<std::uint8_t>(blockFrames * outFrame)};
-    const SpreadFn spread = ChooseSpread(extensible, options.swapRear);
+    // The rear pair runs `delay` frames behind the front, so an output second
+    // takes its first rear pairs from the end of the source second before it.
+    // Two input blocks alternate, and every output frame is built whole in
+    // one output block. Before the first second the rear is silent: the
+    // second input block starts zeroed.
+    std::vector<std::uint8_t> in[2] = {std::vector<std::uint8_t>(blockFrames * kInFrame),
+                                       std::vector<std::uint8_t>(blockFrames * kInFrame)};
+    std::vector<std::uint8_t> block(blockFrames * outFrame);
+    const auto rearLead = [&](std::int64_t t) -> const std::uint8_t* {
+        if (t == 0) return in[1].data();
+        return in[(t - 1) % 2].data() + (rate - delay) * kInFrame;
+    };
+    const int outChannels = extensible ? 4 : 6;
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
     const std::uint64_t secondBytes = std::uint64_t{rate} * kInFrame;
 
     host.log("擬似サラウンド出力中");
     for (std::int64_t t = 0; t < seconds; ++t) {
         host.progress(Percent(t, seconds));
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(t) * secondBytes, in.data(), rate * kInFrame);
-        const int cur = static_cast<int>(t % 2);
-        spread(in.data(), rate, rate, delay, blocks[cur].data(), blocks[1 - cur].data(), true);
-        output.write(blocks[cur].data(), rate * outFrame);
+        std::uint8_t* cur = in[t % 2].data();
+        ReadBlock(source, dataStart + static_cast<std::uint64_t>(t) * secondBytes, cur, rate * kInFrame);
+        kernels::SpreadSurround(cur, rearLead(t), rate, delay, block.data(), outChannels, options.swapRear);
+        output.write(block.data(), rate * outFrame);
     }
     if (remainder > 0) {
-        const int cur = static_cast<int>(seconds % 2);
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, in.data(),
-                  remainder * kInFrame);
         // Rear pairs that would land after the end of the output are dropped.
-        spread(in.data(), remainder, remainder, delay, blocks[cur].data(), nullptr, false);
-        output.write(blocks[cur].data(), remainder * outFrame);
+        std::uint8_t* cur = in[seconds % 2].data();
+        ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, cur,
+                  remainder * kInFrame);
+        kernels::SpreadSurround(cur, rearLead(seconds), remainder, delay, block.data(), outChannels,
+                                options.swapRear);
+        output.write(block.data(), remainder * outFrame);
     }
     source.close();
     output.close();
