@@ -59,9 +59,7 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     // dataSize / channels; a trailing partial frame or a blockAlign that is no
     // multiple of the channel count no longer makes the header promise bytes
     // that never follow it.
-    const std::uint64_t frames = static_cast<std::uint64_t>(info.totalSeconds()) *
-                                     static_cast<std::uint64_t>(info.samplesPerSec) +
-                                 static_cast<std::uint64_t>(info.playRemainderFrames);
+    const std::uint64_t frames = PlayFrames(info);
     RequireFits32(frames * static_cast<std::uint64_t>(monoBlockAlign) + 36);
     const auto monoDataSize = static_cast<std::uint32_t>(frames * static_cast<std::uint64_t>(monoBlockAlign));
 

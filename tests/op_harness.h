@@ -284,22 +284,24 @@ struct Run {
     }
 };
 
-// Bytes the header says an operation on this file would write, at most;
-// a disabled operation is run only when this is small.
+// Bytes the header says the operations on this file would write, at most:
+// the play time's frames as split files (blockAlign bytes a frame in all),
+// a surround file (12) and a normalized or rebuilt copy (blockAlign, when
+// they accept it), and six channels of dataSize for the multiplex writer.
 inline std::uint64_t PromisedOutput(const WaveInfo& w) {
     const std::int64_t frames =
         w.totalSeconds() * std::max<std::int64_t>(w.samplesPerSec, 0) + std::max(w.playRemainderFrames, 0);
-    const std::uint64_t perFrame = static_cast<std::uint64_t>(std::abs(static_cast<int>(w.blockAlign))) * 2 + 24 +
-                                   4u * static_cast<std::uint64_t>(std::abs(static_cast<int>(w.channels)));
+    const std::uint64_t perFrame = static_cast<std::uint64_t>(std::abs(static_cast<int>(w.blockAlign))) * 3 + 12;
     return static_cast<std::uint64_t>(std::max<std::int64_t>(frames, 0)) * perFrame +
-           std::uint64_t{w.dataSize} * 6;
+           std::uint64_t{w.dataSize} * 6 + 44 * kSpeakerNameCount;
 }
 
 }  // namespace detail
 
 // source: the file to work on, alone in its folder or among files that must
 // not change; outDir: a folder the harness empties and fills for every
-// operation (it must not contain the source).
+// operation, outside the source's folder (its parent holds only it and
+// folders the operations must not touch).
 inline Report RunEveryOperation(const std::string& source, const std::string& outDir, const Choices& c) {
     Report rep;
     detail::Run run{source, outDir, rep};
