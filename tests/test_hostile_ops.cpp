@@ -242,6 +242,7 @@ std::map<std::string, std::string> FailuresOf(const std::string& path, WaveInfo&
     run("split", [&] { ChannelSplit(info, {path, out}, host); });
     run("surround", [&] { PseudoSurround(info, {path, out}, host); });
     run("normalize", [&] { Normalize(info, {path, out}, view, host); });
+    run("rebuild", [&] { RebuildHeader(info, {path, out}, host); });
     run("removeFooter", [&] { RemoveFooter(info, {path, out}, host); });
     run("riffSize", [&] { RewriteRiffSize(info, {path}, host); });
     run("sampleRate", [&] { RewriteSampleRate(info, {path, "44100"}, host); });
