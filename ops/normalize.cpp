@@ -25,6 +25,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     if (options.fileField.empty()) return {};
     RequireAnalysed(options.fileField, info);
     RequireUsableLayout(info);
+    RequireSixteenBitFrames(info);
 
     view.showBesideMainWindow();
     view.clearRows();
@@ -97,6 +98,15 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
                   remainderBytes);
         kernels::Scale16(buffer.data(), remainderBytes / 2, gain);
         output.write(buffer.data(), remainderBytes);
+    }
+    // The copied header counts a dataSize that may end in part of a frame;
+    // those bytes follow unchanged, so the file is as long as its header says.
+    const std::size_t partial = info.dataSize % frameBytes;
+    if (partial > 0) {
+        std::vector<std::uint8_t> tail(partial);
+        ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes + remainderBytes,
+                  tail.data(), partial);
+        output.write(tail.data(), partial);
     }
     output.close();
     source.close();

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "ops/guard.h"
+#include "ops/second_blocks.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
 #include "wav/file.h"
@@ -73,6 +74,11 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
         host.message("fmtチャンクが再構築対象外です。");
         return {};
     }
+    // The copy moves one second of 16-bit frames per block; a header whose
+    // rate, channels or blockAlign cannot give such blocks gets no output
+    // that its header would misdescribe.
+    RequireUsableLayout(info);
+    RequireSixteenBitFrames(info);
 
     fmt.fmtSize = 16;
     riff.riffSize -= 2;

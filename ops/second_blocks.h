@@ -17,6 +17,19 @@ inline constexpr const char* kTextBadLayout =
 
 void RequireUsableLayout(const WaveInfo& info);
 
+// The operations on 16-bit stereo files move frames of 2 × channels bytes; a
+// header whose blockAlign says otherwise counts its play time in frames the
+// operation does not move, so its output could never match its header.
+// Throws kTextBadLayout then.
+void RequireSixteenBitFrames(const WaveInfo& info);
+
+// The frames of the one-second blocks and the remainder together (after
+// RequireUsableLayout).
+inline std::uint64_t PlayFrames(const WaveInfo& info) {
+    return static_cast<std::uint64_t>(info.totalSeconds()) * static_cast<std::uint64_t>(info.samplesPerSec) +
+           static_cast<std::uint64_t>(info.playRemainderFrames);
+}
+
 // Throws "出力ファイルが4GBを超えるため作成できません" when a riffSize of this
 // value would not fit its 32-bit field.
 void RequireFits32(std::uint64_t riffSize);

@@ -1,5 +1,6 @@
 #include "split.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -31,8 +32,14 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
 
     const int monoBlockAlign = info.blockAlign / channels;
     if (monoBlockAlign < 1) throw VelmoraError(kTextBadLayout);
-    const std::uint32_t monoDataSize = info.dataSize / static_cast<std::uint32_t>(channels);
-    RequireFits32(std::uint64_t{monoDataSize} + 36);
+    // The size of what is written: the whole frames the play time counts, one
+    // sample each. For whole frames of channels × monoBlockAlign bytes this is
+    // dataSize / channels; a trailing partial frame or a blockAlign that is no
+    // multiple of the channel count no longer makes the header promise bytes
+    // that never follow it.
+    const std::uint64_t frames = PlayFrames(info);
+    RequireFits32(frames * static_cast<std::uint64_t>(monoBlockAlign) + 36);
+    const auto monoDataSize = static_cast<std::uint32_t>(frames * static_cast<std::uint64_t>(monoBlockAlign));
 
     RiffHeader riff = info.riffHeader();
     riff.riffSize = monoDataSize + 36;
@@ -54,7 +61,9 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     const std::size_t width = static_cast<std::size_t>(monoBlockAlign);
     // A file shorter than a second never needs a whole second of buffer.
     const std::size_t blockFrames = seconds > 0 ? rate : remainder;
-    std::vector<std::uint8_t> in(blockFrames * stride);
+    // At least one frame, so the channel's start lies inside the buffer even
+    // when there is nothing to copy.
+    std::vector<std::uint8_t> in(std::max<std::size_t>(blockFrames, 1) * stride);
     std::vector<std::uint8_t> out(blockFrames * width);
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
     const std::uint64_t secondBytes = std::uint64_t{rate} * stride;

@@ -45,6 +45,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     if (options.fileField.empty()) return {};
     RequireAnalysed(options.fileField, info);
     RequireUsableLayout(info);
+    RequireSixteenBitFrames(info);
 
     const bool extensible = options.extendedHeader;
     const bool withCue = extensible && options.cue;
@@ -112,6 +113,13 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
         kernels::SpreadSurround(cur, rearLead(seconds), remainder, delay, block.data(), outChannels,
                                 options.swapRear);
         output.write(block.data(), remainder * outFrame);
+    }
+    // A dataSize that ends in part of a frame: its share of the output data
+    // size is written as silence, so the file is as long as its header says.
+    const std::size_t partial = (info.dataSize % kInFrame) * factor;
+    if (partial > 0) {
+        const std::uint8_t silence[kInFrame * 3] = {};
+        output.write(silence, partial);
     }
     source.close();
     output.close();

@@ -4,199 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <functional>
-
-#include "wav/analysis.h"
-#include "wav/error.h"
-#include "wav_builder.h"
+#include "hostile_corpus.h"
 
 using namespace velmora;
 using namespace velmora::test;
-
-namespace {
-
-WavBuilder Canonical() {
-    WavBuilder b;
-    b.samplesPerSec = 8000;
-    b.samples = PatternSamples(8000 + 17, 2, 2);
-    return b;
-}
-
-Bytes Patch32(Bytes b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-    return b;
-}
-Bytes Patch16(Bytes b, std::size_t at, std::uint16_t v) {
-    b.at(at) = static_cast<std::uint8_t>(v);
-    b.at(at + 1) = static_cast<std::uint8_t>(v >> 8);
-    return b;
-}
-
-// A file whose "fmt " (or "data") id starts exactly at the given offset.
-Bytes WithFmtAt(int offset) {
-    WavBuilder b = Canonical();
-    b.beforeFmt = Chunk("pad ", Bytes(static_cast<std::size_t>(offset - 20), 0));
-    return b.Build();
-}
-Bytes WithDataAt(int offset) {
-    WavBuilder b = Canonical();
-    b.betweenFmtAndData = Chunk("pad ", Bytes(static_cast<std::size_t>(offset - 44), 0));
-    return b.Build();
-}
-
-struct Case {
-    std::string name;
-    Bytes bytes;
-    AnalysisStop stop;
-    // Further checks on a completed or stopped analysis.
-    std::function<void(const AnalysisResult&, const WaveInfo&)> check = nullptr;
-};
-
-std::vector<Case> Corpus() {
-    std::vector<Case> c;
-    const Bytes good = Canonical().Build();
-    // Truncated at every header boundary.
-    for (std::size_t len : {0u, 1u, 3u}) c.push_back({"cut" + std::to_string(len), Bytes(good.begin(), good.begin() + len), AnalysisStop::NoRiff});
-    for (std::size_t len : {4u, 8u, 12u, 15u}) c.push_back({"cut" + std::to_string(len), Bytes(good.begin(), good.begin() + len), AnalysisStop::NoFmt});
-    for (std::size_t len : {16u, 20u, 24u, 36u, 39u}) c.push_back({"cut" + std::to_string(len), Bytes(good.begin(), good.begin() + len), AnalysisStop::NoData});
-    for (std::size_t len : {40u, 43u, 44u, 45u, 1000u}) {
-        c.push_back({"cut" + std::to_string(len), Bytes(good.begin(), good.begin() + len), AnalysisStop::Complete,
-                     [](const AnalysisResult& r, const WaveInfo&) {
-                         EXPECT_FALSE(r.fileSizeOK && r.footerOK);
-                         EXPECT_FALSE(r.enabled->Button3 || r.enabled->Button5 || r.enabled->Button10);
-                     }});
-    }
-    // Format chunk sizes.
-    c.push_back({"fmtSize0", Patch32(good, 16, 0), AnalysisStop::Complete});
-    c.push_back({"fmtSizeMax", Patch32(good, 16, 0xFFFFFFFF), AnalysisStop::Complete,
-                 [](const AnalysisResult& r, const WaveInfo& w) {
-                     EXPECT_EQ(w.fmtSize, -1);  // signed: no extension is read
-                     EXPECT_EQ(w.channelMask, 0u);
-                     EXPECT_EQ(r.report->size(), 16u);
-                 }});
-    c.push_back({"fmtSizeOdd", Patch32(good, 16, 17), AnalysisStop::Complete});
-    // Channels and block sizes.
-    c.push_back({"channels0", Patch16(good, 22, 0), AnalysisStop::Complete});
-    c.push_back({"channels65535", Patch16(good, 22, 65535), AnalysisStop::Complete,
-                 [](const AnalysisResult& r, const WaveInfo& w) {
-                     EXPECT_EQ(w.channels, -1);
-                     EXPECT_EQ((*r.report)[3], "チャンネル数            : -1");
-                 }});
-    c.push_back({"blockAlign0", Patch16(good, 32, 0), AnalysisStop::DivisionByZero,
-                 [](const AnalysisResult& r, const WaveInfo&) {
-                     EXPECT_EQ(r.failure, std::string(kTextDivByZero));
-                     EXPECT_TRUE(r.hexDump.has_value());
-                 }});
-    c.push_back({"blockAlign8000", Patch16(good, 32, 0x8000), AnalysisStop::Complete,
-                 [](const AnalysisResult&, const WaveInfo& w) {
-                     EXPECT_EQ(w.blockAlign, -32768);
-                     EXPECT_LE(w.playRemainderFrames, 0);
-                 }});
-    c.push_back({"rate0", Patch32(good, 24, 0), AnalysisStop::DivisionByZero});
-    c.push_back({"rateNegative", Patch32(good, 24, static_cast<std::uint32_t>(-44100)), AnalysisStop::Complete,
-                 [](const AnalysisResult& r, const WaveInfo&) {
-                     EXPECT_EQ((*r.report)[4], "サンプリング周波数      : -44100Hz");
-                 }});
-    c.push_back({"rateMinusOne", Patch32(good, 24, 0xFFFFFFFF), AnalysisStop::Complete});
-    // Data sizes.
-    c.push_back({"dataSizeMax", Patch32(good, 40, 0xFFFFFFFF), AnalysisStop::Complete,
-                 [](const AnalysisResult& r, const WaveInfo& w) {
-                     EXPECT_EQ(w.dataSize, 0xFFFFFFFFu);
-                     EXPECT_FALSE(r.footerOK);
-                     EXPECT_FALSE(r.enabled->Button3 || r.enabled->surround || r.enabled->Button5);
-                 }});
-    c.push_back({"dataSize0", Patch32(good, 40, 0), AnalysisStop::Complete});
-    {
-        WavBuilder b = Canonical();
-        b.trailer = Chunk("LIST", Bytes(8, 'x'));
-        Bytes bytes = Patch32(b.Build(), good.size() + 4, 0xFFFFFFFC);  // size + 8 wraps to 4
-        c.push_back({"listSizeWraps", bytes, AnalysisStop::Complete,
-                     [](const AnalysisResult& r, const WaveInfo& w) {
-                         EXPECT_EQ(w.listFooterSize, 4u);
-                         EXPECT_FALSE(r.footerOK);
-                         EXPECT_TRUE(r.enabled->Button11);
-                     }});
-    }
-    {
-        WavBuilder b = Canonical();
-        b.trailer = Bytes{'L', 'I', 'S'};  // a footer id cut short
-        c.push_back({"listCut", b.Build(), AnalysisStop::Complete,
-                     [](const AnalysisResult&, const WaveInfo& w) { EXPECT_EQ(w.listFooterSize, 0u); }});
-    }
-    // Chunk ids at and around the end of the search range.
-    c.push_back({"fmtAt2047", WithFmtAt(2047), AnalysisStop::NoData,
-                 [](const AnalysisResult&, const WaveInfo& w) { EXPECT_EQ(w.fmtChunkPos, 2047); }});
-    c.push_back({"fmtAt2048", WithFmtAt(2048), AnalysisStop::NoData,
-                 [](const AnalysisResult&, const WaveInfo& w) { EXPECT_EQ(w.fmtChunkPos, 2048); }});
-    c.push_back({"fmtAt2049", WithFmtAt(2049), AnalysisStop::NoFmt,
-                 [](const AnalysisResult&, const WaveInfo& w) { EXPECT_EQ(w.fmtChunkPos, 2049); }});
-    c.push_back({"dataAt2046", WithDataAt(2046), AnalysisStop::Complete,
-                 [](const AnalysisResult& r, const WaveInfo& w) {
-                     EXPECT_EQ(w.dataChunkPos, 2046);
-                     EXPECT_EQ(r.hexDump->size(), (2046u + 8 + 15) / 16);
-                 }});
-    c.push_back({"dataAt2048", WithDataAt(2048), AnalysisStop::Complete,
-                 [](const AnalysisResult& r, const WaveInfo& w) {
-                     EXPECT_EQ(w.dataChunkPos, 2048);
-                     EXPECT_TRUE(r.fileSizeOK && r.footerOK);
-                     EXPECT_EQ(r.hexDump->back().substr(0, 5), "0800:");
-                 }});
-    c.push_back({"dataAt2049", WithDataAt(2049), AnalysisStop::NoData});
-    {
-        // "fmt " id split across the 2 KiB boundary with nothing after it.
-        Bytes b = WithFmtAt(2046);
-        b.resize(2048);
-        c.push_back({"fmtSplitAtEnd", b, AnalysisStop::NoFmt});
-    }
-    c.push_back({"riffOnly", Bytes{'R', 'I', 'F', 'F'}, AnalysisStop::NoFmt});
-    c.push_back({"riffLowercase", [&] { Bytes b = good; b[0] = 'r'; return b; }(), AnalysisStop::NoRiff});
-    c.push_back({"formTypeNotWave", [&] { Bytes b = good; b[8] = 'A'; return b; }(), AnalysisStop::Complete});
-    c.push_back({"allOnes", Bytes(3000, 0xFF), AnalysisStop::NoRiff});
-    {
-        Bytes b(3000, 0);
-        std::memcpy(b.data(), "RIFF", 4);
-        c.push_back({"riffThenZeros", b, AnalysisStop::NoFmt});
-    }
-    {
-        // Every chunk id present, every field zero.
-        Bytes b(44, 0);
-        std::memcpy(b.data(), "RIFF", 4);
-        std::memcpy(b.data() + 12, "fmt ", 4);
-        std::memcpy(b.data() + 36, "data", 4);
-        c.push_back({"zeroFields", b, AnalysisStop::DivisionByZero});
-    }
-    {
-        WavBuilder b = Canonical();
-        b.Extensible(16, 0xFFFFFFFF);
-        b.cbSize = 0x7FFF;
-        c.push_back({"extensibleAllMask", b.Build(), AnalysisStop::Complete,
-                     [](const AnalysisResult& r, const WaveInfo&) {
-                         EXPECT_EQ(r.report->back(),
-                                   "Left/Right/Center/LFE/S-Left/S-Right/F-Left of Center/F-Right of Center/"
-                                   "Back-Center/Side Left/Side Right/Top-Center/Top-F-Left/T-F-Center/"
-                                   "T-F-Right/T-B-Left/T-B-Center/T-B-Right/");
-                     }});
-    }
-    {
-        WavBuilder b = Canonical();
-        b.Extensible(16, 0x3);
-        b.cbSize = 0x8000;  // negative: no extension read
-        c.push_back({"cbSizeNegative", b.Build(), AnalysisStop::Complete,
-                     [](const AnalysisResult& r, const WaveInfo& w) {
-                         EXPECT_EQ(w.channelMask, 0u);
-                         EXPECT_EQ(r.messages.size(), 1u);  // 0xFFFE without sub-format
-                     }});
-    }
-    return c;
-}
-
-std::uint64_t Checksum(const Bytes& b) {
-    std::uint64_t h = 1469598103934665603ull;
-    for (auto x : b) h = (h ^ x) * 1099511628211ull;
-    return h;
-}
-
-}  // namespace
+using namespace velmora::test::hostile;
 
 TEST(HostileFiles, EachGivesItsOutcomeAndStaysUnchanged) {
     TempDir dir;
@@ -221,7 +33,7 @@ TEST(HostileFiles, EachGivesItsOutcomeAndStaysUnchanged) {
     }
 }
 
-TEST(HostileFiles, PathsThatCannotBeOpened) {
+TEST(HostileFiles, FolderCannotBeOpened) {
     TempDir dir;
     WaveInfo info;
     try {
@@ -230,6 +42,12 @@ TEST(HostileFiles, PathsThatCannotBeOpened) {
     } catch (const VelmoraError& e) {
         EXPECT_EQ(std::string(e.what()), "ファイル " + dir.path() + " は開けません");
     }
+    EXPECT_FALSE(info.analysisComplete);
+}
+
+TEST(HostileFiles, FileWithoutReadPermissionCannotBeOpened) {
+    TempDir dir;
+    WaveInfo info;
     std::string locked = dir.write("locked.wav", Canonical().Build());
     ::chmod(locked.c_str(), 0);
     if (::access(locked.c_str(), R_OK) == 0) GTEST_SKIP() << "running with rights that read any file";

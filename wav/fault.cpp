@@ -9,12 +9,15 @@ namespace {
 std::atomic<long> openCountdown{0};
 std::atomic<long> readCountdown{0};
 std::atomic<long> writeCountdown{0};
+std::atomic<bool> fired{false};
 
 bool Tick(std::atomic<long>& countdown) {
     long v = countdown.load();
     if (v <= 0) return false;
     countdown.store(v - 1);
-    return v == 1;
+    if (v != 1) return false;
+    fired = true;
+    return true;
 }
 }  // namespace
 
@@ -26,9 +29,12 @@ void Arm(long failOpenAt, long failReadAt, long failWriteAt) {
     openCountdown = failOpenAt;
     readCountdown = failReadAt;
     writeCountdown = failWriteAt;
+    fired = false;
 }
 
 void Disarm() { Arm(0, 0, 0); }
+
+bool Fired() { return fired; }
 
 }  // namespace velmora::fault
 #endif

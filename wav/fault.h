@@ -12,6 +12,8 @@ bool BeforeWrite();
 // Fail the nth call (1-based) of that kind from now on; 0 disarms.
 void Arm(long failOpenAt, long failReadAt, long failWriteAt);
 void Disarm();
+// Whether a fault has been injected since the last Arm.
+bool Fired();
 #else
 constexpr bool BeforeOpen() { return false; }
 constexpr bool BeforeRead() { return false; }

@@ -12,12 +12,18 @@
 namespace velmora::fuzz {
 
 inline const std::string& ScratchDir() {
-    static const std::string dir = [] {
+    // Never destroyed, so the exit handler below can still read it.
+    static const std::string& dir = *new std::string([] {
         std::string base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
         std::string d = base + "/velmora-fuzz-" + std::to_string(::getpid());
         std::filesystem::create_directories(d);
+        // Gone when the run ends normally; a finding leaves it for a look.
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(ScratchDir(), ec);
+        });
         return d;
-    }();
+    }());
     return dir;
 }
 

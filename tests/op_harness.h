@@ -1,0 +1,441 @@
+// Runs every operation the analysis of one file enables, each into an output
+// folder of its own making, and checks what no operation may ever do: change
+// a source it only reads, write beside the source or outside its folder,
+// leave a file open, write an output whose header disagrees with its length
+// without saying so, or patch more than the bytes an in-place repair names.
+// The fuzz target aborts on a broken rule; the tests expect none.
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ops/host.h"
+#include "ops/multiplex.h"
+#include "ops/normalize.h"
+#include "ops/rawwave.h"
+#include "ops/repair.h"
+#include "ops/split.h"
+#include "ops/surround.h"
+#include "wav/analysis.h"
+#include "wav/error.h"
+#include "wav/text.h"
+
+namespace velmora::harness {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void Spill(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::uint32_t U32(const Bytes& b, std::size_t at) {
+    return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
+           (static_cast<std::uint32_t>(b[at + 2]) << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+// Entries of the process's descriptor table.
+inline int OpenDescriptors() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d) != nullptr) ++n;
+        ::closedir(d);
+        return n - 3;  // ".", ".." and the one opendir holds
+    }
+    return -1;
+}
+
+// Every entry below a folder, with the bytes of each regular file.
+using Tree = std::map<std::string, Bytes>;
+inline Tree Snapshot(const std::string& folder) {
+    Tree t;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string p = it->path().string();
+        t[p] = it->is_regular_file() ? Slurp(p) : Bytes{'/'};
+    }
+    return t;
+}
+
+// What the harness chooses where a user would choose.
+struct Choices {
+    std::string delayText = "200";
+    bool swapRear = false;
+    bool extendedHeader = true;
+    bool cue = false;
+    std::string rateText = "44100";
+    int muxRowA = 0;
+    int muxRowB = 1;
+    bool muxUncheckB = false;
+    bool muxExwave = true;
+    bool muxCue = false;
+    int rawRateItem = 0;
+    std::string rawOtherRate = "22050";
+    int rawBitsItem = 0;
+    int rawModeItem = 0;
+    // Also run the operations the analysis keeps disabled, when the header
+    // promises little enough output; only the rules that hold for any call
+    // (source, folders, descriptors) are checked for those.
+    bool alsoDisabled = false;
+
+    // Options spread over the bits of one number (the fuzz target's).
+    static Choices FromSeed(std::uint64_t s) {
+        static const char* const delays[] = {"200", "0", "1000", "1", " 7", "1001", "x", ""};
+        static const char* const rates[] = {"44100", "0", "-1", "48000", "1", "$7FFFFFFF", "", "4x"};
+        static const char* const others[] = {"22050", "0", "-8000", "2147483647", "q"};
+        Choices c;
+        c.delayText = delays[s & 7];
+        c.swapRear = (s >> 3) & 1;
+        c.extendedHeader = !((s >> 4) & 1);
+        c.cue = (s >> 5) & 1;
+        c.rateText = rates[(s >> 6) & 7];
+        c.muxRowA = static_cast<int>((s >> 9) % 6);
+        c.muxRowB = static_cast<int>((c.muxRowA + 1 + (s >> 12) % 5) % 6);
+        c.muxUncheckB = ((s >> 15) & 3) == 0;
+        c.muxExwave = !((s >> 17) & 1);
+        c.muxCue = (s >> 18) & 1;
+        c.rawRateItem = static_cast<int>((s >> 19) & 3);
+        c.rawOtherRate = others[((s >> 21) & 7) % 5];
+        c.rawBitsItem = static_cast<int>((s >> 24) & 1);
+        c.rawModeItem = static_cast<int>((s >> 25) & 1);
+        c.alsoDisabled = (s >> 26) & 1;
+        return c;
+    }
+};
+
+struct Outcome {
+    std::string op;
+    bool enabled = false;
+    std::vector<std::string> written;
+    std::vector<Bytes> files;  // what each written path held when the operation returned
+    std::optional<std::string> failure;  // the VelmoraError text
+    std::vector<std::string> messages;   // host.message
+    std::vector<std::string> logLines;
+    int peakRows = 0;
+};
+
+struct Report {
+    AnalysisResult analysis;
+    WaveInfo info;
+    std::vector<Outcome> ops;
+    std::vector<std::string> violations;
+    bool skippedAsHuge = false;
+
+    const Outcome* find(const std::string& op) const {
+        for (const auto& o : ops)
+            if (o.op == op) return &o;
+        return nullptr;
+    }
+};
+
+class StubPeakView : public PeakListView {
+public:
+    void showBesideMainWindow() override { shown = true; }
+    void clearRows() override { rows = 0; }
+    void addRow(int, int, int) override { ++rows; }
+    void setLabel(const std::string& text) override { label = text; }
+    void hide() override { shown = false; }
+    bool shown = false;
+    int rows = 0;
+    std::string label;
+};
+
+namespace detail {
+
+struct Run {
+    std::string source;
+    std::string outDir;
+    Report& report;
+
+    void violate(const std::string& op, const std::string& what) { report.violations.push_back(op + ": " + what); }
+
+    // Header rule of a finished output: the RIFF size counts the whole file
+    // and the data chunk at dataPos ends exactly at the end of the file.
+    // Returns the broken rule, or "" when the header describes the file.
+    static std::string HeaderDisagrees(const Bytes& out, std::size_t dataPos) {
+        if (out.size() < 12 || out.size() < dataPos + 8) return "shorter than its header";
+        if (std::uint64_t{U32(out, 4)} + 8 != out.size()) return "riffSize + 8 != length";
+        if (std::string(out.begin() + static_cast<long>(dataPos), out.begin() + static_cast<long>(dataPos) + 4) !=
+            "data")
+            return "no data chunk where the header form puts it";
+        if (dataPos + 8 + std::uint64_t{U32(out, dataPos + 4)} != out.size()) return "dataSize does not fit";
+        return "";
+    }
+
+    // Runs one operation that writes new files and checks the rules every such
+    // call keeps. checkHeader(path, bytes) returns a broken header rule or "".
+    template <typename Op, typename Check>
+    void newFile(const std::string& op, bool enabled, Op&& run, Check&& checkHeader,
+                 RecordingHost* hostOut = nullptr) {
+        Outcome o;
+        o.op = op;
+        o.enabled = enabled;
+        std::filesystem::remove_all(outDir);
+        std::filesystem::create_directories(outDir);
+        const Tree sourceSide = Snapshot(FolderPart(source));
+        const std::string parent = std::filesystem::path(outDir).parent_path().string();
+        const std::set<std::string> aroundBefore = Names(parent);
+        const int fds = OpenDescriptors();
+        RecordingHost host;
+        try {
+            o.written = run(host, o);
+        } catch (const VelmoraError& e) {
+            o.failure = e.what();
+        }
+        o.messages.insert(o.messages.end(), host.messages.begin(), host.messages.end());
+        o.logLines = host.logLines;
+        if (hostOut) *hostOut = host;
+        if (OpenDescriptors() != fds) violate(op, "left a file open");
+        if (Snapshot(FolderPart(source)) != sourceSide) violate(op, "changed the source's folder");
+        if (Names(parent) != aroundBefore) violate(op, "wrote beside the output folder");
+        const Tree out = Snapshot(outDir);
+        std::set<std::string> returned(o.written.begin(), o.written.end());
+        for (const auto& [path, bytes] : out) {
+            if (bytes == Bytes{'/'}) violate(op, "made a folder " + path);
+            if (!o.failure && !returned.count(path)) violate(op, "wrote a file it did not return: " + path);
+        }
+        for (const auto& path : o.written) {
+            if (FolderPart(path) != EnsureTrailingSeparator(outDir)) violate(op, "returned a path outside its folder");
+            auto it = out.find(path);
+            if (it == out.end()) {
+                violate(op, "returned a file it did not write: " + path);
+                o.files.emplace_back();
+                continue;
+            }
+            o.files.push_back(it->second);
+            if (enabled && !o.failure) {
+                const std::string broken = checkHeader(path, it->second);
+                if (!broken.empty()) violate(op, broken + " in " + FileNamePart(path));
+            }
+        }
+        report.ops.push_back(std::move(o));
+    }
+
+    static std::set<std::string> Names(const std::string& folder) {
+        std::set<std::string> s;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(folder, ec)) s.insert(e.path().string());
+        return s;
+    }
+
+    // Runs one in-place repair on a fresh analysis of the original bytes;
+    // only the bytes in [from, to) may change, and only on success.
+    template <typename Op>
+    void inPlace(const std::string& op, const Bytes& original, std::size_t from, std::size_t to, Op&& run,
+                 const std::function<std::string(const Bytes&)>& checkPatched) {
+        Outcome o;
+        o.op = op;
+        o.enabled = true;
+        Spill(source, original);
+        WaveInfo info;
+        AnalysisResult r = AnalyzeWave(source, info);
+        std::filesystem::remove_all(outDir);
+        std::filesystem::create_directories(outDir);
+        const Tree sourceSide = Snapshot(FolderPart(source));
+        const int fds = OpenDescriptors();
+        RecordingHost host;
+        try {
+            o.written = run(info, host);
+        } catch (const VelmoraError& e) {
+            o.failure = e.what();
+        }
+        o.messages = host.messages;
+        if (OpenDescriptors() != fds) violate(op, "left a file open");
+        Tree after = Snapshot(FolderPart(source));
+        const Bytes patched = after[source];
+        after[source] = sourceSide.at(source);
+        if (after != sourceSide) violate(op, "touched another file beside the source");
+        if (!Snapshot(outDir).empty()) violate(op, "wrote into the output folder");
+        if (patched.size() != original.size()) violate(op, "changed the file's length");
+        else {
+            for (std::size_t i = 0; i < original.size(); ++i)
+                if (patched[i] != original[i] && (o.failure || i < from || i >= to)) {
+                    violate(op, "changed byte " + std::to_string(i));
+                    break;
+                }
+            if (!o.failure) {
+                o.files.push_back(patched);
+                if (o.written != std::vector<std::string>{source}) violate(op, "did not return the patched path");
+                const std::string broken = checkPatched(patched);
+                if (!broken.empty()) violate(op, broken);
+            }
+        }
+        (void)r;
+        Spill(source, original);
+        report.ops.push_back(std::move(o));
+    }
+};
+
+// Bytes the header says the operations on this file would write, at most:
+// the play time's frames as split files (blockAlign bytes a frame in all),
+// a surround file (12) and a normalized or rebuilt copy (blockAlign, when
+// they accept it), and six channels of dataSize for the multiplex writer.
+inline std::uint64_t PromisedOutput(const WaveInfo& w) {
+    const std::int64_t frames =
+        w.totalSeconds() * std::max<std::int64_t>(w.samplesPerSec, 0) + std::max(w.playRemainderFrames, 0);
+    const std::uint64_t perFrame = static_cast<std::uint64_t>(std::abs(static_cast<int>(w.blockAlign))) * 3 + 12;
+    return static_cast<std::uint64_t>(std::max<std::int64_t>(frames, 0)) * perFrame +
+           std::uint64_t{w.dataSize} * 6 + 44 * kSpeakerNameCount;
+}
+
+}  // namespace detail
+
+// source: the file to work on, alone in its folder or among files that must
+// not change; outDir: a folder the harness empties and fills for every
+// operation, outside the source's folder (its parent holds only it and
+// folders the operations must not touch).
+inline Report RunEveryOperation(const std::string& source, const std::string& outDir, const Choices& c) {
+    Report rep;
+    detail::Run run{source, outDir, rep};
+    const Bytes original = Slurp(source);
+
+    WaveInfo info;
+    rep.analysis = AnalyzeWave(source, info);
+    rep.info = info;
+    const AnalysisResult& a = rep.analysis;
+    const bool complete = a.complete() && a.enabled.has_value();
+    const EnabledControls e = complete ? *a.enabled : EnabledControls{false, false, false, false, false,
+                                                                        false, false, false, false};
+    // Small promised output: disabled operations may run too. A consistent
+    // file never promises more than a few times its own length.
+    const bool small = complete && detail::PromisedOutput(info) <= (std::uint64_t{16} << 20) &&
+                       info.totalSeconds() <= 20000;
+    if (complete && !small && (e.Button3 || e.surround || e.Button7 || e.Button8 || e.Button5)) {
+        rep.skippedAsHuge = true;
+        return rep;
+    }
+    const auto wanted = [&](bool enabled) { return enabled || (c.alsoDisabled && small); };
+    const std::string folder = EnsureTrailingSeparator(outDir);
+    const auto plainAt36 = [](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, 36); };
+
+    if (complete && wanted(e.Button3)) {
+        run.newFile("split", e.Button3, [&](Host& h, Outcome&) {
+            return ChannelSplit(info, {source, outDir}, h);
+        }, plainAt36);
+    }
+    if (complete && wanted(e.surround)) {
+        SurroundOptions o{source, outDir, c.delayText, c.swapRear, c.extendedHeader, c.cue};
+        const std::size_t dataPos = c.extendedHeader ? (c.cue ? 120 : 60) : 36;
+        run.newFile("surround", e.surround, [&](Host& h, Outcome&) { return PseudoSurround(info, o, h); },
+                    [&](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, dataPos); });
+    }
+    if (complete && wanted(e.Button7)) {
+        StubPeakView view;
+        const auto dataPos = static_cast<std::size_t>(info.dataChunkPos);
+        run.newFile("normalize", e.Button7, [&](Host& h, Outcome& o) {
+            auto w = Normalize(info, {source, outDir}, view, h);
+            o.peakRows = view.rows;
+            return w;
+        }, [&](const std::string&, const Bytes& b) {
+            std::string broken = detail::Run::HeaderDisagrees(b, dataPos);
+            if (broken.empty()) {
+                // The copied header: every byte but the two sizes as in the source.
+                for (std::size_t i = 0; i < dataPos + 8 && i < original.size(); ++i)
+                    if (b[i] != original[i] && !(i >= 4 && i < 8) && !(i >= dataPos + 4))
+                        return std::string("header byte ") + std::to_string(i) + " not copied";
+            }
+            return broken;
+        });
+    }
+    if (complete && wanted(e.Button8)) {
+        WaveInfo mine = info;
+        run.newFile("rebuild", e.Button8, [&](Host& h, Outcome&) {
+            return RebuildHeader(mine, {source, outDir}, h);
+        }, [&](const std::string&, const Bytes& b) {
+            // Kept by design: an 18-byte format chunk at 12 followed by other
+            // chunks keeps the source's riffSize − 2, which counts the chunk
+            // left out; and the data header keeps the source's dataSize while
+            // only whole frames are copied.
+            const std::uint64_t whole = 44 + (std::uint64_t{info.dataSize} / 4) * 4;
+            if (b.size() == whole && b.size() >= 44 && U32(b, 40) == info.dataSize &&
+                (info.fmtChunkPos != 12 ? U32(b, 4) == info.dataSize + 36u : U32(b, 4) == info.riffSize - 2u))
+                return std::string();
+            return detail::Run::HeaderDisagrees(b, 36);
+        });
+    }
+    if (complete && wanted(e.Button11)) {
+        run.newFile("removeFooter", e.Button11, [&](Host& h, Outcome&) {
+            return RemoveFooter(info, {source, outDir}, h);
+        }, [&](const std::string&, const Bytes& b) {
+            // The copy is the header and the count's bytes after it; the
+            // header describes it exactly when the footer ends the file.
+            const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + 8u;
+            const std::uint32_t count = info.fileSize - (info.listFooterSize + headerSize);
+            if (b.size() != std::uint64_t{headerSize} + count) return std::string("length is not header + count");
+            if (!std::equal(b.begin() + headerSize, b.end(), original.begin() + headerSize))
+                return std::string("copied bytes differ from the source");
+            if (static_cast<std::uint32_t>(info.footerSize) != info.listFooterSize) return std::string();
+            const bool plain = info.fmtChunkPos == 12 && info.fmtSize == 16 && info.dataChunkPos == 36;
+            return detail::Run::HeaderDisagrees(b, plain ? 36 : headerSize - 8);
+        });
+    }
+    if (complete && wanted(e.Button5)) {
+        run.newFile("multiplex", e.Button5, [&](Host& h, Outcome& o) -> std::vector<std::string> {
+            ChannelList list;
+            WaveInfo regInfo;
+            regInfo.droppedFileName = source;
+            ChannelRegistration ra = RegisterChannelFile(c.muxRowA, regInfo, list);
+            ChannelRegistration rb = RegisterChannelFile(c.muxRowB, regInfo, list);
+            if (ra.refusal) o.messages.push_back(*ra.refusal);
+            if (!ra.registered || !rb.registered) return {};
+            if (c.muxUncheckB) list.setChecked(c.muxRowB, false);
+            return WriteMultiplex(list, {c.muxExwave, c.muxCue, outDir}, h);
+        }, [&](const std::string&, const Bytes& b) {
+            const bool centre = c.muxRowA >= 2 || (!c.muxUncheckB && c.muxRowB >= 2);
+            const bool ext = centre && c.muxExwave;
+            return detail::Run::HeaderDisagrees(b, ext ? (c.muxCue ? 120 : 60) : 36);
+        });
+    }
+    // Independent of the analysis: the source's bytes as raw samples.
+    {
+        RawToWaveOptions o{source, c.rawRateItem, c.rawOtherRate, c.rawBitsItem, c.rawModeItem, outDir};
+        run.newFile("raw2wav", true, [&](Host& h, Outcome&) { return RawToWave(o, h); },
+                    [&](const std::string&, const Bytes& b) {
+                        if (b.size() != original.size() + 44 || !std::equal(original.begin(), original.end(), b.begin() + 44))
+                            return std::string("samples are not the raw file");
+                        return detail::Run::HeaderDisagrees(b, 36);
+                    });
+    }
+    if (complete && e.Button13) {
+        run.inPlace("riffSize", original, 4, 8, [&](WaveInfo& w, Host& h) {
+            return RewriteRiffSize(w, {source}, h);
+        }, [&](const Bytes& p) {
+            return std::uint64_t{U32(p, 4)} + 8 == p.size() ? std::string() : std::string("riffSize + 8 != length");
+        });
+    }
+    if (complete && e.Button10) {
+        const auto at = static_cast<std::size_t>(info.fmtChunkPos);
+        run.inPlace("sampleRate", original, at + 12, at + 20, [&](WaveInfo& w, Host& h) {
+            return RewriteSampleRate(w, {source, c.rateText}, h);
+        }, [&](const Bytes& p) {
+            const auto rate = static_cast<std::uint32_t>(StrToInt(c.rateText));
+            const auto align = static_cast<std::uint32_t>(static_cast<std::int32_t>(info.blockAlign));
+            if (U32(p, at + 12) != rate || U32(p, at + 16) != rate * align)
+                return std::string("rate fields hold other values");
+            return std::string();
+        });
+    }
+    if (Slurp(source) != original) run.violate("all", "the source is not as it was");
+    std::filesystem::remove_all(outDir);
+    return rep;
+}
+
+}  // namespace velmora::harness

@@ -1,0 +1,231 @@
+// The file layer failing under every operation: the Nth open, read or write
+// fails (a full disk, a file that vanished) for N = 1, 2, … until the
+// operation gets through without meeting the fault. Each time the operation
+// must stop with the failure text of that file, close everything it opened,
+// leave the source of a new-file operation as it was, and leave an in-place
+// repair's file either untouched or completely patched.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "op_harness.h"
+#include "wav/fault.h"
+#include "wav_builder.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+enum class Kind { Open, Read, Write };
+
+const char* Name(Kind k) { return k == Kind::Open ? "open" : k == Kind::Read ? "read" : "write"; }
+
+// The failure text a fault of this kind gives for one of the given files.
+bool IsFailureText(const std::string& text, Kind kind, const std::vector<std::string>& paths) {
+    for (const auto& p : paths) {
+        const std::vector<std::string> texts =
+            kind == Kind::Open ? std::vector<std::string>{TextCannotOpen(p), TextCannotCreate(p)}
+            : kind == Kind::Read ? std::vector<std::string>{TextCannotRead(p)}
+                                 : std::vector<std::string>{TextCannotWrite(p)};
+        for (const auto& t : texts)
+            if (text == t) return true;
+    }
+    return false;
+}
+
+struct Subject {
+    std::string name;
+    Bytes source;
+    // Runs the operation on the analysed source and returns its outputs.
+    std::function<std::vector<std::string>(const std::string& src, const std::string& out, Host& host)> run;
+    bool inPlace = false;
+    // For an in-place repair, the file as a successful run leaves it.
+    Bytes patched = {};
+};
+
+WavBuilder Stereo(std::size_t frames) {
+    WavBuilder b;
+    b.samplesPerSec = 100;  // several one-second blocks in few bytes
+    b.samples = PatternSamples(frames, 2, 2);
+    return b;
+}
+
+WaveInfo Analysed(const std::string& path) {
+    WaveInfo info;
+    AnalyzeWave(path, info);
+    return info;
+}
+
+class NullView : public PeakListView {
+public:
+    void showBesideMainWindow() override {}
+    void clearRows() override {}
+    void addRow(int, int, int) override {}
+    void setLabel(const std::string&) override {}
+    void hide() override {}
+};
+
+std::vector<Subject> Subjects() {
+    std::vector<Subject> s;
+    const Bytes stereo = Stereo(350).Build();  // 3 s and 50 frames
+    s.push_back({"analysis", stereo, [](const std::string& src, const std::string&, Host&) {
+                     WaveInfo info;
+                     AnalyzeWave(src, info);
+                     return std::vector<std::string>{};
+                 }});
+    s.push_back({"split", stereo, [](const std::string& src, const std::string& out, Host& h) {
+                     WaveInfo info = Analysed(src);
+                     return ChannelSplit(info, {src, out}, h);
+                 }});
+    s.push_back({"surround", stereo, [](const std::string& src, const std::string& out, Host& h) {
+                     WaveInfo info = Analysed(src);
+                     SurroundOptions o;
+                     o.fileField = src;
+                     o.outputFolder = out;
+                     o.cue = true;
+                     return PseudoSurround(info, o, h);
+                 }});
+    s.push_back({"normalize", stereo, [](const std::string& src, const std::string& out, Host& h) {
+                     WaveInfo info = Analysed(src);
+                     NullView view;
+                     return Normalize(info, {src, out}, view, h);
+                 }});
+    {
+        WavBuilder b = Stereo(350);
+        b.fmtSize = 18;
+        s.push_back({"rebuild", b.Build(), [](const std::string& src, const std::string& out, Host& h) {
+                         WaveInfo info = Analysed(src);
+                         return RebuildHeader(info, {src, out}, h);
+                     }});
+    }
+    {
+        // More than one 1 MiB block of sample data, then a footer.
+        WavBuilder b = Stereo(300000);
+        b.trailer = ListChunk(40);
+        s.push_back({"removeFooter", b.Build(), [](const std::string& src, const std::string& out, Host& h) {
+                         WaveInfo info = Analysed(src);
+                         return RemoveFooter(info, {src, out}, h);
+                     }});
+        s.push_back({"raw2wav", b.Build(), [](const std::string& src, const std::string& out, Host& h) {
+                         RawToWaveOptions o;
+                         o.rawPath = src;
+                         o.outputFolder = out;
+                         return RawToWave(o, h);
+                     }});
+    }
+    {
+        WavBuilder mono;
+        mono.channels = 1;
+        mono.samplesPerSec = 100;
+        mono.samples = PatternSamples(350, 1, 2);
+        s.push_back({"multiplex", mono.Build(), [](const std::string& src, const std::string& out, Host& h) {
+                         ChannelList list;
+                         WaveInfo info;
+                         info.droppedFileName = src;
+                         RegisterChannelFile(0, info, list);
+                         RegisterChannelFile(4, info, list);
+                         return WriteMultiplex(list, {true, true, out}, h);
+                     }});
+    }
+    {
+        WavBuilder b = Stereo(350);
+        b.riffSize = 36 + 350 * 4 + 10;
+        Bytes patched = b.Build();
+        const std::uint32_t fixed = static_cast<std::uint32_t>(patched.size() - 8);
+        for (int i = 0; i < 4; ++i) patched[4 + i] = static_cast<std::uint8_t>(fixed >> (8 * i));
+        s.push_back({"riffSize", b.Build(), [](const std::string& src, const std::string&, Host& h) {
+                         WaveInfo info = Analysed(src);
+                         return RewriteRiffSize(info, {src}, h);
+                     }, true, patched});
+    }
+    {
+        Bytes patched = stereo;
+        const std::uint32_t fields[2] = {48000, 192000};
+        for (int f = 0; f < 2; ++f)
+            for (int i = 0; i < 4; ++i) patched[24 + 4 * f + i] = static_cast<std::uint8_t>(fields[f] >> (8 * i));
+        s.push_back({"sampleRate", stereo, [](const std::string& src, const std::string&, Host& h) {
+                         WaveInfo info = Analysed(src);
+                         return RewriteSampleRate(info, {src, "48000"}, h);
+                     }, true, patched});
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(FaultInjection, EveryOperationFailsCleanlyAtEveryOpenReadAndWrite) {
+    TempDir dir;
+    const std::string srcDir = dir.file("src");
+    const std::string outDir = dir.file("out");
+    std::filesystem::create_directories(srcDir);
+    for (const Subject& subject : Subjects()) {
+        const std::string src = srcDir + "/take 1.wav";
+        for (Kind kind : {Kind::Open, Kind::Read, Kind::Write}) {
+            bool completed = false;
+            long faults = 0;
+            for (long n = 1; n <= 10000 && !completed; ++n) {
+                SCOPED_TRACE(subject.name + ": " + Name(kind) + " " + std::to_string(n));
+                WriteFile(src, subject.source);
+                std::filesystem::remove_all(outDir);
+                std::filesystem::create_directories(outDir);
+                const int fds = harness::OpenDescriptors();
+                RecordingHost host;
+                std::vector<std::string> written;
+                std::optional<std::string> failure;
+                fault::Arm(kind == Kind::Open ? n : 0, kind == Kind::Read ? n : 0, kind == Kind::Write ? n : 0);
+                try {
+                    written = subject.run(src, outDir, host);
+                } catch (const VelmoraError& e) {
+                    failure = e.what();
+                }
+                const bool fired = fault::Fired();
+                fault::Disarm();
+
+                EXPECT_EQ(harness::OpenDescriptors(), fds) << "a file was left open";
+                const Bytes now = ReadFile(src);
+                if (!subject.inPlace) {
+                    EXPECT_TRUE(now == subject.source) << "the source changed";
+                } else {
+                    EXPECT_TRUE(now == subject.source || now == subject.patched) << "a half-patched file";
+                    if (failure) {
+                        EXPECT_TRUE(now == subject.source) << "patched, yet reported as failed";
+                    }
+                }
+                if (!fired) {
+                    // Past the last call of this kind: the operation runs through.
+                    EXPECT_FALSE(failure) << *failure;
+                    if (subject.inPlace) {
+                        EXPECT_TRUE(now == subject.patched);
+                    }
+                    completed = true;
+                    continue;
+                }
+                ++faults;
+                if (!failure) {
+                    ADD_FAILURE() << "a failed " << Name(kind) << " was reported as success";
+                    continue;
+                }
+                std::vector<std::string> files{src};
+                for (const auto& [path, bytes] : harness::Snapshot(outDir)) files.push_back(path);
+                for (const auto& name : {"take 1(Left)(0).wav", "take 1(Right)(1).wav",
+                                         "take 1(EX) delay(200ms) 4ch.wav", "take 1(normalize).wav",
+                                         "take 1(reheader).wav", "take 1(futta del).wav", "take 1.wav(wavemaker).wav",
+                                         "take 1(EX)(mux).wav"})
+                    files.push_back(outDir + "/" + name);
+                EXPECT_TRUE(IsFailureText(*failure, kind, files)) << *failure;
+            }
+            EXPECT_TRUE(completed) << subject.name << ": " << Name(kind) << " never got through";
+            // Every subject opens, reads and writes something, except that the
+            // analysis and the in-place repairs of an unchanged size write little.
+            if (std::getenv("VELMORA_FAULT_COUNTS"))
+                std::printf("%s %s: %ld faults\n", subject.name.c_str(), Name(kind), faults);
+            if (kind != Kind::Write || subject.name != "analysis") {
+                EXPECT_GT(faults, 0) << subject.name << " " << Name(kind);
+            }
+        }
+    }
+}

@@ -1,0 +1,342 @@
+// Every operation the analysis enables, run on every file of the hostile
+// corpus that the analysis completes: each ends with its expected output or
+// message, and none breaks the rules of op_harness.h (sources unchanged,
+// nothing beside the output folder, no open file, headers that describe
+// their files, in-place repairs confined to their bytes).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+#include "hostile_corpus.h"
+#include "ops_fixture.h"
+#include "op_harness.h"
+#include "ops/second_blocks.h"
+
+using namespace velmora;
+using namespace velmora::test;
+using namespace velmora::test::hostile;
+
+namespace {
+
+// One line per operation that ran: "wrote N", "failed: <text>" or
+// "message: <text>" (a refusal through the host, nothing written).
+std::string Summary(const harness::Outcome& o) {
+    if (o.failure) return "failed: " + *o.failure;
+    if (o.written.empty() && !o.messages.empty()) return "message: " + o.messages.front();
+    return "wrote " + std::to_string(o.written.size());
+}
+
+std::map<std::string, std::string> Summaries(const harness::Report& r) {
+    std::map<std::string, std::string> m;
+    for (const auto& o : r.ops) m[o.op] = Summary(o);
+    return m;
+}
+
+using Expected = std::map<std::string, std::string>;
+
+const std::string kNotMono = "message: モノラルwavしか登録できません";
+
+// A consistent 16-bit stereo file with a 16-byte format chunk at 12 (the
+// rebuild is not offered for it).
+Expected Consistent() {
+    return {{"split", "wrote 2"}, {"surround", "wrote 1"}, {"normalize", "wrote 1"},
+            {"multiplex", kNotMono}, {"raw2wav", "wrote 1"}, {"sampleRate", "wrote 1"}};
+}
+Expected With(Expected e, const std::map<std::string, std::string>& changes) {
+    for (const auto& [op, v] : changes) {
+        if (v.empty())
+            e.erase(op);
+        else
+            e[op] = v;
+    }
+    return e;
+}
+// Only the RIFF size rewrite and the raw conversion: a file whose sizes
+// disagree with its length.
+const Expected kInconsistent = {{"riffSize", "wrote 1"}, {"raw2wav", "wrote 1"}};
+const Expected kRawOnly = {{"raw2wav", "wrote 1"}};
+
+struct Expect {
+    Expected ops;
+    // Further checks on what the operations wrote.
+    std::function<void(const harness::Report&)> check = nullptr;
+};
+
+const harness::Outcome& Op(const harness::Report& r, const std::string& op) {
+    static const harness::Outcome none;
+    const harness::Outcome* o = r.find(op);
+    EXPECT_NE(o, nullptr) << op;
+    return o ? *o : none;
+}
+const Bytes& OnlyFile(const harness::Report& r, const std::string& op) {
+    static const Bytes none;
+    const harness::Outcome& o = Op(r, op);
+    EXPECT_EQ(o.files.size(), 1u) << op;
+    return o.files.empty() ? none : o.files[0];
+}
+
+std::map<std::string, Expect> ExpectedOutcomes() {
+    const std::string badLayout = std::string("failed: ") + kTextBadLayout;
+    const std::uint32_t canonicalData = 8017 * 4;
+    std::map<std::string, Expect> m;
+    for (const char* n : {"cut0", "cut1", "cut3", "cut4", "cut8", "cut12", "cut15", "cut16", "cut20", "cut24",
+                          "cut36", "cut39", "blockAlign0", "rate0", "zeroFields", "fmtAt2047", "fmtAt2048",
+                          "fmtAt2049", "dataAt2049", "fmtSplitAtEnd", "riffOnly", "riffLowercase", "allOnes",
+                          "riffThenZeros",
+                          // The header counts bytes past the end, or the data leaves bytes unexplained:
+                          // only the raw conversion, which looks at nothing.
+                          "cut43", "cut44", "cut45", "cut1000", "dataSizeMax", "dataSize0", "listCut"})
+        m[n] = {kRawOnly};
+    // 40 bytes: the data size field itself is cut off, so the RIFF size
+    // matches neither the file nor header + data.
+    m["cut40"] = {kInconsistent, [](const harness::Report& r) {
+                      const Bytes& f = OnlyFile(r, "riffSize");
+                      ASSERT_EQ(f.size(), 40u);
+                      EXPECT_EQ(harness::U32(f, 4), 32u);
+                  }};
+    m["riffTooLarge"] = {kInconsistent, [](const harness::Report& r) {
+                             const Bytes& f = OnlyFile(r, "riffSize");
+                             EXPECT_EQ(harness::U32(f, 4), f.size() - 8);
+                         }};
+    m["fmtSize0"] = {Consistent(), [](const harness::Report& r) {
+                         const Bytes& f = OnlyFile(r, "sampleRate");
+                         EXPECT_EQ(harness::U32(f, 24), 44100u);
+                         EXPECT_EQ(harness::U32(f, 28), 176400u);
+                     }};
+    m["fmtSizeMax"] = {Consistent()};
+    m["fmtSizeOdd"] = {Consistent()};
+    m["formTypeNotWave"] = {Consistent(), [](const harness::Report& r) {
+                                // Copied into every new header as read.
+                                for (const auto& f : Op(r, "split").files) EXPECT_EQ(f.at(8), 'A');
+                                EXPECT_EQ(OnlyFile(r, "surround").at(8), 'A');
+                            }};
+    m["dataAt2046"] = {Consistent(), [](const harness::Report& r) {
+                           // The copied header keeps the 2 KiB before the data.
+                           EXPECT_EQ(OnlyFile(r, "normalize").size(), 2046u + 8 + canonicalData);
+                       }};
+    m["dataAt2048"] = {Consistent()};
+    m["extensibleAllMask"] = {Consistent(), [](const harness::Report& r) {
+                                  const auto& split = Op(r, "split").written;
+                                  ASSERT_EQ(split.size(), 2u);
+                                  EXPECT_NE(split[0].find("(Left)(0).wav"), std::string::npos);
+                                  EXPECT_NE(split[1].find("(Right)(1).wav"), std::string::npos);
+                              }};
+    // Channel counts the 16-bit stereo operations are not offered for.
+    m["channels0"] = {{{"split", badLayout}, {"multiplex", kNotMono}, {"raw2wav", "wrote 1"},
+                       {"sampleRate", "wrote 1"}}};
+    m["channels65535"] = m["channels0"];
+    m["blockAlign8000"] = {With(Consistent(), {{"split", badLayout}, {"surround", badLayout},
+                                               {"normalize", badLayout}})};
+    m["rateNegative"] = m["blockAlign8000"];
+    m["rateMinusOne"] = m["blockAlign8000"];
+    m["cbSizeNegative"] = {{{"multiplex", kNotMono}, {"raw2wav", "wrote 1"}, {"sampleRate", "wrote 1"}}};
+    // The LIST size wraps to 4: the count takes 12 bytes of the chunk along.
+    m["listSizeWraps"] = {{{"removeFooter", "wrote 1"}, {"raw2wav", "wrote 1"}}, [=](const harness::Report& r) {
+                              const Bytes& f = OnlyFile(r, "removeFooter");
+                              EXPECT_EQ(f.size(), 44u + canonicalData + 12);
+                              EXPECT_EQ(harness::U32(f, 40), canonicalData);
+                          }};
+    m["listFooter"] = {{{"removeFooter", "wrote 1"}, {"raw2wav", "wrote 1"}},
+                       [](const harness::Report& r) { EXPECT_EQ(OnlyFile(r, "removeFooter"), Canonical().Build()); }};
+    // A LIST that claims 100 bytes more than follow: as many sample bytes
+    // fewer than the header declares.
+    m["listClaimsTooMuch"] = {{{"removeFooter", "wrote 1"}, {"raw2wav", "wrote 1"}}, [=](const harness::Report& r) {
+                                  const Bytes& f = OnlyFile(r, "removeFooter");
+                                  EXPECT_EQ(f.size(), 44u + canonicalData - 100);
+                                  EXPECT_EQ(harness::U32(f, 40), canonicalData);
+                              }};
+    // Half a frame after the last: the new headers count whole frames, or
+    // the partial frame follows (silence in the surround output, the source
+    // bytes in the normalized copy).
+    m["stereoPartialFrame"] = {Consistent(), [=](const harness::Report& r) {
+                                   for (const auto& f : Op(r, "split").files) {
+                                       EXPECT_EQ(harness::U32(f, 40), 8017u * 2);
+                                       EXPECT_EQ(f.size(), 44u + 8017 * 2);
+                                   }
+                                   const Bytes& s = OnlyFile(r, "surround");
+                                   ASSERT_EQ(s.size(), 68u + 2 * (canonicalData + 2));
+                                   EXPECT_EQ(Bytes(s.end() - 4, s.end()), Bytes(4, 0));
+                                   const Bytes& n = OnlyFile(r, "normalize");
+                                   ASSERT_EQ(n.size(), 44u + canonicalData + 2);
+                                   EXPECT_EQ(Bytes(n.end() - 2, n.end()), Bytes(2, 0x5A));
+                               }};
+    // The rebuild copies whole frames and keeps the source's dataSize.
+    m["fmt18PartialFrame"] = {With(Consistent(), {{"rebuild", "wrote 1"}}), [=](const harness::Report& r) {
+                                  const Bytes& f = OnlyFile(r, "rebuild");
+                                  EXPECT_EQ(f.size(), 44u + canonicalData);
+                                  EXPECT_EQ(harness::U32(f, 40), canonicalData + 2);
+                                  EXPECT_EQ(harness::U32(f, 4), r.info.riffSize - 2);
+                              }};
+    m["fmt18"] = {With(Consistent(), {{"rebuild", "wrote 1"}}),
+                  [](const harness::Report& r) { EXPECT_EQ(OnlyFile(r, "rebuild"), Canonical().Build()); }};
+    // 8 bytes a frame for 16-bit stereo: the split moves 4-byte samples, the
+    // operations on 4-byte frames refuse.
+    m["blockAlign8"] = {With(Consistent(), {{"surround", badLayout}, {"normalize", badLayout}}),
+                        [=](const harness::Report& r) {
+                            for (const auto& f : Op(r, "split").files) {
+                                EXPECT_EQ(harness::U32(f, 40), canonicalData / 8 * 4);
+                                EXPECT_EQ(f.at(32), 4);
+                            }
+                        }};
+    m["fmt18BlockAlign8"] = {With(m["blockAlign8"].ops, {{"rebuild", badLayout}})};
+    // A mono file at rows 0 and 1: two channels of its whole frames.
+    m["monoPartialFrame"] = {{{"multiplex", "wrote 1"}, {"raw2wav", "wrote 1"}, {"sampleRate", "wrote 1"}},
+                             [](const harness::Report& r) {
+                                 const Bytes& f = OnlyFile(r, "multiplex");
+                                 EXPECT_EQ(harness::U32(f, 40), 8009u * 4);
+                                 EXPECT_EQ(f.at(22), 2);
+                             }};
+    return m;
+}
+
+}  // namespace
+
+TEST(HostileFiles, EveryEnabledOperationEndsAsExpectedAndBreaksNoRule) {
+    TempDir dir;
+    const auto expected = ExpectedOutcomes();
+    for (const auto& c : Corpus()) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = dir.file(c.name);
+        std::filesystem::create_directories(folder + "/src");
+        const std::string path = folder + "/src/" + c.name + ".wav";
+        WriteFile(path, c.bytes);
+        harness::Report r = harness::RunEveryOperation(path, folder + "/out", harness::Choices{});
+        EXPECT_EQ(r.violations, std::vector<std::string>{});
+        EXPECT_FALSE(r.skippedAsHuge);
+        auto want = expected.find(c.name);
+        ASSERT_NE(want, expected.end()) << "no expected outcome for " << c.name;
+        if (want->second.check) want->second.check(r);
+        std::map<std::string, std::string> got = Summaries(r);
+        for (auto& [op, text] : got) {
+            const std::string p = "ファイル " + path + " ";
+            if (auto at = text.find(p); at != std::string::npos) text.replace(at, p.size(), "ファイル %s ");
+        }
+        EXPECT_EQ(got, want->second.ops);
+        if (std::getenv("VELMORA_DUMP_OUTCOMES"))
+            for (const auto& [op, text] : got) std::printf("%s\t%s\t%s\n", c.name.c_str(), op.c_str(), text.c_str());
+        EXPECT_EQ(Checksum(ReadFile(path)), Checksum(c.bytes));
+        std::filesystem::remove_all(folder);
+    }
+}
+
+namespace {
+
+// Every operation on the file analysed at `path`, each ending with the text
+// it failed with ("" for none).
+std::map<std::string, std::string> FailuresOf(const std::string& path, WaveInfo& info, const std::string& out) {
+    std::map<std::string, std::string> m;
+    const auto run = [&](const std::string& op, const std::function<void()>& f) {
+        try {
+            f();
+            m[op] = "";
+        } catch (const VelmoraError& e) {
+            m[op] = e.what();
+        }
+    };
+    RecordingHost host;
+    harness::StubPeakView view;
+    run("split", [&] { ChannelSplit(info, {path, out}, host); });
+    run("surround", [&] { PseudoSurround(info, {path, out}, host); });
+    run("normalize", [&] { Normalize(info, {path, out}, view, host); });
+    run("rebuild", [&] { RebuildHeader(info, {path, out}, host); });
+    run("removeFooter", [&] { RemoveFooter(info, {path, out}, host); });
+    run("riffSize", [&] { RewriteRiffSize(info, {path}, host); });
+    run("sampleRate", [&] { RewriteSampleRate(info, {path, "44100"}, host); });
+    run("raw2wav", [&] {
+        RawToWaveOptions o;
+        o.rawPath = path;
+        o.outputFolder = out;
+        RawToWave(o, host);
+    });
+    return m;
+}
+
+}  // namespace
+
+TEST(HostileFiles, OperationsOnAFileReplacedByAFolder) {
+    TempDir dir;
+    const std::string out = dir.file("out");
+    std::filesystem::create_directories(out);
+    const std::string path = dir.write("take.wav", Canonical().Build());
+    WaveInfo info;
+    ASSERT_TRUE(AnalyzeWave(path, info).complete());
+
+    // A folder where the analysed file was: every operation says it cannot
+    // open it, and writes nothing.
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    const std::string cannotOpen = "ファイル " + path + " は開けません";
+    for (const auto& [op, text] : FailuresOf(path, info, out)) EXPECT_EQ(text, cannotOpen) << op;
+    EXPECT_TRUE(FilesIn(out).empty());
+    ChannelList list;
+    info.droppedFileName = path;
+    EXPECT_THROW(RegisterChannelFile(0, info, list), VelmoraError);
+    EXPECT_FALSE(list.at(0).registered());
+}
+
+TEST(HostileFiles, OperationsOnAFileWithoutReadPermission) {
+    TempDir dir;
+    const std::string out = dir.file("out");
+    std::filesystem::create_directories(out);
+    const std::string path = dir.write("take.wav", Canonical().Build());
+    WaveInfo info;
+    ASSERT_TRUE(AnalyzeWave(path, info).complete());
+    const std::string cannotOpen = "ファイル " + path + " は開けません";
+    ::chmod(path.c_str(), 0);
+    if (::access(path.c_str(), R_OK) == 0) GTEST_SKIP() << "running with rights that read any file";
+    for (const auto& [op, text] : FailuresOf(path, info, out)) EXPECT_EQ(text, cannotOpen) << op;
+    EXPECT_TRUE(FilesIn(out).empty());
+}
+
+TEST(HostileFiles, OutputFolderThatCannotTakeFiles) {
+    TempDir dir;
+    WavBuilder b = Canonical();
+    b.trailer = ListChunk(26);
+    const Bytes bytes = b.Build();
+    const std::string path = dir.write("take.wav", bytes);
+    WaveInfo info;
+    ASSERT_TRUE(AnalyzeWave(path, info).complete());
+    // A folder that does not exist, and a plain file named as the folder.
+    for (const std::string& out : {dir.file("missing"), dir.write("plain", Bytes{1})}) {
+        RecordingHost host;
+        try {
+            RemoveFooter(info, {path, out}, host);
+            ADD_FAILURE() << "wrote into " << out;
+        } catch (const VelmoraError& e) {
+            EXPECT_EQ(std::string(e.what()), "ファイル " + out + "/take(futta del).wav を作成できません");
+        }
+        EXPECT_EQ(ReadFile(path), bytes);
+    }
+    EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"plain", "take.wav"}));
+}
+
+TEST(HostileFiles, JapaneseNamesWithBlanksThroughEveryOperation) {
+    TempDir dir;
+    const std::string folder = dir.file("入力 フォルダ");
+    std::filesystem::create_directories(folder);
+    WavBuilder b = Canonical();
+    b.fmtSize = 18;
+    const std::string path = folder + "/録音 テイク 1.wav";
+    WriteFile(path, b.Build());
+    harness::Choices choices;
+    choices.rateText = "48000";
+    const std::string out = dir.file("出力 先");
+    harness::Report r = harness::RunEveryOperation(path, out, choices);
+    EXPECT_EQ(r.violations, std::vector<std::string>{});
+    const auto name = [&](const std::string& op, std::size_t i = 0) {
+        const harness::Outcome* o = r.find(op);
+        return o && o->written.size() > i ? o->written[i] : std::string("(none)");
+    };
+    EXPECT_EQ(name("split", 0), out + "/録音 テイク 1(Left)(0).wav");
+    EXPECT_EQ(name("split", 1), out + "/録音 テイク 1(Right)(1).wav");
+    EXPECT_EQ(name("surround"), out + "/録音 テイク 1(EX) delay(200ms) 4ch.wav");
+    EXPECT_EQ(name("normalize"), out + "/録音 テイク 1(normalize).wav");
+    EXPECT_EQ(name("rebuild"), out + "/録音 テイク 1(reheader).wav");
+    EXPECT_EQ(name("raw2wav"), out + "/録音 テイク 1.wav(wavemaker).wav");
+    EXPECT_EQ(name("sampleRate"), path);
+    EXPECT_EQ(ReadFile(path), b.Build());
+}

@@ -1,0 +1,154 @@
+// Regression tests for what fuzzing the operations found (docs/robustness.md
+// lists each finding with the test that guards it).
+#include <gtest/gtest.h>
+
+#include "ops/normalize.h"
+#include "ops/repair.h"
+#include "ops/second_blocks.h"
+#include "ops/split.h"
+#include "ops/surround.h"
+#include "ops_fixture.h"
+#include "wav/error.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+class NullView : public PeakListView {
+public:
+    void showBesideMainWindow() override { shown = true; }
+    void clearRows() override {}
+    void addRow(int, int, int) override {}
+    void setLabel(const std::string&) override {}
+    void hide() override {}
+    bool shown = false;
+};
+
+std::string ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const VelmoraError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+// A 16-bit stereo file whose header claims another frame size.
+Bytes StereoClaiming(std::uint16_t blockAlign, std::size_t sampleBytes, std::uint16_t fmtSize = 16) {
+    WavBuilder b;
+    b.samplesPerSec = 8;
+    b.blockAlign = blockAlign;
+    b.fmtSize = fmtSize;
+    b.samples = PatternSamples(sampleBytes / 4 + 1, 2, 2);
+    b.samples.resize(sampleBytes);
+    return b.Build();
+}
+
+}  // namespace
+
+// Finding 1: a frame larger than the whole data left the split's block
+// buffers empty, yet it pointed into them (undefined behaviour), and the
+// headers promised dataSize / channels bytes that were never written.
+TEST(OperationFindings, SplitOfDataShorterThanOneFrameWritesEmptyFilesThatSaySo) {
+    TempDir dir;
+    const std::string src = dir.write("wide.wav", StereoClaiming(1024, 80));
+    WaveInfo info = Analysed(src);
+    RecordingHost host;
+    auto paths = ChannelSplit(info, {src, dir.path()}, host);
+    ASSERT_EQ(paths.size(), 2u);
+    for (const auto& p : paths) {
+        Bytes out = ReadFile(p);
+        ASSERT_EQ(out.size(), 44u);
+        EXPECT_EQ(ReadU32(out, 4), 36u);
+        EXPECT_EQ(ReadU32(out, 40), 0u);
+        EXPECT_EQ(ReadU16(out, 32), 512u);
+    }
+}
+
+// Finding 2: a dataSize ending inside a frame made the split's headers count
+// bytes of the partial frame that no file received.
+TEST(OperationFindings, SplitHeadersCountTheWholeFramesWritten) {
+    TempDir dir;
+    WavBuilder b;
+    b.samplesPerSec = 8;
+    b.samples = PatternSamples(21, 2, 2);
+    b.samples.resize(b.samples.size() + 3, 0xEE);
+    const std::string src = dir.write("partial.wav", b.Build());
+    WaveInfo info = Analysed(src);
+    RecordingHost host;
+    for (const auto& p : ChannelSplit(info, {src, dir.path()}, host)) {
+        Bytes out = ReadFile(p);
+        EXPECT_EQ(ReadU32(out, 40), 21u * 2);
+        EXPECT_EQ(out.size(), 44u + 21 * 2);
+        EXPECT_EQ(ReadU32(out, 4) + 8, out.size());
+    }
+}
+
+// Finding 3: 16-bit stereo with a blockAlign other than 4 counts its play time
+// in frames the surround, the normalisation and the rebuild do not move, so
+// their outputs could never hold what their headers said (a blockAlign of
+// 255 wrote a surround file of header alone claiming 160 bytes of data).
+// Such headers are now refused before anything is written.
+TEST(OperationFindings, SixteenBitStereoOperationsRefuseAnotherFrameSize) {
+    TempDir dir;
+    const std::string out = dir.file("out");
+    std::filesystem::create_directories(out);
+    for (std::uint16_t align : {2, 8, 255}) {
+        SCOPED_TRACE(align);
+        const std::string src = dir.write("odd.wav", StereoClaiming(align, 80));
+        WaveInfo info = Analysed(src);
+        RecordingHost host;
+        EXPECT_EQ(ErrorOf([&] { PseudoSurround(info, {src, out}, host); }), kTextBadLayout);
+        NullView view;
+        EXPECT_EQ(ErrorOf([&] { Normalize(info, {src, out}, view, host); }), kTextBadLayout);
+        EXPECT_FALSE(view.shown);
+
+        const std::string src18 = dir.write("odd18.wav", StereoClaiming(align, 80, 18));
+        WaveInfo info18 = Analysed(src18);
+        EXPECT_EQ(ErrorOf([&] { RebuildHeader(info18, {src18, out}, host); }), kTextBadLayout);
+        EXPECT_TRUE(FilesIn(out).empty());
+    }
+    // A rebuild of a header without a usable rate is refused the same way.
+    WavBuilder b;
+    b.fmtSize = 18;
+    b.samplesPerSec = static_cast<std::uint32_t>(-8);
+    b.samples = PatternSamples(20, 2, 2);
+    const std::string negative = dir.write("negative.wav", b.Build());
+    WaveInfo info = Analysed(negative);
+    RecordingHost host;
+    EXPECT_EQ(ErrorOf([&] { RebuildHeader(info, {negative, out}, host); }), kTextBadLayout);
+    EXPECT_TRUE(FilesIn(out).empty());
+}
+
+// Finding 4: a dataSize ending inside a 4-byte frame gave a surround file and
+// a normalized copy shorter than their headers. The surround output now ends
+// with the partial frame's share as silence, the normalized copy with the
+// source's own bytes of it.
+TEST(OperationFindings, PartialLastFrameIsPartOfTheOutput) {
+    TempDir dir;
+    WavBuilder b;
+    b.samplesPerSec = 8;
+    b.samples = Pcm16({100, -100, 200, -200, 300, -300, 1000, -1000, 50, 60});
+    b.samples.pop_back();  // 4 frames and 3 bytes
+    const Bytes source = b.Build();
+    const std::string src = dir.write("p.wav", source);
+    WaveInfo info = Analysed(src);
+    RecordingHost host;
+    host.answer = true;
+    for (bool ext : {true, false}) {
+        SurroundOptions o{src, dir.path(), "0", false, ext, false};
+        Bytes out = ReadFile(PseudoSurround(info, o, host).at(0));
+        const std::size_t header = ext ? 68 : 44;
+        ASSERT_EQ(out.size(), header + (ext ? 2 : 3) * 19u);
+        EXPECT_EQ(ReadU32(out, 4) + 8, out.size());
+        EXPECT_EQ(Bytes(out.end() - (ext ? 6 : 9), out.end()), Bytes(ext ? 6 : 9, 0));
+    }
+    NullView view;
+    Bytes norm = ReadFile(Normalize(info, {src, dir.path()}, view, host).at(0));
+    ASSERT_EQ(norm.size(), source.size());
+    EXPECT_EQ(Slice(norm, 0, 44), Slice(source, 0, 44));
+    EXPECT_EQ(Slice(norm, 44 + 16, 3), Slice(source, 44 + 16, 3));
+    const auto peak = static_cast<std::int16_t>(1000 * static_cast<double>(NormalizeGain(1000)));
+    EXPECT_EQ(ReadU16(norm, 44 + 12), static_cast<std::uint16_t>(peak));  // the peak, scaled
+}
