@@ -80,4 +80,35 @@ void PrintRefusal(const std::string& path, const std::string& operation) {
     std::cerr << path << ": " << operation << " is not possible for this file (see velmora-cli info)\n";
 }
 
+int RunOnEach(const std::vector<std::string>& files, const std::string& verb, Gate gate,
+              const FileOperation& operation) {
+    int status = kExitOk;
+    for (const auto& path : files) {
+        CliHost host;
+        try {
+            WaveInfo info;  // each file on its own, as a fresh analysis in the window
+            AnalysisResult result;
+            if (!AnalyseForOperation(path, info, result)) {
+                status = kExitFailed;
+                continue;
+            }
+            if (!result.enabled || !((*result.enabled).*gate)) {
+                PrintRefusal(path, verb);
+                status = kExitFailed;
+                continue;
+            }
+            std::vector<std::string> outputs = operation(path, info, host);
+            host.finishProgress();
+            if (outputs.empty()) status = kExitFailed;
+            for (const auto& out : outputs) std::cout << out << '\n';
+            std::cout.flush();
+        } catch (const VelmoraError& e) {
+            host.finishProgress();
+            PrintError(e.what());
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
 }  // namespace velmora::cli

@@ -56,6 +56,17 @@ std::string OutputFolderFor(const std::string& source, const std::string& output
 // Returns false (after printing the reason) when the analysis did not complete.
 bool AnalyseForOperation(const std::string& path, WaveInfo& info, AnalysisResult& result);
 
+using Gate = bool EnabledControls::*;
+using FileOperation =
+    std::function<std::vector<std::string>(const std::string& path, WaveInfo& info, Host& host)>;
+
+// Analyses each file, refuses it unless the window would offer the operation
+// (the control `gate` enabled), runs the operation and prints the paths it
+// wrote. An operation that returns no path refused the file with a message of
+// its own. Returns the exit status over all files.
+int RunOnEach(const std::vector<std::string>& files, const std::string& verb, Gate gate,
+              const FileOperation& operation);
+
 // Prints the reason an operation is refused after analysis.
 void PrintRefusal(const std::string& path, const std::string& operation);
 

@@ -14,44 +14,6 @@ namespace velmora::cli {
 
 namespace {
 
-using Gate = bool EnabledControls::*;
-using Operation =
-    std::function<std::vector<std::string>(const std::string& path, WaveInfo& info, Host& host)>;
-
-// Analyses each file, refuses it unless the window would offer the operation,
-// runs the operation and prints the paths it wrote. An operation that returns
-// no path refused the file with a message of its own.
-int RunOnEach(const std::vector<std::string>& files, const std::string& verb, Gate gate,
-              const Operation& operation) {
-    int status = kExitOk;
-    for (const auto& path : files) {
-        CliHost host;
-        try {
-            WaveInfo info;  // each file on its own, as a fresh analysis in the window
-            AnalysisResult result;
-            if (!AnalyseForOperation(path, info, result)) {
-                status = kExitFailed;
-                continue;
-            }
-            if (!result.enabled || !((*result.enabled).*gate)) {
-                PrintRefusal(path, verb);
-                status = kExitFailed;
-                continue;
-            }
-            std::vector<std::string> outputs = operation(path, info, host);
-            host.finishProgress();
-            if (outputs.empty()) status = kExitFailed;
-            for (const auto& out : outputs) std::cout << out << '\n';
-            std::cout.flush();
-        } catch (const VelmoraError& e) {
-            host.finishProgress();
-            PrintError(e.what());
-            status = kExitFailed;
-        }
-    }
-    return status;
-}
-
 struct FilesAndFolder {
     std::vector<std::string> files;
     std::string outputDir;

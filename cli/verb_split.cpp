@@ -10,33 +10,10 @@ namespace velmora::cli {
 namespace {
 
 int RunSplit(const std::vector<std::string>& files, const std::string& outputDir) {
-    int status = kExitOk;
-    for (const auto& path : files) {
-        CliHost host;
-        try {
-            WaveInfo info;
-            AnalysisResult result;
-            if (!AnalyseForOperation(path, info, result)) {
-                status = kExitFailed;
-                continue;
-            }
-            if (!result.enabled || !result.enabled->Button3) {
-                PrintRefusal(path, "split");
-                status = kExitFailed;
-                continue;
-            }
-            SplitOptions options{path, OutputFolderFor(path, outputDir)};
-            std::vector<std::string> written = ChannelSplit(info, options, host);
-            host.finishProgress();
-            for (const auto& out : written) std::cout << out << '\n';
-            std::cout.flush();
-        } catch (const VelmoraError& e) {
-            host.finishProgress();
-            PrintError(e.what());
-            status = kExitFailed;
-        }
-    }
-    return status;
+    return RunOnEach(files, "split", &EnabledControls::Button3,
+                     [&](const std::string& path, WaveInfo& info, Host& host) {
+                         return ChannelSplit(info, {path, OutputFolderFor(path, outputDir)}, host);
+                     });
 }
 
 }  // namespace

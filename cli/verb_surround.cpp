@@ -26,39 +26,17 @@ int RunSurround(const SurroundArgs& args) {
         PrintError(e.what());
         return kExitFailed;
     }
-    int status = kExitOk;
-    for (const auto& path : args.files) {
-        CliHost host;
-        try {
-            WaveInfo info;
-            AnalysisResult result;
-            if (!AnalyseForOperation(path, info, result)) {
-                status = kExitFailed;
-                continue;
-            }
-            if (!result.enabled || !result.enabled->surround) {
-                PrintRefusal(path, "surround");
-                status = kExitFailed;
-                continue;
-            }
-            SurroundOptions options;
-            options.fileField = path;
-            options.outputFolder = OutputFolderFor(path, args.outputDir);
-            options.delayText = args.delay;
-            options.swapRear = args.swap;
-            options.extendedHeader = !args.plain;
-            options.cue = args.cue;
-            std::vector<std::string> written = PseudoSurround(info, options, host);
-            host.finishProgress();
-            for (const auto& out : written) std::cout << out << '\n';
-            std::cout.flush();
-        } catch (const VelmoraError& e) {
-            host.finishProgress();
-            PrintError(e.what());
-            status = kExitFailed;
-        }
-    }
-    return status;
+    return RunOnEach(args.files, "surround", &EnabledControls::surround,
+                     [&](const std::string& path, WaveInfo& info, Host& host) {
+                         SurroundOptions options;
+                         options.fileField = path;
+                         options.outputFolder = OutputFolderFor(path, args.outputDir);
+                         options.delayText = args.delay;
+                         options.swapRear = args.swap;
+                         options.extendedHeader = !args.plain;
+                         options.cue = args.cue;
+                         return PseudoSurround(info, options, host);
+                     });
 }
 
 }  // namespace

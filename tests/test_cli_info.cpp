@@ -6,38 +6,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "wav_builder.h"
+#include "cli_runner.h"
 
 using namespace velmora::test;
 
 namespace {
-
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-CliRun RunCli(const std::string& args, const TempDir& dir) {
-    std::string errFile = dir.file("stderr.txt");
-    std::string cmd = std::string(VELMORA_CLI) + " " + args + " 2>" + errFile;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int st = ::pclose(p);
-    Bytes err = ReadFile(errFile);
-    return {WEXITSTATUS(st), out, std::string(err.begin(), err.end())};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return lines;
-}
 
 WavBuilder Canonical() {
     WavBuilder b;

@@ -5,30 +5,11 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "wav_builder.h"
+#include "cli_runner.h"
 
 using namespace velmora::test;
 
 namespace {
-
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-CliRun RunCli(const std::string& args, const TempDir& dir) {
-    std::string errFile = dir.file("stderr.txt");
-    std::string cmd = std::string(VELMORA_CLI) + " " + args + " 2>" + errFile;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int st = ::pclose(p);
-    Bytes err = ReadFile(errFile);
-    return {WEXITSTATUS(st), out, std::string(err.begin(), err.end())};
-}
 
 WavBuilder Mono(std::size_t frames, int seed, std::uint16_t bits = 16) {
     WavBuilder b;
@@ -39,8 +20,6 @@ WavBuilder Mono(std::size_t frames, int seed, std::uint16_t bits = 16) {
     for (auto& x : b.samples) x = static_cast<std::uint8_t>(x + seed * 37);
     return b;
 }
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 bool AnyOutput(const std::string& folder) {
     for (const auto& e : std::filesystem::recursive_directory_iterator(folder))

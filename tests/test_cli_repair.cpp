@@ -9,44 +9,11 @@
 #include <filesystem>
 #include <sstream>
 
-#include "wav_builder.h"
+#include "cli_runner.h"
 
 using namespace velmora::test;
 
 namespace {
-
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-CliRun RunShell(const std::string& command, const TempDir& dir) {
-    std::string errFile = dir.file("stderr.txt");
-    std::string cmd = command + " 2>" + Quote(errFile);
-    FILE* p = ::popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int st = ::pclose(p);
-    Bytes err = ReadFile(errFile);
-    return {WEXITSTATUS(st), out, std::string(err.begin(), err.end())};
-}
-
-CliRun RunCli(const std::string& args, const TempDir& dir) {
-    return RunShell(std::string(VELMORA_CLI) + " " + args, dir);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return lines;
-}
 
 WavBuilder Stereo16(std::size_t frames) {
     WavBuilder b;

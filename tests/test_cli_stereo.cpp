@@ -5,40 +5,12 @@
 #include <cstdio>
 #include <sstream>
 
+#include "cli_runner.h"
 #include "ops_fixture.h"
 
 using namespace velmora::test;
 
 namespace {
-
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-// stdin, stdout and stderr are never terminals here: no progress, no question.
-CliRun RunCli(const std::string& args, const TempDir& dir) {
-    std::string errFile = dir.file("stderr.txt");
-    std::string cmd = std::string(VELMORA_CLI) + " " + args + " </dev/null 2>'" + errFile + "'";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int st = ::pclose(p);
-    Bytes err = ReadFile(errFile);
-    std::remove(errFile.c_str());
-    return {WEXITSTATUS(st), out, std::string(err.begin(), err.end())};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return lines;
-}
 
 std::string Q(const std::string& s) { return "'" + s + "'"; }
 

@@ -2,6 +2,7 @@
 // lists each finding with the test that guards it).
 #include <gtest/gtest.h>
 
+#include "error_of.h"
 #include "ops/normalize.h"
 #include "ops/repair.h"
 #include "ops/second_blocks.h"
@@ -24,15 +25,6 @@ public:
     void hide() override {}
     bool shown = false;
 };
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const VelmoraError& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 // A 16-bit stereo file whose header claims another frame size.
 Bytes StereoClaiming(std::uint16_t blockAlign, std::size_t sampleBytes, std::uint16_t fmtSize = 16) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "error_of.h"
 #include "ops/rawwave.h"
 #include "wav/error.h"
 #include "wav_builder.h"
@@ -30,15 +31,6 @@ RawToWaveOptions Options(const std::string& raw, const std::string& folder) {
     o.rawPath = raw;
     o.outputFolder = folder;
     return o;
-}
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const VelmoraError& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 }  // namespace

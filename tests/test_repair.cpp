@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "error_of.h"
 #include "ops/repair.h"
 #include "wav/analysis.h"
 #include "wav/error.h"
@@ -32,15 +33,6 @@ AnalysisResult Analyse(const std::string& path, WaveInfo& info) {
 
 Bytes Slice(const Bytes& b, std::size_t from, std::size_t n) {
     return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
-}
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const VelmoraError& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "error_of.h"
 #include "ops/surround.h"
 #include "ops_fixture.h"
 #include "wav/error.h"
@@ -54,15 +55,6 @@ SurroundOptions Options(const Source& s, const std::string& folder, const std::s
     o.outputFolder = folder;
     o.delayText = delay;
     return o;
-}
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const VelmoraError& e) {
-        return e.what();
-    }
-    return "";
 }
 
 }  // namespace
