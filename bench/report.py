@@ -1,4 +1,5 @@
 """Prints the benchmark table from hyperfine's JSON exports."""
+import glob
 import json
 import os
 import sys
@@ -47,8 +48,9 @@ for name in ("machine.txt", "checks.txt"):
 print("| job | velmora | sox | ffmpeg | cp | velmora / best peer | velmora / cp | velmora peak RSS | goal |")
 print("|---|---|---|---|---|---|---|---|---|")
 for job in jobs:
-    data = json.load(open(f"{work}/res-{job}.json"))
-    med = {r["command"]: r["median"] for r in data["results"]}
+    med = {}
+    for path in [f"{work}/res-{job}.json"] + sorted(glob.glob(f"{work}/res-{job}.*.json")):
+        med.update({r["command"]: r["median"] for r in json.load(open(path))["results"]})
     v = med.get("velmora")
     peers = [med[p] for p in ("sox", "ffmpeg") if p in med]
     best = min(peers) if peers else None

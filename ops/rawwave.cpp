@@ -61,13 +61,13 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
     const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
     out.write(header.data(), header.size());
 
-    std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::min<std::uint64_t>(rawSize, kRawBlock)));
+    BlockMover mover(static_cast<std::size_t>(std::min<std::uint64_t>(rawSize, kRawBlock)));
     std::uint64_t pos = 0;
     while (pos < rawSize) {
         // Never more than the measured length, so the data matches the header
         // even when the raw file grows meanwhile.
         std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(rawSize - pos, kRawBlock));
-        std::size_t got = raw.read(buf.data(), want);
+        std::size_t got = mover.read(raw, want);
         if (got == 0) {
             // The raw file shrank while being copied.
             out.close();
@@ -75,7 +75,7 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
         }
         pos += got;
         host.progress(static_cast<int>(pos * 100 / rawSize));
-        out.write(buf.data(), got);
+        mover.write(out, got);
     }
 
     raw.close();

@@ -28,11 +28,11 @@ void ReadUnit(File& file, std::uint64_t offset, std::uint8_t* buf, std::size_t n
 
 // Copies n bytes from the source's position to the output's. Returns false
 // when the source ended first; what was read is written all the same.
-bool CopyBytes(File& src, File& out, std::uint64_t n, std::vector<std::uint8_t>& buf) {
+bool CopyBytes(File& src, File& out, std::uint64_t n, BlockMover& mover, std::size_t piece) {
     while (n > 0) {
-        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n, buf.size()));
-        std::size_t got = src.read(buf.data(), want);
-        out.write(buf.data(), got);
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n, piece));
+        std::size_t got = mover.read(src, want);
+        mover.write(out, got);
         if (got < want) return false;
         n -= got;
     }
@@ -97,15 +97,16 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     const std::int64_t restBytes = std::max<std::int64_t>(0, info.playRemainderFrames * frameBytes);
 
     std::int64_t largest = std::max(seconds > 0 ? secondBytes : 0, restBytes);
-    std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::min<std::int64_t>(largest, kMaxPiece)));
+    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(largest, kMaxPiece));
+    BlockMover mover(piece);
     src.seek(static_cast<std::uint64_t>(info.dataChunkPos) + 8u);
 
     bool whole = true;
     for (std::int64_t i = 1; i <= seconds && whole; ++i) {
-        whole = CopyBytes(src, out, static_cast<std::uint64_t>(secondBytes), buf);
+        whole = CopyBytes(src, out, static_cast<std::uint64_t>(secondBytes), mover, piece);
         if (whole) host.progress(static_cast<int>(i * 100 / seconds));
     }
-    if (whole && restBytes > 0) whole = CopyBytes(src, out, static_cast<std::uint64_t>(restBytes), buf);
+    if (whole && restBytes > 0) whole = CopyBytes(src, out, static_cast<std::uint64_t>(restBytes), mover, piece);
 
     src.close();
     out.close();
@@ -162,11 +163,11 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     // Everything after the data chunk header but the footer's length at the end.
     const std::uint32_t count = info.fileSize - (info.listFooterSize + headerSize);
     src.seek(headerSize);
-    std::vector<std::uint8_t> buf(kFooterBlock);
+    BlockMover mover(kFooterBlock);
     std::uint64_t total = 0;
     std::uint64_t written = 0;
     do {
-        std::size_t got = src.read(buf.data(), buf.size());
+        std::size_t got = mover.read(src, kFooterBlock);
         if (got == 0 && written < count) {
             // The file holds fewer bytes than counted (it shrank, or the
             // footer's size wrapped the count): keep what was copied.
@@ -176,7 +177,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
         total += got;
         host.progress(Percent(total, info.fileSize));
         std::uint64_t take = total > count ? count - written : got;
-        out.write(buf.data(), static_cast<std::size_t>(take));
+        mover.write(out, static_cast<std::size_t>(take));
         written += take;
     } while (written < count);
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velmora {
 
@@ -51,10 +52,40 @@ public:
     void close();
 
 private:
+    friend class BlockMover;
     File(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     int fd_ = -1;
     std::string path_;
     std::uint64_t pos_ = 0;
+};
+
+// Copies blocks from one file to another as read() then write() would, one
+// call each per block, but through a pipe inside the kernel: the data is
+// copied once (into the output's page cache) instead of out to user memory
+// and back. Where the files cannot be spliced it uses a buffer of its own.
+class BlockMover {
+public:
+    explicit BlockMover(std::size_t blockSize);
+    ~BlockMover();
+    BlockMover(const BlockMover&) = delete;
+    BlockMover& operator=(const BlockMover&) = delete;
+
+    // Reads up to n bytes (at most the block size) from src's position, as
+    // File::read: fewer only at the end of the file.
+    std::size_t read(File& src, std::size_t n);
+    // Writes the first n of the bytes last read at dst's position, as
+    // File::write; the rest of them are dropped.
+    void write(File& dst, std::size_t n);
+
+private:
+    void useBuffer();
+    void emptyPipe();
+    std::size_t blockSize_;
+    int pipe_[2] = {-1, -1};
+    std::size_t pipeBytes_ = 0, page_ = 0;  // the pipe's capacity, the page size
+    std::size_t inPipe_ = 0;  // the first bytes of the block read, in the pipe
+    std::size_t held_ = 0;    // all bytes of the block read; past inPipe_ in buffer_
+    std::vector<std::uint8_t> buffer_;
 };
 
 // Length of the file at path, or -1 when there is no such entry.
