@@ -3,8 +3,8 @@
 A sample inside the kernel is charged to the system call on its stack
 (pread64, pwrite64, fallocate, openat, ...); the few without one (exec, page
 faults, exit) to "kernel, other". A sample in user space is charged to its
-function. Prints each share of the samples and the top kernel functions of
-the two big system calls.
+function. Prints each share of the samples and, for each system call with
+a tenth of them or more, the kernel functions it spent them in.
 """
 import collections
 import re
@@ -67,6 +67,6 @@ for what, n in totals.most_common():
         continue
     print(f"  {100 * n / samples:5.1f}%  {what}")
     call = what.removeprefix("kernel: ")
-    if call in ("pread64", "pwrite64") and call in leaves:
+    if call in leaves and n / samples >= 0.1:
         top = ", ".join(f"{s} {100 * c / n:.0f}%" for s, c in leaves[call].most_common(3))
         print(f"          of which {top}")
