@@ -527,9 +527,7 @@ void TForm1::Button12Click() {
 }
 
 std::string RawOutputFolder(const std::string& outputFolder, const std::string& rawPath) {
-    if (!outputFolder.empty()) return outputFolder;
-    const std::string folder = FolderPart(rawPath);
-    return folder.empty() ? std::string(".") : folder;
+    return outputFolder.empty() ? FolderOrCurrent(rawPath) : outputFolder;
 }
 
 }  // namespace velmora::app

@@ -64,9 +64,7 @@ std::string MessageForTerminal(const std::string& text) {
 void PrintError(const std::string& text) { std::cerr << MessageForTerminal(text) << '\n'; }
 
 std::string OutputFolderFor(const std::string& source, const std::string& outputOption) {
-    if (!outputOption.empty()) return outputOption;
-    std::string folder = FolderPart(source);
-    return folder.empty() ? std::string("./") : folder;
+    return outputOption.empty() ? FolderOrCurrent(source) : outputOption;
 }
 
 bool AnalyseForOperation(const std::string& path, WaveInfo& info, AnalysisResult& result) {
@@ -87,15 +85,17 @@ int RunOnEach(const std::vector<std::string>& files, const std::string& verb, Ga
         CliHost host;
         try {
             WaveInfo info;  // each file on its own, as a fresh analysis in the window
-            AnalysisResult result;
-            if (!AnalyseForOperation(path, info, result)) {
-                status = kExitFailed;
-                continue;
-            }
-            if (!result.enabled || !((*result.enabled).*gate)) {
-                PrintRefusal(path, verb);
-                status = kExitFailed;
-                continue;
+            if (gate != nullptr) {
+                AnalysisResult result;
+                if (!AnalyseForOperation(path, info, result)) {
+                    status = kExitFailed;
+                    continue;
+                }
+                if (!result.enabled || !((*result.enabled).*gate)) {
+                    PrintRefusal(path, verb);
+                    status = kExitFailed;
+                    continue;
+                }
             }
             std::vector<std::string> outputs = operation(path, info, host);
             host.finishProgress();

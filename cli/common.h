@@ -61,7 +61,7 @@ using FileOperation =
     std::function<std::vector<std::string>(const std::string& path, WaveInfo& info, Host& host)>;
 
 // Analyses each file, refuses it unless the window would offer the operation
-// (the control `gate` enabled), runs the operation and prints the paths it
+// (the control `gate` enabled; no analysis when gate is null), runs the operation and prints the paths it
 // wrote. An operation that returns no path refused the file with a message of
 // its own. Returns the exit status over all files.
 int RunOnEach(const std::vector<std::string>& files, const std::string& verb, Gate gate,

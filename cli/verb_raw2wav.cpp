@@ -24,9 +24,7 @@ int RunRaw2Wav(const Raw2WavArgs& args) {
         PrintError(TextNotInteger(args.rate));
         return kExitFailed;
     }
-    int status = kExitOk;
-    for (const auto& path : args.files) {
-        CliHost host;
+    return RunOnEach(args.files, "raw2wav", nullptr, [&](const std::string& path, WaveInfo&, Host& host) {
         RawToWaveOptions options;
         options.rawPath = path;
         // A given rate is the "その他" item with its text, converted as the window does.
@@ -35,19 +33,8 @@ int RunRaw2Wav(const Raw2WavArgs& args) {
         options.bitsItem = args.bits == 16 ? 0 : 1;
         options.modeItem = args.mono ? 1 : 0;
         options.outputFolder = OutputFolderFor(path, args.outputDir);
-        try {
-            for (const auto& out : RawToWave(options, host)) {
-                host.finishProgress();
-                std::cout << out << '\n';
-            }
-            std::cout.flush();
-        } catch (const VelmoraError& e) {
-            host.finishProgress();
-            PrintError(e.what());
-            status = kExitFailed;
-        }
-    }
-    return status;
+        return RawToWave(options, host);
+    });
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
 
     // Stage 3: the copied header, then the scaled samples.
     const std::string path =
-        EnsureTrailingSeparator(options.outputFolder) + BaseName(options.fileField) + "(normalize).wav";
+        OutputPathBase(options.outputFolder, options.fileField) + "(normalize).wav";
     File output = File::Create(path);
     std::vector<std::uint8_t> sourceHeader(static_cast<std::size_t>(dataStart));
     ReadBlock(source, 0, sourceHeader.data(), sourceHeader.size());

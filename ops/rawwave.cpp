@@ -49,8 +49,7 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
                           kFormatPcm,
                           channels,
                           rate,
-                          static_cast<std::int32_t>(static_cast<std::uint32_t>(rate) *
-                                                    static_cast<std::uint32_t>(blockAlign)),
+                          ByteRate(rate, blockAlign),
                           blockAlign,
                           static_cast<std::int16_t>(bytesPerSample * 8)};
     const DataHeader data{MakeFourCC("data"), dataSize};

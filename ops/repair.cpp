@@ -39,7 +39,8 @@ bool CopyBytes(File& src, File& out, std::uint64_t n, BlockMover& mover, std::si
     return true;
 }
 
-int Percent(std::uint64_t part, std::uint64_t whole) {
+// The footer copy's running gauge, capped at 100.
+int CopiedPercent(std::uint64_t part, std::uint64_t whole) {
     if (whole == 0) return 100;
     return static_cast<int>(std::min<std::uint64_t>(part * 100 / whole, 100));
 }
@@ -85,7 +86,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     if (info.fmtChunkPos != 12) riff.riffSize = data.dataSize + 36u;
 
     const std::string path =
-        EnsureTrailingSeparator(options.outputFolder) + BaseName(options.fileField) + "(reheader).wav";
+        OutputPathBase(options.outputFolder, options.fileField) + "(reheader).wav";
     File out = File::Create(path);
     const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
     out.write(header.data(), header.size());
@@ -156,7 +157,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     }
 
     const std::string path =
-        EnsureTrailingSeparator(options.outputFolder) + BaseName(options.fileField) + "(futta del).wav";
+        OutputPathBase(options.outputFolder, options.fileField) + "(futta del).wav";
     File out = File::Create(path);
     out.write(header.data(), header.size());
 
@@ -175,7 +176,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
             throw VelmoraError(TextCannotRead(options.fileField));
         }
         total += got;
-        host.progress(Percent(total, info.fileSize));
+        host.progress(CopiedPercent(total, info.fileSize));
         std::uint64_t take = total > count ? count - written : got;
         mover.write(out, static_cast<std::size_t>(take));
         written += take;
@@ -201,8 +202,7 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
 
     const std::int32_t rate = StrToInt(options.rateText);
     info.samplesPerSec = rate;
-    info.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(rate) *
-                                                    static_cast<std::uint32_t>(std::int32_t{info.blockAlign}));
+    info.avgBytesPerSec = ByteRate(rate, info.blockAlign);
     info.formatBlock().Encode(unit);
     // One write of the whole block: the file is never left half-patched.
     file.writeAt(at, unit, sizeof unit);

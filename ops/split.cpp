@@ -68,7 +68,7 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
     const std::uint64_t secondBytes = std::uint64_t{rate} * stride;
 
-    const std::string prefix = EnsureTrailingSeparator(options.outputFolder) + BaseName(options.fileField);
+    const std::string prefix = OutputPathBase(options.outputFolder, options.fileField);
     std::vector<std::string> written;
     for (int c = 0; c < channels; ++c) {
         const std::string path = prefix + "(" + names[static_cast<std::size_t>(c)] + ")(" + std::to_string(c) + ").wav";

@@ -34,7 +34,7 @@ std::int32_t DelayFrames(std::int32_t samplesPerSec, std::int32_t delayMs) {
 }
 
 std::string SurroundOutputPath(const SurroundOptions& options, std::int32_t delayMs) {
-    std::string path = EnsureTrailingSeparator(options.outputFolder) + BaseName(options.fileField);
+    std::string path = OutputPathBase(options.outputFolder, options.fileField);
     if (options.extendedHeader) path += "(EX)";
     if (options.swapRear) path += "(SS)";
     return path + Format(" delay(%dms) 4ch", delayMs) + ".wav";

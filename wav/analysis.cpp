@@ -71,6 +71,12 @@ std::vector<std::string> BuildReport(const WaveInfo& w, bool fileSizeOK, bool fo
     return r;
 }
 
+// Integer PCM in the plain or the extensible layout; anything else is a
+// compressed or foreign format whose header the operations cannot trust.
+bool IsIntegerPcm(const WaveInfo& w) {
+    return w.formatTag == kFormatPcm || (w.formatTag == kFormatExtensible && w.subFormatTag == 1);
+}
+
 EnabledControls ApplyRules(const WaveInfo& w, bool fileSizeOK, bool footerOK) {
     EnabledControls e;  // rule 1: all on ...
     e.Button13 = false;  // ... except the RIFF size rewrite
@@ -79,8 +85,7 @@ EnabledControls ApplyRules(const WaveInfo& w, bool fileSizeOK, bool footerOK) {
     if (w.bitsPerSample != 16 || w.channels != 2) e.surround = e.Button7 = false;
     if (w.channels == 1) e.Button3 = false;
     if (w.bitsPerSample > 16) e.Button3 = e.Button5 = false;
-    bool integerPcm = w.formatTag == kFormatPcm || (w.formatTag == kFormatExtensible && w.subFormatTag == 1);
-    if (!integerPcm) e.Button3 = e.surround = e.Button7 = e.Button8 = false;
+    if (!IsIntegerPcm(w)) e.Button3 = e.surround = e.Button7 = e.Button8 = false;
     if (w.listFooterSize != 0)
         e.Button3 = e.surround = e.Button7 = e.Button8 = e.Button5 = e.Button10 = e.ComboBox1 = false;
     else
@@ -211,9 +216,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     }
 
     EnabledControls enabled = ApplyRules(info, result.fileSizeOK, result.footerOK);
-    bool integerPcm = info.formatTag == kFormatPcm ||
-                      (info.formatTag == kFormatExtensible && info.subFormatTag == 1);
-    if (!integerPcm)
+    if (!IsIntegerPcm(info))
         result.messages.emplace_back(
             "フォーマットIDが無圧縮WAV以外ですので、\r\nヘッダ内容の正確さを保証できません");
     if (length > 0xFFFFFFFFull) {

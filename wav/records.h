@@ -64,6 +64,12 @@ std::array<std::uint8_t, kCueBlockSize> CueBlock();
 inline constexpr int kSpeakerNameCount = 18;
 extern const std::array<const char*, kSpeakerNameCount> SpeakerNames;
 
+// avgBytesPerSec for a rate and frame size: the low 32 bits of the product.
+inline std::int32_t ByteRate(std::int32_t samplesPerSec, std::int16_t blockAlign) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(samplesPerSec) *
+                                     static_cast<std::uint32_t>(std::int32_t{blockAlign}));
+}
+
 // Default mask for a channel count where the source has none: 2 → 0x3,
 // 4 → 0x33, 6 → 0x3F, anything else 0.
 std::uint32_t DefaultChannelMask(int channels);

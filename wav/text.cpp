@@ -34,6 +34,15 @@ std::string StripExtension(const std::string& name) {
 
 std::string BaseName(const std::string& path) { return StripExtension(FileNamePart(path)); }
 
+std::string OutputPathBase(const std::string& outputFolder, const std::string& sourcePath) {
+    return EnsureTrailingSeparator(outputFolder) + BaseName(sourcePath);
+}
+
+std::string FolderOrCurrent(const std::string& path) {
+    std::string folder = FolderPart(path);
+    return folder.empty() ? std::string(".") : folder;
+}
+
 std::optional<std::int32_t> TryStrToInt(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;

@@ -23,6 +23,11 @@ std::string FileNamePart(const std::string& path);
 std::string StripExtension(const std::string& name);
 // File name part without extension: the base of every output name.
 std::string BaseName(const std::string& path);
+// The start of every new file's path: the output folder with its separator,
+// then the source's base name; the operation appends its suffix.
+std::string OutputPathBase(const std::string& outputFolder, const std::string& sourcePath);
+// The path's folder, or "." for a bare file name (never the root).
+std::string FolderOrCurrent(const std::string& path);
 
 // The standard integer conversion: leading blanks, an optional sign, decimal
 // digits or hexadecimal after "$", "x", "X", "0x", "0X"; nothing may follow
