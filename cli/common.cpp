@@ -87,12 +87,12 @@ int RunOnEach(const std::vector<std::string>& files, const std::string& verb, Ga
             WaveInfo info;  // each file on its own, as a fresh analysis in the window
             if (gate != nullptr) {
                 AnalysisResult result;
-                if (!AnalyseForOperation(path, info, result)) {
-                    status = kExitFailed;
-                    continue;
-                }
-                if (!result.enabled || !((*result.enabled).*gate)) {
-                    PrintRefusal(path, verb);
+                const bool complete = AnalyseForOperation(path, info, result);
+                // An analysis that stopped may still offer an operation (the
+                // rate rewrite of a file whose rate is 0).
+                const bool offered = result.enabled && (*result.enabled).*gate;
+                if (!offered) {
+                    if (complete) PrintRefusal(path, verb);
                     status = kExitFailed;
                     continue;
                 }

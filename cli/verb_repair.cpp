@@ -76,8 +76,13 @@ void RegisterSetRate(CLI::App& app, Action& action) {
     cmd->callback([&action, rate, files] {
         action = [rate, files] {
             // Checked once before any file is touched.
-            if (!TryStrToInt(*rate)) {
+            const auto value = TryStrToInt(*rate);
+            if (!value) {
                 PrintError(TextNotInteger(*rate));
+                return kExitFailed;
+            }
+            if (*value <= 0) {
+                PrintError(TextUnusableRate(*rate));
                 return kExitFailed;
             }
             return RunOnEach(*files, "set-rate", &EnabledControls::Button10,

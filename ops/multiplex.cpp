@@ -152,7 +152,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     const bool extensible = centre && options.exwavechk;
     const bool withCue = extensible && options.cuechk;
     const std::string outPath =
-        EnsureTrailingSeparator(options.outputFolder) + base + (extensible ? "(EX)" : "") + "(mux).wav";
+        PathInFolder(options.outputFolder, base + (extensible ? "(EX)" : "") + "(mux).wav");
     const int channels = options.exwavechk ? checkedCount : (centre ? 6 : 2);
     if (channels == 0) throw VelmoraError(kTextNoChannelFiles);
 

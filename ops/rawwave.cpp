@@ -55,7 +55,7 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
     const DataHeader data{MakeFourCC("data"), dataSize};
 
     const std::string path =
-        EnsureTrailingSeparator(options.outputFolder) + FileNamePart(options.rawPath) + "(wavemaker).wav";
+        PathInFolder(options.outputFolder, FileNamePart(options.rawPath) + "(wavemaker).wav");
     File out = File::Create(path);
     const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
     out.write(header.data(), header.size());

@@ -52,6 +52,19 @@ void RequireWithin(const File& file, std::uint64_t end) {
 
 }  // namespace
 
+std::string TextUnusableRate(const std::string& rateText) {
+    return Format("'%s' はサンプリング周波数に使えません。1以上で、1秒あたりのバイト数が32ビットに収まる値を指定してください",
+                  rateText.c_str());
+}
+
+void RequireUsableRate(std::int32_t rate, const std::string& rateText, std::int16_t blockAlign) {
+    // The byte rate is a 32-bit field: a rate whose product with the frame
+    // size does not fit would be stored wrapped.
+    const std::uint64_t byteRate =
+        static_cast<std::uint64_t>(rate) * static_cast<std::uint16_t>(blockAlign);
+    if (rate <= 0 || byteRate > 0xFFFFFFFFull) throw VelmoraError(TextUnusableRate(rateText));
+}
+
 std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOptions& options, Host& host) {
     if (options.fileField.empty()) return {};
     RequireAnalysed(options.fileField, info);
@@ -81,21 +94,25 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     RequireUsableLayout(info);
     RequireSixteenBitFrames(info);
 
+    // One second of 16-bit audio, from the format block just read.
+    const std::int64_t frameBytes = 2 * static_cast<std::int64_t>(info.channels);
+    const std::int64_t secondBytes = std::max<std::int64_t>(0, info.samplesPerSec * frameBytes);
+    const std::int64_t seconds = info.totalSeconds();
+    const std::int64_t restBytes = std::max<std::int64_t>(0, info.playRemainderFrames * frameBytes);
+
+    // The output describes itself: its data chunk holds exactly the whole
+    // frames copied, and nothing follows it, whatever chunks the source had.
+    const std::int64_t copied = seconds * secondBytes + restBytes;
+    if (copied + kPlainHeaderSize > 0xFFFFFFFFll) throw VelmoraError(kTextOutputTooLarge);
     fmt.fmtSize = 16;
-    riff.riffSize -= 2;
-    if (info.fmtChunkPos != 12) riff.riffSize = data.dataSize + 36u;
+    data.dataSize = static_cast<std::uint32_t>(copied);
+    riff.riffSize = data.dataSize + (kPlainHeaderSize - 8u);
 
     const std::string path =
         OutputPathBase(options.outputFolder, options.fileField) + "(reheader).wav";
     File out = File::Create(path);
     const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
     out.write(header.data(), header.size());
-
-    // One second of 16-bit audio, from the format block just read.
-    const std::int64_t frameBytes = 2 * static_cast<std::int64_t>(info.channels);
-    const std::int64_t secondBytes = std::max<std::int64_t>(0, info.samplesPerSec * frameBytes);
-    const std::int64_t seconds = info.totalSeconds();
-    const std::int64_t restBytes = std::max<std::int64_t>(0, info.playRemainderFrames * frameBytes);
 
     std::int64_t largest = std::max(seconds > 0 ? secondBytes : 0, restBytes);
     const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(largest, kMaxPiece));
@@ -191,7 +208,9 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
 std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRateOptions& options,
                                            Host& /*host*/) {
     if (options.fileField.empty()) return {};
-    RequireAnalysed(options.fileField, info);
+    RequireRateRewritable(options.fileField, info);
+    const std::int32_t rate = StrToInt(options.rateText);
+    if (rate <= 0) throw VelmoraError(TextUnusableRate(options.rateText));
 
     File file = File::OpenReadWrite(options.fileField);
     const auto at = static_cast<std::uint64_t>(info.fmtChunkPos);
@@ -199,8 +218,8 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     std::uint8_t unit[FormatBlock::kSize];
     ReadUnit(file, at, unit, sizeof unit);
     info.setFormatBlock(FormatBlock::Decode(unit));
+    RequireUsableRate(rate, options.rateText, info.blockAlign);
 
-    const std::int32_t rate = StrToInt(options.rateText);
     info.samplesPerSec = rate;
     info.avgBytesPerSec = ByteRate(rate, info.blockAlign);
     info.formatBlock().Encode(unit);

@@ -4,6 +4,7 @@
 // is the only feedback.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,12 @@ struct RewriteSampleRateOptions {
     std::string fileField;  // Edit1
     std::string rateText;   // ComboBox1
 };
+
+// "'%s' はサンプリング周波数に使えません。…": a rate of 0 or less, or one whose
+// byte rate (rate × blockAlign) does not fit 32 bits.
+std::string TextUnusableRate(const std::string& rateText);
+// Throws that text unless the rate can be stored for this frame size.
+void RequireUsableRate(std::int32_t rate, const std::string& rateText, std::int16_t blockAlign);
 
 // Patches samplesPerSec and avgBytesPerSec of the analysed file's format block;
 // info's format block is re-read and then holds the new values. Returns the

@@ -93,6 +93,22 @@ TEST(CliRepair, InPlaceVerbsPatchOnlyWhatTheAnalysisOffers) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "'44.1k' は整数ではありません\n");
     EXPECT_EQ(ReadFile(right), patched);
+    for (std::string rate : {"0", "-8000", "1073741824"}) {
+        r = RunCli("set-rate -- " + rate + " " + Quote(right), dir);
+        EXPECT_EQ(r.status, 1) << rate;
+        EXPECT_NE(r.err.find("サンプリング周波数に使えません"), std::string::npos) << rate << r.err;
+        EXPECT_EQ(ReadFile(right), patched) << rate;
+    }
+
+    // A stored rate of 0: the analysis stops, yet the rate can be given.
+    WavBuilder zeroRate = Stereo16(100);
+    zeroRate.samplesPerSec = 0;
+    std::string zero = dir.write("zero.wav", zeroRate.Build());
+    EXPECT_EQ(RunCli("split " + Quote(zero), dir).status, 1);
+    r = RunCli("set-rate 8000 " + Quote(zero), dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "0 による浮動小数点数除算\n");
+    EXPECT_EQ(ReadFile(zero), [] { WavBuilder b = Stereo16(100); b.samplesPerSec = 8000; return b.Build(); }());
 
     WavBuilder tagged = Stereo16(100);
     tagged.trailer = ListChunk(8);

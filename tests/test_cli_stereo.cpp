@@ -140,3 +140,19 @@ TEST(CliStereo, NormalizeScansWithoutATerminalAndWritesWithYes) {
     EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 0 0", "ピーク値:0 "}));
     EXPECT_EQ(r.err, "0 による浮動小数点数除算\n");
 }
+
+TEST(CliStereo, ColonsBackslashesAndNonUtf8BytesAreOrdinaryNameCharacters) {
+    for (std::string base : {"take 12:30", "a\\b", "bad\xff\xfe"}) {
+        TempDir dir;
+        dir.write(base + ".wav", Stereo16(100));
+        // A bare name: the outputs land in the current directory.
+        CliRun r = RunShell("cd " + Q(dir.path()) + " && " + VELMORA_CLI + " split " + Q(base + ".wav"), dir);
+        EXPECT_EQ(r.status, 0) << base << ": " << r.err;
+        EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"./" + base + "(Left)(0).wav", "./" + base + "(Right)(1).wav"}));
+        TempDir out;
+        r = RunCli("split " + Q(dir.file(base + ".wav")) + " -o " + Q(out.path()), dir);
+        EXPECT_EQ(r.status, 0) << base << ": " << r.err;
+        EXPECT_EQ(FilesIn(out.path()), (std::vector<std::string>{base + "(Left)(0).wav", base + "(Right)(1).wav"}));
+        EXPECT_EQ(RunCli("info --json " + Q(dir.file(base + ".wav")), dir).status, 0) << base;
+    }
+}

@@ -78,8 +78,8 @@ TEST(RebuildHeader, ChunksBeforeTheDataAreDroppedAndTheRiffSizeFollows) {
     ASSERT_EQ(o1.size(), 1u);
     EXPECT_EQ(ReadFile(o1[0]), Stereo16(1200).Build());
 
-    // An 18-byte format chunk at 12 and a chunk after it: the source's riffSize
-    // − 2, which still counts the chunk left out.
+    // An 18-byte format chunk at 12 and a chunk after it: the output's sizes
+    // count only what it holds, not the chunk left out.
     WavBuilder after = Stereo16(1200);
     after.fmtSize = 18;
     after.betweenFmtAndData = Chunk("junk", Bytes(6, 0xCD));
@@ -91,8 +91,8 @@ TEST(RebuildHeader, ChunksBeforeTheDataAreDroppedAndTheRiffSizeFollows) {
     ASSERT_EQ(o2.size(), 1u);
     Bytes w2 = ReadFile(o2[0]);
     ASSERT_EQ(w2.size(), 44 + samples.size());
-    EXPECT_EQ(ReadU32(w2, 4), i2.riffSize - 2);
-    EXPECT_EQ(ReadU32(w2, 4), samples.size() + 36 + 14);
+    EXPECT_EQ(ReadU32(w2, 4), w2.size() - 8);
+    EXPECT_EQ(ReadU32(w2, 40), samples.size());
     EXPECT_EQ(ReadU32(w2, 16), 16u);
     EXPECT_EQ(Slice(w2, 0, 4), Bytes({'R', 'I', 'F', 'F'}));
     EXPECT_EQ(Slice(w2, 36, 4), Bytes({'d', 'a', 't', 'a'}));
@@ -118,8 +118,8 @@ TEST(RebuildHeader, ExtensibleSourceKeepsItsFormatTag) {
 
 TEST(RebuildHeader, CopiesWholeFramesOnlyAndShortFilesLeaveTheGauge) {
     TempDir dir;
-    // 2 bytes beyond the last whole frame: the header keeps the source's
-    // dataSize, the data holds the whole frames.
+    // 2 bytes beyond the last whole frame: header and data hold the whole
+    // frames only.
     WavBuilder ragged = Stereo16(1300);
     ragged.fmtSize = 18;
     ragged.samples.push_back(0x11);
@@ -130,7 +130,8 @@ TEST(RebuildHeader, CopiesWholeFramesOnlyAndShortFilesLeaveTheGauge) {
     RecordingHost h1;
     Bytes w1 = ReadFile(RebuildHeader(i1, {p1, dir.path()}, h1).at(0));
     ASSERT_EQ(w1.size(), 44u + 1300 * 4);
-    EXPECT_EQ(ReadU32(w1, 40), 1300u * 4 + 2);
+    EXPECT_EQ(ReadU32(w1, 40), 1300u * 4);
+    EXPECT_EQ(ReadU32(w1, 4), w1.size() - 8);
     EXPECT_EQ(Slice(w1, 44, 1300 * 4), PatternSamples(1300, 2, 2));
 
     // Shorter than one second: only the rest is copied, the gauge untouched.
@@ -264,8 +265,7 @@ TEST(RewriteSampleRate, WritesRateAndByteRateOnly) {
         std::string text;
         std::uint32_t rate, avg;
     };
-    for (const Case& c : {Case{"44100", 44100, 176400}, Case{"0", 0, 0},
-                          Case{"-1", 0xFFFFFFFFu, 0xFFFFFFFCu}}) {
+    for (const Case& c : {Case{"44100", 44100, 176400}, Case{"1073741823", 1073741823, 0xFFFFFFFCu}}) {
         RecordingHost host;
         EXPECT_EQ(RewriteSampleRate(info, {path, c.text}, host), std::vector<std::string>{path});
         Bytes expected = original;
@@ -298,6 +298,39 @@ TEST(RewriteSampleRate, TextThatIsNoIntegerLeavesTheFileUnchanged) {
     // Leading blanks and hexadecimal are integers.
     RewriteSampleRate(info, {path, " $AC44"}, host);
     EXPECT_EQ(info.samplesPerSec, 44100);
+}
+
+TEST(RewriteSampleRate, RatesThatCannotBeStoredAreRefusedAndAStoredZeroCanBeMended) {
+    TempDir dir;
+    const Bytes original = Stereo16(200, 48000).Build();
+    std::string path = dir.write("rate.wav", original);
+    WaveInfo info;
+    Analyse(path, info);
+    RecordingHost host;
+    // 1073741824 × 4 bytes a frame is 2^32: the byte rate would wrap.
+    for (std::string text : {"0", "-1", "-48000", "1073741824", "2147483647"}) {
+        EXPECT_EQ(ErrorOf([&] { RewriteSampleRate(info, {path, text}, host); }), TextUnusableRate(text));
+        EXPECT_EQ(ReadFile(path), original) << text;
+    }
+
+    // A stored rate of 0 stops the analysis, which then offers the rate
+    // rewrite alone; after it the file analyses completely.
+    std::string zero = dir.write("zero.wav", Stereo16(200, 0).Build());
+    AnalysisResult stopped = AnalyzeWave(zero, info);
+    EXPECT_EQ(stopped.failure, std::optional<std::string>(kTextDivByZero));
+    ASSERT_TRUE(stopped.enabled);
+    const EnabledControls e = *stopped.enabled;
+    EXPECT_TRUE(e.Button10 && e.ComboBox1);
+    EXPECT_FALSE(e.Button3 || e.surround || e.Button7 || e.Button8 || e.Button5 || e.Button11 || e.Button13);
+    RewriteSampleRate(info, {zero, "8000"}, host);
+    Analyse(zero, info);
+    EXPECT_EQ(info.avgBytesPerSec, 32000);
+    EXPECT_EQ(info.playRemainderFrames, 200);
+
+    // A zero frame size is not what a rate mends: nothing is offered.
+    WavBuilder noFrame = Stereo16(20, 48000);
+    noFrame.blockAlign = 0;
+    EXPECT_FALSE(AnalyzeWave(dir.write("frame.wav", noFrame.Build()), info).enabled);
 }
 
 TEST(RewriteSampleRate, FormatBlockNoLongerInTheFileIsNotWritten) {

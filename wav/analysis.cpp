@@ -78,7 +78,7 @@ bool IsIntegerPcm(const WaveInfo& w) {
 }
 
 EnabledControls ApplyRules(const WaveInfo& w, bool fileSizeOK, bool footerOK) {
-    EnabledControls e;  // rule 1: all on ...
+    EnabledControls e;  // every operation starts offered ...
     e.Button13 = false;  // ... except the RIFF size rewrite
     if (w.bitsPerSample != 16 || w.channels != 2 || (w.fmtSize != 18 && w.fmtChunkPos == 12))
         e.Button8 = false;
@@ -138,6 +138,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     result.outputFolder = FolderPart(path);
     info.analyzedPath = path;
     info.analysisComplete = false;
+    info.rateRewriteOnly = false;
 
     const std::uint64_t length = file.size();
     result.fileLength = length;
@@ -212,6 +213,13 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     } catch (const VelmoraError& e) {
         result.stop = AnalysisStop::DivisionByZero;
         result.failure = e.what();
+        if (info.samplesPerSec == 0) {
+            // A stored rate of 0 is what the rate rewrite mends; nothing else
+            // can trust this header.
+            EnabledControls rateOnly{false, false, false, false, false, false, true, true, false};
+            result.enabled = rateOnly;
+            info.rateRewriteOnly = true;
+        }
         return result;
     }
 

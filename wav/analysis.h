@@ -46,7 +46,8 @@ struct AnalysisResult {
     // Replaced only when the analysis got that far.
     std::optional<std::vector<std::string>> hexDump;
     // Present when the analysis reached the report: the report and log memos
-    // are emptied, the controls set, then the report written.
+    // are emptied, the controls set, then the report written. Also present
+    // with the failure of a stored rate of 0, offering only the rate rewrite.
     std::optional<EnabledControls> enabled;
     std::optional<std::vector<std::string>> report;
     // Failure the top-level handler shows (division by zero), after the hex dump.

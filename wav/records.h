@@ -79,6 +79,8 @@ std::vector<std::string> SpeakerNamesOfMask(std::uint32_t mask);
 
 enum class HeaderForm { Plain, Extensible, ExtensibleWithCue, Copied };
 
+// Length of the plain header: RIFF header, 16-byte format chunk, data header.
+inline constexpr std::uint32_t kPlainHeaderSize = 44;
 // Plain form, 44 bytes: RIFF header, format block with fmtSize 16, data header.
 // Every other field is written as the caller set it.
 std::vector<std::uint8_t> BuildPlainHeader(const RiffHeader& riff, FormatBlock fmt,

@@ -14,7 +14,7 @@ std::string EnsureTrailingSeparator(const std::string& path) {
 }
 
 static std::size_t LastSeparator(const std::string& path) {
-    return path.find_last_of(std::string(1, kPathSeparator) + ":");
+    return path.find_last_of(kPathSeparators);
 }
 
 std::string FolderPart(const std::string& path) {
@@ -34,8 +34,12 @@ std::string StripExtension(const std::string& name) {
 
 std::string BaseName(const std::string& path) { return StripExtension(FileNamePart(path)); }
 
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : EnsureTrailingSeparator(folder) + name;
+}
+
 std::string OutputPathBase(const std::string& outputFolder, const std::string& sourcePath) {
-    return EnsureTrailingSeparator(outputFolder) + BaseName(sourcePath);
+    return PathInFolder(outputFolder, BaseName(sourcePath));
 }
 
 std::string FolderOrCurrent(const std::string& path) {

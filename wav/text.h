@@ -9,20 +9,31 @@
 
 namespace velmora {
 
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+// Windows also takes "/" between folders.
+inline constexpr const char* kPathSeparators = "\\/";
+#else
 inline constexpr char kPathSeparator = '/';
+// Only "/" separates folders here; ":" and backslashes are ordinary name characters.
+inline constexpr const char* kPathSeparators = "/";
+#endif
 
 // The path with the separator appended unless it already ends in one; an
 // empty path gives the separator alone.
 std::string EnsureTrailingSeparator(const std::string& path);
 
-// Everything up to and including the last separator (or ':'); "" when none.
+// Everything up to and including the last separator; "" when none.
 std::string FolderPart(const std::string& path);
-// What follows the last separator (or ':').
+// What follows the last separator.
 std::string FileNamePart(const std::string& path);
 // The name without its last extension (from its last "." on).
 std::string StripExtension(const std::string& name);
 // File name part without extension: the base of every output name.
 std::string BaseName(const std::string& path);
+// A file name placed in a folder; an empty folder is the current directory
+// (the name alone), never the root.
+std::string PathInFolder(const std::string& folder, const std::string& name);
 // The start of every new file's path: the output folder with its separator,
 // then the source's base name; the operation appends its suffix.
 std::string OutputPathBase(const std::string& outputFolder, const std::string& sourcePath);

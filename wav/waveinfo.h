@@ -46,6 +46,8 @@ struct WaveInfo {
     // Operations act only on a completely analysed file (see ops/guard.h).
     std::string analyzedPath;
     bool analysisComplete = false;
+    // The analysis stopped on a stored rate of 0: only the rate rewrite may act.
+    bool rateRewriteOnly = false;
 
     RiffHeader riffHeader() const { return {riffId, riffSize, waveId}; }
     FormatBlock formatBlock() const {
