@@ -5,7 +5,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 
-.PHONY: deps configure build build-asan test test-plain test-asan run clean
+.PHONY: deps configure build build-asan test test-plain test-asan run clean package
 
 deps:
 	bash scripts/install-deps
@@ -39,7 +39,16 @@ run: build
 	else $(BUILD)/cli/velmora-cli --help; fi
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(PKG_BUILD)
+
+# The .deb: a Release build for /usr without the tests, packed by CPack.
+PKG_BUILD ?= build-pkg
+package: deps
+	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_APP=ON
+	cmake --build $(PKG_BUILD) -j $(JOBS)
+	cd $(PKG_BUILD) && cpack -G DEB
+	@ls $(PKG_BUILD)/*.deb
 
 # Fuzzing: each target runs FUZZ_SECONDS (default 60) and fails on any finding.
 FUZZ_BUILD   ?= fuzz-build

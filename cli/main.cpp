@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     using namespace velmora::cli;
     CLI::App app{"Velmora: inspect, repair and transform uncompressed RIFF/WAVE files", "velmora-cli"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "velmora-cli " VELMORA_VERSION);
     Action action;
     for (auto reg : kVerbs) reg(app, action);
     try {

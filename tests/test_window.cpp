@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QCursor>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
@@ -31,6 +32,7 @@
 #include "app/folder_dialog.h"
 #include "app/form1.h"
 #include "app/form2.h"
+#include "app/startup.h"
 #include "app/widgets.h"
 #include "ops/guard.h"
 #include "scripted_dialogs.h"
@@ -215,6 +217,29 @@ TEST_F(WindowTest, DropOnMainTabAnalysesTheFirstOfThreeFiles) {
     EXPECT_EQ(form->waveInfo().channels, 2);
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_NO_THROW(RequireAnalysed(form->fileField(), form->waveInfo()));
+}
+
+// `velmora FILE ...`: once the event loop runs, the first file is analysed on
+// the main tab whichever tab is showing; a relative path is the current folder's.
+TEST_F(WindowTest, StartsWithTheFirstFileOfTheCommandLineAnalysed) {
+    std::string start = Write("start.wav", Canonical(2).Build());
+    Write("other.wav", Canonical(1).Build());
+    form->PageControl1->setCurrentIndex(2);
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(Q(dir.path())));
+    OpenAtStart(*form, {"start.wav", "other.wav"});
+    ASSERT_TRUE(QDir::setCurrent(cwd));
+    EXPECT_TRUE(form->Memo1->toPlainText().isEmpty());
+    QApplication::processEvents();
+
+    EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet1);
+    EXPECT_EQ(form->Edit1->text(), Q(start));
+    EXPECT_TRUE(form->Edit4->text().isEmpty());
+    EXPECT_EQ(Lines(form->Memo1->toPlainText()), ReportOf(start));
+    EXPECT_TRUE(form->Memo4->toPlainText().startsWith("0000: 52 49 46 46"));
+    EXPECT_EQ(form->Label4->text(), Q(dir.path() + "/"));
+    EXPECT_EQ(form->waveInfo().channels, 2);
+    EXPECT_TRUE(dialogs.messages.empty());
 }
 
 TEST_F(WindowTest, DropOnRawTabFillsBothFieldsWithoutAnalysing) {

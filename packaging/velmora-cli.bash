@@ -1,0 +1,78 @@
+# bash completion for velmora-cli: the verbs, each verb's options, WAV files
+# for the verbs that analyse, any file for raw2wav, folders after -o.
+
+_velmora_cli() {
+    local cur prev verb i
+    COMPREPLY=()
+    cur=${COMP_WORDS[COMP_CWORD]}
+    prev=${COMP_WORDS[COMP_CWORD-1]}
+
+    local verbs="info split surround normalize mux rebuild-header fix-riff-size remove-footer set-rate raw2wav"
+    verb=
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        case ${COMP_WORDS[i]} in
+            -*) ;;
+            *) verb=${COMP_WORDS[i]}; break ;;
+        esac
+    done
+
+    if [[ -z $verb ]]; then
+        COMPREPLY=($(compgen -W "$verbs --help --version" -- "$cur"))
+        return
+    fi
+
+    case $prev in
+        -o|--output)
+            local IFS=$'\n'
+            COMPREPLY=($(compgen -d -- "$cur"))
+            compopt -o filenames 2>/dev/null
+            return ;;
+        --bits)
+            COMPREPLY=($(compgen -W "16 8" -- "$cur"))
+            return ;;
+        --rate|--delay)
+            return ;;
+        --left|--right|--center|--lfe|--s-left|--s-right)
+            _velmora_cli_wavs
+            return ;;
+    esac
+
+    local options="--help"
+    case $verb in
+        info) options+=" --json" ;;
+        split|rebuild-header|remove-footer) options+=" -o --output" ;;
+        surround) options+=" --delay --swap --plain --cue -o --output" ;;
+        normalize) options+=" -y --yes -o --output" ;;
+        mux) options+=" --left --right --center --lfe --s-left --s-right --plain --cue -o --output" ;;
+        raw2wav) options+=" --rate --bits --mono -o --output" ;;
+        set-rate)
+            # The rate comes first.
+            if [[ $COMP_CWORD -eq $((i + 1)) && $cur != -* ]]; then
+                COMPREPLY=($(compgen -W "48000 44100 32000" -- "$cur"))
+                return
+            fi ;;
+    esac
+
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    elif [[ $verb == raw2wav ]]; then
+        local IFS=$'\n'
+        COMPREPLY=($(compgen -f -- "$cur"))
+        compopt -o filenames 2>/dev/null
+    elif [[ $verb != mux ]]; then
+        _velmora_cli_wavs
+    fi
+}
+
+# WAV files (any case of the extension) and folders to descend into.
+_velmora_cli_wavs() {
+    local IFS=$'\n' f
+    COMPREPLY=()
+    for f in $(compgen -f -- "$cur"); do
+        [[ -d $f || ${f,,} == *.wav ]] && COMPREPLY+=("$f")
+    done
+    # Folders get their "/" and no space from readline.
+    compopt -o filenames 2>/dev/null
+}
+
+complete -F _velmora_cli velmora-cli
