@@ -16,6 +16,9 @@ public:
     void showBesideMainWindow() override {}
     void clearRows() override {}
     void addRow(int minute, int second, int peak) override { std::cout << minute << ' ' << second << ' ' << peak << '\n'; }
+    void addFloatRow(int minute, int second, double peak) override {
+        std::cout << minute << ' ' << second << ' ' << FloatPeakText(peak) << '\n';
+    }
     void setLabel(const std::string& text) override { std::cout << text << '\n' << std::flush; }
     void hide() override {}
 };

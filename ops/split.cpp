@@ -10,6 +10,7 @@
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
+#include "wav/sample_format.h"
 #include "wav/text.h"
 
 namespace velmora {
@@ -50,7 +51,11 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     fmt.blockAlign = static_cast<std::int16_t>(monoBlockAlign);
     DataHeader data = info.dataHeader();
     data.dataSize = monoDataSize;
-    const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
+    // Wider samples keep their kind: a float source gives float mono files.
+    const std::optional<SampleFormat> format = TransformSampleFormat(info);
+    const std::vector<std::uint8_t> header = format && format->wide()
+                                                 ? BuildPlainHeaderFor(*format, riff, fmt, data)
+                                                 : BuildPlainHeader(riff, fmt, data);
 
     File source = File::OpenRead(options.fileField);
 
