@@ -24,9 +24,10 @@ bool ChunksReachEnd(File& file, std::uint64_t at, std::uint64_t length) {
     for (int chunks = 0; chunks < 64 && at + 8 <= length; ++chunks) {
         std::uint8_t head[8];
         if (file.readAt(at, head, 8) < 8 || !PlausibleId(head)) return false;
-        const std::uint64_t end = at + 8 + GetU32(head + 4);
-        if (end == length || (end + 1 == length && (end & 1) != 0)) return true;
-        at = end + (end & 1);
+        const std::uint32_t size = GetU32(head + 4);
+        const std::uint64_t end = at + 8 + size + (size & 1);
+        if (end == length || (end - 1 == length && (size & 1) != 0)) return true;
+        at = end;
     }
     return false;
 }
