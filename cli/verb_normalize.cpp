@@ -76,7 +76,7 @@ int RunNormalize(const std::vector<std::string>& files, bool yes, const std::str
 
 void RegisterNormalize(CLI::App& app, Action& action) {
     auto* cmd = app.add_subcommand(
-        "normalize", "List the peaks of each 16-bit stereo FILE minute by minute, then scale it to full scale");
+        "normalize", "List the peaks of each stereo FILE (16/24/32-bit or float) minute by minute, then scale it to full scale");
     auto files = std::make_shared<std::vector<std::string>>();
     auto yes = std::make_shared<bool>(false);
     auto output = std::make_shared<std::string>();

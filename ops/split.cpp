@@ -39,7 +39,8 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     // multiple of the channel count no longer makes the header promise bytes
     // that never follow it.
     const std::uint64_t frames = PlayFrames(info);
-    RequireFits32(frames * static_cast<std::uint64_t>(monoBlockAlign) + 36);
+    const std::optional<SampleFormat> format = TransformSampleFormat(info);
+    RequireFits32(frames * static_cast<std::uint64_t>(monoBlockAlign) + (format && format->isFloat() ? 38 : 36));
     const auto monoDataSize = static_cast<std::uint32_t>(frames * static_cast<std::uint64_t>(monoBlockAlign));
 
     RiffHeader riff = info.riffHeader();
@@ -52,7 +53,6 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     DataHeader data = info.dataHeader();
     data.dataSize = monoDataSize;
     // Wider samples keep their kind: a float source gives float mono files.
-    const std::optional<SampleFormat> format = TransformSampleFormat(info);
     const std::vector<std::uint8_t> header = format && format->wide()
                                                  ? BuildPlainHeaderFor(*format, riff, fmt, data)
                                                  : BuildPlainHeader(riff, fmt, data);
