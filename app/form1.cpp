@@ -28,6 +28,7 @@
 #include "ops/multiplex.h"
 #include "ops/normalize.h"
 #include "ops/rawwave.h"
+#include "ops/recover.h"
 #include "ops/repair.h"
 #include "ops/split.h"
 #include "ops/surround.h"
@@ -192,12 +193,15 @@ void TForm1::buildMainTab() {
     Edit2 = Place(new QLineEdit(QStringLiteral("200"), surround), "Edit2", 128, 69, 49, 20);
 
     GroupBox2 = Place(new GroupBox(QStringLiteral("ヘッダ・フッダ操作"), tab), "GroupBox2", 296, 320, 169, 105);
-    Button8 = MakeButton(GroupBox2, "Button8", "ヘッダ再構築", 6, 24, 75, 25);
+    // Three rows: the recovery of unfinalized recordings takes the third.
+    Button8 = MakeButton(GroupBox2, "Button8", "ヘッダ再構築", 6, 20, 75, 25);
     Button8->setToolTip(QStringLiteral("fmtチャンクのサイズを2バイト削除します"));
-    Button11 = MakeButton(GroupBox2, "Button11", "フッタ削除", 88, 24, 73, 25);
+    Button11 = MakeButton(GroupBox2, "Button11", "フッタ削除", 88, 20, 73, 25);
     Button11->setToolTip(QStringLiteral("フッタ情報(タグ)を削除します"));
-    Button13 = MakeButton(GroupBox2, "Button13", "ヘッダ整合書換", 8, 72, 89, 25);
+    Button13 = MakeButton(GroupBox2, "Button13", "ヘッダ整合書換", 8, 47, 89, 25);
     Button13->setToolTip(QStringLiteral("RIFFチャンクのサイズを正しく書き換えます"));
+    Button14 = MakeButton(GroupBox2, "Button14", "データサイズ修復", 8, 74, 109, 25);
+    Button14->setToolTip(QStringLiteral("録音途中で止まったファイルのデータサイズをファイル長から書き直します"));
 }
 
 void TForm1::buildMultiplexTab() {
@@ -283,6 +287,7 @@ void TForm1::connectHandlers() {
     on(Button10, &TForm1::Button10Click);
     on(Button11, &TForm1::Button11Click);
     on(Button13, &TForm1::Button13Click);
+    on(Button14, &TForm1::Button14Click);
     on(Button12, &TForm1::Button12Click);
     connect(exwavechk, &QCheckBox::clicked, this, [this] { exwavechkClick(); });
     on(Button6, &TForm1::Button6Click);
@@ -331,6 +336,7 @@ void TForm1::applyEnabled(const EnabledControls& e) {
     Button10->setEnabled(e.Button10);
     ComboBox1->setEnabled(e.ComboBox1);
     Button13->setEnabled(e.Button13);
+    Button14->setEnabled(e.Button14);
 }
 
 AnalysisResult TForm1::ShowAnalysis(const std::string& path) {
@@ -511,6 +517,10 @@ void TForm1::Button11Click() {
 
 void TForm1::Button13Click() {
     runOperation([this] { RewriteRiffSize(waveInfo_, {fileField()}, mainHost()); });
+}
+
+void TForm1::Button14Click() {
+    runOperation([this] { RecoverDataSize(waveInfo_, {fileField()}, mainHost()); });
 }
 
 void TForm1::Button12Click() {

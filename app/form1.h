@@ -77,6 +77,7 @@ public:
     QPushButton* Button8;
     QPushButton* Button11;
     QPushButton* Button13;
+    QPushButton* Button14;  // data size recovery
 
     // Tab 2. ListView1: column 0 "Channel" (check box), 1 "Sample" (hidden),
     // 2 "File", 3 "Path"; six fixed rows "Left" … "S-Right".
@@ -133,6 +134,7 @@ public:
     void Button10Click();  // rate rewrite
     void Button11Click();  // footer removal
     void Button13Click();  // RIFF size rewrite
+    void Button14Click();  // data size recovery
     void Button12Click();  // raw to WAV
 
     // What the operations read and report through.

@@ -69,12 +69,18 @@ void TForm2::showBesideMainWindow() {
 
 void TForm2::clearRows() { ListView1->setRowCount(0); }
 
-void TForm2::addRow(int minute, int second, int peak) {
+void TForm2::addRow(int minute, int second, int peak) { appendRow(minute, second, QString::number(peak)); }
+
+void TForm2::addFloatRow(int minute, int second, double peak) {
+    appendRow(minute, second, QString::fromStdString(FloatPeakText(peak)));
+}
+
+void TForm2::appendRow(int minute, int second, const QString& peak) {
     const int row = ListView1->rowCount();
     ListView1->insertRow(row);
-    const int values[3] = {minute, second, peak};
+    const QString values[3] = {QString::number(minute), QString::number(second), peak};
     for (int column = 0; column < 3; ++column) {
-        auto* item = new QTableWidgetItem(QString::number(values[column]));
+        auto* item = new QTableWidgetItem(values[column]);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         ListView1->setItem(row, column, item);
     }

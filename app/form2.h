@@ -36,10 +36,12 @@ public:
     void showBesideMainWindow() override;
     void clearRows() override;
     void addRow(int minute, int second, int peak) override;
+    void addFloatRow(int minute, int second, double peak) override;
     void setLabel(const std::string& text) override;
     void hide() override { QWidget::hide(); }
 
 private:
+    void appendRow(int minute, int second, const QString& peak);
     QPointer<QWidget> mainWindow_;
 };
 

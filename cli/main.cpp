@@ -14,6 +14,7 @@ const velmora::cli::VerbRegistrar kVerbs[] = {
     velmora::cli::RegisterFixRiffSize,
     velmora::cli::RegisterRemoveFooter,
     velmora::cli::RegisterSetRate,
+    velmora::cli::RegisterRecover,
     velmora::cli::RegisterRaw2Wav,
     velmora::cli::RegisterMux,
 };

@@ -50,7 +50,7 @@ nlohmann::json EnabledJson(const std::optional<EnabledControls>& e) {
     return {
         {"split", s.Button3},       {"surround", s.surround},      {"normalize", s.Button7},
         {"rebuild-header", s.Button8}, {"mux", s.Button5},         {"set-rate", s.Button10},
-        {"remove-footer", s.Button11}, {"fix-riff-size", s.Button13},
+        {"remove-footer", s.Button11}, {"fix-riff-size", s.Button13}, {"recover", s.Button14},
     };
 }
 

@@ -16,6 +16,9 @@ public:
     void showBesideMainWindow() override {}
     void clearRows() override {}
     void addRow(int minute, int second, int peak) override { std::cout << minute << ' ' << second << ' ' << peak << '\n'; }
+    void addFloatRow(int minute, int second, double peak) override {
+        std::cout << minute << ' ' << second << ' ' << FloatPeakText(peak) << '\n';
+    }
     void setLabel(const std::string& text) override { std::cout << text << '\n' << std::flush; }
     void hide() override {}
 };
@@ -73,7 +76,7 @@ int RunNormalize(const std::vector<std::string>& files, bool yes, const std::str
 
 void RegisterNormalize(CLI::App& app, Action& action) {
     auto* cmd = app.add_subcommand(
-        "normalize", "List the peaks of each 16-bit stereo FILE minute by minute, then scale it to full scale");
+        "normalize", "List the peaks of each stereo FILE (16/24/32-bit or float) minute by minute, then scale it to full scale");
     auto files = std::make_shared<std::vector<std::string>>();
     auto yes = std::make_shared<bool>(false);
     auto output = std::make_shared<std::string>();

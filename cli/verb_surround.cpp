@@ -43,7 +43,7 @@ int RunSurround(const SurroundArgs& args) {
 
 void RegisterSurround(CLI::App& app, Action& action) {
     auto* cmd = app.add_subcommand(
-        "surround", "Build a pseudo-surround file from each 16-bit stereo FILE: the rear pair is the front delayed");
+        "surround", "Build a pseudo-surround file from each stereo FILE (16/24/32-bit or float): the rear pair is the front delayed");
     auto args = std::make_shared<SurroundArgs>();
     cmd->add_option("FILE", args->files, "16-bit stereo WAV files")->required();
     cmd->add_option("--delay", args->delay, "Rear delay in milliseconds, 0-1000 (default 200)");

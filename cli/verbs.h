@@ -15,5 +15,6 @@ void RegisterRemoveFooter(CLI::App& app, Action& action);
 void RegisterSetRate(CLI::App& app, Action& action);
 void RegisterRaw2Wav(CLI::App& app, Action& action);
 void RegisterMux(CLI::App& app, Action& action);
+void RegisterRecover(CLI::App& app, Action& action);
 
 }  // namespace velmora::cli

@@ -8,6 +8,7 @@
 #include "ops/sample_kernels.h"
 #include "wav/error.h"
 #include "wav/file.h"
+#include "wav/sample_format.h"
 #include "wav/text.h"
 
 namespace velmora {
@@ -88,7 +89,7 @@ ChannelRegistration RegisterChannelFile(int row, WaveInfo& info, ChannelList& li
     r.checked = true;
     r.sample = Format("%d %d %d %d", static_cast<std::int32_t>(info.dataSize), info.dataChunkPos,
                       info.samplesPerSec, static_cast<int>(info.bitsPerSample));
-    r.format = ChannelFormat{info.riffHeader(), info.formatBlock(), info.validBits, info.dataId};
+    r.format = ChannelFormat{info.riffHeader(), info.formatBlock(), info.validBits, info.subFormatTag, info.dataId};
     list.setRow(row, std::move(r));
     reg.registered = true;
     return reg;
@@ -127,10 +128,24 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     // analysed since; every row must agree with it on rate and resolution,
     // and on the frame size the samples are copied by.
     const ChannelFormat& source = *start[first].format;
+    const auto sampleFormatOf = [](const ChannelFormat& f) {
+        return TransformSampleFormat(f.format.formatTag, f.subFormatTag, f.format.channels, f.format.blockAlign,
+                                     f.format.bitsPerSample);
+    };
+    // Samples wider than 16 bits, or float, keep their kind in the output;
+    // float and integer rows of one width never mix.
+    const std::optional<SampleFormat> wide = [&]() -> std::optional<SampleFormat> {
+        auto f = sampleFormatOf(source);
+        return f && f->wide() ? f : std::nullopt;
+    }();
+    const auto isFloat = [&](const ChannelFormat& f) {
+        auto sf = sampleFormatOf(f);
+        return sf && sf->isFloat();
+    };
     std::int32_t refRate = 0, refBits = 0;
     const auto agrees = [&](const SampleNumbers& n, const ChannelFormat& f) {
         return n.samplesPerSec == refRate && n.bitsPerSample == refBits &&
-               f.format.blockAlign == source.format.blockAlign;
+               f.format.blockAlign == source.format.blockAlign && isFloat(f) == isFloat(source);
     };
     for (int i = 0; i < kChannelRows; ++i) {
         if (!numbers[i]) continue;
@@ -167,7 +182,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     // promise bytes that are never written.
     const std::uint64_t frames = commonLength / static_cast<std::uint64_t>(inBlock);
     const std::uint64_t dataSize = frames * outBlock;
-    const std::uint64_t headerSize = extensible ? (withCue ? 128 : 68) : 44;
+    const std::uint64_t headerSize = extensible ? (withCue ? 128 : 68) : (wide && wide->isFloat() ? 46 : 44);
     if (dataSize + headerSize - 8 > 0xFFFFFFFFull) throw VelmoraError(kTextOutputTooLarge);
 
     // Refuse before anything is written: an input that would be overwritten,
@@ -195,7 +210,10 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
         if (source.validBits == 0 && source.format.bitsPerSample == 20) fmt.bitsPerSample = 24;
         const std::uint16_t validBits =
             source.validBits != 0 ? source.validBits : static_cast<std::uint16_t>(source.format.bitsPerSample);
-        header = BuildExtensibleHeader(riff, fmt, validBits, mask, data, withCue);
+        header = wide ? BuildExtensibleHeaderFor(*wide, riff, fmt, validBits, mask, data, withCue)
+                      : BuildExtensibleHeader(riff, fmt, validBits, mask, data, withCue);
+    } else if (wide) {
+        header = BuildPlainHeaderFor(*wide, riff, fmt, data);
     } else {
         riff.riffSize = static_cast<std::uint32_t>(dataSize) + 36u;
         fmt.formatTag = kFormatPcm;

@@ -36,6 +36,7 @@ struct ChannelFormat {
     RiffHeader riff;
     FormatBlock format;
     std::uint16_t validBits = 0;
+    std::uint16_t subFormatTag = 0;  // tells float from integer in the extensible layout
     FourCC dataId{};
 };
 

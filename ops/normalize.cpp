@@ -4,14 +4,18 @@
 
 #include "ops/guard.h"
 #include "ops/sample_kernels.h"
+#include "ops/wide_samples.h"
 #include "ops/second_blocks.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
+#include "wav/sample_format.h"
 #include "wav/text.h"
 
 namespace velmora {
+
+std::string FloatPeakText(double peak) { return Format("%.6g", peak); }
 
 float NormalizeGain(int peak) {
     if (peak == 0) throw VelmoraError(kTextDivByZero);
@@ -25,7 +29,12 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     if (options.fileField.empty()) return {};
     RequireAnalysed(options.fileField, info);
     RequireUsableLayout(info);
-    RequireSixteenBitFrames(info);
+    // 16-bit files keep their vectorised loops and single-precision gain;
+    // wider integers and float go sample by sample.
+    const std::optional<SampleFormat> format = TransformSampleFormat(info);
+    const bool wideSamples = format && format->wide();
+    if (!wideSamples) RequireSixteenBitFrames(info);
+    const std::size_t sampleBytes = wideSamples ? static_cast<std::size_t>(format->bytes) : 2;
 
     view.showBesideMainWindow();
     view.clearRows();
@@ -33,7 +42,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     File source = File::OpenRead(options.fileField);
     const std::int64_t seconds = info.totalSeconds();
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
-    const std::size_t frameBytes = 2 * static_cast<std::size_t>(info.channels);
+    const std::size_t frameBytes = sampleBytes * static_cast<std::size_t>(info.channels);
     const std::size_t secondBytes = static_cast<std::size_t>(info.samplesPerSec) * frameBytes;
     const std::size_t remainderBytes = remainder * frameBytes;
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
@@ -41,11 +50,21 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
 
     // Stage 1: the peaks. A block's loudest value is first reached within
     // that block's second, so one comparison per block keeps the earliest.
-    int overallPeak = 0;
-    int minutePeak = 0;
+    // Peaks are held as doubles: exact for every integer width, and the
+    // float files' own values.
+    double overallPeak = 0;
+    double minutePeak = 0;
     int peakSecond = 0;
+    const bool floatPeaks = wideSamples && format->isFloat();
+    const auto addRow = [&](int minute) {
+        if (floatPeaks)
+            view.addFloatRow(minute, peakSecond, minutePeak);
+        else
+            view.addRow(minute, peakSecond, static_cast<int>(minutePeak));
+    };
     auto takeBlock = [&](std::size_t bytes, std::int64_t s) {
-        const int peak = kernels::Peak16(buffer.data(), bytes / 2);
+        const double peak = wideSamples ? wide::Peak(buffer.data(), bytes / sampleBytes, *format)
+                                 : kernels::Peak16(buffer.data(), bytes / 2);
         if (peak > minutePeak) {
             minutePeak = peak;
             peakSecond = static_cast<int>((s - 1) % 60);
@@ -57,7 +76,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
         ReadBlock(source, dataStart + static_cast<std::uint64_t>(s - 1) * secondBytes, buffer.data(), secondBytes);
         takeBlock(secondBytes, s);
         if (s % 60 == 0) {
-            view.addRow(static_cast<int>(s / 60 - 1), peakSecond, minutePeak);
+            addRow(static_cast<int>(s / 60 - 1));
             host.pumpMessages();
             minutePeak = 0;
             peakSecond = 0;
@@ -69,11 +88,21 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
                       remainderBytes);
             takeBlock(remainderBytes, seconds + 1);
         }
-        view.addRow(static_cast<int>(seconds / 60), peakSecond, minutePeak);
+        addRow(static_cast<int>(seconds / 60));
         host.pumpMessages();
     }
-    view.setLabel(Format("ピーク値:%d ", overallPeak));
-    const float gain = NormalizeGain(overallPeak);
+    if (floatPeaks)
+        view.setLabel("ピーク値:" + FloatPeakText(overallPeak) + " ");
+    else
+        view.setLabel(Format("ピーク値:%d ", static_cast<int>(overallPeak)));
+    if (overallPeak == 0) throw VelmoraError(kTextDivByZero);
+    const float gain = wideSamples ? 0.0f : NormalizeGain(static_cast<int>(overallPeak));
+    const auto scale = [&](std::size_t bytes) {
+        if (wideSamples)
+            wide::Scale(buffer.data(), bytes / sampleBytes, *format, overallPeak);
+        else
+            kernels::Scale16(buffer.data(), bytes / 2, gain);
+    };
 
     // Stage 2: the question.
     if (!host.ask(kNormalizeQuestion)) return {};
@@ -89,14 +118,14 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     for (std::int64_t s = 1; s <= seconds; ++s) {
         host.pumpMessages();
         ReadBlock(source, dataStart + static_cast<std::uint64_t>(s - 1) * secondBytes, buffer.data(), secondBytes);
-        kernels::Scale16(buffer.data(), secondBytes / 2, gain);
+        scale(secondBytes);
         output.write(buffer.data(), secondBytes);
         host.progress(Percent(s, seconds));
     }
     if (remainder > 0) {
         ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, buffer.data(),
                   remainderBytes);
-        kernels::Scale16(buffer.data(), remainderBytes / 2, gain);
+        scale(remainderBytes);
         output.write(buffer.data(), remainderBytes);
     }
     // The copied header counts a dataSize that may end in part of a frame;

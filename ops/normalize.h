@@ -1,6 +1,6 @@
 // Normalize: lists the peaks minute by minute, then, when the user agrees,
-// scales a 16-bit stereo file so its loudest sample reaches full scale (the
-// "ノーマライズ" button).
+// scales a stereo file (16-, 24- or 32-bit integers, 32- or 64-bit float) so
+// its loudest sample reaches full scale (the "ノーマライズ" button).
 #pragma once
 
 #include <cstdint>
@@ -23,6 +23,8 @@ public:
     // One row "分", "秒", "ピーク", scrolled into view. The operation lets
     // pending messages run right after each row, so rows appear as found.
     virtual void addRow(int minute, int second, int peak) = 0;
+    // The same for a float file, whose peaks are float values.
+    virtual void addFloatRow(int minute, int second, double peak) = 0;
     // The overall peak label, "ピーク値:%d ".
     virtual void setLabel(const std::string& text) = 0;
     virtual void hide() = 0;
@@ -34,6 +36,9 @@ struct NormalizeOptions {
 };
 
 inline constexpr const char* kNormalizeQuestion = "ノーマライズをしますか？";
+
+// A float peak as the list and the label show it: six significant digits.
+std::string FloatPeakText(double peak);
 
 // The gain for an overall peak (1–32767): 32767 / peak in single precision.
 float NormalizeGain(int peak);

@@ -158,6 +158,7 @@ VELMORA_BODY void PlaceChannelBody(const std::uint8_t* in, std::size_t width, st
         case 2: PlaceFixed<2>(in, out, stride, frames); return;
         case 3: PlaceFixed<3>(in, out, stride, frames); return;
         case 4: PlaceFixed<4>(in, out, stride, frames); return;
+        case 8: PlaceFixed<8>(in, out, stride, frames); return;  // 64-bit float
         default: return;
     }
 }

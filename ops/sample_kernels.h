@@ -14,7 +14,7 @@ void ExtractChannel(const std::uint8_t* in, std::size_t stride, std::size_t widt
                     std::size_t frames);
 
 // The reverse: the packed `width`-byte samples of `in` to every
-// `stride`-byte frame of `out`. Widths other than 1 to 4 copy nothing.
+// `stride`-byte frame of `out`. Widths other than 1 to 4 and 8 copy nothing.
 void PlaceChannel(const std::uint8_t* in, std::size_t width, std::uint8_t* out, std::size_t stride,
                   std::size_t frames);
 

@@ -10,6 +10,7 @@
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
+#include "wav/sample_format.h"
 #include "wav/text.h"
 
 namespace velmora {
@@ -38,7 +39,8 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     // multiple of the channel count no longer makes the header promise bytes
     // that never follow it.
     const std::uint64_t frames = PlayFrames(info);
-    RequireFits32(frames * static_cast<std::uint64_t>(monoBlockAlign) + 36);
+    const std::optional<SampleFormat> format = TransformSampleFormat(info);
+    RequireFits32(frames * static_cast<std::uint64_t>(monoBlockAlign) + (format && format->isFloat() ? 38 : 36));
     const auto monoDataSize = static_cast<std::uint32_t>(frames * static_cast<std::uint64_t>(monoBlockAlign));
 
     RiffHeader riff = info.riffHeader();
@@ -50,7 +52,10 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     fmt.blockAlign = static_cast<std::int16_t>(monoBlockAlign);
     DataHeader data = info.dataHeader();
     data.dataSize = monoDataSize;
-    const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
+    // Wider samples keep their kind: a float source gives float mono files.
+    const std::vector<std::uint8_t> header = format && format->wide()
+                                                 ? BuildPlainHeaderFor(*format, riff, fmt, data)
+                                                 : BuildPlainHeader(riff, fmt, data);
 
     File source = File::OpenRead(options.fileField);
 

@@ -5,19 +5,15 @@
 
 #include "ops/guard.h"
 #include "ops/sample_kernels.h"
+#include "ops/wide_samples.h"
 #include "ops/second_blocks.h"
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
+#include "wav/sample_format.h"
 #include "wav/text.h"
 
 namespace velmora {
-
-namespace {
-
-constexpr std::size_t kInFrame = 4;  // signed 16-bit left, then right
-
-}  // namespace
 
 std::int32_t ParseSurroundDelay(const std::string& delayText) {
     const std::int32_t delay = StrToInt(delayText);
@@ -45,13 +41,19 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     if (options.fileField.empty()) return {};
     RequireAnalysed(options.fileField, info);
     RequireUsableLayout(info);
-    RequireSixteenBitFrames(info);
+    // 16-bit stereo goes through the vectorised loop; wider and float stereo
+    // frames are copied sample by sample, which keeps them bit for bit.
+    const std::optional<SampleFormat> format = TransformSampleFormat(info);
+    const bool wideSamples = format && format->wide() && info.channels == 2;
+    if (!wideSamples) RequireSixteenBitFrames(info);
+    const std::size_t sampleBytes = wideSamples ? static_cast<std::size_t>(format->bytes) : 2;
+    const std::size_t inFrame = 2 * sampleBytes;  // left, then right
 
     const bool extensible = options.extendedHeader;
     const bool withCue = extensible && options.cue;
     const std::uint32_t factor = extensible ? 2 : 3;
     const std::uint64_t outData = std::uint64_t{info.dataSize} * factor;
-    RequireFits32(outData + (extensible ? (withCue ? 120 : 60) : 36));
+    RequireFits32(outData + (extensible ? (withCue ? 120 : 60) : (wideSamples && format->isFloat() ? 38 : 36)));
 
     // Sizes and rates wrap in 32 bits, blockAlign in 16, as the fields hold them.
     RiffHeader riff = info.riffHeader();
@@ -63,7 +65,12 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     DataHeader data = info.dataHeader();
     data.dataSize = static_cast<std::uint32_t>(outData);
     std::vector<std::uint8_t> header;
-    if (extensible) {
+    if (wideSamples && extensible) {
+        header = BuildExtensibleHeaderFor(*format, riff, fmt, static_cast<std::uint16_t>(info.bitsPerSample), 0x33,
+                                          data, withCue);
+    } else if (wideSamples) {
+        header = BuildPlainHeaderFor(*format, riff, fmt, data);
+    } else if (extensible) {
         header = BuildExtensibleHeader(riff, fmt, 16, 0x33, data, withCue);
     } else {
         fmt.formatTag = kFormatPcm;
@@ -80,46 +87,51 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const std::int64_t seconds = info.totalSeconds();
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
     const std::size_t blockFrames = seconds > 0 ? rate : remainder;
-    const std::size_t outFrame = extensible ? 8 : 12;
+    const std::size_t outFrame = (extensible ? 4 : 6) * sampleBytes;
     // The rear pair runs `delay` frames behind the front, so an output second
     // takes its first rear pairs from the end of the source second before it.
     // Two input blocks alternate, and every output frame is built whole in
     // one output block. Before the first second the rear is silent: the
     // second input block starts zeroed.
-    std::vector<std::uint8_t> in[2] = {std::vector<std::uint8_t>(blockFrames * kInFrame),
-                                       std::vector<std::uint8_t>(blockFrames * kInFrame)};
+    std::vector<std::uint8_t> in[2] = {std::vector<std::uint8_t>(blockFrames * inFrame),
+                                       std::vector<std::uint8_t>(blockFrames * inFrame)};
     std::vector<std::uint8_t> block(blockFrames * outFrame);
     const auto rearLead = [&](std::int64_t t) -> const std::uint8_t* {
         if (t == 0) return in[1].data();
-        return in[(t - 1) % 2].data() + (rate - delay) * kInFrame;
+        return in[(t - 1) % 2].data() + (rate - delay) * inFrame;
     };
     const int outChannels = extensible ? 4 : 6;
+    const auto spread = [&](const std::uint8_t* cur, const std::uint8_t* lead, std::size_t frames) {
+        if (wideSamples)
+            wide::SpreadSurround(cur, lead, frames, delay, block.data(), outChannels, options.swapRear, sampleBytes);
+        else
+            kernels::SpreadSurround(cur, lead, frames, delay, block.data(), outChannels, options.swapRear);
+    };
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
-    const std::uint64_t secondBytes = std::uint64_t{rate} * kInFrame;
+    const std::uint64_t secondBytes = std::uint64_t{rate} * inFrame;
 
     host.log("擬似サラウンド出力中");
     for (std::int64_t t = 0; t < seconds; ++t) {
         host.progress(Percent(t, seconds));
         std::uint8_t* cur = in[t % 2].data();
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(t) * secondBytes, cur, rate * kInFrame);
-        kernels::SpreadSurround(cur, rearLead(t), rate, delay, block.data(), outChannels, options.swapRear);
+        ReadBlock(source, dataStart + static_cast<std::uint64_t>(t) * secondBytes, cur, rate * inFrame);
+        spread(cur, rearLead(t), rate);
         output.write(block.data(), rate * outFrame);
     }
     if (remainder > 0) {
         // Rear pairs that would land after the end of the output are dropped.
         std::uint8_t* cur = in[seconds % 2].data();
         ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, cur,
-                  remainder * kInFrame);
-        kernels::SpreadSurround(cur, rearLead(seconds), remainder, delay, block.data(), outChannels,
-                                options.swapRear);
+                  remainder * inFrame);
+        spread(cur, rearLead(seconds), remainder);
         output.write(block.data(), remainder * outFrame);
     }
     // A dataSize that ends in part of a frame: its share of the output data
     // size is written as silence, so the file is as long as its header says.
-    const std::size_t partial = (info.dataSize % kInFrame) * factor;
+    const std::size_t partial = (info.dataSize % inFrame) * factor;
     if (partial > 0) {
-        const std::uint8_t silence[kInFrame * 3] = {};
-        output.write(silence, partial);
+        const std::vector<std::uint8_t> silence(partial, 0);
+        output.write(silence.data(), partial);
     }
     source.close();
     output.close();

@@ -151,6 +151,7 @@ public:
     void showBesideMainWindow() override { shown = true; }
     void clearRows() override { rows = 0; }
     void addRow(int, int, int) override { ++rows; }
+    void addFloatRow(int, int, double) override { ++rows; }
     void setLabel(const std::string& text) override { label = text; }
     void hide() override { shown = false; }
     bool shown = false;

@@ -99,7 +99,7 @@ TEST(CliInfo, JsonLinesWithEnabledOperations) {
     EXPECT_EQ(enabledNames(j[1]), (V{"remove-footer"}));
     EXPECT_EQ(enabledNames(j[2]), (V{"fix-riff-size"}));
     EXPECT_EQ(enabledNames(j[3]), (V{"mux", "normalize", "rebuild-header", "set-rate", "split", "surround"}));
-    EXPECT_EQ(enabledNames(j[4]), (V{"set-rate"}));
+    EXPECT_EQ(enabledNames(j[4]), (V{"mux", "set-rate", "split"}));
     EXPECT_EQ(enabledNames(j[5]), V{});
 
     EXPECT_TRUE(j[0]["complete"].get<bool>());

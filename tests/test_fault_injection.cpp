@@ -65,6 +65,7 @@ public:
     void showBesideMainWindow() override {}
     void clearRows() override {}
     void addRow(int, int, int) override {}
+    void addFloatRow(int, int, double) override {}
     void setLabel(const std::string&) override {}
     void hide() override {}
 };

@@ -19,6 +19,7 @@ public:
     void showBesideMainWindow() override { ++shown; }
     void clearRows() override { rows.clear(); }
     void addRow(int minute, int second, int peak) override { rows.push_back({minute, second, peak}); }
+    void addFloatRow(int, int, double) override { ADD_FAILURE() << "an integer file listed float peaks"; }
     void setLabel(const std::string& text) override { label = text; }
     void hide() override { ++hidden; }
     int shown = 0;

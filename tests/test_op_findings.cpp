@@ -21,6 +21,7 @@ public:
     void showBesideMainWindow() override { shown = true; }
     void clearRows() override {}
     void addRow(int, int, int) override {}
+    void addFloatRow(int, int, double) override {}
     void setLabel(const std::string&) override {}
     void hide() override {}
     bool shown = false;

@@ -61,7 +61,7 @@ protected:
 const char* const kControlNames[] = {"PageControl1", "TabSheet1", "TabSheet2", "TabSheet3", "exwavechk", "cuechk", "Gauge1",
                                    "Label3", "Label4", "Button9", "Edit1", "Button1", "Memo1", "Memo4", "Memo3",
                                    "Button2", "Button3", "Button7", "Button10", "ComboBox1", "surround", "Button4",
-                                   "CheckBox1", "Label2", "Edit2", "GroupBox2", "Button8", "Button11", "Button13",
+                                   "CheckBox1", "Label2", "Edit2", "GroupBox2", "Button8", "Button11", "Button13", "Button14",
                                    "ListView1", "Button6", "Button5", "Memo2", "RadioGroup1", "Edit3", "RadioGroup2",
                                    "RadioGroup3", "Button12", "Label5", "Edit4"};
 

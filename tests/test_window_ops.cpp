@@ -521,6 +521,28 @@ TEST_F(WindowOpsTest, RepairButtonsWriteExactlyTheirBytes) {
     EXPECT_FALSE(std::filesystem::exists(Out("c(reheader).wav")));
 }
 
+TEST_F(WindowOpsTest, RecoverButtonPatchesTheTwoSizesOrSaysTheFileIsHealthy) {
+    EXPECT_EQ(form->Button14->text(), "データサイズ修復");
+    EXPECT_EQ(form->Button14->parentWidget(), form->GroupBox2);
+    WavBuilder unfinished = Stereo(1100);
+    unfinished.dataSize = 0;
+    unfinished.riffSize = 36;
+    std::string u = Write("u.wav", unfinished.Build());
+    DropOn(0, u);
+    ASSERT_TRUE(form->Button14->isEnabled());
+    form->Button14->click();
+    EXPECT_EQ(ReadFile(u), Stereo(1100).Build());
+    EXPECT_TRUE(dialogs.messages.empty());
+
+    std::string h = Write("h.wav", Stereo(1100).Build());
+    DropOn(0, h);
+    EXPECT_FALSE(form->Button14->isEnabled());
+    form->Button14Click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "データサイズは正常です。修復の必要はありません(ファイルは変更していません)");
+    EXPECT_EQ(ReadFile(h), Stereo(1100).Build());
+}
+
 TEST_F(WindowOpsTest, RawTabWrapsTheRawFileBesideItWhenNoFolderIsSet) {
     Bytes raw = PatternSamples(1001, 1, 1);  // odd length
     std::string path = Write("take.raw", raw);

@@ -6,6 +6,7 @@
 #include "bytes.h"
 #include "error.h"
 #include "file.h"
+#include "sample_format.h"
 #include "text.h"
 
 namespace velmora {
@@ -78,14 +79,21 @@ bool IsIntegerPcm(const WaveInfo& w) {
 }
 
 EnabledControls ApplyRules(const WaveInfo& w, bool fileSizeOK, bool footerOK) {
+    // Samples wider than 16 bits, or float, that the transforms walk sample by
+    // sample; 8- and 16-bit files keep the rules they always had.
+    const std::optional<SampleFormat> format = TransformSampleFormat(w);
+    const bool wide = format && format->wide();
     EnabledControls e;  // every operation starts offered ...
     e.Button13 = false;  // ... except the RIFF size rewrite
     if (w.bitsPerSample != 16 || w.channels != 2 || (w.fmtSize != 18 && w.fmtChunkPos == 12))
         e.Button8 = false;
-    if (w.bitsPerSample != 16 || w.channels != 2) e.surround = e.Button7 = false;
+    if ((w.bitsPerSample != 16 || w.channels != 2) && !(wide && w.channels == 2)) e.surround = e.Button7 = false;
     if (w.channels == 1) e.Button3 = false;
-    if (w.bitsPerSample > 16) e.Button3 = e.Button5 = false;
-    if (!IsIntegerPcm(w)) e.Button3 = e.surround = e.Button7 = e.Button8 = false;
+    if (w.bitsPerSample > 16 && !wide) e.Button3 = e.Button5 = false;
+    if (!IsIntegerPcm(w)) {
+        e.Button8 = false;
+        if (!(wide && format->isFloat())) e.Button3 = e.surround = e.Button7 = false;
+    }
     if (w.listFooterSize != 0)
         e.Button3 = e.surround = e.Button7 = e.Button8 = e.Button5 = e.Button10 = e.ComboBox1 = false;
     else
@@ -93,6 +101,11 @@ EnabledControls ApplyRules(const WaveInfo& w, bool fileSizeOK, bool footerOK) {
     if (!fileSizeOK || !footerOK)
         e.Button3 = e.surround = e.Button7 = e.Button8 = e.Button5 = e.Button10 = e.ComboBox1 = false;
     if (!fileSizeOK) e.Button13 = true;
+    // A recorder that stopped before finalizing leaves 0 or 0xFFFFFFFF, or a
+    // size it reserved and never filled.
+    const std::uint32_t following = w.fileSize - (static_cast<std::uint32_t>(w.dataChunkPos) + 8u);
+    e.Button14 = w.fileSize >= static_cast<std::uint32_t>(w.dataChunkPos) + 8u &&
+                 (w.dataSize == 0 || w.dataSize == 0xFFFFFFFFu || w.dataSize > following);
     return e;
 }
 

@@ -22,6 +22,9 @@ struct EnabledControls {
     bool Button10 = true;   // rate rewrite
     bool ComboBox1 = true;  // its rate field
     bool Button13 = true;   // RIFF size rewrite
+    // Data size recovery: off unless the data chunk claims 0, 0xFFFFFFFF or
+    // more bytes than follow it (an unfinalized recording).
+    bool Button14 = false;
 };
 
 enum class AnalysisStop {

@@ -1,0 +1,106 @@
+#include "recover.h"
+
+#include <algorithm>
+
+#include "ops/guard.h"
+#include "ops/second_blocks.h"
+#include "wav/bytes.h"
+#include "wav/error.h"
+
+namespace velmora {
+
+namespace {
+
+bool PlausibleId(const std::uint8_t* id) {
+    const auto ok = [](std::uint8_t c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == ' ' || c == '_';
+    };
+    return id[0] != ' ' && ok(id[0]) && ok(id[1]) && ok(id[2]) && ok(id[3]);
+}
+
+// Chunks from `at` on, each with a plausible id, that end exactly at the end
+// of the file (a pad byte after an odd size allowed).
+bool ChunksReachEnd(File& file, std::uint64_t at, std::uint64_t length) {
+    for (int chunks = 0; chunks < 64 && at + 8 <= length; ++chunks) {
+        std::uint8_t head[8];
+        if (file.readAt(at, head, 8) < 8 || !PlausibleId(head)) return false;
+        const std::uint32_t size = GetU32(head + 4);
+        const std::uint64_t end = at + 8 + size + (size & 1);
+        if (end == length || (end - 1 == length && (size & 1) != 0)) return true;
+        at = end;
+    }
+    return false;
+}
+
+// Where the sample data ends: the first frame boundary in the searched tail
+// at which well-formed chunks run to the end of the file, else the end.
+std::uint64_t DataEnd(File& file, std::uint64_t dataStart, std::uint64_t length, std::uint64_t frame) {
+    std::uint64_t from = dataStart;
+    if (length - dataStart > kTrailerSearchBytes)
+        from = dataStart + (length - kTrailerSearchBytes - dataStart + frame - 1) / frame * frame;
+    constexpr std::size_t kBlock = 1 << 20;
+    std::vector<std::uint8_t> buf(kBlock + 4);
+    for (std::uint64_t base = from; base + 8 <= length; base += kBlock / frame * frame) {
+        const std::size_t got = file.readAt(base, buf.data(), buf.size());
+        for (std::uint64_t off = 0; off + 4 <= got && off < kBlock / frame * frame; off += frame)
+            if (PlausibleId(buf.data() + off) && ChunksReachEnd(file, base + off, length)) return base + off;
+    }
+    return length;
+}
+
+// The one in-place write of the recovery: the two 32-bit size fields.
+void WriteSizeFields(File& file, std::uint64_t dataChunkPos, const SizeRepair& sizes) {
+    std::uint8_t field[4];
+    PutU32(field, sizes.riffSize);
+    file.writeAt(4, field, sizeof field);
+    PutU32(field, sizes.dataSize);
+    file.writeAt(dataChunkPos + 4, field, sizeof field);
+}
+
+}  // namespace
+
+std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos, std::uint32_t declaredDataSize,
+                                         std::uint32_t riffSize, std::uint32_t blockAlign) {
+    const std::uint64_t length = file.size();
+    const std::uint64_t dataStart = dataChunkPos + 8;
+    if (length < dataStart || length - 8 > 0xFFFFFFFFull || blockAlign == 0) return std::nullopt;
+    const bool unfinalized = declaredDataSize == 0 || declaredDataSize == 0xFFFFFFFFu ||
+                             declaredDataSize > length - dataStart;
+    if (!unfinalized) return std::nullopt;
+    const std::uint64_t end = DataEnd(file, dataStart, length, blockAlign);
+    SizeRepair sizes;
+    sizes.dataSize = static_cast<std::uint32_t>((end - dataStart) / blockAlign * blockAlign);
+    sizes.riffSize = static_cast<std::uint32_t>(length - 8);
+    if (sizes.dataSize == declaredDataSize && sizes.riffSize == riffSize) return std::nullopt;
+    return sizes;
+}
+
+std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& options, Host& host) {
+    if (options.fileField.empty()) return {};
+    RequireAnalysed(options.fileField, info);
+    if (info.blockAlign <= 0) throw VelmoraError(kTextBadLayout);
+
+    File file = File::OpenReadWrite(options.fileField);
+    // Positions and sizes are the analysed file's; a file that changed
+    // length since would be patched by stale numbers.
+    if (file.size() != info.fileSize) throw VelmoraError(kTextNotAnalysed);
+    std::uint8_t head[8];
+    const auto dataChunkPos = static_cast<std::uint64_t>(info.dataChunkPos);
+    std::uint8_t riff[8];
+    if (file.readAt(dataChunkPos, head, 8) < 8 || file.readAt(0, riff, 8) < 8) throw VelmoraError(kTextNotAnalysed);
+    const std::optional<SizeRepair> sizes = PlanSizeRepair(file, dataChunkPos, GetU32(head + 4), GetU32(riff + 4),
+                                                           static_cast<std::uint32_t>(info.blockAlign));
+    if (!sizes) {
+        file.close();
+        host.message(kTextDataSizeHealthy);
+        return {};
+    }
+    WriteSizeFields(file, dataChunkPos, *sizes);
+    file.close();
+    info.riffSize = sizes->riffSize;
+    info.dataSize = sizes->dataSize;
+    host.progress(100);
+    return {options.fileField};
+}
+
+}  // namespace velmora

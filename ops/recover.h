@@ -1,0 +1,48 @@
+// Recovery of an unfinalized recording: a recorder that lost power leaves a
+// data chunk that declares 0, 0xFFFFFFFF or more bytes than follow it, and a
+// RIFF size to match. The "データサイズ修復" button patches both in place.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ops/host.h"
+#include "wav/file.h"
+#include "wav/waveinfo.h"
+
+namespace velmora {
+
+inline constexpr const char* kTextDataSizeHealthy =
+    "データサイズは正常です。修復の必要はありません(ファイルは変更していません)";
+
+struct RecoverOptions {
+    std::string fileField;  // Edit1
+};
+
+// A trailing chunk is looked for in this many bytes before the end of the
+// file: metadata chunks are small next to the sample data, and the common
+// case, a file that simply stops, must not cost a read of the whole file.
+inline constexpr std::uint64_t kTrailerSearchBytes = std::uint64_t{64} << 20;
+
+struct SizeRepair {
+    std::uint32_t riffSize = 0;
+    std::uint32_t dataSize = 0;
+};
+
+// The sizes a recording needs, or nullopt when its declared data size is
+// none of 0, 0xFFFFFFFF or more than follows, or when they already are these.
+// The data runs in whole frames up to the end of the file or to the start of
+// a well-formed trailing chunk: a chain of chunks with plausible ids, the
+// first at a frame boundary, whose sizes end exactly at the end of the file.
+std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos, std::uint32_t declaredDataSize,
+                                         std::uint32_t riffSize, std::uint32_t blockAlign);
+
+// Patches riffSize (bytes 4–7) and dataSize (dataChunkPos + 4 … + 7) of the
+// analysed file, nothing else, and updates them in info. A file that needs
+// nothing gets kTextDataSizeHealthy as a message, stays untouched, and no
+// path is returned. Throws VelmoraError on every failure.
+std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& options, Host& host);
+
+}  // namespace velmora

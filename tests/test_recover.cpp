@@ -1,0 +1,121 @@
+// Recovery of unfinalized recordings: which files are offered it, the two
+// size fields it writes and nothing else, and the CLI verb.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli_runner.h"
+#include "ops/recover.h"
+#include "ops_fixture.h"
+#include "wav_builder.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+// Stereo 16-bit, 250 frames, with an optional trailer and declared size.
+struct Case {
+    const char* name;
+    std::optional<std::uint32_t> dataSize;  // declared; default the real size
+    Bytes trailer;
+    std::size_t extraSampleBytes;  // a partial frame after the whole ones
+    bool recovered;                // else healthy: untouched
+    std::size_t expectedTrailer;   // trailer bytes left outside the data
+};
+
+Bytes Id3(std::uint32_t size) { return Chunk("id3 ", Bytes(size, 'i')); }
+
+Bytes Join(const Bytes& a, const Bytes& b) {
+    Bytes r = a;
+    AppendBytes(r, b);
+    return r;
+}
+
+std::vector<Case> Cases() {
+    Bytes padded = Id3(5);
+    padded.push_back(0);  // pad byte after an odd size
+    Bytes notAChunk = Chunk("LIST", Bytes(10, 'x'));
+    notAChunk[4] = 99;  // its size runs past the end: sample data after all
+    return {
+        {"zero", 0u, {}, 0, true, 0},
+        {"all ones, partial frame", 0xFFFFFFFFu, {}, 3, true, 0},
+        {"claims more, LIST after", 4000u, ListChunk(26), 0, true, 34},
+        {"zero, padded id3", 0u, padded, 0, true, padded.size()},
+        {"zero, LIST then id3", 0u, Join(ListChunk(12), Id3(30)), 0, true, 20 + 38},
+        {"zero, no chunk at the end", 0u, notAChunk, 0, true, 0},
+        {"healthy", std::nullopt, {}, 0, false, 0},
+        {"healthy with LIST footer", std::nullopt, ListChunk(26), 0, false, 0},
+    };
+}
+
+WavBuilder Recording(const Case& c) {
+    WavBuilder b;
+    b.samplesPerSec = 1000;
+    b.samples = PatternSamples(250, 2, 2);
+    b.samples.resize(b.samples.size() + c.extraSampleBytes, 0x11);
+    b.trailer = c.trailer;
+    b.dataSize = c.dataSize;
+    return b;
+}
+
+}  // namespace
+
+TEST(Recover, PatchesOnlyTheTwoSizesOfUnfinalizedRecordings) {
+    TempDir dir;
+    for (const Case& c : Cases()) {
+        SCOPED_TRACE(c.name);
+        const Bytes original = Recording(c).Build();
+        const std::string path = dir.write("rec.wav", original);
+        WaveInfo info;
+        AnalysisResult r = AnalyzeWave(path, info);
+        ASSERT_TRUE(r.complete());
+        EXPECT_EQ(r.enabled->Button14, c.recovered);
+
+        TraceHost host;
+        const auto paths = RecoverDataSize(info, {path}, host);
+        const Bytes after = ReadFile(path);
+        if (!c.recovered) {
+            EXPECT_TRUE(paths.empty());
+            EXPECT_EQ(host.messages, std::vector<std::string>{kTextDataSizeHealthy});
+            EXPECT_EQ(after, original);
+            continue;
+        }
+        EXPECT_EQ(paths, std::vector<std::string>{path});
+        EXPECT_TRUE(host.messages.empty());
+        const std::uint32_t wantData = static_cast<std::uint32_t>(original.size() - 44 - c.expectedTrailer) / 4 * 4;
+        EXPECT_EQ(ReadU32(after, 4), original.size() - 8);
+        EXPECT_EQ(ReadU32(after, 40), wantData);
+        Bytes rest = after;
+        for (std::size_t i : {4, 5, 6, 7, 40, 41, 42, 43}) rest[i] = original[i];
+        EXPECT_EQ(rest, original);
+        EXPECT_EQ(info.dataSize, wantData);
+
+        // The repaired file reads as a finished one, its trailer as what follows.
+        WaveInfo again;
+        AnalysisResult a = AnalyzeWave(path, again);
+        EXPECT_TRUE(a.fileSizeOK);
+        EXPECT_FALSE(a.enabled->Button14);
+        if (c.trailer.empty() && c.extraSampleBytes == 0) { EXPECT_TRUE(a.footerOK); }
+    }
+}
+
+TEST(Recover, CliVerbAndInfoKey) {
+    TempDir dir;
+    const auto cases = Cases();
+    const std::string broken = dir.write("broken.wav", Recording(cases[0]).Build());
+    const std::string healthy = dir.write("healthy.wav", Recording(cases[6]).Build());
+    CliRun info = RunCli("info --json " + Quote(broken) + " " + Quote(healthy), dir);
+    auto lines = Lines(info.out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(nlohmann::json::parse(lines[0])["enabled"]["recover"].get<bool>());
+    EXPECT_FALSE(nlohmann::json::parse(lines[1])["enabled"]["recover"].get<bool>());
+
+    CliRun r = RunCli("recover " + Quote(broken) + " " + Quote(healthy), dir);
+    EXPECT_EQ(r.status, 1);  // the healthy file is refused, as other in-place verbs refuse
+    EXPECT_EQ(r.out, broken + "\n");
+    EXPECT_NE(r.err.find(kTextDataSizeHealthy), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(healthy), Recording(cases[6]).Build());
+    EXPECT_EQ(ReadU32(ReadFile(broken), 40), 1000u);
+    EXPECT_EQ(RunCli("recover " + Quote(broken), dir).status, 1);  // nothing left to do
+}

@@ -1,0 +1,56 @@
+#include "sample_format.h"
+
+#include "bytes.h"
+
+namespace velmora {
+
+std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::uint16_t subFormatTag,
+                                                  int channels, int blockAlign, int bitsPerSample) {
+    const std::uint16_t tag = formatTag == kFormatExtensible ? subFormatTag : formatTag;
+    const int bits = bitsPerSample;
+    SampleFormat f;
+    if (tag == kFormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32))
+        f = {SampleKind::Integer, bits / 8};
+    else if (tag == kFormatFloat && (bits == 32 || bits == 64))
+        f = {SampleKind::Float, bits / 8};
+    else
+        return std::nullopt;
+    // A frame that is not one container per channel cannot be walked.
+    if (channels < 1 || blockAlign != channels * f.bytes) return std::nullopt;
+    return f;
+}
+
+std::optional<SampleFormat> TransformSampleFormat(const WaveInfo& info) {
+    return TransformSampleFormat(info.formatTag, info.subFormatTag, info.channels, info.blockAlign,
+                                 info.bitsPerSample);
+}
+
+std::vector<std::uint8_t> BuildPlainHeaderFor(const SampleFormat& format, RiffHeader riff, FormatBlock fmt,
+                                              const DataHeader& data) {
+    fmt.formatTag = format.plainTag();
+    if (!format.isFloat()) {
+        riff.riffSize = data.dataSize + 36u;
+        return BuildPlainHeader(riff, fmt, data);
+    }
+    std::vector<std::uint8_t> out(46);
+    riff.riffSize = data.dataSize + 38u;
+    fmt.fmtSize = 18;
+    riff.Encode(out.data());
+    fmt.Encode(out.data() + 12);
+    PutU16(out.data() + 36, 0);  // cbSize
+    data.Encode(out.data() + 38);
+    return out;
+}
+
+std::vector<std::uint8_t> BuildExtensibleHeaderFor(const SampleFormat& format, const RiffHeader& riff,
+                                                   const FormatBlock& fmt, std::uint16_t validBits,
+                                                   std::uint32_t channelMask, const DataHeader& data,
+                                                   bool withCue) {
+    std::vector<std::uint8_t> out = BuildExtensibleHeader(riff, fmt, validBits, channelMask, data, withCue);
+    // The sub-format GUIDs of integer PCM and float differ in their first
+    // two bytes only.
+    PutU16(out.data() + 44, format.isFloat() ? kFormatFloat : kFormatPcm);
+    return out;
+}
+
+}  // namespace velmora

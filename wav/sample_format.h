@@ -1,0 +1,53 @@
+// What the sample transforms know about a file's samples: integer PCM of 8,
+// 16, 24 or 32 bits or IEEE float of 32 or 64 bits, in the plain layout
+// (tag 1 or 3) or the extensible one (sub-format 1 or 3), with frames of
+// exactly one container per channel.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "waveinfo.h"
+
+namespace velmora {
+
+inline constexpr std::uint16_t kFormatFloat = 3;
+
+enum class SampleKind { Integer, Float };
+
+struct SampleFormat {
+    SampleKind kind = SampleKind::Integer;
+    int bytes = 2;  // container bytes of one sample
+
+    bool isFloat() const { return kind == SampleKind::Float; }
+    // Beyond the 8- and 16-bit integer samples the original loops handle.
+    bool wide() const { return isFloat() || bytes > 2; }
+    // The plain format tag for this kind: 1 or 3.
+    std::uint16_t plainTag() const { return isFloat() ? kFormatFloat : std::uint16_t{1}; }
+    bool operator==(const SampleFormat&) const = default;
+};
+
+// The sample format of the analysed file, or nullopt for anything the
+// transforms cannot read sample by sample.
+std::optional<SampleFormat> TransformSampleFormat(const WaveInfo& info);
+// The same from the header fields alone (subFormatTag 0 when the extension
+// was not read).
+std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::uint16_t subFormatTag,
+                                                  int channels, int blockAlign, int bitsPerSample);
+
+// The plain header of an output in this sample format, with riffSize set to
+// match: integers the 44-byte form with tag 1; float tag 3 with an 18-byte
+// format chunk (cbSize 0), 46 bytes, the form readers expect of a format
+// other than integer PCM.
+std::vector<std::uint8_t> BuildPlainHeaderFor(const SampleFormat& format, RiffHeader riff, FormatBlock fmt,
+                                              const DataHeader& data);
+
+// The extensible header with the sub-format of this sample format (1 for
+// integers, 3 for float); riffSize as the caller set it.
+std::vector<std::uint8_t> BuildExtensibleHeaderFor(const SampleFormat& format, const RiffHeader& riff,
+                                                   const FormatBlock& fmt, std::uint16_t validBits,
+                                                   std::uint32_t channelMask, const DataHeader& data,
+                                                   bool withCue);
+
+}  // namespace velmora
