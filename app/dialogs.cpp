@@ -1,6 +1,7 @@
 #include "dialogs.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -12,6 +13,19 @@
 
 namespace velmora::app {
 
+namespace {
+
+// A dialog opened while an operation runs (its busy cursor is up) shows the
+// normal pointer over it.
+struct NormalCursor {
+    NormalCursor() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
+    ~NormalCursor() { QApplication::restoreOverrideCursor(); }
+    NormalCursor(const NormalCursor&) = delete;
+    NormalCursor& operator=(const NormalCursor&) = delete;
+};
+
+}  // namespace
+
 QString DisplayText(const QString& text) {
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -19,6 +33,7 @@ QString DisplayText(const QString& text) {
 }
 
 std::optional<QString> QtDialogs::openFile(QWidget* parent, const QString& filter) {
+    NormalCursor pointer;
     QString path = QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
     if (path.isEmpty()) return std::nullopt;
     return path;
@@ -30,6 +45,7 @@ std::optional<QString> QtDialogs::browseFolder(QWidget* parent, const QString& t
     FolderBrowseDialog dialog(parent, title, initial, [this](QWidget* owner, const QString& text) {
         message(owner, QString::fromUtf8(kConfirmCaption), text);
     });
+    NormalCursor pointer;
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.selectedFolder();
 }
@@ -37,6 +53,7 @@ std::optional<QString> QtDialogs::browseFolder(QWidget* parent, const QString& t
 void QtDialogs::message(QWidget* parent, const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, caption, DisplayText(text), QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
+    NormalCursor pointer;
     box.exec();
 }
 
@@ -51,12 +68,18 @@ bool QtDialogs::ask(QWidget* parent, const QString& text) {
     // Escape or the close box would answer No. Only a press of No stops;
     // closing the box any other way goes on, as Yes does.
     box.setEscapeButton(yes);
+    NormalCursor pointer;
     box.exec();
     return box.clickedButton() != no;
 }
 
-QAction* QtDialogs::popup(QMenu& menu, const QPoint& globalPos) { return menu.exec(globalPos); }
+QAction* QtDialogs::popup(QMenu& menu, const QPoint& globalPos) {
+    NormalCursor pointer;
+    return menu.exec(globalPos);
+}
 
 void QtDialogs::setClipboardText(const QString& text) { QGuiApplication::clipboard()->setText(text); }
+
+void QtDialogs::beep() { QApplication::beep(); }
 
 }  // namespace velmora::app

@@ -38,6 +38,8 @@ public:
     virtual QAction* popup(QMenu& menu, const QPoint& globalPos) = 0;
     // Replaces the clipboard's content with plain text.
     virtual void setClipboardText(const QString& text) = 0;
+    // The sound of a refused click or drop (another operation is running).
+    virtual void beep() = 0;
 };
 
 // The real ones: Qt's file dialog, our folder dialog, QMessageBox, QMenu, QClipboard.
@@ -50,6 +52,7 @@ public:
     bool ask(QWidget* parent, const QString& text) override;
     QAction* popup(QMenu& menu, const QPoint& globalPos) override;
     void setClipboardText(const QString& text) override;
+    void beep() override;
 };
 
 // Message texts carry "\r\n" line breaks; a label wants "\n".

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -56,6 +57,10 @@ FolderBrowseDialog::FolderBrowseDialog(QWidget* parent, const QString& title, co
     connect(buttons, &QDialogButtonBox::rejected, this, &FolderBrowseDialog::reject);
     layout->addWidget(buttons);
 
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { keepSelectionInView(); });
+    connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { keepSelectionInView(); });
+    connect(tree_->verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this] { followSelection_ = false; });
+    connect(tree_, &QAbstractItemView::pressed, this, [this] { followSelection_ = false; });
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { selectionChanged(); });
     select(initial.isEmpty() ? QDir::homePath() : initial);
@@ -66,8 +71,21 @@ void FolderBrowseDialog::select(const QString& folder) {
     if (!index.isValid()) return;
     for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) tree_->expand(up);
     tree_->setCurrentIndex(index);
-    tree_->scrollTo(index);
+    // The model reads and sorts folders in the background, and every row it
+    // adds above the selection moves it: the view follows the selection
+    // until the user scrolls or clicks.
+    followSelection_ = true;
+    keepSelectionInView();
     selectionChanged();
+}
+
+void FolderBrowseDialog::keepSelectionInView() {
+    if (followSelection_) tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+}
+
+void FolderBrowseDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    keepSelectionInView();
 }
 
 void FolderBrowseDialog::selectionChanged() {

@@ -33,8 +33,12 @@ public:
     // OK: accepts only a folder that exists.
     void accept() override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void select(const QString& folder);
+    void keepSelectionInView();
     void selectionChanged();
 
     Refuse refuse_;
@@ -44,6 +48,8 @@ private:
     QLineEdit* edit_ = nullptr;
     QString current_;
     QString chosen_;
+    // The view keeps the selection in sight until the user moves it.
+    bool followSelection_ = true;
 };
 
 // A folder as the output folder label shows it: clean and absolute, without

@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
@@ -65,17 +66,21 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int le
     return label;
 }
 
-// The report and dump memos: fixed pitch, lines 14 px apart so the whole
-// report fits even with a fallback face whose natural line is taller.
+// The report and dump memos: fixed pitch, lines 13 px apart so the whole
+// report, the extensible format's lines included, fits without scrolling even
+// with a fallback face whose natural line is taller.
 QTextEdit* MakeFixedMemo(QWidget* parent, const char* name, int left, int top, int width, int height) {
     auto* memo = Place(new QTextEdit(parent), name, left, top, width, height);
     memo->setReadOnly(true);
     memo->setAcceptRichText(false);
     memo->setFont(FixedFont());
+    memo->document()->setDocumentMargin(3);
     memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     return memo;
 }
+
+constexpr int kMemoLineHeight = 13;
 
 void SetLines(QTextEdit* memo, const std::vector<std::string>& lines) {
     QStringList text;
@@ -84,7 +89,7 @@ void SetLines(QTextEdit* memo, const std::vector<std::string>& lines) {
     QTextCursor cursor(memo->document());
     cursor.select(QTextCursor::Document);
     QTextBlockFormat format;
-    format.setLineHeight(14, QTextBlockFormat::FixedHeight);
+    format.setLineHeight(kMemoLineHeight, QTextBlockFormat::FixedHeight);
     cursor.mergeBlockFormat(format);
 }
 
@@ -92,10 +97,13 @@ const char* const kChannelNames[6] = {"Left", "Right", "Center", "LFE", "S-Left"
 
 }  // namespace
 
-QStringList LocalFiles(const QList<QUrl>& urls) {
-    QStringList paths;
+std::vector<std::string> LocalFiles(const QList<QUrl>& urls) {
+    std::vector<std::string> paths;
+    // The encoded path keeps bytes that are not UTF-8; the decoded one would
+    // replace them and name no file.
     for (const QUrl& url : urls)
-        if (url.isLocalFile()) paths << url.toLocalFile();
+        if (url.isLocalFile())
+            paths.push_back(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString());
     return paths;
 }
 
@@ -174,7 +182,7 @@ void TForm1::buildMainTab() {
     QWidget* tab = TabSheet1;
     Edit1 = Place(new QLineEdit(tab), "Edit1", 8, 16, 337, 20);
     Button1 = MakeButton(tab, "Button1", "WAVE 参照", 352, 16, 75, 25);
-    Memo1 = MakeFixedMemo(tab, "Memo1", 8, 53, 297, 260);
+    Memo1 = MakeFixedMemo(tab, "Memo1", 8, 53, 297, 270);
     Memo4 = MakeFixedMemo(tab, "Memo4", 320, 56, 345, 121);
     Memo3 = MakeMemo(tab, "Memo3", 320, 184, 345, 129);
     Button2 = MakeButton(tab, "Button2", "クリップボード出力", 16, 328, 121, 25);
@@ -320,9 +328,32 @@ void TForm1::FormCreate() {
     });
 }
 
-std::string TForm1::fileField() const { return Edit1->text().toStdString(); }
+std::string TForm1::fileField() const { return PathFieldValue(Edit1); }
 
-std::string TForm1::outputFolder() const { return Label4->text().toStdString(); }
+void TForm1::setOutputFolder(const std::string& folder) {
+    outputFolder_ = folder;
+    ShowPathInLabel(Label4, folder);
+}
+
+bool TForm1::runOperation(const std::function<void()>& body) {
+    if (guard_.busy()) {
+        dialogs_.beep();
+        return false;
+    }
+    return guard_.operation([&body] {
+        struct BusyCursor {
+            BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+            ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+        } busy;
+        body();
+    });
+}
+
+void TForm1::runInPlace(const std::function<std::vector<std::string>()>& body) {
+    runOperation([this, &body] {
+        if (!body().empty()) ShowAnalysis(fileField());
+    });
+}
 
 void TForm1::showMessage(const std::string& text) { dialogs_.message(this, Q(kApplicationTitle), Q(text)); }
 
@@ -347,14 +378,15 @@ AnalysisResult TForm1::ShowAnalysis(const std::string& path) {
 }
 
 void TForm1::ShowAnalysisResult(const AnalysisResult& result) {
-    Label4->setText(Q(result.outputFolder));
+    setOutputFolder(result.outputFolder);
     if (result.hexDump) SetLines(Memo4, *result.hexDump);
-    if (result.failure) throw VelmoraError(*result.failure);
     if (result.enabled) {
         Memo1->clear();
         Memo3->clear();
         applyEnabled(*result.enabled);
     }
+    // A stored rate of 0 stops here too, with only the rate rewrite offered.
+    if (result.failure) throw VelmoraError(*result.failure);
     // The format warning is closed before the report appears.
     for (const auto& message : result.messages) showMessage(message);
     if (result.clearFileField) Edit1->clear();
@@ -365,36 +397,42 @@ void TForm1::Button1Click() {
     runOperation([this] {
         std::optional<QString> path = dialogs_.openFile(this, QStringLiteral("Wav(*.wav)"));
         if (!path) return;
-        Edit1->setText(*path);
+        SetPathField(Edit1, PathBytes(*path));
         ShowAnalysis(fileField());
     });
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls() && !LocalFiles(event->mimeData()->urls()).isEmpty())
+    if (event->mimeData()->hasUrls() && !LocalFiles(event->mimeData()->urls()).empty())
         event->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
-    QStringList paths = LocalFiles(event->mimeData()->urls());
-    if (paths.isEmpty()) return;
+    std::vector<std::string> paths = LocalFiles(event->mimeData()->urls());
+    if (paths.empty()) return;
     event->acceptProposedAction();
     // The drag source is released first; the handler runs from its own event.
     QMetaObject::invokeMethod(this, [this, paths] { FormDropFiles(paths); }, Qt::QueuedConnection);
 }
 
 void TForm1::FormDropFiles(const QStringList& paths) {
+    std::vector<std::string> bytes;
+    for (const QString& path : paths) bytes.push_back(PathBytes(path));
+    FormDropFiles(bytes);
+}
+
+void TForm1::FormDropFiles(const std::vector<std::string>& paths) {
     runOperation([this, &paths] {
-        if (paths.isEmpty()) return;
+        if (paths.empty()) return;
         // The whole path, however long: a cut path would name another file.
-        const QString path = paths.first();
+        const std::string& path = paths.front();
         QWidget* page = PageControl1->currentWidget();
-        if (page == TabSheet3) Edit4->setText(path);
-        Edit1->setText(path);
+        if (page == TabSheet3) SetPathField(Edit4, path);
+        SetPathField(Edit1, path);
         if (page == TabSheet1) {
             ShowAnalysis(fileField());
         } else if (page == TabSheet2) {
-            waveInfo_.droppedFileName = path.toStdString();
+            waveInfo_.droppedFileName = path;
             dialogs_.popup(*PopupMenu1, QCursor::pos());
         }
     });
@@ -410,9 +448,9 @@ void TForm1::Button2Click() {
 void TForm1::Button9Click() {
     runHandler([this] {
         std::optional<QString> folder =
-            dialogs_.browseFolder(this, QStringLiteral("フォルダを選択して下さい。"), Label4->text());
+            dialogs_.browseFolder(this, QStringLiteral("フォルダを選択して下さい。"), DisplayPath(outputFolder_));
         if (!folder) return;
-        Label4->setText(FolderForLabel(*folder));
+        setOutputFolder(PathBytes(FolderForLabel(*folder)));
     });
 }
 
@@ -506,8 +544,8 @@ void TForm1::Button8Click() {
 }
 
 void TForm1::Button10Click() {
-    runOperation([this] {
-        RewriteSampleRate(waveInfo_, {fileField(), ComboBox1->currentText().toStdString()}, mainHost());
+    runInPlace([this] {
+        return RewriteSampleRate(waveInfo_, {fileField(), ComboBox1->currentText().toStdString()}, mainHost());
     });
 }
 
@@ -516,17 +554,17 @@ void TForm1::Button11Click() {
 }
 
 void TForm1::Button13Click() {
-    runOperation([this] { RewriteRiffSize(waveInfo_, {fileField()}, mainHost()); });
+    runInPlace([this] { return RewriteRiffSize(waveInfo_, {fileField()}, mainHost()); });
 }
 
 void TForm1::Button14Click() {
-    runOperation([this] { RecoverDataSize(waveInfo_, {fileField()}, mainHost()); });
+    runInPlace([this] { return RecoverDataSize(waveInfo_, {fileField()}, mainHost()); });
 }
 
 void TForm1::Button12Click() {
     runOperation([this] {
         RawToWaveOptions options;
-        options.rawPath = Edit4->text().toStdString();
+        options.rawPath = PathFieldValue(Edit4);
         options.rateItem = RadioGroup1->itemIndex();
         options.otherRate = Edit3->text().toStdString();
         options.bitsItem = RadioGroup2->itemIndex();

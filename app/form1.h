@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QList>
 #include <QStringList>
@@ -108,7 +109,9 @@ public:
     // Handlers.
     void FormCreate();
     void Button1Click();
-    // The files dropped on the window, in drop order (local paths).
+    // The files dropped on the window, in drop order (local paths, as the
+    // bytes of their names).
+    void FormDropFiles(const std::vector<std::string>& paths);
     void FormDropFiles(const QStringList& paths);
     void Button2Click();
     void Button9Click();
@@ -141,7 +144,8 @@ public:
     WaveInfo& waveInfo() { return waveInfo_; }
     const WaveInfo& waveInfo() const { return waveInfo_; }
     std::string fileField() const;     // Edit1
-    std::string outputFolder() const;  // Label4
+    std::string outputFolder() const { return outputFolder_; }  // shown by Label4
+    void setOutputFolder(const std::string& folder);
     Host& mainHost() { return *mainHost_; }  // logs into Memo3
     Host& muxHost() { return *muxHost_; }    // logs into Memo2
     Dialogs& dialogs() { return dialogs_; }
@@ -161,8 +165,12 @@ public:
 
     // A handler body that is not an operation (always runs).
     void runHandler(const std::function<void()>& body) { guard_.handle(body); }
-    // An operation body: ignored while another operation runs.
-    bool runOperation(const std::function<void()>& body) { return guard_.operation(body); }
+    // An operation body, under the busy cursor. Refused with a beep while
+    // another operation runs.
+    bool runOperation(const std::function<void()>& body);
+    // An in-place operation: on success the file is analysed again, so the
+    // report, the play time and the enabled operations describe it as it is now.
+    void runInPlace(const std::function<std::vector<std::string>()>& body);
 
 protected:
     // Registers WaveInfo.droppedFileName at a row of ListView1; started by the
@@ -190,13 +198,14 @@ private:
     std::unique_ptr<WindowHost> muxHost_;
     ChannelList channelList_;
     std::unique_ptr<TForm2> ownForm2_;
+    std::string outputFolder_;
 };
 
 // The folder RawToWave writes into: the output folder when one is set, else
 // the raw file's own folder ("." for a bare name), never the root by accident.
 std::string RawOutputFolder(const std::string& outputFolder, const std::string& rawPath);
 
-// Local file paths among dropped URLs, in order.
-QStringList LocalFiles(const QList<QUrl>& urls);
+// Local file paths among dropped URLs, in order, as the bytes of their names.
+std::vector<std::string> LocalFiles(const QList<QUrl>& urls);
 
 }  // namespace velmora::app

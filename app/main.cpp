@@ -11,6 +11,7 @@
 #include "form1.h"
 #include "form2.h"
 #include "startup.h"
+#include "translation.h"
 
 namespace {
 
@@ -41,9 +42,10 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+    InstallQtJapanese(app);
 
     // The toolkit has taken its own options (-platform, -style ...) out of argv.
-    QStringList files;
+    std::vector<std::string> files;
     bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
@@ -53,7 +55,7 @@ int main(int argc, char** argv) {
             std::cerr << "velmora: unknown option " << argv[i] << "\n" << kUsage;
             return 2;
         } else {
-            files << arg;
+            files.emplace_back(argv[i]);
         }
     }
 

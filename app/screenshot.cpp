@@ -39,6 +39,7 @@ public:
         return first;
     }
     void setClipboardText(const QString&) override {}
+    void beep() override {}
 };
 
 }  // namespace
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     const int tab = argc > 3 ? std::atoi(argv[3]) : 0;
     if (tab == 1) form.PageControl1->setCurrentIndex(1);
-    form.FormDropFiles({QString::fromLocal8Bit(argv[1])});
+    form.FormDropFiles(std::vector<std::string>{argv[1]});
     form.PageControl1->setCurrentIndex(tab);
     for (int i = 0; i < 5; ++i) QApplication::processEvents();
     TForm2 form2;

@@ -1,6 +1,7 @@
 #include "startup.h"
 
-#include <QFileInfo>
+#include <filesystem>
+
 #include <QMetaObject>
 #include <QTabWidget>
 
@@ -8,12 +9,13 @@
 
 namespace velmora::app {
 
-void OpenAtStart(TForm1& form, const QStringList& files) {
-    if (files.isEmpty()) return;
-    QStringList paths;
+void OpenAtStart(TForm1& form, const std::vector<std::string>& files) {
+    if (files.empty()) return;
+    std::vector<std::string> paths;
     // A file manager passes absolute paths; a shell may not, and the output
-    // folder is taken from the path's own folder.
-    for (const QString& file : files) paths << QFileInfo(file).absoluteFilePath();
+    // folder is taken from the path's own folder. The bytes of each name are
+    // kept as they are.
+    for (const std::string& file : files) paths.push_back(std::filesystem::absolute(file).string());
     QMetaObject::invokeMethod(
         &form,
         [&form, paths] {

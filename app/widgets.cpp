@@ -1,6 +1,9 @@
 #include "widgets.h"
 
 #include <QButtonGroup>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPainter>
@@ -84,6 +87,35 @@ void RadioGroup::arrange() {
         b->setObjectName(objectName() + QStringLiteral("Item%1").arg(i));
         b->setGeometry(8, top + i * rowHeight, width() - 10, rowHeight);
     }
+}
+
+namespace {
+constexpr const char* kPathProperty = "velmoraPath";
+}
+
+QString DisplayPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+void SetPathField(QLineEdit* edit, const std::string& path) {
+    edit->setText(DisplayPath(path));
+    edit->setProperty(kPathProperty, QByteArray::fromStdString(path));
+}
+
+std::string PathFieldValue(const QLineEdit* edit) {
+    const QVariant kept = edit->property(kPathProperty);
+    if (kept.isValid()) {
+        const std::string path = kept.toByteArray().toStdString();
+        if (edit->text() == DisplayPath(path)) return path;
+    }
+    return PathBytes(edit->text());
+}
+
+void ShowPathInLabel(QLabel* label, const std::string& path) {
+    const QString full = DisplayPath(path);
+    const int room = label->width() - 2 * label->margin() - 2;
+    label->setText(label->fontMetrics().elidedText(full, Qt::ElideMiddle, room));
+    label->setToolTip(full);
 }
 
 }  // namespace velmora::app

@@ -6,6 +6,11 @@
 #include <QGroupBox>
 #include <QStringList>
 
+#include <string>
+
+class QLabel;
+class QLineEdit;
+
 class QButtonGroup;
 class QRadioButton;
 
@@ -51,5 +56,17 @@ protected:
 private:
     QButtonGroup* group_;
 };
+
+// Paths keep the bytes of the file's real name; the screen shows them decoded,
+// so a name that is not valid UTF-8 is shown approximately and still opens.
+QString DisplayPath(const std::string& path);
+std::string PathBytes(const QString& path);
+// A line edit holding a path: set with the real bytes; read back as those
+// bytes while the text is what was set, else as the text the user typed.
+void SetPathField(QLineEdit* edit, const std::string& path);
+std::string PathFieldValue(const QLineEdit* edit);
+// A label too narrow for a path shows it elided in the middle, with the whole
+// path as its tooltip.
+void ShowPathInLabel(QLabel* label, const std::string& path);
 
 }  // namespace velmora::app

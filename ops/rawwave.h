@@ -13,7 +13,7 @@ namespace velmora {
 struct RawToWaveOptions {
     std::string rawPath;       // Edit4
     int rateItem = 0;          // RadioGroup1: 0 "48000", 1 "44100", 2 "32000", 3 "その他"
-    std::string otherRate;     // Edit3, read only with item 3
+    std::string otherRate;     // Edit3, read only when "その他" (item 3) is chosen
     int bitsItem = 0;          // RadioGroup2: 0 "16Bit", 1 "8Bit"
     int modeItem = 0;          // RadioGroup3: 0 "Stereo", 1 "Mono"
     std::string outputFolder;  // OutputFolder

@@ -22,6 +22,6 @@ if(VELMORA_BUILD_APP)
   # Qt's libraries only recommend the platform plugins, without which the
   # window cannot start; the captions are Japanese.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-translations-l10n")
 endif()
 include(CPack)

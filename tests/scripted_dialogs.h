@@ -75,6 +75,8 @@ public:
         return nullptr;
     }
     void setClipboardText(const QString& text) override { clipboard = text; }
+    void beep() override { ++beeps; }
+    int beeps = 0;
 
 private:
     static std::optional<QString> take(std::deque<QString>& queue) {
