@@ -203,7 +203,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     }
 
     host.log(outPath);
-    File out = File::Create(outPath);
+    OutputFile out = OutputFile::Create(outPath);
     out.writeAt(0, header.data(), header.size());
     const std::uint64_t dataStart = header.size();
 
@@ -302,7 +302,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
         in.close();
         untouched = false;
     }
-    out.close();
+    out.commit();
     host.log("end");
     return {outPath};
 }

@@ -210,7 +210,13 @@ struct Run {
         std::set<std::string> returned(o.written.begin(), o.written.end());
         for (const auto& [path, bytes] : out) {
             if (bytes == Bytes{'/'}) violate(op, "made a folder " + path);
+            if (FileNamePart(path).rfind('.', 0) == 0) violate(op, "left a hidden file " + path);
             if (!o.failure && !returned.count(path)) violate(op, "wrote a file it did not return: " + path);
+            // A failure may leave outputs it finished, never a partial one.
+            if (o.failure && enabled) {
+                const std::string broken = checkHeader(path, bytes);
+                if (!broken.empty()) violate(op, "failed, leaving a partial " + FileNamePart(path) + ": " + broken);
+            }
         }
         for (const auto& path : o.written) {
             if (FolderPart(path) != EnsureTrailingSeparator(outDir)) violate(op, "returned a path outside its folder");
