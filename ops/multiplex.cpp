@@ -221,7 +221,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     }
 
     host.log(outPath);
-    File out = File::Create(outPath);
+    OutputFile out = OutputFile::Create(outPath);
     out.writeAt(0, header.data(), header.size());
     const std::uint64_t dataStart = header.size();
 
@@ -320,7 +320,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
         in.close();
         untouched = false;
     }
-    out.close();
+    out.commit();
     host.log("end");
     return {outPath};
 }

@@ -110,7 +110,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     // Stage 3: the copied header, then the scaled samples.
     const std::string path =
         OutputPathBase(options.outputFolder, options.fileField) + "(normalize).wav";
-    File output = File::Create(path);
+    OutputFile output = OutputFile::Create(path);
     std::vector<std::uint8_t> sourceHeader(static_cast<std::size_t>(dataStart));
     ReadBlock(source, 0, sourceHeader.data(), sourceHeader.size());
     const std::vector<std::uint8_t> header = BuildCopiedHeader(std::move(sourceHeader), {});
@@ -137,7 +137,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
                   tail.data(), partial);
         output.write(tail.data(), partial);
     }
-    output.close();
+    output.commit();
     source.close();
     view.hide();
     return {path};

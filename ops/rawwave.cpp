@@ -56,7 +56,7 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
 
     const std::string path =
         PathInFolder(options.outputFolder, FileNamePart(options.rawPath) + "(wavemaker).wav");
-    File out = File::Create(path);
+    OutputFile out = OutputFile::Create(path);
     const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
     out.write(header.data(), header.size());
 
@@ -68,8 +68,7 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
         std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(rawSize - pos, kRawBlock));
         std::size_t got = mover.read(raw, want);
         if (got == 0) {
-            // The raw file shrank while being copied.
-            out.close();
+            // The raw file shrank while being copied: no output.
             throw VelmoraError(TextCannotRead(options.rawPath));
         }
         pos += got;
@@ -78,7 +77,7 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
     }
 
     raw.close();
-    out.close();
+    out.commit();
     // An empty raw file is complete at once: its WAV is the header alone.
     if (rawSize == 0) host.progress(100);
     return {path};

@@ -1,6 +1,7 @@
 #include "recover.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "ops/guard.h"
 #include "ops/second_blocks.h"
@@ -48,13 +49,15 @@ std::uint64_t DataEnd(File& file, std::uint64_t dataStart, std::uint64_t length,
     return length;
 }
 
-// The one in-place write of the recovery: the two 32-bit size fields.
+// The one in-place write of the recovery: the header from the RIFF size to
+// the data size, as it is, with the two 32-bit size fields changed; written,
+// flushed and read back at once, so the file holds both new sizes or neither.
 void WriteSizeFields(File& file, std::uint64_t dataChunkPos, const SizeRepair& sizes) {
-    std::uint8_t field[4];
-    PutU32(field, sizes.riffSize);
-    file.writeAt(4, field, sizeof field);
-    PutU32(field, sizes.dataSize);
-    file.writeAt(dataChunkPos + 4, field, sizeof field);
+    std::vector<std::uint8_t> span(static_cast<std::size_t>(dataChunkPos + 4));
+    if (file.readAt(4, span.data(), span.size()) != span.size()) throw VelmoraError(TextCannotRead(file.path()));
+    PutU32(span.data(), sizes.riffSize);
+    PutU32(span.data() + dataChunkPos, sizes.dataSize);
+    PatchInPlace(file, 4, span.data(), span.size());
 }
 
 }  // namespace

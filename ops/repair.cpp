@@ -110,7 +110,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
 
     const std::string path =
         OutputPathBase(options.outputFolder, options.fileField) + "(reheader).wav";
-    File out = File::Create(path);
+    OutputFile out = OutputFile::Create(path);
     const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
     out.write(header.data(), header.size());
 
@@ -127,9 +127,9 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     if (whole && restBytes > 0) whole = CopyBytes(src, out, static_cast<std::uint64_t>(restBytes), mover, piece);
 
     src.close();
-    out.close();
     // The source lost bytes since the analysis: the output is incomplete.
     if (!whole) throw VelmoraError(TextCannotRead(options.fileField));
+    out.commit();
     return {path};
 }
 
@@ -144,11 +144,11 @@ std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOp
     std::uint8_t unit[RiffHeader::kSize];
     ReadUnit(file, 0, unit, sizeof unit);
     info.setRiffHeader(RiffHeader::Decode(unit));
-    info.riffSize = info.fileSize - 8u;
 
     std::uint8_t field[4];
-    PutU32(field, info.riffSize);
-    file.writeAt(4, field, sizeof field);
+    PutU32(field, info.fileSize - 8u);
+    PatchInPlace(file, 4, field, sizeof field);
+    info.riffSize = info.fileSize - 8u;  // only once the file says so
     file.close();
     host.progress(100);
     return {options.fileField};
@@ -175,7 +175,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
 
     const std::string path =
         OutputPathBase(options.outputFolder, options.fileField) + "(futta del).wav";
-    File out = File::Create(path);
+    OutputFile out = OutputFile::Create(path);
     out.write(header.data(), header.size());
 
     // Everything after the data chunk header but the footer's length at the end.
@@ -188,8 +188,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
         std::size_t got = mover.read(src, kFooterBlock);
         if (got == 0 && written < count) {
             // The file holds fewer bytes than counted (it shrank, or the
-            // footer's size wrapped the count): keep what was copied.
-            out.close();
+            // footer's size wrapped the count): no output.
             throw VelmoraError(TextCannotRead(options.fileField));
         }
         total += got;
@@ -200,7 +199,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     } while (written < count);
 
     src.close();
-    out.close();
+    out.commit();
     host.progress(100);
     return {path};
 }
@@ -220,11 +219,13 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     info.setFormatBlock(FormatBlock::Decode(unit));
     RequireUsableRate(rate, options.rateText, info.blockAlign);
 
-    info.samplesPerSec = rate;
-    info.avgBytesPerSec = ByteRate(rate, info.blockAlign);
-    info.formatBlock().Encode(unit);
-    // One write of the whole block: the file is never left half-patched.
-    file.writeAt(at, unit, sizeof unit);
+    FormatBlock patched = info.formatBlock();
+    patched.samplesPerSec = rate;
+    patched.avgBytesPerSec = ByteRate(rate, info.blockAlign);
+    patched.Encode(unit);
+    // The whole block at once: the file is never left half-patched.
+    PatchInPlace(file, at, unit, sizeof unit);
+    info.setFormatBlock(patched);  // only once the file says so
     file.close();
     return {options.fileField};
 }

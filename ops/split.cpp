@@ -78,7 +78,7 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     for (int c = 0; c < channels; ++c) {
         const std::string path = prefix + "(" + names[static_cast<std::size_t>(c)] + ")(" + std::to_string(c) + ").wav";
         host.log("書込中: " + path);
-        File output = File::Create(path);
+        OutputFile output = OutputFile::Create(path);
         output.write(header.data(), header.size());
         // Reads start at the frame; the wanted sample sits c samples in.
         const std::uint8_t* channelStart = in.data() + static_cast<std::size_t>(c) * width;
@@ -96,7 +96,7 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
             host.progress(100);
             output.write(out.data(), remainder * width);
         }
-        output.close();
+        output.commit();
         written.push_back(path);
     }
     source.close();

@@ -81,7 +81,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const std::size_t rate = static_cast<std::size_t>(info.samplesPerSec);
     const std::size_t delay = static_cast<std::size_t>(DelayFrames(info.samplesPerSec, delayMs));
     const std::string path = SurroundOutputPath(options, delayMs);
-    File output = File::Create(path);
+    OutputFile output = OutputFile::Create(path);
     output.write(header.data(), header.size());
 
     const std::int64_t seconds = info.totalSeconds();
@@ -134,7 +134,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
         output.write(silence.data(), partial);
     }
     source.close();
-    output.close();
+    output.commit();
     host.log("終わり");
     return {path};
 }

@@ -211,7 +211,13 @@ struct Run {
         std::set<std::string> returned(o.written.begin(), o.written.end());
         for (const auto& [path, bytes] : out) {
             if (bytes == Bytes{'/'}) violate(op, "made a folder " + path);
+            if (FileNamePart(path).rfind('.', 0) == 0) violate(op, "left a hidden file " + path);
             if (!o.failure && !returned.count(path)) violate(op, "wrote a file it did not return: " + path);
+            // A failure may leave outputs it finished, never a partial one.
+            if (o.failure && enabled) {
+                const std::string broken = checkHeader(path, bytes);
+                if (!broken.empty()) violate(op, "failed, leaving a partial " + FileNamePart(path) + ": " + broken);
+            }
         }
         for (const auto& path : o.written) {
             if (FolderPart(path) != EnsureTrailingSeparator(outDir)) violate(op, "returned a path outside its folder");
@@ -298,6 +304,32 @@ inline std::uint64_t PromisedOutput(const WaveInfo& w) {
 }
 
 }  // namespace detail
+
+// The two in-place repairs, each on a fresh copy of the original bytes (the
+// RIFF size, the sampling rate: each when asked for).
+inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const WaveInfo& info, const Choices& c,
+                              bool withRiffSize, bool withSampleRate) {
+    const std::string& source = run.source;
+    if (withRiffSize) {
+        run.inPlace("riffSize", original, 4, 8, [&](WaveInfo& w, Host& h) {
+            return RewriteRiffSize(w, {source}, h);
+        }, [&](const Bytes& p) {
+            return std::uint64_t{U32(p, 4)} + 8 == p.size() ? std::string() : std::string("riffSize + 8 != length");
+        });
+    }
+    if (withSampleRate) {
+        const auto at = static_cast<std::size_t>(info.fmtChunkPos);
+        run.inPlace("sampleRate", original, at + 12, at + 20, [&](WaveInfo& w, Host& h) {
+            return RewriteSampleRate(w, {source, c.rateText}, h);
+        }, [&](const Bytes& p) {
+            const auto rate = static_cast<std::uint32_t>(StrToInt(c.rateText));
+            const auto align = static_cast<std::uint32_t>(static_cast<std::int32_t>(info.blockAlign));
+            if (U32(p, at + 12) != rate || U32(p, at + 16) != rate * align)
+                return std::string("rate fields hold other values");
+            return std::string();
+        });
+    }
+}
 
 // source: the file to work on, alone in its folder or among files that must
 // not change; outDir: a folder the harness empties and fills for every
@@ -415,25 +447,7 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
                         return detail::Run::HeaderDisagrees(b, 36);
                     });
     }
-    if (complete && e.Button13) {
-        run.inPlace("riffSize", original, 4, 8, [&](WaveInfo& w, Host& h) {
-            return RewriteRiffSize(w, {source}, h);
-        }, [&](const Bytes& p) {
-            return std::uint64_t{U32(p, 4)} + 8 == p.size() ? std::string() : std::string("riffSize + 8 != length");
-        });
-    }
-    if (complete && e.Button10) {
-        const auto at = static_cast<std::size_t>(info.fmtChunkPos);
-        run.inPlace("sampleRate", original, at + 12, at + 20, [&](WaveInfo& w, Host& h) {
-            return RewriteSampleRate(w, {source, c.rateText}, h);
-        }, [&](const Bytes& p) {
-            const auto rate = static_cast<std::uint32_t>(StrToInt(c.rateText));
-            const auto align = static_cast<std::uint32_t>(static_cast<std::int32_t>(info.blockAlign));
-            if (U32(p, at + 12) != rate || U32(p, at + 16) != rate * align)
-                return std::string("rate fields hold other values");
-            return std::string();
-        });
-    }
+    if (complete) RunInPlaceRepairs(run, original, info, c, e.Button13, e.Button10);
     if (Slurp(source) != original) run.violate("all", "the source is not as it was");
     std::filesystem::remove_all(outDir);
     return rep;

@@ -3,7 +3,10 @@
 // operation gets through without meeting the fault. Each time the operation
 // must stop with the failure text of that file, close everything it opened,
 // leave the source of a new-file operation as it was, and leave an in-place
-// repair's file either untouched or completely patched.
+// repair's file either untouched or completely patched. Outputs appear whole
+// or not at all: a file of an output's name holds what it held before or
+// the complete output, and nothing else is left in the folder. Both ways of
+// writing an output (unnamed, under a temporary name) are run.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,6 +16,7 @@
 
 #include "op_harness.h"
 #include "wav/fault.h"
+#include "wav/file.h"
 #include "wav_builder.h"
 
 using namespace velmora;
@@ -163,16 +167,28 @@ TEST(FaultInjection, EveryOperationFailsCleanlyAtEveryOpenReadAndWrite) {
     const std::string srcDir = dir.file("src");
     const std::string outDir = dir.file("out");
     std::filesystem::create_directories(srcDir);
+    const Bytes stale = {'o', 'l', 'd'};
+    for (bool unnamed : {true, false})
     for (const Subject& subject : Subjects()) {
+        AllowUnnamedOutputs(unnamed);
         const std::string src = srcDir + "/take 1.wav";
+        // The outputs of a run without faults.
+        WriteFile(src, subject.source);
+        std::filesystem::remove_all(outDir);
+        std::filesystem::create_directories(outDir);
+        RecordingHost quiet;
+        subject.run(src, outDir, quiet);
+        const harness::Tree complete = harness::Snapshot(outDir);
         for (Kind kind : {Kind::Open, Kind::Read, Kind::Write}) {
             bool completed = false;
             long faults = 0;
             for (long n = 1; n <= 10000 && !completed; ++n) {
-                SCOPED_TRACE(subject.name + ": " + Name(kind) + " " + std::to_string(n));
+                SCOPED_TRACE(subject.name + ": " + Name(kind) + " " + std::to_string(n) +
+                             (unnamed ? "" : ", temporary names"));
                 WriteFile(src, subject.source);
                 std::filesystem::remove_all(outDir);
                 std::filesystem::create_directories(outDir);
+                for (const auto& [path, bytes] : complete) WriteFile(path, stale);
                 const int fds = harness::OpenDescriptors();
                 RecordingHost host;
                 std::vector<std::string> written;
@@ -185,6 +201,14 @@ TEST(FaultInjection, EveryOperationFailsCleanlyAtEveryOpenReadAndWrite) {
                 }
                 const bool fired = fault::Fired();
                 fault::Disarm();
+
+                const harness::Tree after = harness::Snapshot(outDir);
+                for (const auto& [path, bytes] : after) {
+                    auto it = complete.find(path);
+                    if (it == complete.end()) ADD_FAILURE() << "left " << path;
+                    else if (bytes != stale && bytes != it->second) ADD_FAILURE() << "a partial " << path;
+                }
+                EXPECT_EQ(after.size(), complete.size()) << "an old output vanished";
 
                 EXPECT_EQ(harness::OpenDescriptors(), fds) << "a file was left open";
                 const Bytes now = ReadFile(src);
@@ -199,6 +223,7 @@ TEST(FaultInjection, EveryOperationFailsCleanlyAtEveryOpenReadAndWrite) {
                 if (!fired) {
                     // Past the last call of this kind: the operation runs through.
                     EXPECT_FALSE(failure) << *failure;
+                    EXPECT_TRUE(after == complete);
                     if (subject.inPlace) {
                         EXPECT_TRUE(now == subject.patched);
                     }
@@ -223,10 +248,11 @@ TEST(FaultInjection, EveryOperationFailsCleanlyAtEveryOpenReadAndWrite) {
             // Every subject opens, reads and writes something, except that the
             // analysis and the in-place repairs of an unchanged size write little.
             if (std::getenv("VELMORA_FAULT_COUNTS"))
-                std::printf("%s %s: %ld faults\n", subject.name.c_str(), Name(kind), faults);
+                std::printf("%s %s%s: %ld faults\n", subject.name.c_str(), Name(kind), unnamed ? "" : " (named)", faults);
             if (kind != Kind::Write || subject.name != "analysis") {
                 EXPECT_GT(faults, 0) << subject.name << " " << Name(kind);
             }
         }
     }
+    AllowUnnamedOutputs(true);
 }

@@ -356,6 +356,9 @@ TEST_F(MuxTest, InputCutShortAfterRegistration) {
         EXPECT_EQ(host.logLines.back(), Format("in size:%d miss:%d ", static_cast<int>(44 + keepFrames * 2), got));
         EXPECT_EQ(host.logLines[3], r);
         EXPECT_EQ(std::count(host.logLines.begin(), host.logLines.end(), "end"), 0);
+        // No output at all: only the two inputs are in the folder.
+        EXPECT_FALSE(HasOutput());
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
     }
 }
 

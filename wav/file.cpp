@@ -1,11 +1,15 @@
 #include "file.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <utility>
+#include <vector>
 
 #include "error.h"
 #include "fault.h"
@@ -26,7 +30,39 @@ int OpenRegular(const std::string& path, int flags) {
     return fd;
 }
 
+std::atomic<bool> unnamedAllowed{true};
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A name that an output may take: free, or a regular file we could have
+// opened for writing (the one an output replaces).
+bool MayReplace(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
+    return S_ISREG(st.st_mode) && ::access(path.c_str(), W_OK) == 0;
+}
+
+// A fresh hidden name in the folder, taken by `take` (which returns false
+// with errno EEXIST when the name is in use, to try another).
+template <typename Take>
+bool TakeTemporaryName(const std::string& folder, std::string& name, Take&& take) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = folder + "/.velmora-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+        if (take(name)) return true;
+        if (errno != EEXIST) break;
+    }
+    name.clear();
+    return false;
+}
+
 }  // namespace
+
+void AllowUnnamedOutputs(bool allow) { unnamedAllowed = allow; }
 
 File File::OpenRead(const std::string& path) {
     int fd = fault::BeforeOpen() ? -1 : OpenRegular(path, O_RDONLY);
@@ -53,6 +89,113 @@ File File::Create(const std::string& path) {
     }
     if (fd < 0) throw VelmoraError(TextCannotCreate(path));
     return File(fd, path);
+}
+
+OutputFile OutputFile::Create(const std::string& path) {
+    if (fault::BeforeOpen()) throw VelmoraError(TextCannotCreate(path));
+    // A link at that name: the file it names is the one replaced, as when
+    // it was opened and truncated through the link.
+    std::string target = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    if (!MayReplace(target)) throw VelmoraError(TextCannotCreate(path));
+    const std::string folder = FolderOf(target);
+#if defined(__linux__) && defined(O_TMPFILE)
+    // Naming it later goes through /proc/self/fd.
+    if (unnamedAllowed && ::access("/proc/self/fd", X_OK) == 0) {
+        const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        if (fd >= 0) return OutputFile(fd, path, target, "");
+    }
+#endif
+    int fd = -1;
+    std::string temporary;
+    TakeTemporaryName(folder, temporary, [&](const std::string& name) {
+        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return fd >= 0;
+    });
+    if (fd < 0) throw VelmoraError(TextCannotCreate(path));
+    return OutputFile(fd, path, target, temporary);
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : File(std::move(other)),
+      target_(std::move(other.target_)),
+      temporary_(std::exchange(other.temporary_, {})) {}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+    if (this != &other) {
+        discard();
+        File::operator=(std::move(other));
+        target_ = std::move(other.target_);
+        temporary_ = std::exchange(other.temporary_, {});
+    }
+    return *this;
+}
+
+OutputFile::~OutputFile() { discard(); }
+
+void OutputFile::discard() noexcept {
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    if (!temporary_.empty()) ::unlink(std::exchange(temporary_, {}).c_str());
+}
+
+void OutputFile::commit() {
+    if (fd_ < 0) return;
+    try {
+        sync();
+    } catch (const VelmoraError&) {
+        discard();
+        throw;
+    }
+    bool named = false;
+    if (!temporary_.empty()) {
+        named = ::rename(temporary_.c_str(), target_.c_str()) == 0;
+        if (named) temporary_.clear();
+    } else {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        const auto link = [&](const std::string& name) {
+            return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        };
+        named = link(target_);
+        if (!named && errno == EEXIST) {
+            // A link cannot replace a file: name it beside, then rename over.
+            std::string beside;
+            if (TakeTemporaryName(FolderOf(target_), beside, link)) {
+                named = ::rename(beside.c_str(), target_.c_str()) == 0;
+                if (!named) ::unlink(beside.c_str());
+            }
+        }
+    }
+    if (!named) {
+        discard();
+        throw VelmoraError(TextCannotWrite(path_));
+    }
+    // The bytes are on disk and named; closing cannot lose them now.
+    ::close(std::exchange(fd_, -1));
+}
+
+void PatchInPlace(File& file, std::uint64_t offset, const void* bytes, std::size_t n) {
+    std::vector<std::uint8_t> old(n), back(n);
+    if (file.readAt(offset, old.data(), n) != n) throw VelmoraError(TextCannotRead(file.path()));
+    try {
+        file.writeAt(offset, bytes, n);
+        file.sync();
+        if (file.readAt(offset, back.data(), n) != n || std::memcmp(back.data(), bytes, n) != 0)
+            throw VelmoraError(TextCannotWrite(file.path()));
+    } catch (const VelmoraError&) {
+        // Put the old bytes back (harmless when none had changed).
+        try {
+            file.writeAt(offset, old.data(), n);
+            file.sync();
+        } catch (const VelmoraError&) {
+        }
+        throw;
+    }
 }
 
 File::File(File&& other) noexcept
@@ -147,6 +290,11 @@ std::size_t File::read(void* buf, std::size_t n) {
 void File::write(const void* buf, std::size_t n) {
     writeAt(pos_, buf, n);
     pos_ += n;
+}
+
+void File::sync() {
+    // Counted as a write: it is where a full disk may first show.
+    if (fault::BeforeWrite() || ::fsync(fd_) != 0) throw VelmoraError(TextCannotWrite(path_));
 }
 
 void File::close() {

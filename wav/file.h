@@ -16,7 +16,8 @@ public:
     static File OpenRead(const std::string& path);
     // The two in-place repairs and the multiplex writer's read-back.
     static File OpenReadWrite(const std::string& path);
-    // New output, truncated when it exists ("ファイル %s を作成できません").
+    // A file created, or truncated when it exists ("ファイル %s を作成できません").
+    // Outputs use OutputFile instead, which never shows a partial file.
     static File Create(const std::string& path);
 
     File() = default;
@@ -48,16 +49,62 @@ public:
     std::size_t read(void* buf, std::size_t n);
     void write(const void* buf, std::size_t n);
 
+    // Flushes what was written to disk; a failure is a failed write.
+    void sync();
+
     // Closes now; a failing close of an output is a failed write.
     void close();
 
-private:
+protected:
     friend class BlockMover;
     File(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     int fd_ = -1;
     std::string path_;
     std::uint64_t pos_ = 0;
 };
+
+// A new output file that appears under its name only once it is complete.
+// It is written unnamed in the output folder (O_TMPFILE) or, where the file
+// system cannot do that, under a hidden temporary name there; commit() gives
+// it its name, replacing a file of that name in one step. Until then a file
+// of that name stays as it was, and an output that is destroyed without
+// commit() (a failure, an exception) leaves nothing behind. A killed process
+// leaves nothing either with an unnamed file; a temporary name stays behind.
+class OutputFile : public File {
+public:
+    // "ファイル %s を作成できません" when the folder cannot take a new file,
+    // or the name is held by something other than a writable regular file.
+    static OutputFile Create(const std::string& path);
+
+    OutputFile() = default;
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&& other) noexcept;
+    ~OutputFile();
+
+    // Flushes the bytes to disk, names the file and closes it; a failure is
+    // "ファイル %s に書き込めません" and leaves nothing under the name.
+    void commit();
+    // Only commit() or destruction ends an output.
+    void close() = delete;
+
+private:
+    OutputFile(int fd, std::string path, std::string target, std::string temporary)
+        : File(fd, std::move(path)), target_(std::move(target)), temporary_(std::move(temporary)) {}
+    void discard() noexcept;
+    std::string target_;     // the name it gets: the path, or the file a link there names
+    std::string temporary_;  // the hidden name while written; "" when unnamed
+};
+
+// Whether outputs may be written unnamed where the system offers it (the
+// default). Off, they always take the temporary-name road, so tests cover it.
+void AllowUnnamedOutputs(bool allow);
+
+// Patches bytes inside an existing file: one write, flushed to disk, then
+// read back. When any step fails, or the file does not hold the bytes
+// afterwards, the old bytes are put back and "ファイル %s に書き込めません"
+// is thrown. The range must lie inside the file (else the read of the old
+// bytes fails with "ファイル %s を最後まで読めませんでした", nothing written).
+void PatchInPlace(File& file, std::uint64_t offset, const void* bytes, std::size_t n);
 
 // Copies blocks from one file to another as read() then write() would, one
 // call each per block, but through a pipe inside the kernel: the data is

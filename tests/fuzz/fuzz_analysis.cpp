@@ -35,7 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (e.Button13) VELMORA_CHECK(!r.fileSizeOK);
     } else {
         VELMORA_CHECK(!info.analysisComplete);
-        VELMORA_CHECK(!r.report && !r.enabled);
+        VELMORA_CHECK(!r.report);
+        // A stored rate of 0 leaves the rate rewrite, and only it, offered.
+        if (r.enabled) {
+            const EnabledControls& e = *r.enabled;
+            VELMORA_CHECK(info.rateRewriteOnly && info.samplesPerSec == 0 && r.failure);
+            VELMORA_CHECK(e.Button10 && e.ComboBox1);
+            VELMORA_CHECK(!(e.Button3 || e.surround || e.Button7 || e.Button8 || e.Button5 || e.Button11 ||
+                            e.Button13 || e.Button14));
+        }
         VELMORA_CHECK(r.messages.size() == 1 || r.failure);
     }
     return 0;

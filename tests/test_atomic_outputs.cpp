@@ -1,0 +1,232 @@
+// Outputs appear whole or not at all, under a full disk and a kill; in-place
+// patches that cannot be written leave the file as it was. A file-size limit
+// (RLIMIT_FSIZE, SIGXFSZ ignored) stands in for a full disk, in a forked
+// child so this process keeps its limits. Each case runs with outputs
+// written unnamed and under temporary names.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "op_harness.h"
+#include "wav/file.h"
+#include "wav_builder.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+// Runs fn in a child whose files may not grow past `limit` bytes (0: no
+// limit) and returns its failure text, "ok", or "signal N" when it died.
+std::string InChild(rlim_t limit, const std::function<void()>& fn) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pipeFds[0]);
+        if (limit > 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit rl{limit, limit};
+            ::setrlimit(RLIMIT_FSIZE, &rl);
+        }
+        std::string result = "ok";
+        try {
+            fn();
+        } catch (const VelmoraError& e) {
+            result = e.what();
+        }
+        (void)!::write(pipeFds[1], result.data(), result.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    std::string text;
+    char buf[512];
+    for (ssize_t r; (r = ::read(pipeFds[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(r));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status)) : text;
+}
+
+WavBuilder Pcm(std::uint16_t channels, std::size_t frames) {
+    WavBuilder b;
+    b.channels = channels;
+    b.samplesPerSec = 1000;
+    b.samples = PatternSamples(frames, channels, 2);
+    return b;
+}
+
+WaveInfo Analysed(const std::string& path) {
+    WaveInfo info;
+    AnalyzeWave(path, info);
+    return info;
+}
+
+struct NewFileCase {
+    const char* op;
+    Bytes source;
+    const char* output;  // its first output's name
+    std::function<void(const std::string& src, const std::string& out, Host&)> run;
+};
+
+std::vector<NewFileCase> NewFileCases() {
+    WavBuilder fmt18 = Pcm(2, 5000);
+    fmt18.fmtSize = 18;
+    WavBuilder footer = Pcm(2, 5000);
+    footer.trailer = ListChunk(30);
+    return {
+        {"split", Pcm(2, 5000).Build(), "take(Left)(0).wav",
+         [](const std::string& s, const std::string& o, Host& h) {
+             WaveInfo i = Analysed(s);
+             ChannelSplit(i, {s, o}, h);
+         }},
+        {"surround", Pcm(2, 5000).Build(), "take delay(200ms) 4ch.wav",
+         [](const std::string& s, const std::string& o, Host& h) {
+             WaveInfo i = Analysed(s);
+             PseudoSurround(i, {s, o, "200", false, false, false}, h);
+         }},
+        {"normalize", Pcm(2, 5000).Build(), "take(normalize).wav",
+         [](const std::string& s, const std::string& o, Host& h) {
+             WaveInfo i = Analysed(s);
+             harness::StubPeakView view;
+             Normalize(i, {s, o}, view, h);
+         }},
+        {"rebuild", fmt18.Build(), "take(reheader).wav",
+         [](const std::string& s, const std::string& o, Host& h) {
+             WaveInfo i = Analysed(s);
+             RebuildHeader(i, {s, o}, h);
+         }},
+        {"removeFooter", footer.Build(), "take(futta del).wav",
+         [](const std::string& s, const std::string& o, Host& h) {
+             WaveInfo i = Analysed(s);
+             RemoveFooter(i, {s, o}, h);
+         }},
+        {"raw2wav", Pcm(2, 5000).Build(), "take.wav(wavemaker).wav",
+         [](const std::string& s, const std::string& o, Host& h) { RawToWave({s, 0, "", 0, 0, o}, h); }},
+        {"multiplex", Pcm(1, 5000).Build(), "take(mux).wav",
+         [](const std::string& s, const std::string& o, Host& h) {
+             ChannelList list;
+             WaveInfo i;
+             i.droppedFileName = s;
+             RegisterChannelFile(0, i, list);
+             RegisterChannelFile(1, i, list);
+             WriteMultiplex(list, {false, false, o}, h);
+         }},
+    };
+}
+
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class AtomicOutputs : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        AllowUnnamedOutputs(GetParam());
+        std::filesystem::create_directories(src);
+        std::filesystem::create_directories(out);
+    }
+    void TearDown() override { AllowUnnamedOutputs(true); }
+    TempDir dir;
+    const std::string src = dir.file("src"), out = dir.file("out");
+};
+
+}  // namespace
+
+TEST_P(AtomicOutputs, FullDiskLeavesTheOldFileOfThatNameAndNothingElse) {
+    const Bytes old = {'o', 'l', 'd'};
+    for (const NewFileCase& c : NewFileCases()) {
+        SCOPED_TRACE(c.op);
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directories(out);
+        const std::string source = dir.write("src/take.wav", c.source);
+        const std::string output = out + "/" + c.output;
+        WriteFile(output, old);
+        RecordingHost host;
+        // Every output here is at least 10 KB.
+        EXPECT_EQ(InChild(4096, [&] { c.run(source, out, host); }), TextCannotWrite(output));
+        EXPECT_EQ(ReadFile(output), old);
+        EXPECT_EQ(Names(out), std::vector<std::string>{c.output});
+        // Without the limit it goes through and replaces the old file.
+        EXPECT_EQ(InChild(0, [&] { c.run(source, out, host); }), "ok");
+        EXPECT_GT(ReadFile(output).size(), 10000u);
+        EXPECT_EQ(ReadFile(source), c.source);
+    }
+}
+
+// Both in-place repairs against a limit inside the bytes they patch: the
+// sampling rate's write stores the rate and then fails on the byte rate, so
+// the patch is half written before the failure and must be undone.
+TEST_P(AtomicOutputs, InPlacePatchThatCannotBeWrittenLeavesTheFileAsItWas) {
+    WavBuilder longer = Pcm(2, 100);
+    longer.riffSize = 36 + 400 + 10;
+    struct Case {
+        const char* op;
+        Bytes bytes;
+        rlim_t limit;
+        std::function<void(const std::string&)> run;
+    } cases[] = {
+        {"riffSize", longer.Build(), 6,
+         [](const std::string& p) {
+             WaveInfo i = Analysed(p);
+             RecordingHost h;
+             RewriteRiffSize(i, {p}, h);
+         }},
+        {"sampleRate", Pcm(2, 100).Build(), 28,
+         [](const std::string& p) {
+             WaveInfo i = Analysed(p);
+             RecordingHost h;
+             RewriteSampleRate(i, {p, "48000"}, h);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.op);
+        const std::string path = dir.write("src/take.wav", c.bytes);
+        EXPECT_EQ(InChild(c.limit, [&] { c.run(path); }), TextCannotWrite(path));
+        EXPECT_EQ(ReadFile(path), c.bytes);
+        EXPECT_EQ(InChild(0, [&] { c.run(path); }), "ok");
+        EXPECT_NE(ReadFile(path), c.bytes);
+    }
+}
+
+// A split killed half-way through its third output: the first two are there
+// and complete. An unnamed third output vanishes with the process; one under
+// a temporary name stays behind as that hidden file, never under its name.
+TEST_P(AtomicOutputs, SplitKilledMidwayLeavesOnlyCompleteOutputs) {
+    const std::string source = dir.write("src/take.wav", Pcm(4, 200000).Build());
+    const std::string whole = dir.file("whole");
+    std::filesystem::create_directories(whole);
+    RecordingHost quiet;
+    WaveInfo info = Analysed(source);
+    ChannelSplit(info, {source, whole}, quiet);
+
+    class KillingHost : public RecordingHost {
+    public:
+        void progress(int percent) override {
+            if (logLines.size() == 3 && percent >= 50) ::raise(SIGKILL);
+        }
+    } host;
+    EXPECT_EQ(InChild(0, [&] { ChannelSplit(info, {source, out}, host); }), "signal 9");
+
+    std::vector<std::string> names = Names(out);
+    if (!GetParam()) {
+        ASSERT_EQ(names.size(), 3u);
+        EXPECT_EQ(names[0][0], '.') << "the temporary of the output being written";
+        names.erase(names.begin());
+    }
+    ASSERT_EQ(names, (std::vector<std::string>{"take(Left)(0).wav", "take(Right)(1).wav"}));
+    for (const auto& n : names) EXPECT_EQ(ReadFile(out + "/" + n), ReadFile(whole + "/" + n)) << n;
+}
+
+INSTANTIATE_TEST_SUITE_P(Unnamed, AtomicOutputs, ::testing::Values(true));
+INSTANTIATE_TEST_SUITE_P(TemporaryNames, AtomicOutputs, ::testing::Values(false));
