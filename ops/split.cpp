@@ -74,31 +74,47 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     const std::uint64_t secondBytes = std::uint64_t{rate} * stride;
 
     const std::string prefix = OutputPathBase(options.outputFolder, options.fileField);
+    // Every output exists before the first sample moves, so an output that
+    // cannot be created stops the job with nothing written: the ones made
+    // before it are removed again, empty as they are.
     std::vector<std::string> written;
-    for (int c = 0; c < channels; ++c) {
-        const std::string path = prefix + "(" + names[static_cast<std::size_t>(c)] + ")(" + std::to_string(c) + ").wav";
-        host.log("書込中: " + path);
-        File output = File::Create(path);
-        output.write(header.data(), header.size());
-        // Reads start at the frame; the wanted sample sits c samples in.
-        const std::uint8_t* channelStart = in.data() + static_cast<std::size_t>(c) * width;
-        for (std::int64_t k = 0; k < seconds; ++k) {
-            host.progress(Percent(k, seconds));
-            host.pumpMessages();
-            ReadBlock(source, dataStart + static_cast<std::uint64_t>(k) * secondBytes, in.data(), rate * stride);
-            kernels::ExtractChannel(channelStart, stride, width, out.data(), rate);
-            output.write(out.data(), rate * width);
+    std::vector<File> outputs;
+    outputs.reserve(static_cast<std::size_t>(channels));
+    try {
+        for (int c = 0; c < channels; ++c) {
+            const std::string path =
+                prefix + "(" + names[static_cast<std::size_t>(c)] + ")(" + std::to_string(c) + ").wav";
+            host.log("書込中: " + path);
+            outputs.push_back(File::Create(path));
+            written.push_back(path);
         }
-        if (remainder > 0) {
-            ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, in.data(),
-                      remainder * stride);
-            kernels::ExtractChannel(channelStart, stride, width, out.data(), remainder);
-            host.progress(100);
-            output.write(out.data(), remainder * width);
-        }
-        output.close();
-        written.push_back(path);
+    } catch (const VelmoraError&) {
+        for (File& output : outputs) output.discard();
+        throw;
     }
+    for (File& output : outputs) output.write(header.data(), header.size());
+
+    // One pass: each block of frames is read once and every channel's
+    // samples leave it for their own file.
+    const auto spread = [&](std::size_t frameCount) {
+        for (std::size_t c = 0; c < outputs.size(); ++c) {
+            kernels::ExtractChannel(in.data() + c * width, stride, width, out.data(), frameCount);
+            outputs[c].write(out.data(), frameCount * width);
+        }
+    };
+    for (std::int64_t k = 0; k < seconds; ++k) {
+        host.progress(Percent(k, seconds));
+        host.pumpMessages();
+        ReadBlock(source, dataStart + static_cast<std::uint64_t>(k) * secondBytes, in.data(), rate * stride);
+        spread(rate);
+    }
+    if (remainder > 0) {
+        ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, in.data(),
+                  remainder * stride);
+        host.progress(100);
+        spread(remainder);
+    }
+    for (File& output : outputs) output.close();
     source.close();
     host.log("終わり");
     return written;

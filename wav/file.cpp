@@ -155,6 +155,12 @@ void File::close() {
     if (::close(fd) != 0 && errno != EINTR) throw VelmoraError(TextCannotWrite(path_));
 }
 
+void File::discard() noexcept {
+    if (fd_ < 0) return;
+    ::close(std::exchange(fd_, -1));
+    ::unlink(path_.c_str());
+}
+
 std::int64_t FileSizeOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return -1;

@@ -50,6 +50,8 @@ public:
 
     // Closes now; a failing close of an output is a failed write.
     void close();
+    // Closes and removes a new output that will not be finished.
+    void discard() noexcept;
 
 private:
     friend class BlockMover;
