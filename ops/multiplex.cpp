@@ -243,7 +243,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     struct Input {
         File file;
         std::uint64_t start = 0;       // first sample byte
-        std::uint64_t slotOffset = 0;  // its sample within an output frame
+        std::size_t slot = 0;          // its place in an output frame
         std::uint64_t fullBlocks = 0;  // blocks it fills; fewer than `blocks` when short
     };
     std::vector<Input> inputs;
@@ -255,12 +255,13 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
         if (!r.checked) continue;
         ++met;
         const int slot = options.exwavechk ? met - 1 : i;
+        if (slot >= channels) continue;  // cannot happen with the rows fixed, but never past the frame
         const std::string inPath = r.inputPath();
         host.log(inPath);
         try {
             Input in{File::OpenRead(inPath)};
             in.start = static_cast<std::uint64_t>(static_cast<std::uint32_t>(numbers[i]->dataChunkPos)) + 8;
-            in.slotOffset = static_cast<std::uint64_t>(slot) * static_cast<std::uint64_t>(inBlock);
+            in.slot = static_cast<std::size_t>(slot);
             const std::uint64_t size = in.file.size();
             const std::uint64_t avail = size > in.start ? size - in.start : 0;
             in.fullBlocks = std::min(seconds, avail / inSecond);
@@ -280,27 +281,30 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
         }
     }
 
-    // One second of each, or the whole data when it is shorter.
-    std::vector<std::uint8_t> outBuf(std::min(outSecond, dataSize), 0);
-    std::vector<std::uint8_t> inBuf(std::min(inSecond, frames * static_cast<std::uint64_t>(inBlock)), 0);
+    // One second of the output and of each input, or the whole data when it
+    // is shorter; the slots no input fills take theirs from `silence`.
+    const std::size_t inBytes =
+        static_cast<std::size_t>(std::min(inSecond, frames * static_cast<std::uint64_t>(inBlock)));
+    std::vector<std::uint8_t> outBuf(static_cast<std::size_t>(std::min(outSecond, dataSize)));
+    std::vector<std::uint8_t> inBufs(inBytes * inputs.size()), silence(inBytes, 0);
+    std::vector<const std::uint8_t*> slots(static_cast<std::size_t>(channels));
     const auto fillBlock = [&](std::uint64_t b, std::uint64_t frameCount) {
         const std::uint64_t inWant = frameCount * static_cast<std::uint64_t>(inBlock);
-        for (Input& in : inputs) {
-            if (b < in.fullBlocks) {
-                const std::size_t got = in.file.readAt(in.start + b * inSecond, inBuf.data(), inWant);
-                // Shortened since it was opened: the run stops here.
-                if (got < inWant) {
-                    host.log(Format("in size:%d miss:%d ", AsInt32(in.file.size()), AsInt32(got)));
-                    throw VelmoraError(kTextShortRead);
-                }
-            } else if (b == in.fullBlocks) {
-                std::fill(inBuf.begin(), inBuf.end(), std::uint8_t{0});  // its slot falls silent
-            } else {
-                continue;
+        std::fill(slots.begin(), slots.end(), silence.data());
+        for (std::size_t k = 0; k < inputs.size(); ++k) {
+            Input& in = inputs[k];
+            if (b >= in.fullBlocks) continue;  // past the end of a short input: silence
+            std::uint8_t* buf = inBufs.data() + k * inBytes;
+            const std::size_t got = in.file.readAt(in.start + b * inSecond, buf, inWant);
+            // Shortened since it was opened: the run stops here.
+            if (got < inWant) {
+                host.log(Format("in size:%d miss:%d ", AsInt32(in.file.size()), AsInt32(got)));
+                throw VelmoraError(kTextShortRead);
             }
-            kernels::PlaceChannel(inBuf.data(), static_cast<std::size_t>(inBlock), outBuf.data() + in.slotOffset,
-                                  outBlock, static_cast<std::size_t>(frameCount));
+            slots[in.slot] = buf;
         }
+        kernels::Interleave(slots.data(), slots.size(), static_cast<std::size_t>(inBlock), outBuf.data(),
+                            static_cast<std::size_t>(frameCount));
         out.writeAt(dataStart + b * outSecond, outBuf.data(), frameCount * outBlock);
     };
     for (std::uint64_t s = 1; s <= seconds; ++s) {

@@ -69,7 +69,10 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     // At least one frame, so the channel's start lies inside the buffer even
     // when there is nothing to copy.
     std::vector<std::uint8_t> in(std::max<std::size_t>(blockFrames, 1) * stride);
-    std::vector<std::uint8_t> out(blockFrames * width);
+    // One block of every channel's samples.
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(channels) * blockFrames * width);
+    std::vector<std::uint8_t*> outs;
+    for (int c = 0; c < channels; ++c) outs.push_back(out.data() + static_cast<std::size_t>(c) * blockFrames * width);
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
     const std::uint64_t secondBytes = std::uint64_t{rate} * stride;
 
@@ -96,10 +99,13 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
 
     // One pass: each block of frames is read once and every channel's
     // samples leave it for their own file.
+    const bool packed = stride == static_cast<std::size_t>(channels) * width;
     const auto spread = [&](std::size_t frameCount) {
-        for (std::size_t c = 0; c < outputs.size(); ++c) {
-            kernels::ExtractChannel(in.data() + c * width, stride, width, out.data(), frameCount);
-            outputs[c].write(out.data(), frameCount * width);
+        if (packed) kernels::Deinterleave(in.data(), outs.size(), width, outs.data(), frameCount);
+        for (std::size_t c = 0; c < outs.size(); ++c) {
+            // A frame with bytes past its samples: each channel on its own.
+            if (!packed) kernels::ExtractChannel(in.data() + c * width, stride, width, outs[c], frameCount);
+            outputs[c].write(outs[c], frameCount * width);
         }
     };
     for (std::int64_t k = 0; k < seconds; ++k) {

@@ -101,6 +101,42 @@ TEST(SampleKernels, ExtractAndPlaceMoveOnlyTheirSampleOfEachFrame) {
     }
 }
 
+TEST(SampleKernels, DeinterleaveAndInterleaveMoveWholeFramesEitherWay) {
+    // Lengths around the 64-frame blocks of the widest build, and a second.
+    std::vector<std::size_t> lengths(std::begin(kLengths), std::end(kLengths));
+    lengths.insert(lengths.end(), {128, 129, 191, 48000});
+    for (std::size_t width : {1, 2, 3, 4, 5, 8}) {
+        for (std::size_t channels : {1, 2, 3, 5, 6, 8}) {
+            const std::size_t stride = width * channels;
+            for (std::size_t frames : lengths) {
+                SCOPED_TRACE(std::to_string(width) + " bytes, " + std::to_string(channels) + " channels, " +
+                             std::to_string(frames) + " frames");
+                const Bytes frameBytes = RandomBytes(frames * stride, static_cast<unsigned>(frames * 31 + stride));
+                std::vector<Bytes> mono(channels, Bytes(frames * width + 1, 0xEE));  // 1 guard byte each
+                std::vector<std::uint8_t*> outs;
+                for (auto& m : mono) outs.push_back(m.data());
+                kernels::Deinterleave(frameBytes.data(), channels, width, outs.data(), frames);
+                for (std::size_t c = 0; c < channels; ++c) {
+                    for (std::size_t f = 0; f < frames; ++f)
+                        for (std::size_t k = 0; k < width; ++k)
+                            ASSERT_EQ(mono[c][f * width + k], frameBytes[f * stride + c * width + k]) << c << " " << f;
+                    ASSERT_EQ(mono[c][frames * width], 0xEE);
+                }
+                // Back again: the frames as they were, for the widths samples come in.
+                Bytes frames2(frames * stride + 1, 0xEE);
+                std::vector<const std::uint8_t*> ins(outs.begin(), outs.end());
+                kernels::Interleave(ins.data(), channels, width, frames2.data(), frames);
+                if (width != 5) {
+                    ASSERT_TRUE(std::equal(frameBytes.begin(), frameBytes.end(), frames2.begin()));
+                } else {
+                    ASSERT_EQ(frames2, Bytes(frames * stride + 1, 0xEE));  // nothing copied
+                }
+                ASSERT_EQ(frames2[frames * stride], 0xEE);
+            }
+        }
+    }
+}
+
 namespace {
 
 // A list whose later reads shorten the output file, as another program
