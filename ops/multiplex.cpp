@@ -104,8 +104,8 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
                                         Host& host) {
     host.clearLog();
 
-    // The rows are taken once, as they are now: the list may change while
-    // messages run, but this run keeps the files and slots it started with.
+    // Everything that decides the output's shape is taken from the rows as
+    // they are now; the rows are read once more before the samples move.
     std::array<ChannelRow, kChannelRows> start;
     std::array<std::optional<SampleNumbers>, kChannelRows> numbers;
     int first = -1;
@@ -233,6 +233,9 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     // Every output frame is written once, whole: the slots no row fills are
     // the zeros the buffer starts with.
     host.log("00padding");
+    // The user may change the list while messages run; the rows are read
+    // again after this, once, and the samples move as they say then.
+    host.pumpMessages();
 
     // The checked rows in order, each with the checks, the log line and the
     // open its turn has always had. A row that fails them, or whose file is
@@ -251,16 +254,21 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     std::string shortLine;  // the log line of a short input
     int met = 0;
     for (int i = 0; i < kChannelRows && !failure && shortLine.empty(); ++i) {
-        const ChannelRow& r = start[i];
+        const ChannelRow r = rows.row(i);
         if (!r.checked) continue;
         ++met;
         const int slot = options.exwavechk ? met - 1 : i;
-        if (slot >= channels) continue;  // cannot happen with the rows fixed, but never past the frame
+        // A row checked after the run began may find no channel left for it.
+        if (slot >= channels) continue;
         const std::string inPath = r.inputPath();
         host.log(inPath);
         try {
+            if (!r.registered()) throw VelmoraError(TextCannotOpen(inPath));
+            const SampleNumbers n = *ParseSampleText(r.sample);
+            if (!agrees(n, *r.format)) throw VelmoraError(kTextFormatMismatch);
+            if (SameFile(inPath, outPath)) throw VelmoraError(kTextOutputIsInput);
             Input in{File::OpenRead(inPath)};
-            in.start = static_cast<std::uint64_t>(static_cast<std::uint32_t>(numbers[i]->dataChunkPos)) + 8;
+            in.start = static_cast<std::uint64_t>(static_cast<std::uint32_t>(n.dataChunkPos)) + 8;
             in.slot = static_cast<std::size_t>(slot);
             const std::uint64_t size = in.file.size();
             const std::uint64_t avail = size > in.start ? size - in.start : 0;
@@ -312,10 +320,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
         fillBlock(s - 1, static_cast<std::uint64_t>(rate));
         host.pumpMessages();
     }
-    if (remainder > 0) {
-        host.pumpMessages();
-        fillBlock(seconds, remainder);
-    }
+    if (remainder > 0) fillBlock(seconds, remainder);
     for (Input& in : inputs) in.file.close();
     if (!shortLine.empty()) {
         host.log(shortLine);

@@ -64,9 +64,10 @@ struct ChannelRow {
     std::string inputPath() const { return path + file; }
 };
 
-// Where the writer reads the rows. It reads each row once, when the run
-// starts; the list may change while the writer lets pending messages run,
-// and the run goes on with the rows it started with.
+// Where the writer reads the rows: once at the start for the output's shape,
+// and once more, after the first pending messages, for the files and slots
+// the samples come from. The list may change while messages run; changes
+// after that second reading no longer reach the run.
 class ChannelRowSource {
 public:
     virtual ~ChannelRowSource() = default;

@@ -160,10 +160,10 @@ private:
 
 }  // namespace
 
-// The rows are read once, at the start, and the output is written frame by
-// frame and never read back: a list that would shorten the output on any
-// later read is never asked again, and the output comes out whole.
-TEST(MultiplexReadBack, RowsAreReadOnceAndTheOutputIsNeverReadBack) {
+// The output is written frame by frame, each once, and never read back: an
+// output shortened by another program once the header is written (as the
+// rows are read the second time) still comes out whole.
+TEST(MultiplexReadBack, OutputShortenedBeforeTheSamplesIsStillWrittenWhole) {
     TempDir dir;
     WaveInfo info;
     ChannelList list;
@@ -186,7 +186,7 @@ TEST(MultiplexReadBack, RowsAreReadOnceAndTheOutputIsNeverReadBack) {
     // header. Cut to the first second and a quarter.
     const std::uintmax_t cut = 44 + 400 + 100;
 
-    // Six calls at the start; a seventh or eighth would cut the output.
+    // Six calls at the start, then the second reading of rows 0 and 1.
     for (int atCall : {7, 8}) {
         ShorteningRows rows(list, atCall, out, cut);
         RecordingHost host;
