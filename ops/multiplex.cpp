@@ -230,8 +230,8 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     const std::uint64_t remainder = (dataSize - seconds * outSecond) / outBlock;
     const std::uint64_t blocks = seconds + (remainder > 0 ? 1 : 0);
     const auto percent = [seconds](std::uint64_t s) { return static_cast<int>(100 * s / seconds); };
-    // Every output frame is written once, whole: the slots no row fills are
-    // the zeros the buffer starts with.
+    // No zero area is written any more: every output frame is written once,
+    // whole, and the slots no row fills are silence. The log keeps its line.
     host.log("00padding");
     // The user may change the list while messages run; the rows are read
     // again after this, once, and the samples move as they say then.
