@@ -533,8 +533,9 @@ void TForm1::Button5Click() {
         options.exwavechk = exwavechk->isChecked();
         options.cuechk = cuechk->isChecked();
         options.outputFolder = outputFolder();
-        // The writer reads each row from the list when its pass begins, so
-        // changes the user makes meanwhile are seen.
+        // The writer reads the rows from the list again once the first
+        // pending messages have run, so a change the user makes at the start
+        // is seen.
         WriteMultiplex(channelList_, options, muxHost());
     });
 }

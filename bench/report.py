@@ -13,10 +13,11 @@ for line in open(f"{work}/peak-rss.txt"):
 
 # The goal of each job: (what velmora is compared with, the largest ratio).
 GOALS = {
-    "split": ("peer", 0.15),
-    "surround": ("peer", 0.25),
-    "normalize": ("peer", 0.25),
-    "mux": ("peer", 0.6),
+    "split": ("cp", 1.5),
+    "split24": ("cp", 1.5),
+    "surround": ("cp", 1.25),
+    "normalize": ("cp", 1.7),
+    "mux": ("cp", 1.5),
     "raw2wav": ("cp", 1.3),
     "rebuild-header": ("cp", 1.3),
     "remove-footer": ("cp", 1.3),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <stdexcept>
 
@@ -104,7 +105,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     host.clearLog();
 
     // Everything that decides the output's shape is taken from the rows as
-    // they are now; only the passes read their rows again later.
+    // they are now; the rows are read once more before the samples move.
     std::array<ChannelRow, kChannelRows> start;
     std::array<std::optional<SampleNumbers>, kChannelRows> numbers;
     int first = -1;
@@ -192,7 +193,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     for (const auto& r : start) {
         if (!r.checked) continue;
         if (!r.registered()) throw VelmoraError(TextCannotOpen(r.inputPath()));
-        File::OpenRead(r.inputPath());  // closed again at once: one input open at a time
+        File::OpenRead(r.inputPath());  // closed again at once: opened for good after the header
     }
 
     RiffHeader riff = source.riff;
@@ -227,41 +228,32 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
 
     const std::uint64_t seconds = dataSize / outSecond;
     const std::uint64_t remainder = (dataSize - seconds * outSecond) / outBlock;
+    const std::uint64_t blocks = seconds + (remainder > 0 ? 1 : 0);
     const auto percent = [seconds](std::uint64_t s) { return static_cast<int>(100 * s / seconds); };
-
-    // One second of each, or the whole data when it is shorter.
-    std::vector<std::uint8_t> outBuf(std::min(outSecond, dataSize), 0);
-    std::vector<std::uint8_t> inBuf(std::min(inSecond, frames * static_cast<std::uint64_t>(inBlock)), 0);
-
-    // The zero area. Where the file system can, it extends the file with
-    // blocks that read back as zeros, without our writing them; a full disk
-    // still fails here. Elsewhere the zeros are written.
-    bool extend = true;
-    const auto zeroFill = [&](std::uint64_t pos, std::uint64_t n) {
-        if (extend && out.extendWithZeros(pos, n)) return;
-        extend = false;
-        out.writeAt(pos, outBuf.data(), n);
-    };
+    // No zero area is written any more: every output frame is written once,
+    // whole, and the slots no row fills are silence. The log keeps its line.
     host.log("00padding");
-    for (std::uint64_t s = 1; s <= seconds; ++s) {
-        zeroFill(dataStart + (s - 1) * outSecond, outSecond);
-        host.progress(percent(s));
-        host.pumpMessages();
-    }
-    if (remainder > 0) {
-        host.pumpMessages();
-        zeroFill(dataStart + seconds * outSecond, remainder * outBlock);
-    }
+    // The user may change the list while messages run; the rows are read
+    // again after this, once, and the samples move as they say then.
+    host.pumpMessages();
 
-    // Until a pass has written, every output second is zeros: the first pass
-    // starts from a zeroed buffer, and as it only ever fills its own slot the
-    // other slots stay zero, so it need not read the output back. It still
-    // checks the output's length as the read would have.
-    bool untouched = true;
-
+    // The checked rows in order, each with the checks, the log line and the
+    // open its turn has always had. A row that fails them, or whose file is
+    // too short for the output's length, ends the list: the rows before it
+    // are still written in full (and the short one up to the block it cannot
+    // fill), then its failure is reported, as when each row had a pass of
+    // its own.
+    struct Input {
+        File file;
+        std::uint64_t start = 0;       // first sample byte
+        std::size_t slot = 0;          // its place in an output frame
+        std::uint64_t fullBlocks = 0;  // blocks it fills; fewer than `blocks` when short
+    };
+    std::vector<Input> inputs;
+    std::exception_ptr failure;
+    std::string shortLine;  // the log line of a short input
     int met = 0;
-    for (int i = 0; i < kChannelRows; ++i) {
-        // The row as it is when its turn comes: the list may have changed.
+    for (int i = 0; i < kChannelRows && !failure && shortLine.empty(); ++i) {
         const ChannelRow r = rows.row(i);
         if (!r.checked) continue;
         ++met;
@@ -270,56 +262,71 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
         if (slot >= channels) continue;
         const std::string inPath = r.inputPath();
         host.log(inPath);
-        if (!r.registered()) throw VelmoraError(TextCannotOpen(inPath));
-        const SampleNumbers n = *ParseSampleText(r.sample);
-        if (!agrees(n, *r.format)) throw VelmoraError(kTextFormatMismatch);
-        if (SameFile(inPath, outPath)) throw VelmoraError(kTextOutputIsInput);
-
-        File in = File::OpenRead(inPath);
-        if (untouched) std::fill(outBuf.begin(), outBuf.end(), std::uint8_t{0});
-        const std::uint64_t inStart = static_cast<std::uint64_t>(static_cast<std::uint32_t>(n.dataChunkPos)) + 8;
-        const std::uint64_t slotOffset = static_cast<std::uint64_t>(slot) * static_cast<std::uint64_t>(inBlock);
-
-        // Reads one block of each file; a short one stops the run.
-        const auto readBlocks = [&](std::uint64_t inPos, std::uint64_t outPos, std::uint64_t frameCount) {
-            const std::uint64_t inWant = frameCount * static_cast<std::uint64_t>(inBlock);
-            std::size_t got = in.readAt(inPos, inBuf.data(), inWant);
-            if (got < inWant) {
-                host.log(Format("in size:%d miss:%d ", AsInt32(in.size()), AsInt32(got)));
-                throw VelmoraError(kTextShortRead);
+        try {
+            if (!r.registered()) throw VelmoraError(TextCannotOpen(inPath));
+            const SampleNumbers n = *ParseSampleText(r.sample);
+            if (!agrees(n, *r.format)) throw VelmoraError(kTextFormatMismatch);
+            if (SameFile(inPath, outPath)) throw VelmoraError(kTextOutputIsInput);
+            Input in{File::OpenRead(inPath)};
+            in.start = static_cast<std::uint64_t>(static_cast<std::uint32_t>(n.dataChunkPos)) + 8;
+            in.slot = static_cast<std::size_t>(slot);
+            const std::uint64_t size = in.file.size();
+            const std::uint64_t avail = size > in.start ? size - in.start : 0;
+            in.fullBlocks = std::min(seconds, avail / inSecond);
+            if (in.fullBlocks == seconds && remainder > 0 &&
+                avail - seconds * inSecond >= remainder * static_cast<std::uint64_t>(inBlock))
+                in.fullBlocks = blocks;
+            if (in.fullBlocks < blocks) {
+                const std::uint64_t want =
+                    (in.fullBlocks < seconds ? static_cast<std::uint64_t>(rate) : remainder) *
+                    static_cast<std::uint64_t>(inBlock);
+                const std::uint64_t got = std::min(avail - std::min(avail, in.fullBlocks * inSecond), want);
+                shortLine = Format("in size:%d miss:%d ", AsInt32(size), AsInt32(got));
             }
-            const std::uint64_t outWant = frameCount * outBlock;
-            if (untouched) {
-                const std::uint64_t outSize = out.size();
-                got = outSize > outPos ? static_cast<std::size_t>(std::min(outSize - outPos, outWant)) : 0;
-            } else {
-                got = out.readAt(outPos, outBuf.data(), outWant);
-            }
-            if (got < outWant) {
-                host.log(Format("out size:%d miss:%d ", AsInt32(out.size()), AsInt32(got)));
-                throw VelmoraError(kTextShortRead);
-            }
-        };
-
-        for (std::uint64_t s = 1; s <= seconds; ++s) {
-            host.progress(percent(s));
-            const std::uint64_t outPos = dataStart + (s - 1) * outSecond;
-            readBlocks(inStart + (s - 1) * inSecond, outPos, static_cast<std::uint64_t>(rate));
-            host.pumpMessages();
-            kernels::PlaceChannel(inBuf.data(), static_cast<std::size_t>(inBlock), outBuf.data() + slotOffset,
-                                  outBlock, static_cast<std::size_t>(rate));
-            out.writeAt(outPos, outBuf.data(), outSecond);
+            inputs.push_back(std::move(in));
+        } catch (const VelmoraError&) {
+            failure = std::current_exception();
         }
-        if (remainder > 0) {
-            const std::uint64_t outPos = dataStart + seconds * outSecond;
-            readBlocks(inStart + seconds * inSecond, outPos, remainder);
-            kernels::PlaceChannel(inBuf.data(), static_cast<std::size_t>(inBlock), outBuf.data() + slotOffset,
-                                  outBlock, remainder);
-            out.writeAt(outPos, outBuf.data(), remainder * outBlock);
-        }
-        in.close();
-        untouched = false;
     }
+
+    // One second of the output and of each input, or the whole data when it
+    // is shorter; the slots no input fills take theirs from `silence`.
+    const std::size_t inBytes =
+        static_cast<std::size_t>(std::min(inSecond, frames * static_cast<std::uint64_t>(inBlock)));
+    std::vector<std::uint8_t> outBuf(static_cast<std::size_t>(std::min(outSecond, dataSize)));
+    std::vector<std::uint8_t> inBufs(inBytes * inputs.size()), silence(inBytes, 0);
+    std::vector<const std::uint8_t*> slots(static_cast<std::size_t>(channels));
+    const auto fillBlock = [&](std::uint64_t b, std::uint64_t frameCount) {
+        const std::uint64_t inWant = frameCount * static_cast<std::uint64_t>(inBlock);
+        std::fill(slots.begin(), slots.end(), silence.data());
+        for (std::size_t k = 0; k < inputs.size(); ++k) {
+            Input& in = inputs[k];
+            if (b >= in.fullBlocks) continue;  // past the end of a short input: silence
+            std::uint8_t* buf = inBufs.data() + k * inBytes;
+            const std::size_t got = in.file.readAt(in.start + b * inSecond, buf, inWant);
+            // Shortened since it was opened: the run stops here.
+            if (got < inWant) {
+                host.log(Format("in size:%d miss:%d ", AsInt32(in.file.size()), AsInt32(got)));
+                throw VelmoraError(kTextShortRead);
+            }
+            slots[in.slot] = buf;
+        }
+        kernels::Interleave(slots.data(), slots.size(), static_cast<std::size_t>(inBlock), outBuf.data(),
+                            static_cast<std::size_t>(frameCount));
+        out.writeAt(dataStart + b * outSecond, outBuf.data(), frameCount * outBlock);
+    };
+    for (std::uint64_t s = 1; s <= seconds; ++s) {
+        host.progress(percent(s));
+        fillBlock(s - 1, static_cast<std::uint64_t>(rate));
+        host.pumpMessages();
+    }
+    if (remainder > 0) fillBlock(seconds, remainder);
+    for (Input& in : inputs) in.file.close();
+    if (!shortLine.empty()) {
+        host.log(shortLine);
+        throw VelmoraError(kTextShortRead);
+    }
+    if (failure) std::rethrow_exception(failure);
     out.commit();
     host.log("end");
     return {outPath};

@@ -64,9 +64,10 @@ struct ChannelRow {
     std::string inputPath() const { return path + file; }
 };
 
-// Where the writer reads the rows. It asks for a row each time it needs one
-// (the start of the run, the start of each row's pass), because the list may
-// change while the writer lets pending messages run.
+// Where the writer reads the rows: once at the start for the output's shape,
+// and once more, after the first pending messages, for the files and slots
+// the samples come from. The list may change while messages run; changes
+// after that second reading no longer reach the run.
 class ChannelRowSource {
 public:
     virtual ~ChannelRowSource() = default;
@@ -114,8 +115,9 @@ struct MultiplexOptions {
 // "多重化": writes <folder><base>[(EX)](mux).wav from the checked rows and
 // returns its path. Logs (through host.log, the tab's Memo2, emptied first)
 // the output path, "00padding", each input path and "end". Every refusal is
-// a VelmoraError thrown before the output is created; a short read logs
-// "in size:%d miss:%d " or "out size:%d miss:%d " and throws "!".
+// a VelmoraError thrown before the output is created; an input shorter than
+// the output's length logs "in size:%d miss:%d " and throws "!". Each input is
+// read once and every output frame written once.
 std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const MultiplexOptions& options,
                                         Host& host);
 

@@ -1,5 +1,6 @@
 #include "sample_kernels.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -13,10 +14,12 @@
 // the program costs nothing for verbs that never move samples.
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <cpuid.h>
+#include <immintrin.h>
 #define VELMORA_X86_VARIANTS 1
 #define VELMORA_BODY inline __attribute__((always_inline))
 #define VELMORA_TARGET_AVX2 __attribute__((target("avx2")))
 #define VELMORA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq")))
+#define VELMORA_TARGET_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 #else
 #define VELMORA_BODY inline
 #define VELMORA_TARGET_AVX2
@@ -63,6 +66,20 @@ Isa ChosenIsa() {
 Isa CurrentIsa() {
     static const Isa isa = ChosenIsa();
     return isa;
+}
+
+// The byte permutes of the frame shuffles below come with AVX-512 VBMI; they
+// are used where the AVX-512 build of the other loops is.
+bool UseVbmi() {
+#ifdef VELMORA_X86_VARIANTS
+    static const bool vbmi = [] {
+        unsigned a, b, c, d;
+        return CurrentIsa() == Isa::Avx512 && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (c & bit_AVX512VBMI) != 0;
+    }();
+    return vbmi;
+#else
+    return false;
+#endif
 }
 
 // Fixed widths turn each copy into one load and one store. The stores bound
@@ -138,6 +155,40 @@ VELMORA_BODY void Spread(const std::uint8_t* in, const std::uint8_t* lead, std::
     SpreadFrames<OutChannels, Swap>(in + early * kInFrame, in, frames - early, out + early * OutChannels * 2);
 }
 
+// Whole frames of C samples of W bytes built at once: each frame is written
+// once, in order, instead of once per channel. The sample type gives the
+// compiler whole loads and stores to shuffle.
+template <std::size_t W>
+using Word = std::conditional_t<W == 1, std::uint8_t,
+                                std::conditional_t<W == 2, std::uint16_t,
+                                                   std::conditional_t<W == 4, std::uint32_t, std::uint64_t>>>;
+
+template <std::size_t W, std::size_t C>
+VELMORA_BODY void InterleaveFixed(const std::uint8_t* const* in, std::uint8_t* out, std::size_t frames) {
+    if constexpr (W == 3) {
+        for (std::size_t c = 0; c < C; ++c) PlaceFixed<3>(in[c], out + c * 3, C * 3, frames);
+    } else {
+        for (std::size_t i = 0; i < frames; ++i) {
+            Word<W> v[C];
+            for (std::size_t c = 0; c < C; ++c) std::memcpy(&v[c], in[c] + i * W, W);
+            std::memcpy(out + i * C * W, v, C * W);
+        }
+    }
+}
+
+template <std::size_t W>
+VELMORA_BODY bool InterleaveWidth(const std::uint8_t* const* in, std::size_t channels, std::uint8_t* out,
+                                  std::size_t frames) {
+    switch (channels) {
+        case 1: InterleaveFixed<W, 1>(in, out, frames); return true;
+        case 2: InterleaveFixed<W, 2>(in, out, frames); return true;
+        case 3: InterleaveFixed<W, 3>(in, out, frames); return true;
+        case 4: InterleaveFixed<W, 4>(in, out, frames); return true;
+        case 5: InterleaveFixed<W, 5>(in, out, frames); return true;
+        case 6: InterleaveFixed<W, 6>(in, out, frames); return true;
+        default: return false;
+    }
+}
 
 VELMORA_BODY void ExtractChannelBody(const std::uint8_t* in, std::size_t stride, std::size_t width,
                                      std::uint8_t* out, std::size_t frames) {
@@ -161,6 +212,28 @@ VELMORA_BODY void PlaceChannelBody(const std::uint8_t* in, std::size_t width, st
         case 8: PlaceFixed<8>(in, out, stride, frames); return;  // 64-bit float
         default: return;
     }
+}
+
+VELMORA_BODY void DeinterleaveScalarBody(const std::uint8_t* in, std::size_t channels, std::size_t width,
+                                   std::uint8_t* const* out, std::size_t frames) {
+    for (std::size_t c = 0; c < channels; ++c)
+        ExtractChannelBody(in + c * width, channels * width, width, out[c], frames);
+}
+
+VELMORA_BODY void InterleaveScalarBody(const std::uint8_t* const* in, std::size_t channels, std::size_t width,
+                                 std::uint8_t* out, std::size_t frames) {
+    bool done = false;
+    switch (width) {
+        case 1: done = InterleaveWidth<1>(in, channels, out, frames); break;
+        case 2: done = InterleaveWidth<2>(in, channels, out, frames); break;
+        case 3: done = InterleaveWidth<3>(in, channels, out, frames); break;
+        case 4: done = InterleaveWidth<4>(in, channels, out, frames); break;
+        case 8: done = InterleaveWidth<8>(in, channels, out, frames); break;
+        default: break;
+    }
+    if (!done)
+        for (std::size_t c = 0; c < channels; ++c)
+            PlaceChannelBody(in[c], width, out + c * width, channels * width, frames);
 }
 
 VELMORA_BODY void SpreadSurroundBody(const std::uint8_t* in, const std::uint8_t* lead, std::size_t frames,
@@ -210,6 +283,120 @@ VELMORA_BODY void Scale16Body(std::uint8_t* p, std::size_t samples, float gain) 
     }
 }
 
+
+#ifdef VELMORA_X86_VARIANTS
+// Frame shuffles 64 frames at a time with two-register byte permutes. Every
+// 64-byte output register is put together from the pairs of input registers
+// its bytes come from; the byte choices depend only on the channel count and
+// the sample width, so they are worked out once per call.
+constexpr std::size_t kBlockFrames = 64;
+constexpr std::size_t kMaxShuffleChannels = 8, kMaxShuffleWidth = 4, kMaxPairs = 6;
+
+struct PermutePart {
+    std::size_t reg = 0;  // the first of the pair, counted in registers from the base
+    __mmask64 lanes = 0;  // the output bytes it gives
+    alignas(64) std::uint8_t index[64];
+};
+
+// Deinterleave: output register w of channel c takes its bytes from the
+// block's input registers.
+VELMORA_TARGET_VBMI bool DeinterleaveVbmi(const std::uint8_t* in, std::size_t channels, std::size_t width,
+                                          std::uint8_t* const* out, std::size_t frames) {
+    if (channels < 2 || channels > kMaxShuffleChannels || width < 1 || width > kMaxShuffleWidth) return false;
+    const std::size_t frameBytes = channels * width;
+    static thread_local PermutePart parts[kMaxShuffleChannels][kMaxShuffleWidth][kMaxPairs];
+    std::size_t count[kMaxShuffleChannels][kMaxShuffleWidth] = {};
+    std::size_t reach = 0;  // bytes past the block's start the loads touch
+    for (std::size_t c = 0; c < channels; ++c)
+        for (std::size_t w = 0; w < width; ++w) {
+            const std::size_t first = (64 * w / width) * frameBytes + c * width + (64 * w) % width;
+            const std::size_t firstReg = first / 64;
+            for (std::size_t j = 0; j < 64; ++j) {
+                const std::size_t o = 64 * w + j;
+                const std::size_t src = (o / width) * frameBytes + c * width + o % width;
+                const std::size_t p = (src / 64 - firstReg) / 2;
+                if (p >= kMaxPairs) return false;
+                PermutePart& part = parts[c][w][p];
+                if (p >= count[c][w]) {
+                    for (std::size_t q = count[c][w]; q <= p; ++q) {
+                        parts[c][w][q].reg = firstReg + 2 * q;
+                        parts[c][w][q].lanes = 0;
+                    }
+                    count[c][w] = p + 1;
+                }
+                part.index[j] = static_cast<std::uint8_t>(src - 64 * part.reg);
+                part.lanes |= __mmask64{1} << j;
+                reach = std::max(reach, 64 * (part.reg + 2));
+            }
+        }
+    const std::size_t total = frames * frameBytes;
+    std::size_t i = 0;
+    for (; i + kBlockFrames <= frames && i * frameBytes + reach <= total; i += kBlockFrames) {
+        const std::uint8_t* base = in + i * frameBytes;
+        for (std::size_t c = 0; c < channels; ++c)
+            for (std::size_t w = 0; w < width; ++w) {
+                __m512i r = _mm512_setzero_si512();
+                for (std::size_t p = 0; p < count[c][w]; ++p) {
+                    const PermutePart& part = parts[c][w][p];
+                    const __m512i a = _mm512_loadu_si512(base + 64 * part.reg);
+                    const __m512i b = _mm512_loadu_si512(base + 64 * part.reg + 64);
+                    const __m512i t = _mm512_permutex2var_epi8(a, _mm512_load_si512(part.index), b);
+                    r = _mm512_mask_mov_epi8(r, part.lanes, t);
+                }
+                _mm512_storeu_si512(out[c] + i * width + 64 * w, r);
+            }
+    }
+    for (std::size_t c = 0; c < channels; ++c)
+        for (std::size_t k = i; k < frames; ++k) std::memcpy(out[c] + k * width, in + k * frameBytes + c * width, width);
+    return true;
+}
+
+// Interleave: output register v of the block takes, from every stream, the
+// 64 bytes that start at the first frame it holds; streams go in pairs.
+VELMORA_TARGET_VBMI bool InterleaveVbmi(const std::uint8_t* const* in, std::size_t channels, std::size_t width,
+                                        std::uint8_t* out, std::size_t frames) {
+    if (channels < 2 || channels > kMaxShuffleChannels || width < 1 || width > kMaxShuffleWidth) return false;
+    const std::size_t frameBytes = channels * width;
+    constexpr std::size_t kStreamPairs = kMaxShuffleChannels / 2;
+    static thread_local PermutePart parts[kMaxShuffleChannels * kMaxShuffleWidth][kStreamPairs];
+    std::size_t start[kMaxShuffleChannels * kMaxShuffleWidth];  // stream byte each load of register v starts at
+    std::size_t reach = 0;
+    const std::size_t pairs = (channels + 1) / 2;
+    for (std::size_t v = 0; v < frameBytes; ++v) {
+        start[v] = (64 * v / frameBytes) * width;
+        for (std::size_t p = 0; p < pairs; ++p) parts[v][p].lanes = 0;
+        for (std::size_t j = 0; j < 64; ++j) {
+            const std::size_t o = 64 * v + j;
+            const std::size_t c = (o % frameBytes) / width;
+            const std::size_t rel = (o / frameBytes) * width + o % width - start[v];
+            if (rel >= 64) return false;
+            PermutePart& part = parts[v][c / 2];
+            part.index[j] = static_cast<std::uint8_t>(rel + (c % 2) * 64);
+            part.lanes |= __mmask64{1} << j;
+        }
+        reach = std::max(reach, start[v] + 64);
+    }
+    const std::size_t streamBytes = frames * width;
+    std::size_t i = 0;
+    for (; i + kBlockFrames <= frames && i * width + reach <= streamBytes; i += kBlockFrames) {
+        for (std::size_t v = 0; v < frameBytes; ++v) {
+            __m512i r = _mm512_setzero_si512();
+            const std::size_t at = i * width + start[v];
+            for (std::size_t p = 0; p < pairs; ++p) {
+                const __m512i a = _mm512_loadu_si512(in[2 * p] + at);
+                const __m512i b = 2 * p + 1 < channels ? _mm512_loadu_si512(in[2 * p + 1] + at) : a;
+                const __m512i t = _mm512_permutex2var_epi8(a, _mm512_load_si512(parts[v][p].index), b);
+                r = _mm512_mask_mov_epi8(r, parts[v][p].lanes, t);
+            }
+            _mm512_storeu_si512(out + i * frameBytes + 64 * v, r);
+        }
+    }
+    for (std::size_t k = i; k < frames; ++k)
+        for (std::size_t c = 0; c < channels; ++c) std::memcpy(out + k * frameBytes + c * width, in[c] + k * width, width);
+    return true;
+}
+#endif
+
 }  // namespace
 
 // The three builds of each loop and the entry point that picks one.
@@ -235,11 +422,35 @@ VELMORA_KERNEL(void, PlaceChannel,
                (const std::uint8_t* in, std::size_t width, std::uint8_t* out, std::size_t stride,
                 std::size_t frames),
                (in, width, out, stride, frames))
+VELMORA_KERNEL(void, DeinterleaveScalar,
+               (const std::uint8_t* in, std::size_t channels, std::size_t width, std::uint8_t* const* out,
+                std::size_t frames),
+               (in, channels, width, out, frames))
+VELMORA_KERNEL(void, InterleaveScalar,
+               (const std::uint8_t* const* in, std::size_t channels, std::size_t width, std::uint8_t* out,
+                std::size_t frames),
+               (in, channels, width, out, frames))
 VELMORA_KERNEL(void, SpreadSurround,
                (const std::uint8_t* in, const std::uint8_t* lead, std::size_t frames, std::size_t delay,
                 std::uint8_t* out, int outChannels, bool swap),
                (in, lead, frames, delay, out, outChannels, swap))
 VELMORA_KERNEL(int, Peak16, (const std::uint8_t* p, std::size_t samples), (p, samples))
 VELMORA_KERNEL(void, Scale16, (std::uint8_t* p, std::size_t samples, float gain), (p, samples, gain))
+
+void Deinterleave(const std::uint8_t* in, std::size_t channels, std::size_t width, std::uint8_t* const* out,
+                  std::size_t frames) {
+#ifdef VELMORA_X86_VARIANTS
+    if (UseVbmi() && DeinterleaveVbmi(in, channels, width, out, frames)) return;
+#endif
+    DeinterleaveScalar(in, channels, width, out, frames);
+}
+
+void Interleave(const std::uint8_t* const* in, std::size_t channels, std::size_t width, std::uint8_t* out,
+                std::size_t frames) {
+#ifdef VELMORA_X86_VARIANTS
+    if (UseVbmi() && InterleaveVbmi(in, channels, width, out, frames)) return;
+#endif
+    InterleaveScalar(in, channels, width, out, frames);
+}
 
 }  // namespace velmora::kernels

@@ -18,6 +18,17 @@ void ExtractChannel(const std::uint8_t* in, std::size_t stride, std::size_t widt
 void PlaceChannel(const std::uint8_t* in, std::size_t width, std::uint8_t* out, std::size_t stride,
                   std::size_t frames);
 
+// Every channel of packed frames of `channels` × `width` bytes at once:
+// out[c] receives channel c, packed. The split's one pass.
+void Deinterleave(const std::uint8_t* in, std::size_t channels, std::size_t width, std::uint8_t* const* out,
+                  std::size_t frames);
+
+// The reverse: frames of `channels` × `width` bytes from the packed samples
+// of in[0] … in[channels − 1]. The multiplex writer's one pass. Widths other
+// than 1 to 4 and 8 copy nothing, as PlaceChannel.
+void Interleave(const std::uint8_t* const* in, std::size_t channels, std::size_t width, std::uint8_t* out,
+                std::size_t frames);
+
 // Whole pseudo-surround frames from stereo 16-bit frames: output frame i
 // holds the front pair of in[i] and the rear pair (left and right exchanged
 // when swap is set) of in[i - delay], taken from lead[i] for i < delay.

@@ -69,36 +69,52 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     // At least one frame, so the channel's start lies inside the buffer even
     // when there is nothing to copy.
     std::vector<std::uint8_t> in(std::max<std::size_t>(blockFrames, 1) * stride);
-    std::vector<std::uint8_t> out(blockFrames * width);
+    // One block of every channel's samples.
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(channels) * blockFrames * width);
+    std::vector<std::uint8_t*> outs;
+    for (int c = 0; c < channels; ++c) outs.push_back(out.data() + static_cast<std::size_t>(c) * blockFrames * width);
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
     const std::uint64_t secondBytes = std::uint64_t{rate} * stride;
 
     const std::string prefix = OutputPathBase(options.outputFolder, options.fileField);
+    // Every output exists before the first sample moves, so an output that
+    // cannot be created stops the job with nothing written: the ones made
+    // before it were never named and vanish with it.
     std::vector<std::string> written;
+    std::vector<OutputFile> outputs;
+    outputs.reserve(static_cast<std::size_t>(channels));
     for (int c = 0; c < channels; ++c) {
         const std::string path = prefix + "(" + names[static_cast<std::size_t>(c)] + ")(" + std::to_string(c) + ").wav";
         host.log("書込中: " + path);
-        OutputFile output = OutputFile::Create(path);
-        output.write(header.data(), header.size());
-        // Reads start at the frame; the wanted sample sits c samples in.
-        const std::uint8_t* channelStart = in.data() + static_cast<std::size_t>(c) * width;
-        for (std::int64_t k = 0; k < seconds; ++k) {
-            host.progress(Percent(k, seconds));
-            host.pumpMessages();
-            ReadBlock(source, dataStart + static_cast<std::uint64_t>(k) * secondBytes, in.data(), rate * stride);
-            kernels::ExtractChannel(channelStart, stride, width, out.data(), rate);
-            output.write(out.data(), rate * width);
-        }
-        if (remainder > 0) {
-            ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, in.data(),
-                      remainder * stride);
-            kernels::ExtractChannel(channelStart, stride, width, out.data(), remainder);
-            host.progress(100);
-            output.write(out.data(), remainder * width);
-        }
-        output.commit();
+        outputs.push_back(OutputFile::Create(path));
         written.push_back(path);
     }
+    for (OutputFile& output : outputs) output.write(header.data(), header.size());
+
+    // One pass: each block of frames is read once and every channel's
+    // samples leave it for their own file.
+    const bool packed = stride == static_cast<std::size_t>(channels) * width;
+    const auto spread = [&](std::size_t frameCount) {
+        if (packed) kernels::Deinterleave(in.data(), outs.size(), width, outs.data(), frameCount);
+        for (std::size_t c = 0; c < outs.size(); ++c) {
+            // A frame with bytes past its samples: each channel on its own.
+            if (!packed) kernels::ExtractChannel(in.data() + c * width, stride, width, outs[c], frameCount);
+            outputs[c].write(outs[c], frameCount * width);
+        }
+    };
+    for (std::int64_t k = 0; k < seconds; ++k) {
+        host.progress(Percent(k, seconds));
+        host.pumpMessages();
+        ReadBlock(source, dataStart + static_cast<std::uint64_t>(k) * secondBytes, in.data(), rate * stride);
+        spread(rate);
+    }
+    if (remainder > 0) {
+        ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, in.data(),
+                  remainder * stride);
+        host.progress(100);
+        spread(remainder);
+    }
+    for (OutputFile& output : outputs) output.commit();
     source.close();
     host.log("終わり");
     return written;

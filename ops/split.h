@@ -21,9 +21,10 @@ struct SplitOptions {
 inline constexpr const char* kTextUnknownLayout = "チャンネル配置が不明なため分離できません";
 
 // Writes <folder>/<base>(<speaker>)(<c>).wav for c = 0 … channels − 1 and
-// returns their paths in that order. Logs "書込中: " + path before each file
-// and "終わり" at the end; the gauge restarts at 0 for every file. Throws
-// VelmoraError on every failure; files already finished stay as written.
+// returns their paths in that order. Logs "書込中: " + path as each file is
+// created (all of them before the samples) and "終わり" at the end; the
+// source is read once and the gauge runs once over it. Throws VelmoraError
+// on every failure; an output that cannot be created leaves no file behind.
 std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& options, Host& host);
 
 // The speaker names of the c-th set bits (bits 0–17) of the mask the split

@@ -163,6 +163,7 @@ TEST_F(FormatsTest, SplitKeepsEverySampleFormat) {
     const bool sox = HasTool("sox");
     for (const Format& f : kFormats) {
         SCOPED_TRACE(f.name);
+        host = TraceHost{};
         const int channels = 4;  // the default mask names four channels
         const std::vector<double> in = Signal(f, 1500, channels);
         WavBuilder b = Build(f, in, channels);
@@ -173,6 +174,8 @@ TEST_F(FormatsTest, SplitKeepsEverySampleFormat) {
         ASSERT_TRUE(r.enabled && r.enabled->Button3);
         const auto paths = ChannelSplit(info, {src, dir.path()}, host);
         ASSERT_EQ(paths.size(), 4u);
+        // 1.5 s at 1000 Hz in one pass, whatever the sample width.
+        EXPECT_EQ(host.gauge, (std::vector<int>{0, 100}));
         for (int c = 0; c < channels; ++c) {
             std::vector<double> want;
             for (std::size_t i = c; i < in.size(); i += channels) want.push_back(in[i]);

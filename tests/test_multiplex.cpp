@@ -224,8 +224,8 @@ TEST_F(MuxTest, LeftRightIsPlainWithEitherHeaderOption) {
         o.ExpectChannels({S(0), S(1)}, 2);
         EXPECT_EQ(host.logLines, (std::vector<std::string>{out, "00padding", l, r, "end"}));
         EXPECT_EQ(host.lastProgress, 100);
-        // Two zero seconds and the remainder, then two seconds per pass.
-        EXPECT_EQ(host.pumps, 3 + 2 * 2);
+        // Two seconds and the remainder, written once each.
+        EXPECT_EQ(host.pumps, 3);
     }
 }
 
@@ -342,8 +342,11 @@ TEST_F(MuxTest, CommonLengthUnderOneSecond) {
 TEST_F(MuxTest, InputCutShortAfterRegistration) {
     std::string l = Register(0, 230);
     std::string r = Register(1, 230);
+    Register(2, 230);
+    const std::string out = dir.file("L(EX)(mux).wav");
     // Cut inside the second whole second, then inside the remainder.
     for (auto [keepFrames, got] : {std::pair<std::size_t, int>{150, 100}, {210, 20}}) {
+        WriteFile(r, Mono(230, 1).Build());
         std::filesystem::resize_file(r, 44 + keepFrames * 2);
         host = RecordingHost{};
         try {
@@ -352,13 +355,14 @@ TEST_F(MuxTest, InputCutShortAfterRegistration) {
         } catch (const VelmoraError& e) {
             EXPECT_STREQ(e.what(), "!");
         }
-        ASSERT_GE(host.logLines.size(), 4u);
-        EXPECT_EQ(host.logLines.back(), Format("in size:%d miss:%d ", static_cast<int>(44 + keepFrames * 2), got));
-        EXPECT_EQ(host.logLines[3], r);
-        EXPECT_EQ(std::count(host.logLines.begin(), host.logLines.end(), "end"), 0);
-        // No output at all: only the two inputs are in the folder.
+        // The log runs as far as the short row (the rows after it are never
+        // reached), and the failed run leaves no output at all: only the three
+        // inputs are in the folder.
+        EXPECT_EQ(host.logLines,
+                  (std::vector<std::string>{out, "00padding", l, r,
+                                            Format("in size:%d miss:%d ", static_cast<int>(44 + keepFrames * 2), got)}));
         EXPECT_FALSE(HasOutput());
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
     }
 }
 

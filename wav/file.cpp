@@ -262,25 +262,6 @@ void File::writeAt(std::uint64_t offset, const void* buf, std::size_t n) {
     }
 }
 
-bool File::extendWithZeros(std::uint64_t offset, std::size_t n) {
-#ifdef __linux__
-    if (offset < size()) return false;  // would keep what is there, not zero it
-    while (::fallocate(fd_, 0, static_cast<off_t>(offset), static_cast<off_t>(n)) != 0) {
-        if (errno == EINTR) continue;
-        if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EIO)
-            throw VelmoraError(TextCannotWrite(path_));
-        return false;  // not offered here: the caller writes the zeros
-    }
-    // Counted as the write it stands for.
-    if (fault::BeforeWrite()) throw VelmoraError(TextCannotWrite(path_));
-    return true;
-#else
-    (void)offset;
-    (void)n;
-    return false;
-#endif
-}
-
 std::size_t File::read(void* buf, std::size_t n) {
     std::size_t r = readAt(pos_, buf, n);
     pos_ += r;

@@ -37,12 +37,6 @@ public:
     std::size_t readAt(std::uint64_t offset, void* buf, std::size_t n);
     // Writes all n bytes or throws "ファイル %s に書き込めません".
     void writeAt(std::uint64_t offset, const void* buf, std::size_t n);
-    // Extends the file from its end at offset by n bytes that read back as
-    // zeros, letting the file system allocate them instead of writing them.
-    // Returns false, changing nothing, when it cannot (offset not at or past
-    // the end, or no such support); a full disk throws as a failed write.
-    bool extendWithZeros(std::uint64_t offset, std::size_t n);
-
     // Sequential variants working from the current position.
     void seek(std::uint64_t offset) { pos_ = offset; }
     std::uint64_t position() const { return pos_; }
