@@ -4,6 +4,7 @@
 
 #include "ops/guard.h"
 #include "ops/second_blocks.h"
+#include "wav/rf64.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
 
@@ -49,28 +50,32 @@ std::uint64_t DataEnd(File& file, std::uint64_t dataStart, std::uint64_t length,
 }
 
 // The one in-place write of the recovery: the two 32-bit size fields.
-void WriteSizeFields(File& file, std::uint64_t dataChunkPos, const SizeRepair& sizes) {
+void WriteSizeFields(File& file, std::uint64_t dataChunkPos, const SizeRepair& sizes, bool rf64) {
+    if (rf64) {
+        PatchDs64Sizes(file, sizes.riffSize, sizes.dataSize);
+        return;
+    }
     std::uint8_t field[4];
-    PutU32(field, sizes.riffSize);
+    PutU32(field, static_cast<std::uint32_t>(sizes.riffSize));
     file.writeAt(4, field, sizeof field);
-    PutU32(field, sizes.dataSize);
+    PutU32(field, static_cast<std::uint32_t>(sizes.dataSize));
     file.writeAt(dataChunkPos + 4, field, sizeof field);
 }
 
 }  // namespace
 
-std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos, std::uint32_t declaredDataSize,
-                                         std::uint32_t riffSize, std::uint32_t blockAlign) {
+std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos, std::uint64_t declaredDataSize,
+                                         std::uint64_t riffSize, std::uint32_t blockAlign, bool rf64) {
     const std::uint64_t length = file.size();
     const std::uint64_t dataStart = dataChunkPos + 8;
-    if (length < dataStart || length - 8 > 0xFFFFFFFFull || blockAlign == 0) return std::nullopt;
-    const bool unfinalized = declaredDataSize == 0 || declaredDataSize == 0xFFFFFFFFu ||
+    if (length < dataStart || (!rf64 && length - 8 > 0xFFFFFFFFull) || blockAlign == 0) return std::nullopt;
+    const bool unfinalized = declaredDataSize == 0 || declaredDataSize == 0xFFFFFFFFu || declaredDataSize == ~0ull ||
                              declaredDataSize > length - dataStart;
     if (!unfinalized) return std::nullopt;
     const std::uint64_t end = DataEnd(file, dataStart, length, blockAlign);
     SizeRepair sizes;
-    sizes.dataSize = static_cast<std::uint32_t>((end - dataStart) / blockAlign * blockAlign);
-    sizes.riffSize = static_cast<std::uint32_t>(length - 8);
+    sizes.dataSize = (end - dataStart) / blockAlign * blockAlign;
+    sizes.riffSize = length - 8;
     if (sizes.dataSize == declaredDataSize && sizes.riffSize == riffSize) return std::nullopt;
     return sizes;
 }
@@ -86,16 +91,21 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
     if (file.size() != info.fileSize) throw VelmoraError(kTextNotAnalysed);
     std::uint8_t head[8];
     const auto dataChunkPos = static_cast<std::uint64_t>(info.dataChunkPos);
-    std::uint8_t riff[8];
-    if (file.readAt(dataChunkPos, head, 8) < 8 || file.readAt(0, riff, 8) < 8) throw VelmoraError(kTextNotAnalysed);
-    const std::optional<SizeRepair> sizes = PlanSizeRepair(file, dataChunkPos, GetU32(head + 4), GetU32(riff + 4),
-                                                           static_cast<std::uint32_t>(info.blockAlign));
+    std::uint8_t riff[12 + kDs64ChunkSize];
+    if (file.readAt(dataChunkPos, head, 8) < 8 || file.readAt(0, riff, sizeof riff) < 8) throw VelmoraError(kTextNotAnalysed);
+    const std::optional<Ds64> ds64 = info.rf64 ? ReadDs64(riff, sizeof riff) : std::nullopt;
+    if (info.rf64 && !ds64) throw VelmoraError(kTextNotAnalysed);
+    const std::optional<SizeRepair> sizes =
+        ds64 ? PlanSizeRepair(file, dataChunkPos, ds64->dataSize, ds64->riffSize,
+                              static_cast<std::uint32_t>(info.blockAlign), true)
+             : PlanSizeRepair(file, dataChunkPos, GetU32(head + 4), GetU32(riff + 4),
+                              static_cast<std::uint32_t>(info.blockAlign));
     if (!sizes) {
         file.close();
         host.message(kTextDataSizeHealthy);
         return {};
     }
-    WriteSizeFields(file, dataChunkPos, *sizes);
+    WriteSizeFields(file, dataChunkPos, *sizes, ds64.has_value());
     file.close();
     info.riffSize = sizes->riffSize;
     info.dataSize = sizes->dataSize;
