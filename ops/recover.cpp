@@ -68,7 +68,10 @@ std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos,
                                          std::uint64_t riffSize, std::uint32_t blockAlign, bool rf64) {
     const std::uint64_t length = file.size();
     const std::uint64_t dataStart = dataChunkPos + 8;
-    if (length < dataStart || (!rf64 && length - 8 > 0xFFFFFFFFull) || blockAlign == 0) return std::nullopt;
+    if (length < dataStart || blockAlign == 0) return std::nullopt;
+    // A plain file past 4 GiB holds its sizes modulo 2^32, which reads back
+    // only while the data runs to the end of the file.
+    const bool wraps = !rf64 && length - 8 > 0xFFFFFFFFull;
     const bool unfinalized = declaredDataSize == 0 || declaredDataSize == 0xFFFFFFFFu || declaredDataSize == ~0ull ||
                              declaredDataSize > length - dataStart;
     if (!unfinalized) return std::nullopt;
@@ -76,6 +79,12 @@ std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos,
     SizeRepair sizes;
     sizes.dataSize = (end - dataStart) / blockAlign * blockAlign;
     sizes.riffSize = length - 8;
+    if (wraps) {
+        if (dataStart + sizes.dataSize != length) return std::nullopt;
+        if ((sizes.dataSize & 0xFFFFFFFFull) == declaredDataSize && (sizes.riffSize & 0xFFFFFFFFull) == riffSize)
+            return std::nullopt;
+        return sizes;
+    }
     if (sizes.dataSize == declaredDataSize && sizes.riffSize == riffSize) return std::nullopt;
     return sizes;
 }

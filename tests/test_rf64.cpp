@@ -291,6 +291,19 @@ TEST(Rf64, InPlacePatchesPast4GiB) {
     EXPECT_EQ(ReadU64(head, 28), data);
     EXPECT_EQ(ReadU32(head, 76), 0xFFFFFFFFu);
     EXPECT_EQ(Analysed(rec).dataSize, data);
+
+    // The same recording in plain RIFF: its sizes modulo 2^32.
+    const std::string plain = dir.file("plain-rec.wav");
+    WavBuilder p = Stereo48k();
+    p.dataSize = 0, p.riffSize = 0;
+    WriteSparse(plain, p.Build(), 44 + data);
+    r = AnalyzeWave(plain, info);
+    ASSERT_TRUE(r.enabled->Button14);
+    ASSERT_EQ(RecoverDataSize(info, {plain}, host).size(), 1u);
+    head = ReadHead(plain, 44);
+    EXPECT_EQ(ReadU32(head, 40), static_cast<std::uint32_t>(data));
+    EXPECT_EQ(ReadU32(head, 4), static_cast<std::uint32_t>(44 + data - 8));
+    EXPECT_EQ(Analysed(plain).dataSize, data);
 }
 
 }  // namespace
