@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "ops/sample_kernels.h"
+#include "wav/rf64.h"
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/sample_format.h"
@@ -183,8 +184,6 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     // promise bytes that are never written.
     const std::uint64_t frames = commonLength / static_cast<std::uint64_t>(inBlock);
     const std::uint64_t dataSize = frames * outBlock;
-    const std::uint64_t headerSize = extensible ? (withCue ? 128 : 68) : (wide && wide->isFloat() ? 46 : 44);
-    if (dataSize + headerSize - 8 > 0xFFFFFFFFull) throw VelmoraError(kTextOutputTooLarge);
 
     // Refuse before anything is written: an input that would be overwritten,
     // a checked row whose file cannot be read.
@@ -221,6 +220,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
         header = BuildPlainHeader(riff, fmt, data);
     }
 
+    header = SizedHeader(std::move(header), dataSize);
     host.log(outPath);
     OutputFile out = OutputFile::Create(outPath);
     out.writeAt(0, header.data(), header.size());

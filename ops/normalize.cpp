@@ -6,6 +6,7 @@
 #include "ops/sample_kernels.h"
 #include "ops/wide_samples.h"
 #include "ops/second_blocks.h"
+#include "wav/rf64.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
 #include "wav/file.h"
@@ -113,7 +114,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     OutputFile output = OutputFile::Create(path);
     std::vector<std::uint8_t> sourceHeader(static_cast<std::size_t>(dataStart));
     ReadBlock(source, 0, sourceHeader.data(), sourceHeader.size());
-    const std::vector<std::uint8_t> header = BuildCopiedHeader(std::move(sourceHeader), {});
+    const std::vector<std::uint8_t> header = SizedHeader(BuildCopiedHeader(std::move(sourceHeader), {}), info.dataSize);
     output.write(header.data(), header.size());
     for (std::int64_t s = 1; s <= seconds; ++s) {
         host.pumpMessages();

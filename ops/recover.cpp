@@ -5,6 +5,7 @@
 
 #include "ops/guard.h"
 #include "ops/second_blocks.h"
+#include "wav/rf64.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
 
@@ -50,30 +51,44 @@ std::uint64_t DataEnd(File& file, std::uint64_t dataStart, std::uint64_t length,
 }
 
 // The one in-place write of the recovery: the header from the RIFF size to
-// the data size, as it is, with the two 32-bit size fields changed; written,
-// flushed and read back at once, so the file holds both new sizes or neither.
-void WriteSizeFields(File& file, std::uint64_t dataChunkPos, const SizeRepair& sizes) {
+// the data size, as it is, with the two 32-bit size fields changed (or the
+// ds64 sizes of an RF64 file); written, flushed and read back at once, so
+// the file holds both new sizes or neither.
+void WriteSizeFields(File& file, std::uint64_t dataChunkPos, const SizeRepair& sizes, bool rf64) {
+    if (rf64) {
+        PatchDs64Sizes(file, sizes.riffSize, sizes.dataSize);
+        return;
+    }
     std::vector<std::uint8_t> span(static_cast<std::size_t>(dataChunkPos + 4));
     if (file.readAt(4, span.data(), span.size()) != span.size()) throw VelmoraError(TextCannotRead(file.path()));
-    PutU32(span.data(), sizes.riffSize);
-    PutU32(span.data() + dataChunkPos, sizes.dataSize);
+    PutU32(span.data(), static_cast<std::uint32_t>(sizes.riffSize));
+    PutU32(span.data() + dataChunkPos, static_cast<std::uint32_t>(sizes.dataSize));
     PatchInPlace(file, 4, span.data(), span.size());
 }
 
 }  // namespace
 
-std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos, std::uint32_t declaredDataSize,
-                                         std::uint32_t riffSize, std::uint32_t blockAlign) {
+std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos, std::uint64_t declaredDataSize,
+                                         std::uint64_t riffSize, std::uint32_t blockAlign, bool rf64) {
     const std::uint64_t length = file.size();
     const std::uint64_t dataStart = dataChunkPos + 8;
-    if (length < dataStart || length - 8 > 0xFFFFFFFFull || blockAlign == 0) return std::nullopt;
-    const bool unfinalized = declaredDataSize == 0 || declaredDataSize == 0xFFFFFFFFu ||
+    if (length < dataStart || blockAlign == 0) return std::nullopt;
+    // A plain file past 4 GiB holds its sizes modulo 2^32, which reads back
+    // only while the data runs to the end of the file.
+    const bool wraps = !rf64 && length - 8 > 0xFFFFFFFFull;
+    const bool unfinalized = declaredDataSize == 0 || declaredDataSize == 0xFFFFFFFFu || declaredDataSize == ~0ull ||
                              declaredDataSize > length - dataStart;
     if (!unfinalized) return std::nullopt;
     const std::uint64_t end = DataEnd(file, dataStart, length, blockAlign);
     SizeRepair sizes;
-    sizes.dataSize = static_cast<std::uint32_t>((end - dataStart) / blockAlign * blockAlign);
-    sizes.riffSize = static_cast<std::uint32_t>(length - 8);
+    sizes.dataSize = (end - dataStart) / blockAlign * blockAlign;
+    sizes.riffSize = length - 8;
+    if (wraps) {
+        if (dataStart + sizes.dataSize != length) return std::nullopt;
+        if ((sizes.dataSize & 0xFFFFFFFFull) == declaredDataSize && (sizes.riffSize & 0xFFFFFFFFull) == riffSize)
+            return std::nullopt;
+        return sizes;
+    }
     if (sizes.dataSize == declaredDataSize && sizes.riffSize == riffSize) return std::nullopt;
     return sizes;
 }
@@ -89,16 +104,21 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
     if (file.size() != info.fileSize) throw VelmoraError(kTextNotAnalysed);
     std::uint8_t head[8];
     const auto dataChunkPos = static_cast<std::uint64_t>(info.dataChunkPos);
-    std::uint8_t riff[8];
-    if (file.readAt(dataChunkPos, head, 8) < 8 || file.readAt(0, riff, 8) < 8) throw VelmoraError(kTextNotAnalysed);
-    const std::optional<SizeRepair> sizes = PlanSizeRepair(file, dataChunkPos, GetU32(head + 4), GetU32(riff + 4),
-                                                           static_cast<std::uint32_t>(info.blockAlign));
+    std::uint8_t riff[12 + kDs64ChunkSize];
+    if (file.readAt(dataChunkPos, head, 8) < 8 || file.readAt(0, riff, sizeof riff) < 8) throw VelmoraError(kTextNotAnalysed);
+    const std::optional<Ds64> ds64 = info.rf64 ? ReadDs64(riff, sizeof riff) : std::nullopt;
+    if (info.rf64 && !ds64) throw VelmoraError(kTextNotAnalysed);
+    const std::optional<SizeRepair> sizes =
+        ds64 ? PlanSizeRepair(file, dataChunkPos, ds64->dataSize, ds64->riffSize,
+                              static_cast<std::uint32_t>(info.blockAlign), true)
+             : PlanSizeRepair(file, dataChunkPos, GetU32(head + 4), GetU32(riff + 4),
+                              static_cast<std::uint32_t>(info.blockAlign));
     if (!sizes) {
         file.close();
         host.message(kTextDataSizeHealthy);
         return {};
     }
-    WriteSizeFields(file, dataChunkPos, *sizes);
+    WriteSizeFields(file, dataChunkPos, *sizes, ds64.has_value());
     file.close();
     info.riffSize = sizes->riffSize;
     info.dataSize = sizes->dataSize;

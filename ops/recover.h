@@ -27,8 +27,8 @@ struct RecoverOptions {
 inline constexpr std::uint64_t kTrailerSearchBytes = std::uint64_t{64} << 20;
 
 struct SizeRepair {
-    std::uint32_t riffSize = 0;
-    std::uint32_t dataSize = 0;
+    std::uint64_t riffSize = 0;
+    std::uint64_t dataSize = 0;
 };
 
 // The sizes a recording needs, or nullopt when its declared data size is
@@ -36,8 +36,9 @@ struct SizeRepair {
 // The data runs in whole frames up to the end of the file or to the start of
 // a well-formed trailing chunk: a chain of chunks with plausible ids, the
 // first at a frame boundary, whose sizes end exactly at the end of the file.
-std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos, std::uint32_t declaredDataSize,
-                                         std::uint32_t riffSize, std::uint32_t blockAlign);
+// An RF64 file (rf64) declares its sizes in 64 bits and may pass 4 GiB.
+std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos, std::uint64_t declaredDataSize,
+                                         std::uint64_t riffSize, std::uint32_t blockAlign, bool rf64 = false);
 
 // Patches riffSize (bytes 4–7) and dataSize (dataChunkPos + 4 … + 7) of the
 // analysed file, nothing else, and updates them in info. A file that needs

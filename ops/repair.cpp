@@ -5,6 +5,7 @@
 
 #include "ops/guard.h"
 #include "ops/second_blocks.h"
+#include "wav/rf64.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
 #include "wav/file.h"
@@ -103,7 +104,6 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     // The output describes itself: its data chunk holds exactly the whole
     // frames copied, and nothing follows it, whatever chunks the source had.
     const std::int64_t copied = seconds * secondBytes + restBytes;
-    if (copied + kPlainHeaderSize > 0xFFFFFFFFll) throw VelmoraError(kTextOutputTooLarge);
     fmt.fmtSize = 16;
     data.dataSize = static_cast<std::uint32_t>(copied);
     riff.riffSize = data.dataSize + (kPlainHeaderSize - 8u);
@@ -111,7 +111,8 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     const std::string path =
         OutputPathBase(options.outputFolder, options.fileField) + "(reheader).wav";
     OutputFile out = OutputFile::Create(path);
-    const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
+    const std::vector<std::uint8_t> header =
+        SizedHeader(BuildPlainHeader(riff, fmt, data), static_cast<std::uint64_t>(copied));
     out.write(header.data(), header.size());
 
     std::int64_t largest = std::max(seconds > 0 ? secondBytes : 0, restBytes);
@@ -143,12 +144,19 @@ std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOp
     if (file.size() != info.fileSize) throw VelmoraError(kTextNotAnalysed);
     std::uint8_t unit[RiffHeader::kSize];
     ReadUnit(file, 0, unit, sizeof unit);
+    const bool rf64 = info.rf64;
     info.setRiffHeader(RiffHeader::Decode(unit));
 
-    std::uint8_t field[4];
-    PutU32(field, info.fileSize - 8u);
-    PatchInPlace(file, 4, field, sizeof field);
-    info.riffSize = info.fileSize - 8u;  // only once the file says so
+    const std::uint64_t riffSize = info.fileSize - 8u;
+    if (rf64) {
+        PatchDs64RiffSize(file, riffSize);
+    } else {
+        // Past 4 GiB the field holds the size modulo 2^32.
+        std::uint8_t field[4];
+        PutU32(field, static_cast<std::uint32_t>(riffSize));
+        PatchInPlace(file, 4, field, sizeof field);
+    }
+    info.riffSize = riffSize;  // only once the file says so
     file.close();
     host.progress(100);
     return {options.fileField};
@@ -160,7 +168,8 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
 
     File src = File::OpenRead(options.fileField);
     const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + 8u;
-    const std::uint32_t riffSize = info.dataSize + static_cast<std::uint32_t>(info.dataChunkPos);
+    const std::uint64_t riffSize64 = info.dataSize + static_cast<std::uint64_t>(info.dataChunkPos);
+    const auto riffSize = static_cast<std::uint32_t>(riffSize64);
     std::vector<std::uint8_t> header;
     if (info.fmtChunkPos == 12 && info.fmtSize == 16 && info.dataChunkPos == 36) {
         RiffHeader riff = info.riffHeader();
@@ -175,11 +184,14 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
 
     const std::string path =
         OutputPathBase(options.outputFolder, options.fileField) + "(futta del).wav";
+    header = SizedHeader(std::move(header), info.dataSize);
     OutputFile out = OutputFile::Create(path);
     out.write(header.data(), header.size());
 
     // Everything after the data chunk header but the footer's length at the end.
-    const std::uint32_t count = info.fileSize - (info.listFooterSize + headerSize);
+    const std::uint64_t count = info.fileSize > 0xFFFFFFFFull || info.rf64
+                                    ? info.fileSize - (std::uint64_t{info.listFooterSize} + headerSize)
+                                    : std::uint32_t(info.fileSize - (info.listFooterSize + headerSize));
     src.seek(headerSize);
     BlockMover mover(kFooterBlock);
     std::uint64_t total = 0;

@@ -7,6 +7,7 @@
 #include "ops/guard.h"
 #include "ops/sample_kernels.h"
 #include "ops/second_blocks.h"
+#include "wav/rf64.h"
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
@@ -40,8 +41,8 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     // that never follow it.
     const std::uint64_t frames = PlayFrames(info);
     const std::optional<SampleFormat> format = TransformSampleFormat(info);
-    RequireFits32(frames * static_cast<std::uint64_t>(monoBlockAlign) + (format && format->isFloat() ? 38 : 36));
-    const auto monoDataSize = static_cast<std::uint32_t>(frames * static_cast<std::uint64_t>(monoBlockAlign));
+    const std::uint64_t monoData = frames * static_cast<std::uint64_t>(monoBlockAlign);
+    const auto monoDataSize = static_cast<std::uint32_t>(monoData);
 
     RiffHeader riff = info.riffHeader();
     riff.riffSize = monoDataSize + 36;
@@ -53,9 +54,10 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     DataHeader data = info.dataHeader();
     data.dataSize = monoDataSize;
     // Wider samples keep their kind: a float source gives float mono files.
-    const std::vector<std::uint8_t> header = format && format->wide()
-                                                 ? BuildPlainHeaderFor(*format, riff, fmt, data)
-                                                 : BuildPlainHeader(riff, fmt, data);
+    const std::vector<std::uint8_t> header = SizedHeader(format && format->wide()
+                                                             ? BuildPlainHeaderFor(*format, riff, fmt, data)
+                                                             : BuildPlainHeader(riff, fmt, data),
+                                                         monoData);
 
     File source = File::OpenRead(options.fileField);
 

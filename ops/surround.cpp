@@ -7,6 +7,7 @@
 #include "ops/sample_kernels.h"
 #include "ops/wide_samples.h"
 #include "ops/second_blocks.h"
+#include "wav/rf64.h"
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
@@ -53,7 +54,6 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const bool withCue = extensible && options.cue;
     const std::uint32_t factor = extensible ? 2 : 3;
     const std::uint64_t outData = std::uint64_t{info.dataSize} * factor;
-    RequireFits32(outData + (extensible ? (withCue ? 120 : 60) : (wideSamples && format->isFloat() ? 38 : 36)));
 
     // Sizes and rates wrap in 32 bits, blockAlign in 16, as the fields hold them.
     RiffHeader riff = info.riffHeader();
@@ -76,6 +76,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
         fmt.formatTag = kFormatPcm;
         header = BuildPlainHeader(riff, fmt, data);
     }
+    header = SizedHeader(std::move(header), outData);
 
     File source = File::OpenRead(options.fileField);
     const std::size_t rate = static_cast<std::size_t>(info.samplesPerSec);

@@ -8,6 +8,7 @@
 
 #include "ops/multiplex.h"
 #include "wav/error.h"
+#include "wav/file.h"
 #include "wav/text.h"
 #include "wav/records.h"
 #include "wav_builder.h"
@@ -409,6 +410,15 @@ TEST_F(MuxTest, FormatComesFromTheFirstRegisteredFile) {
     o.ExpectChannels({S(0), S(1)}, 2);
 }
 
+// A host whose pending messages change the list, as a user's clicks would.
+struct ClickingHost : RecordingHost {
+    std::function<void()> onFirstPump;
+    void pumpMessages() override {
+        if (pumps == 0 && onFirstPump) onFirstPump();
+        RecordingHost::pumpMessages();
+    }
+};
+
 TEST_F(MuxTest, RefusalsBeforeAnythingIsWritten) {
     ExpectRefused(kTextNoChannelFiles);
 
@@ -439,22 +449,40 @@ TEST_F(MuxTest, RefusalsBeforeAnythingIsWritten) {
     ClearChannelList(list);
     std::filesystem::remove(dir.file("L(mux).wav"));
 
-    // Three rows claiming 2 GiB each: the data size does not fit 32 bits.
+    // Three rows claiming 1.33 GiB each: the data size just passes 32 bits,
+    // so the output is headed RF64. The run is stopped at its first pause,
+    // once the header is written (looked at under its temporary name),
+    // instead of padding 4 GiB; the stopped run leaves no output.
     WavBuilder huge = Mono(10, 0);
-    huge.dataSize = 0x7FFFFFFEu;
-    huge.riffSize = 0x7FFFFFFEu + 36;
+    huge.dataSize = 0x55555556u;
+    huge.riffSize = 0x55555556u + 36;
     for (int row : {0, 1, 2}) Register(row, huge);
-    ExpectRefused(kTextOutputTooLarge);
-}
-
-// A host whose pending messages change the list, as a user's clicks would.
-struct ClickingHost : RecordingHost {
-    std::function<void()> onFirstPump;
-    void pumpMessages() override {
-        if (pumps == 0 && onFirstPump) onFirstPump();
-        RecordingHost::pumpMessages();
+    AllowUnnamedOutputs(false);
+    int headers = 0;
+    ClickingHost stopping;
+    stopping.onFirstPump = [&] {
+        for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+            if (e.path().filename().string()[0] != '.') continue;
+            ++headers;
+            std::ifstream in(e.path(), std::ios::binary);
+            Bytes head(48);
+            in.read(reinterpret_cast<char*>(head.data()), 48);
+            EXPECT_EQ(std::string(head.begin(), head.begin() + 4), "RF64");
+            EXPECT_EQ(std::string(head.begin() + 12, head.begin() + 16), "ds64");
+            EXPECT_EQ(ReadU32(head, 28) | (std::uint64_t{ReadU32(head, 32)} << 32), 0x55555556ull / 2 * 6);
+        }
+        throw VelmoraError("stopped");
+    };
+    try {
+        WriteMultiplex(list, options, stopping);
+        ADD_FAILURE() << "not stopped";
+    } catch (const VelmoraError& e) {
+        EXPECT_STREQ(e.what(), "stopped");
     }
-};
+    AllowUnnamedOutputs(true);
+    EXPECT_EQ(headers, 1);
+    EXPECT_FALSE(HasOutput());
+}
 
 TEST_F(MuxTest, RowsAreReadWhenTheirPassBegins) {
     std::string l = Register(0, 230), r = Register(1, 230), c = Register(2, 230);

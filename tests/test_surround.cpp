@@ -200,21 +200,25 @@ TEST(PseudoSurround, FileShortenedAfterAnalysisGivesSilenceNotStaleAudio) {
     EXPECT_EQ(Slice(out, 68, out.size() - 68), Expected(src, 800, false, false));
 }
 
-TEST(PseudoSurround, OutputsPast32BitsRefusedBeforeAnything) {
+TEST(PseudoSurround, OutputsPast32BitsHeadedRf64) {
     TempDir dir;
     Source s = MakeSource(dir, 8000, 100);
     WaveInfo info = Analysed(s.path);
     TraceHost host;
-    // 0x7FFFFFE1 doubled plus 60 still fits; plus 120 (cue) or tripled does not.
+    // 0x7FFFFFE1 doubled plus 60 still fits; plus 120 (cue) or tripled does
+    // not: those outputs get the RF64 header with the 64-bit data size.
     info.dataSize = 0x7FFFFFE1;
     SurroundOptions o = Options(s, dir.path());
     o.cue = true;
-    EXPECT_EQ(ErrorOf([&] { PseudoSurround(info, o, host); }), kTextOutputTooLarge);
+    const auto ds64DataSize = [](const std::string& path) {
+        const Bytes b = ReadFile(path);
+        EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RF64");
+        return std::uint64_t{ReadU32(b, 28)} | (std::uint64_t{ReadU32(b, 32)} << 32);
+    };
+    EXPECT_EQ(ds64DataSize(PseudoSurround(info, o, host).at(0)), 0x7FFFFFE1ull * 2);
     o.cue = false;
     o.extendedHeader = false;
-    EXPECT_EQ(ErrorOf([&] { PseudoSurround(info, o, host); }), kTextOutputTooLarge);
-    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"song.wav"});
-    EXPECT_TRUE(host.logLines.empty());
+    EXPECT_EQ(ds64DataSize(PseudoSurround(info, o, host).at(0)), 0x7FFFFFE1ull * 3);
     o.extendedHeader = true;
     auto paths = PseudoSurround(info, o, host);
     EXPECT_EQ(ReadU32(ReadFile(paths.at(0)), 4), 0xFFFFFFFEu);

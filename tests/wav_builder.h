@@ -26,6 +26,10 @@ inline void AppendU16(Bytes& b, std::uint16_t v) {
 inline void AppendU32(Bytes& b, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
+inline void AppendU64(Bytes& b, std::uint64_t v) {
+    AppendU32(b, static_cast<std::uint32_t>(v));
+    AppendU32(b, static_cast<std::uint32_t>(v >> 32));
+}
 inline void AppendBytes(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 
 inline std::uint16_t ReadU16(const Bytes& b, std::size_t at) {
@@ -67,6 +71,19 @@ struct WavBuilder {
     std::optional<std::uint32_t> dataSize;  // default samples.size()
     std::optional<std::uint32_t> riffSize;  // default file length - 8
     const char* waveId = "WAVE";
+    // An RF64 file: riffId "RF64" (or "BW64") and a ds64 chunk right after
+    // "WAVE" holding these 64-bit sizes; both 32-bit size fields then default
+    // to 0xFFFFFFFF.
+    const char* riffId = "RIFF";
+    std::optional<std::uint64_t> ds64RiffSize;
+    std::optional<std::uint64_t> ds64DataSize;
+
+    WavBuilder& Rf64(std::uint64_t riff64, std::uint64_t data64, const char* id = "RF64") {
+        riffId = id;
+        ds64RiffSize = riff64;
+        ds64DataSize = data64;
+        return *this;
+    }
 
     std::uint16_t align() const {
         return blockAlign.value_or(static_cast<std::uint16_t>(channels * bitsPerSample / 8));
@@ -100,19 +117,28 @@ struct WavBuilder {
         }
         while (fmt.size() < fmtSize) fmt.push_back(0);
         Bytes b;
-        Append(b, "RIFF");
+        Append(b, riffId);
         AppendU32(b, 0);
         Append(b, waveId);
+        const bool rf64 = ds64RiffSize.has_value();
+        if (rf64) {
+            Append(b, "ds64");
+            AppendU32(b, 28);
+            AppendU64(b, *ds64RiffSize);
+            AppendU64(b, *ds64DataSize);
+            AppendU64(b, *ds64DataSize / (align() ? align() : 1));
+            AppendU32(b, 0);
+        }
         AppendBytes(b, beforeFmt);
         Append(b, "fmt ");
         AppendU32(b, fmtSize);
         AppendBytes(b, fmt);
         AppendBytes(b, betweenFmtAndData);
         Append(b, "data");
-        AppendU32(b, dataSize.value_or(static_cast<std::uint32_t>(samples.size())));
+        AppendU32(b, dataSize.value_or(rf64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(samples.size())));
         AppendBytes(b, samples);
         AppendBytes(b, trailer);
-        std::uint32_t riff = riffSize.value_or(static_cast<std::uint32_t>(b.size() - 8));
+        std::uint32_t riff = riffSize.value_or(rf64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(b.size() - 8));
         for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
         return b;
     }
@@ -139,6 +165,13 @@ inline Bytes PatternSamples(std::size_t frames, int channels, int bytesPerSample
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The bytes, then a hole up to `length`: a file far past 4 GiB that costs no
+// disk (check the free space the holes would need if they were filled).
+inline void WriteSparse(const std::string& path, const Bytes& bytes, std::uint64_t length) {
+    WriteFile(path, bytes);
+    std::filesystem::resize_file(path, length);
 }
 
 inline Bytes ReadFile(const std::string& path) {

@@ -1,11 +1,13 @@
 #include "analysis.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "bytes.h"
 #include "error.h"
 #include "file.h"
+#include "rf64.h"
 #include "sample_format.h"
 #include "text.h"
 
@@ -22,6 +24,13 @@ std::int32_t FindChunk(const std::vector<std::uint8_t>& head, std::int32_t from,
     for (std::int32_t p = from; p <= kSearchLimit; ++p)
         if (MatchChunkId(head.data() + p, id)) return p;
     return kSearchLimit + 1;
+}
+
+// Bytes after the data beyond the LIST footer; 32-bit as the fields for a
+// file that fits them.
+std::int64_t FooterExcess(const WaveInfo& w) {
+    if (w.fileSize > 0xFFFFFFFFull || w.rf64) return w.footerSize - std::int64_t{w.listFooterSize};
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(w.footerSize) - w.listFooterSize);
 }
 
 std::vector<std::string> BuildReport(const WaveInfo& w, bool fileSizeOK, bool footerOK,
@@ -49,15 +58,14 @@ std::vector<std::string> BuildReport(const WaveInfo& w, bool fileSizeOK, bool fo
     if (fileSizeOK)
         status = "ファイルサイズ OK";
     else if (w.footerSize == 0)
-        status = Format("ファイルサイズ NG (+%dByte) ", w.riffSizeExcess);
+        status = Format("ファイルサイズ NG (+%lldByte) ", static_cast<long long>(w.riffSizeExcess));
     else
         status = "ファイルサイズ NG";
     status += "/データサイズ OK";
     if (footerOK)
         status += "/フッタ OK";
     else
-        status += Format("/フッタNG(%dByte) ",
-                         static_cast<std::int32_t>(static_cast<std::uint32_t>(w.footerSize) - w.listFooterSize));
+        status += Format("/フッタNG(%lldByte) ", static_cast<long long>(FooterExcess(w)));
     r.push_back(status);
 
     if (w.fmtSize > 16 && cbSize > 0 && w.formatTag == kFormatExtensible) {
@@ -103,9 +111,9 @@ EnabledControls ApplyRules(const WaveInfo& w, bool fileSizeOK, bool footerOK) {
     if (!fileSizeOK) e.Button13 = true;
     // A recorder that stopped before finalizing leaves 0 or 0xFFFFFFFF, or a
     // size it reserved and never filled.
-    const std::uint32_t following = w.fileSize - (static_cast<std::uint32_t>(w.dataChunkPos) + 8u);
-    e.Button14 = w.fileSize >= static_cast<std::uint32_t>(w.dataChunkPos) + 8u &&
-                 (w.dataSize == 0 || w.dataSize == 0xFFFFFFFFu || w.dataSize > following);
+    const std::uint64_t start = static_cast<std::uint64_t>(w.dataChunkPos) + 8u;
+    e.Button14 = w.fileSize >= start &&
+                 (w.dataSize == 0 || w.dataSize == 0xFFFFFFFFu || w.dataSize > w.fileSize - start);
     return e;
 }
 
@@ -113,8 +121,22 @@ EnabledControls ApplyRules(const WaveInfo& w, bool fileSizeOK, bool footerOK) {
 
 bool MatchChunkId(const std::uint8_t* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
 
-PlayTime ComputePlayTime(std::uint32_t dataSize, std::int16_t blockAlign, std::int32_t samplesPerSec) {
+PlayTime ComputePlayTime(std::uint64_t dataSize, std::int16_t blockAlign, std::int32_t samplesPerSec) {
     if (blockAlign == 0 || samplesPerSec == 0) throw VelmoraError(kTextDivByZero);
+    if (dataSize > 0xFFFFFFFFull) {
+        // Past 32 bits the frames are counted in 64; the hours still fit.
+        const std::uint64_t magnitude = dataSize / static_cast<std::uint64_t>(std::abs(int{blockAlign}));
+        const auto frames = static_cast<std::int64_t>(magnitude) * (blockAlign < 0 ? -1 : 1);
+        const std::int64_t rem = frames % samplesPerSec;
+        std::int64_t seconds = (frames - rem) / samplesPerSec;
+        PlayTime t;
+        t.remainderFrames = static_cast<std::int32_t>(rem);
+        t.hours = static_cast<std::int32_t>(seconds / 3600);
+        if (t.hours > 0) seconds %= 3600;
+        t.minutes = static_cast<std::int32_t>(seconds / 60);
+        t.seconds = static_cast<std::int32_t>(t.minutes > 0 ? seconds % 60 : seconds);
+        return t;
+    }
     // The quotient fits 64 bits; the frame count keeps its low 32 bits, so a
     // count of 2^31 or more wraps instead of being undefined.
     double quotient = static_cast<double>(dataSize) / static_cast<double>(blockAlign);
@@ -159,7 +181,9 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     file.readAt(0, head.data(), head.size());
 
     info.setRiffHeader(RiffHeader::Decode(head.data()));
-    if (!MatchChunkId(head.data(), "RIFF")) {
+    const std::optional<Ds64> ds64 = ReadDs64(head.data(), head.size());
+    info.rf64 = ds64.has_value();
+    if (!MatchChunkId(head.data(), "RIFF") && !ds64) {
         result.stop = AnalysisStop::NoRiff;
         result.messages.emplace_back("RIFFチャンクがありません\r\n中断します");
         result.clearFileField = true;
@@ -187,7 +211,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
         info.extChannelMask = 0;
     }
 
-    info.fileSize = static_cast<std::uint32_t>(length);
+    info.fileSize = length;
 
     info.dataChunkPos = FindChunk(head, 36, "data");
     if (info.dataChunkPos > kSearchLimit) {
@@ -198,9 +222,21 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     info.setDataHeader(DataHeader::Decode(head.data() + info.dataChunkPos));
     const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + 8u;
     result.headerSize = headerSize;
+    // Sizes past 32 bits: the ds64 ones stand where a 32-bit field says
+    // 0xFFFFFFFF; a plain file past 4 GiB whose data runs to its end keeps
+    // the true sizes modulo 2^32.
+    const bool wide = info.rf64 || length > 0xFFFFFFFFull;
+    if (ds64) {
+        if (info.riffSize == 0xFFFFFFFFu) info.riffSize = ds64->riffSize;
+        if (info.dataSize == 0xFFFFFFFFu) info.dataSize = ds64->dataSize;
+    } else if (wide && length >= headerSize) {
+        if (((length - headerSize) & 0xFFFFFFFFull) == info.dataSize) info.dataSize = length - headerSize;
+        if (((length - 8) & 0xFFFFFFFFull) == info.riffSize) info.riffSize = length - 8;
+    }
 
     info.listFooterSize = 0;
-    const std::uint32_t dataEnd = headerSize + info.dataSize;
+    const std::uint64_t dataEnd = wide ? headerSize + info.dataSize
+                                       : std::uint64_t{static_cast<std::uint32_t>(headerSize + info.dataSize)};
     if (info.fileSize != dataEnd) {
         std::uint8_t tail[8] = {};
         if (dataEnd < length) file.readAt(dataEnd, tail, sizeof tail);
@@ -210,12 +246,26 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     result.hexDump = HexDumpLines(head.data(), headerSize);
     file.close();
 
-    info.footerSize = static_cast<std::int32_t>(info.fileSize - headerSize - info.dataSize);
-    info.computedDataSize = info.fileSize - (static_cast<std::uint32_t>(info.footerSize) + headerSize);
-    if (info.listFooterSize == 0) info.riffSizeExcess = static_cast<std::int32_t>(info.riffSize + 8u - info.fileSize);
-    result.fileSizeOK = info.riffSize + 8u == info.fileSize ||
-                        info.riffSize + 8u == info.fileSize - static_cast<std::uint32_t>(info.footerSize);
-    result.footerOK = static_cast<std::uint32_t>(info.footerSize) == info.listFooterSize;
+    if (wide) {
+        info.footerSize = static_cast<std::int64_t>(info.fileSize - headerSize - info.dataSize);
+        info.computedDataSize = info.fileSize - (static_cast<std::uint64_t>(info.footerSize) + headerSize);
+        if (info.listFooterSize == 0) info.riffSizeExcess = static_cast<std::int64_t>(info.riffSize + 8u - info.fileSize);
+        result.fileSizeOK = info.riffSize + 8u == info.fileSize ||
+                            info.riffSize + 8u == info.fileSize - static_cast<std::uint64_t>(info.footerSize);
+        result.footerOK = info.footerSize == std::int64_t{info.listFooterSize};
+    } else {
+        // Within 32 bits every sum wraps as the fields do.
+        const auto fileSize = static_cast<std::uint32_t>(info.fileSize);
+        const auto riffSize = static_cast<std::uint32_t>(info.riffSize);
+        const auto dataSize = static_cast<std::uint32_t>(info.dataSize);
+        const auto footerSize = static_cast<std::int32_t>(fileSize - headerSize - dataSize);
+        info.footerSize = footerSize;
+        info.computedDataSize = fileSize - (static_cast<std::uint32_t>(footerSize) + headerSize);
+        if (info.listFooterSize == 0) info.riffSizeExcess = static_cast<std::int32_t>(riffSize + 8u - fileSize);
+        result.fileSizeOK =
+            riffSize + 8u == fileSize || riffSize + 8u == fileSize - static_cast<std::uint32_t>(footerSize);
+        result.footerOK = static_cast<std::uint32_t>(footerSize) == info.listFooterSize;
+    }
 
     try {
         PlayTime t = ComputePlayTime(info.dataSize, info.blockAlign, info.samplesPerSec);
@@ -240,11 +290,6 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     if (!IsIntegerPcm(info))
         result.messages.emplace_back(
             "フォーマットIDが無圧縮WAV以外ですので、\r\nヘッダ内容の正確さを保証できません");
-    if (length > 0xFFFFFFFFull) {
-        // Only the low 32 bits of the length fit the size fields: no operation
-        // may trust any position or size of such a file.
-        enabled = EnabledControls{false, false, false, false, false, false, false, false, false};
-    }
     result.enabled = enabled;
     result.report = BuildReport(info, result.fileSizeOK, result.footerOK, result.cbSize);
     info.analysisComplete = true;

@@ -78,7 +78,7 @@ struct PlayTime {
 };
 // Throws VelmoraError("0 による浮動小数点数除算") when blockAlign or
 // samplesPerSec is 0.
-PlayTime ComputePlayTime(std::uint32_t dataSize, std::int16_t blockAlign, std::int32_t samplesPerSec);
+PlayTime ComputePlayTime(std::uint64_t dataSize, std::int16_t blockAlign, std::int32_t samplesPerSec);
 
 // Hex dump lines of the given bytes: "0000: 52 49 46 46 ...".
 std::vector<std::string> HexDumpLines(const std::uint8_t* bytes, std::size_t count);

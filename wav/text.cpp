@@ -98,7 +98,7 @@ std::int32_t StrToInt(const std::string& text) {
     return *v;
 }
 
-std::string GroupThousands(std::uint32_t value) {
+std::string GroupThousands(std::uint64_t value) {
     std::string digits = std::to_string(value);
     std::string out;
     int count = 0;

@@ -48,7 +48,7 @@ std::optional<std::int32_t> TryStrToInt(std::string_view text);
 std::int32_t StrToInt(const std::string& text);
 
 // "0", "999", "1,000", "4,294,967,295".
-std::string GroupThousands(std::uint32_t value);
+std::string GroupThousands(std::uint64_t value);
 
 // printf into a std::string; "%X" gives the uppercase hex the texts use.
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

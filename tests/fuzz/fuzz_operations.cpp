@@ -78,8 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& v : report.violations) std::fprintf(stderr, "violation: %s\n", v.c_str());
     if (!report.violations.empty()) {
         const WaveInfo& w = report.info;
-        std::fprintf(stderr, "header: channels %d bits %d blockAlign %d rate %d dataSize %u fmt at %d data at %d\n",
-                     w.channels, w.bitsPerSample, w.blockAlign, w.samplesPerSec, w.dataSize, w.fmtChunkPos,
+        std::fprintf(stderr, "header: channels %d bits %d blockAlign %d rate %d dataSize %llu fmt at %d data at %d\n",
+                     w.channels, w.bitsPerSample, w.blockAlign, w.samplesPerSec, static_cast<unsigned long long>(w.dataSize), w.fmtChunkPos,
                      w.dataChunkPos);
     }
     // VELMORA_FUZZ_KEEP_GOING: only print broken rules (to survey a corpus).
