@@ -148,7 +148,9 @@ std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOp
     info.setRiffHeader(RiffHeader::Decode(unit));
 
     const std::uint64_t riffSize = info.fileSize - 8u;
-    if (rf64) {
+    // The size goes where the analysis reads it: the ds64 chunk only when the
+    // 32-bit field defers to it.
+    if (rf64 && (GetU32(unit + 4) == 0xFFFFFFFFu || riffSize > 0xFFFFFFFFull)) {
         PatchDs64RiffSize(file, riffSize);
     } else {
         // Past 4 GiB the field holds the size modulo 2^32.

@@ -311,10 +311,13 @@ inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const Wav
                               bool withRiffSize, bool withSampleRate) {
     const std::string& source = run.source;
     if (withRiffSize) {
-        run.inPlace("riffSize", original, 4, 8, [&](WaveInfo& w, Host& h) {
+        // An RF64 file whose 32-bit field defers to ds64 gets its size there.
+        const bool ds64 = info.rf64 && original.size() >= 28 && U32(original, 4) == 0xFFFFFFFFu;
+        run.inPlace("riffSize", original, ds64 ? 20 : 4, ds64 ? 28 : 8, [&](WaveInfo& w, Host& h) {
             return RewriteRiffSize(w, {source}, h);
         }, [&](const Bytes& p) {
-            return std::uint64_t{U32(p, 4)} + 8 == p.size() ? std::string() : std::string("riffSize + 8 != length");
+            const std::uint64_t size = ds64 ? (std::uint64_t{U32(p, 20)} | std::uint64_t{U32(p, 24)} << 32) : U32(p, 4);
+            return size + 8 == p.size() ? std::string() : std::string("riffSize + 8 != length");
         });
     }
     if (withSampleRate) {
