@@ -17,8 +17,4 @@ void RequireSixteenBitFrames(const WaveInfo& info) {
     if (info.blockAlign != 2 * static_cast<int>(info.channels)) throw VelmoraError(kTextBadLayout);
 }
 
-void RequireFits32(std::uint64_t riffSize) {
-    if (riffSize > 0xFFFFFFFFull) throw VelmoraError(kTextOutputTooLarge);
-}
-
 }  // namespace velmora

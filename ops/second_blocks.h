@@ -30,9 +30,6 @@ inline std::uint64_t PlayFrames(const WaveInfo& info) {
            static_cast<std::uint64_t>(info.playRemainderFrames);
 }
 
-// Throws "出力ファイルが4GBを超えるため作成できません" when a riffSize of this
-// value would not fit its 32-bit field.
-void RequireFits32(std::uint64_t riffSize);
 
 // Reads n bytes at offset. A file that shrank since the analysis gives fewer:
 // the missing part becomes silence, never what the buffer held before.
