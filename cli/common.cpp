@@ -63,10 +63,6 @@ std::string MessageForTerminal(const std::string& text) {
 
 void PrintError(const std::string& text) { std::cerr << MessageForTerminal(text) << '\n'; }
 
-std::string OutputFolderFor(const std::string& source, const std::string& outputOption) {
-    return outputOption.empty() ? FolderOrCurrent(source) : outputOption;
-}
-
 bool AnalyseForOperation(const std::string& path, WaveInfo& info, AnalysisResult& result) {
     result = AnalyzeWave(path, info);
     for (const auto& m : result.messages) PrintError(m);
@@ -78,21 +74,21 @@ void PrintRefusal(const std::string& path, const std::string& operation) {
     std::cerr << path << ": " << operation << " is not possible for this file (see velmora-cli info)\n";
 }
 
-int RunOnEach(const std::vector<std::string>& files, const std::string& verb, Gate gate,
+int RunOnEach(const std::vector<std::string>& files, std::optional<Operation> gate,
               const FileOperation& operation) {
     int status = kExitOk;
     for (const auto& path : files) {
         CliHost host;
         try {
             WaveInfo info;  // each file on its own, as a fresh analysis in the window
-            if (gate != nullptr) {
+            if (gate) {
                 AnalysisResult result;
                 const bool complete = AnalyseForOperation(path, info, result);
                 // An analysis that stopped may still offer an operation (the
                 // rate rewrite of a file whose rate is 0).
-                const bool offered = result.enabled && (*result.enabled).*gate;
-                if (!offered) {
-                    if (complete) PrintRefusal(path, verb);
+                const std::optional<OperationSet> allowed = AllowedOperations(info, result);
+                if (!allowed || !allowed->contains(*gate)) {
+                    if (complete) PrintRefusal(path, OperationName(*gate));
                     status = kExitFailed;
                     continue;
                 }

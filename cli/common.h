@@ -2,12 +2,14 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "ops/host.h"
+#include "ops/operations.h"
 #include "wav/analysis.h"
 
 namespace velmora::cli {
@@ -48,23 +50,18 @@ private:
 std::string MessageForTerminal(const std::string& text);
 void PrintError(const std::string& text);
 
-// The output folder for a source: the given -o folder, else the source's
-// folder ("./" for a bare file name).
-std::string OutputFolderFor(const std::string& source, const std::string& outputOption);
-
 // Analyses the file for an operation. Prints the analysis messages on stderr.
 // Returns false (after printing the reason) when the analysis did not complete.
 bool AnalyseForOperation(const std::string& path, WaveInfo& info, AnalysisResult& result);
 
-using Gate = bool EnabledControls::*;
 using FileOperation =
     std::function<std::vector<std::string>(const std::string& path, WaveInfo& info, Host& host)>;
 
-// Analyses each file, refuses it unless the window would offer the operation
-// (the control `gate` enabled; no analysis when gate is null), runs the operation and prints the paths it
+// Analyses each file, refuses it unless the analysis allows `gate` (no
+// analysis without a gate), runs the operation and prints the paths it
 // wrote. An operation that returns no path refused the file with a message of
 // its own. Returns the exit status over all files.
-int RunOnEach(const std::vector<std::string>& files, const std::string& verb, Gate gate,
+int RunOnEach(const std::vector<std::string>& files, std::optional<Operation> gate,
               const FileOperation& operation);
 
 // Prints the reason an operation is refused after analysis.

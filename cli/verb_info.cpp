@@ -40,18 +40,15 @@ nlohmann::json WaveInfoJson(const WaveInfo& w) {
         {"footerSize", w.footerSize},
         {"listFooterSize", w.listFooterSize},
         {"extChannelMask", w.extChannelMask},
-        {"droppedFileName", w.droppedFileName},
+        // Kept for scripts that read every key; nothing fills it any more.
+        {"droppedFileName", ""},
     };
 }
 
-nlohmann::json EnabledJson(const std::optional<EnabledControls>& e) {
-    EnabledControls off{false, false, false, false, false, false, false, false, false};
-    const EnabledControls& s = e ? *e : off;
-    return {
-        {"split", s.Button3},       {"surround", s.surround},      {"normalize", s.Button7},
-        {"rebuild-header", s.Button8}, {"mux", s.Button5},         {"set-rate", s.Button10},
-        {"remove-footer", s.Button11}, {"fix-riff-size", s.Button13}, {"recover", s.Button14},
-    };
+nlohmann::json EnabledJson(const std::optional<OperationSet>& allowed) {
+    nlohmann::json j = nlohmann::json::object();
+    for (Operation op : kAllOperations) j[OperationName(op)] = allowed && allowed->contains(op);
+    return j;
 }
 
 int RunInfo(const std::vector<std::string>& files, bool json) {
@@ -83,7 +80,7 @@ int RunInfo(const std::vector<std::string>& files, bool json) {
                 {"footerOK", result.footerOK},
                 {"report", result.report.value_or(std::vector<std::string>{})},
                 {"hexDump", result.hexDump.value_or(std::vector<std::string>{})},
-                {"enabled", EnabledJson(result.enabled)},
+                {"enabled", EnabledJson(AllowedOperations(info, result))},
             };
             std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
             continue;

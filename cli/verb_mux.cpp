@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "ops/multiplex.h"
+#include "ops/output_paths.h"
 #include "verbs.h"
 #include "wav/error.h"
 
@@ -38,7 +39,8 @@ int RunMux(const MuxArgs& args) {
         lastAnalysis = std::move(reg.analysis);
     }
     // The window offers "多重化" only when the file registered last allows it.
-    if (!lastPath.empty() && !(lastAnalysis.enabled && lastAnalysis.enabled->Button5)) {
+    const std::optional<OperationSet> allowed = lastPath.empty() ? std::nullopt : AllowedOperations(info, lastAnalysis);
+    if (!lastPath.empty() && !(allowed && allowed->contains(Operation::Multiplex))) {
         PrintRefusal(lastPath, "mux");
         return kExitFailed;
     }
@@ -46,7 +48,7 @@ int RunMux(const MuxArgs& args) {
     MultiplexOptions options;
     options.exwavechk = !args.plain;
     options.cuechk = args.cue;
-    options.outputFolder = lastPath.empty() ? args.output : OutputFolderFor(lastPath, args.output);
+    options.outputFolder = lastPath.empty() ? args.output : OutputFolderFor(args.output, lastPath);
     CliHost host;
     std::vector<std::string> written;
     try {

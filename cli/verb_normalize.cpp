@@ -51,13 +51,14 @@ int RunNormalize(const std::vector<std::string>& files, bool yes, const std::str
                 status = kExitFailed;
                 continue;
             }
-            if (!result.enabled || !result.enabled->Button7) {
+            const std::optional<OperationSet> allowed = AllowedOperations(info, result);
+            if (!allowed || !allowed->contains(Operation::Normalize)) {
                 PrintRefusal(path, "normalize");
                 status = kExitFailed;
                 continue;
             }
             PrintedPeakList view;
-            NormalizeOptions options{path, OutputFolderFor(path, outputDir)};
+            NormalizeOptions options{path, outputDir};
             std::vector<std::string> written = Normalize(info, options, view, host);
             host.finishProgress();
             for (const auto& out : written) std::cout << out << '\n';

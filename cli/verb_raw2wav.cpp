@@ -2,10 +2,10 @@
 #include <iostream>
 #include <memory>
 
+#include "ops/option_text.h"
 #include "ops/rawwave.h"
 #include "verbs.h"
 #include "wav/error.h"
-#include "wav/text.h"
 
 namespace velmora::cli {
 
@@ -13,26 +13,28 @@ namespace {
 
 struct Raw2WavArgs {
     std::vector<std::string> files;
-    std::string rate;  // empty: the default item "48000"
+    std::string rate;  // as typed; empty: 48000
     int bits = 16;
     bool mono = false;
     std::string outputDir;
 };
 
 int RunRaw2Wav(const Raw2WavArgs& args) {
-    if (!args.rate.empty() && !TryStrToInt(args.rate)) {
-        PrintError(TextNotInteger(args.rate));
+    std::int32_t rate = 48000;
+    try {
+        // Converted as the window converts its "その他" rate, once for every file.
+        if (!args.rate.empty()) rate = ParseInteger(args.rate);
+    } catch (const VelmoraError& e) {
+        PrintError(e.what());
         return kExitFailed;
     }
-    return RunOnEach(args.files, "raw2wav", nullptr, [&](const std::string& path, WaveInfo&, Host& host) {
+    return RunOnEach(args.files, std::nullopt, [&](const std::string& path, WaveInfo&, Host& host) {
         RawToWaveOptions options;
         options.rawPath = path;
-        // A given rate is the "その他" item with its text, converted as the window does.
-        options.rateItem = args.rate.empty() ? 0 : 3;
-        options.otherRate = args.rate;
-        options.bitsItem = args.bits == 16 ? 0 : 1;
-        options.modeItem = args.mono ? 1 : 0;
-        options.outputFolder = OutputFolderFor(path, args.outputDir);
+        options.rate = rate;
+        options.bits = args.bits == 16 ? RawBits::Sixteen : RawBits::Eight;
+        options.channels = args.mono ? RawChannels::Mono : RawChannels::Stereo;
+        options.outputFolder = args.outputDir;
         return RawToWave(options, host);
     });
 }

@@ -13,7 +13,7 @@ void RegisterRecover(CLI::App& app, Action& action) {
         action = [files] {
             // No gate: a file that needs nothing is told so by the operation
             // itself, not refused as an unoffered one.
-            return RunOnEach(*files, "recover", nullptr,
+            return RunOnEach(*files, std::nullopt,
                              [](const std::string& path, WaveInfo& info, Host& host) -> std::vector<std::string> {
                                  AnalysisResult result;
                                  if (!AnalyseForOperation(path, info, result)) return {};

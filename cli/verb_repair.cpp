@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "ops/option_text.h"
 #include "ops/repair.h"
 #include "verbs.h"
 #include "wav/error.h"
@@ -29,9 +30,9 @@ void RegisterRebuildHeader(CLI::App& app, Action& action) {
     cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)");
     cmd->callback([&action, args] {
         action = [args] {
-            return RunOnEach(args->files, "rebuild-header", &EnabledControls::Button8,
+            return RunOnEach(args->files, Operation::RebuildHeader,
                              [&](const std::string& path, WaveInfo& info, Host& host) {
-                                 return RebuildHeader(info, {path, OutputFolderFor(path, args->outputDir)}, host);
+                                 return RebuildHeader(info, {path, args->outputDir}, host);
                              });
         };
     });
@@ -43,7 +44,7 @@ void RegisterFixRiffSize(CLI::App& app, Action& action) {
     cmd->add_option("FILE", *files, "WAV files to patch")->required();
     cmd->callback([&action, files] {
         action = [files] {
-            return RunOnEach(*files, "fix-riff-size", &EnabledControls::Button13,
+            return RunOnEach(*files, Operation::FixRiffSize,
                              [](const std::string& path, WaveInfo& info, Host& host) {
                                  return RewriteRiffSize(info, {path}, host);
                              });
@@ -59,9 +60,9 @@ void RegisterRemoveFooter(CLI::App& app, Action& action) {
     cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)");
     cmd->callback([&action, args] {
         action = [args] {
-            return RunOnEach(args->files, "remove-footer", &EnabledControls::Button11,
+            return RunOnEach(args->files, Operation::RemoveFooter,
                              [&](const std::string& path, WaveInfo& info, Host& host) {
-                                 return RemoveFooter(info, {path, OutputFolderFor(path, args->outputDir)}, host);
+                                 return RemoveFooter(info, {path, args->outputDir}, host);
                              });
         };
     });
@@ -85,9 +86,11 @@ void RegisterSetRate(CLI::App& app, Action& action) {
                 PrintError(TextUnusableRate(*rate));
                 return kExitFailed;
             }
-            return RunOnEach(*files, "set-rate", &EnabledControls::Button10,
+            return RunOnEach(*files, Operation::SetRate,
                              [&](const std::string& path, WaveInfo& info, Host& host) {
-                                 return RewriteSampleRate(info, {path, *rate}, host);
+                                 // The byte rate depends on each file's frame size.
+                                 const std::int32_t value = ParseSampleRate(*rate, info.blockAlign);
+                                 return RewriteSampleRate(info, {path, value}, host);
                              });
         };
     });

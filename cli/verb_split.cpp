@@ -10,9 +10,9 @@ namespace velmora::cli {
 namespace {
 
 int RunSplit(const std::vector<std::string>& files, const std::string& outputDir) {
-    return RunOnEach(files, "split", &EnabledControls::Button3,
+    return RunOnEach(files, Operation::Split,
                      [&](const std::string& path, WaveInfo& info, Host& host) {
-                         return ChannelSplit(info, {path, OutputFolderFor(path, outputDir)}, host);
+                         return ChannelSplit(info, {path, outputDir}, host);
                      });
 }
 

@@ -1,6 +1,7 @@
 // velmora-cli surround FILE... [--delay MS] [--swap] [--plain] [--cue] [-o DIR]
 #include <iostream>
 
+#include "ops/option_text.h"
 #include "ops/surround.h"
 #include "verbs.h"
 #include "wav/error.h"
@@ -12,7 +13,7 @@ namespace {
 struct SurroundArgs {
     std::vector<std::string> files;
     std::string outputDir;
-    std::string delay = "200";
+    std::string delay = "200";  // as typed: its refusal names it
     bool swap = false;
     bool plain = false;
     bool cue = false;
@@ -20,20 +21,21 @@ struct SurroundArgs {
 
 int RunSurround(const SurroundArgs& args) {
     // A bad delay is the same for every file: say so once, before any file.
+    std::int32_t delayMs = 0;
     try {
-        ParseSurroundDelay(args.delay);
+        delayMs = ParseSurroundDelay(args.delay);
     } catch (const VelmoraError& e) {
         PrintError(e.what());
         return kExitFailed;
     }
-    return RunOnEach(args.files, "surround", &EnabledControls::surround,
+    return RunOnEach(args.files, Operation::Surround,
                      [&](const std::string& path, WaveInfo& info, Host& host) {
                          SurroundOptions options;
-                         options.fileField = path;
-                         options.outputFolder = OutputFolderFor(path, args.outputDir);
-                         options.delayText = args.delay;
+                         options.source = path;
+                         options.outputFolder = args.outputDir;
+                         options.delayMs = delayMs;
                          options.swapRear = args.swap;
-                         options.extendedHeader = !args.plain;
+                         options.header = args.plain ? SurroundHeader::Plain : SurroundHeader::Extensible;
                          options.cue = args.cue;
                          return PseudoSurround(info, options, host);
                      });

@@ -4,12 +4,12 @@
 
 namespace velmora {
 
-void RequireAnalysed(const std::string& fileField, const WaveInfo& info) {
-    if (!info.analysisComplete || fileField != info.analyzedPath) throw VelmoraError(kTextNotAnalysed);
+void RequireAnalysed(const std::string& source, const WaveInfo& info) {
+    if (!info.analysisComplete || source != info.analyzedPath) throw VelmoraError(kTextNotAnalysed);
 }
 
-void RequireRateRewritable(const std::string& fileField, const WaveInfo& info) {
-    if (!(info.analysisComplete || info.rateRewriteOnly) || fileField != info.analyzedPath)
+void RequireRateRewritable(const std::string& source, const WaveInfo& info) {
+    if (!(info.analysisComplete || info.rateRewriteOnly) || source != info.analyzedPath)
         throw VelmoraError(kTextNotAnalysed);
 }
 

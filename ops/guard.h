@@ -9,10 +9,10 @@
 namespace velmora {
 
 // Throws VelmoraError("解析済みのファイルではありません。ファイルを選び直してください。")
-// unless fileField names the file of the last completed analysis.
-void RequireAnalysed(const std::string& fileField, const WaveInfo& info);
+// unless source is the file of the last completed analysis.
+void RequireAnalysed(const std::string& source, const WaveInfo& info);
 // The same for the rate rewrite, which may also mend a file whose analysis
 // stopped on a stored rate of 0.
-void RequireRateRewritable(const std::string& fileField, const WaveInfo& info);
+void RequireRateRewritable(const std::string& source, const WaveInfo& info);
 
 }  // namespace velmora

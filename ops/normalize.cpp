@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ops/guard.h"
+#include "ops/output_paths.h"
 #include "ops/sample_kernels.h"
 #include "ops/wide_samples.h"
 #include "ops/second_blocks.h"
@@ -27,8 +28,8 @@ float NormalizeGain(int peak) {
 
 std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions& options, PeakListView& view,
                                    Host& host) {
-    if (options.fileField.empty()) return {};
-    RequireAnalysed(options.fileField, info);
+    if (options.source.empty()) return {};
+    RequireAnalysed(options.source, info);
     RequireUsableLayout(info);
     // 16-bit files keep their vectorised loops and single-precision gain;
     // wider integers and float go sample by sample.
@@ -40,7 +41,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     view.showBesideMainWindow();
     view.clearRows();
 
-    File source = File::OpenRead(options.fileField);
+    File source = File::OpenRead(options.source);
     const std::int64_t seconds = info.totalSeconds();
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
     const std::size_t frameBytes = sampleBytes * static_cast<std::size_t>(info.channels);
@@ -110,7 +111,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
 
     // Stage 3: the copied header, then the scaled samples.
     const std::string path =
-        OutputPathBase(options.outputFolder, options.fileField) + "(normalize).wav";
+        OutputPath(options.outputFolder, options.source, "(normalize).wav");
     OutputFile output = OutputFile::Create(path);
     std::vector<std::uint8_t> sourceHeader(static_cast<std::size_t>(dataStart));
     ReadBlock(source, 0, sourceHeader.data(), sourceHeader.size());

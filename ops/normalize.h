@@ -31,8 +31,8 @@ public:
 };
 
 struct NormalizeOptions {
-    std::string fileField;     // Edit1: the source path; empty does nothing
-    std::string outputFolder;  // the OutputFolder text
+    std::string source;        // the analysed file; empty does nothing
+    std::string outputFolder;  // empty: the source's folder
 };
 
 inline constexpr const char* kNormalizeQuestion = "ノーマライズをしますか？";

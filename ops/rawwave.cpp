@@ -1,8 +1,8 @@
 #include "rawwave.h"
 
 #include <algorithm>
-#include <stdexcept>
 
+#include "ops/output_paths.h"
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
@@ -14,28 +14,14 @@ namespace {
 
 constexpr std::size_t kRawBlock = 0x100000;  // 1 MiB
 
-std::int32_t RateOf(const RawToWaveOptions& o) {
-    switch (o.rateItem) {
-        case 0: return 48000;
-        case 1: return 44100;
-        case 2: return 32000;
-        case 3: return StrToInt(o.otherRate);
-        default: throw std::invalid_argument("RawToWave: rate item out of range");
-    }
-}
-
 }  // namespace
 
 std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) {
     if (options.rawPath.empty()) return {};
 
-    if (options.bitsItem != 0 && options.bitsItem != 1)
-        throw std::invalid_argument("RawToWave: bits item out of range");
-    if (options.modeItem != 0 && options.modeItem != 1)
-        throw std::invalid_argument("RawToWave: mode item out of range");
-    const std::int32_t rate = RateOf(options);
-    const std::int16_t channels = options.modeItem == 0 ? 2 : 1;
-    const std::int16_t bytesPerSample = options.bitsItem == 0 ? 2 : 1;
+    const std::int32_t rate = options.rate;
+    const std::int16_t channels = options.channels == RawChannels::Stereo ? 2 : 1;
+    const std::int16_t bytesPerSample = options.bits == RawBits::Sixteen ? 2 : 1;
     const auto blockAlign = static_cast<std::int16_t>(channels * bytesPerSample);
 
     File raw = File::OpenRead(options.rawPath);
@@ -54,8 +40,7 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
                           static_cast<std::int16_t>(bytesPerSample * 8)};
     const DataHeader data{MakeFourCC("data"), dataSize};
 
-    const std::string path =
-        PathInFolder(options.outputFolder, FileNamePart(options.rawPath) + "(wavemaker).wav");
+    const std::string path = OutputPathKeepingExtension(options.outputFolder, options.rawPath, "(wavemaker).wav");
     OutputFile out = OutputFile::Create(path);
     const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
     out.write(header.data(), header.size());

@@ -94,11 +94,11 @@ std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos,
 }
 
 std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& options, Host& host) {
-    if (options.fileField.empty()) return {};
-    RequireAnalysed(options.fileField, info);
+    if (options.source.empty()) return {};
+    RequireAnalysed(options.source, info);
     if (info.blockAlign <= 0) throw VelmoraError(kTextBadLayout);
 
-    File file = File::OpenReadWrite(options.fileField);
+    File file = File::OpenReadWrite(options.source);
     // Positions and sizes are the analysed file's; a file that changed
     // length since would be patched by stale numbers.
     if (file.size() != info.fileSize) throw VelmoraError(kTextNotAnalysed);
@@ -123,7 +123,7 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
     info.riffSize = sizes->riffSize;
     info.dataSize = sizes->dataSize;
     host.progress(100);
-    return {options.fileField};
+    return {options.source};
 }
 
 }  // namespace velmora

@@ -18,7 +18,7 @@ inline constexpr const char* kTextDataSizeHealthy =
     "データサイズは正常です。修復の必要はありません(ファイルは変更していません)";
 
 struct RecoverOptions {
-    std::string fileField;  // Edit1
+    std::string source;  // the analysed file; empty does nothing
 };
 
 // A trailing chunk is looked for in this many bytes before the end of the

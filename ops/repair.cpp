@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "ops/guard.h"
+#include "ops/output_paths.h"
 #include "ops/second_blocks.h"
 #include "wav/rf64.h"
 #include "wav/bytes.h"
@@ -67,15 +68,15 @@ void RequireUsableRate(std::int32_t rate, const std::string& rateText, std::int1
 }
 
 std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOptions& options, Host& host) {
-    if (options.fileField.empty()) return {};
-    RequireAnalysed(options.fileField, info);
+    if (options.source.empty()) return {};
+    RequireAnalysed(options.source, info);
 
     // The header as the analysis saw it; the output is built from these.
     RiffHeader riff = info.riffHeader();
     FormatBlock fmt = info.formatBlock();
     DataHeader data = info.dataHeader();
 
-    File src = File::OpenRead(options.fileField);
+    File src = File::OpenRead(options.source);
     std::uint8_t unit[FormatBlock::kSize];
     ReadUnit(src, 0, unit, RiffHeader::kSize);
     info.setRiffHeader(RiffHeader::Decode(unit));
@@ -109,7 +110,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     riff.riffSize = data.dataSize + (kPlainHeaderSize - 8u);
 
     const std::string path =
-        OutputPathBase(options.outputFolder, options.fileField) + "(reheader).wav";
+        OutputPath(options.outputFolder, options.source, "(reheader).wav");
     OutputFile out = OutputFile::Create(path);
     const std::vector<std::uint8_t> header =
         SizedHeader(BuildPlainHeader(riff, fmt, data), static_cast<std::uint64_t>(copied));
@@ -129,16 +130,16 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
 
     src.close();
     // The source lost bytes since the analysis: the output is incomplete.
-    if (!whole) throw VelmoraError(TextCannotRead(options.fileField));
+    if (!whole) throw VelmoraError(TextCannotRead(options.source));
     out.commit();
     return {path};
 }
 
 std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOptions& options, Host& host) {
-    if (options.fileField.empty()) return {};
-    RequireAnalysed(options.fileField, info);
+    if (options.source.empty()) return {};
+    RequireAnalysed(options.source, info);
 
-    File file = File::OpenReadWrite(options.fileField);
+    File file = File::OpenReadWrite(options.source);
     // The new size is the analysed length; a file that changed length since
     // would get a size matching neither.
     if (file.size() != info.fileSize) throw VelmoraError(kTextNotAnalysed);
@@ -161,14 +162,14 @@ std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOp
     info.riffSize = riffSize;  // only once the file says so
     file.close();
     host.progress(100);
-    return {options.fileField};
+    return {options.source};
 }
 
 std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOptions& options, Host& host) {
-    if (options.fileField.empty()) return {};
-    RequireAnalysed(options.fileField, info);
+    if (options.source.empty()) return {};
+    RequireAnalysed(options.source, info);
 
-    File src = File::OpenRead(options.fileField);
+    File src = File::OpenRead(options.source);
     const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + 8u;
     const std::uint64_t riffSize64 = info.dataSize + static_cast<std::uint64_t>(info.dataChunkPos);
     const auto riffSize = static_cast<std::uint32_t>(riffSize64);
@@ -185,7 +186,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     }
 
     const std::string path =
-        OutputPathBase(options.outputFolder, options.fileField) + "(futta del).wav";
+        OutputPath(options.outputFolder, options.source, "(futta del).wav");
     header = SizedHeader(std::move(header), info.dataSize);
     OutputFile out = OutputFile::Create(path);
     out.write(header.data(), header.size());
@@ -203,7 +204,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
         if (got == 0 && written < count) {
             // The file holds fewer bytes than counted (it shrank, or the
             // footer's size wrapped the count): no output.
-            throw VelmoraError(TextCannotRead(options.fileField));
+            throw VelmoraError(TextCannotRead(options.source));
         }
         total += got;
         host.progress(CopiedPercent(total, info.fileSize));
@@ -220,18 +221,20 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
 
 std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRateOptions& options,
                                            Host& /*host*/) {
-    if (options.fileField.empty()) return {};
-    RequireRateRewritable(options.fileField, info);
-    const std::int32_t rate = StrToInt(options.rateText);
-    if (rate <= 0) throw VelmoraError(TextUnusableRate(options.rateText));
+    if (options.source.empty()) return {};
+    RequireRateRewritable(options.source, info);
+    const std::int32_t rate = options.rate;
+    // The front end named the rate as typed; here it is the number itself.
+    const std::string rateText = std::to_string(rate);
+    if (rate <= 0) throw VelmoraError(TextUnusableRate(rateText));
 
-    File file = File::OpenReadWrite(options.fileField);
+    File file = File::OpenReadWrite(options.source);
     const auto at = static_cast<std::uint64_t>(info.fmtChunkPos);
     RequireWithin(file, at + FormatBlock::kSize);
     std::uint8_t unit[FormatBlock::kSize];
     ReadUnit(file, at, unit, sizeof unit);
     info.setFormatBlock(FormatBlock::Decode(unit));
-    RequireUsableRate(rate, options.rateText, info.blockAlign);
+    RequireUsableRate(rate, rateText, info.blockAlign);
 
     FormatBlock patched = info.formatBlock();
     patched.samplesPerSec = rate;
@@ -241,7 +244,7 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     PatchInPlace(file, at, unit, sizeof unit);
     info.setFormatBlock(patched);  // only once the file says so
     file.close();
-    return {options.fileField};
+    return {options.source};
 }
 
 }  // namespace velmora

@@ -14,8 +14,8 @@
 namespace velmora {
 
 struct RebuildHeaderOptions {
-    std::string fileField;     // Edit1
-    std::string outputFolder;  // OutputFolder
+    std::string source;        // the analysed file; empty does nothing
+    std::string outputFolder;  // empty: the source's folder
 };
 
 // Writes <folder>/<base>(reheader).wav with the plain 44-byte header and the
@@ -25,7 +25,7 @@ struct RebuildHeaderOptions {
 std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOptions& options, Host& host);
 
 struct RewriteRiffSizeOptions {
-    std::string fileField;  // Edit1
+    std::string source;  // the analysed file; empty does nothing
 };
 
 // Patches bytes 4–7 of the analysed file to fileSize − 8; info.riffSize holds
@@ -33,8 +33,8 @@ struct RewriteRiffSizeOptions {
 std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOptions& options, Host& host);
 
 struct RemoveFooterOptions {
-    std::string fileField;     // Edit1
-    std::string outputFolder;  // OutputFolder
+    std::string source;        // the analysed file; empty does nothing
+    std::string outputFolder;  // empty: the source's folder
 };
 
 // Writes <folder>/<base>(futta del).wav: the header, then the bytes after it
@@ -42,14 +42,15 @@ struct RemoveFooterOptions {
 std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOptions& options, Host& host);
 
 struct RewriteSampleRateOptions {
-    std::string fileField;  // Edit1
-    std::string rateText;   // ComboBox1
+    std::string source;  // the analysed file; empty does nothing
+    std::int32_t rate = 0;  // frames per second (ParseSampleRate)
 };
 
 // "'%s' はサンプリング周波数に使えません。…": a rate of 0 or less, or one whose
 // byte rate (rate × blockAlign) does not fit 32 bits.
 std::string TextUnusableRate(const std::string& rateText);
-// Throws that text unless the rate can be stored for this frame size.
+// Throws that text, naming the rate as rateText, unless the rate can be
+// stored for this frame size.
 void RequireUsableRate(std::int32_t rate, const std::string& rateText, std::int16_t blockAlign);
 
 // Patches samplesPerSec and avgBytesPerSec of the analysed file's format block;

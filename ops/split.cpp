@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ops/guard.h"
+#include "ops/output_paths.h"
 #include "ops/sample_kernels.h"
 #include "ops/second_blocks.h"
 #include "wav/rf64.h"
@@ -25,8 +26,8 @@ std::vector<std::string> SplitSpeakerNames(std::uint32_t extChannelMask, int cha
 }
 
 std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& options, Host& host) {
-    if (options.fileField.empty()) return {};
-    RequireAnalysed(options.fileField, info);
+    if (options.source.empty()) return {};
+    RequireAnalysed(options.source, info);
     RequireUsableLayout(info);
     const int channels = info.channels;
     // Named before anything is opened, so an unnamed layout writes nothing.
@@ -59,7 +60,7 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
                                                              : BuildPlainHeader(riff, fmt, data),
                                                          monoData);
 
-    File source = File::OpenRead(options.fileField);
+    File source = File::OpenRead(options.source);
 
     const std::int64_t seconds = info.totalSeconds();
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
@@ -78,7 +79,6 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
     const std::uint64_t secondBytes = std::uint64_t{rate} * stride;
 
-    const std::string prefix = OutputPathBase(options.outputFolder, options.fileField);
     // Every output exists before the first sample moves, so an output that
     // cannot be created stops the job with nothing written: the ones made
     // before it were never named and vanish with it.
@@ -86,7 +86,8 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     std::vector<OutputFile> outputs;
     outputs.reserve(static_cast<std::size_t>(channels));
     for (int c = 0; c < channels; ++c) {
-        const std::string path = prefix + "(" + names[static_cast<std::size_t>(c)] + ")(" + std::to_string(c) + ").wav";
+        const std::string path = OutputPath(options.outputFolder, options.source,
+                                            "(" + names[static_cast<std::size_t>(c)] + ")(" + std::to_string(c) + ").wav");
         host.log("書込中: " + path);
         outputs.push_back(OutputFile::Create(path));
         written.push_back(path);

@@ -12,8 +12,8 @@
 namespace velmora {
 
 struct SplitOptions {
-    std::string fileField;     // Edit1: the source path; empty does nothing
-    std::string outputFolder;  // the OutputFolder text, with or without a final "/"
+    std::string source;        // the analysed file; empty does nothing
+    std::string outputFolder;  // with or without a final "/"; empty: the source's folder
 };
 
 // Refusal when the channel mask names fewer speakers than the file has

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ops/guard.h"
+#include "ops/output_paths.h"
 #include "ops/sample_kernels.h"
 #include "ops/wide_samples.h"
 #include "ops/second_blocks.h"
@@ -16,10 +17,8 @@
 
 namespace velmora {
 
-std::int32_t ParseSurroundDelay(const std::string& delayText) {
-    const std::int32_t delay = StrToInt(delayText);
-    if (delay > 1000 || delay < 0) throw VelmoraError(kTextDelayRange);
-    return delay;
+void RequireDelayInRange(std::int32_t delayMs) {
+    if (delayMs > 1000 || delayMs < 0) throw VelmoraError(kTextDelayRange);
 }
 
 std::int32_t DelayFrames(std::int32_t samplesPerSec, std::int32_t delayMs) {
@@ -30,17 +29,18 @@ std::int32_t DelayFrames(std::int32_t samplesPerSec, std::int32_t delayMs) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(frames, 0, std::max(samplesPerSec, 0)));
 }
 
-std::string SurroundOutputPath(const SurroundOptions& options, std::int32_t delayMs) {
-    std::string path = OutputPathBase(options.outputFolder, options.fileField);
-    if (options.extendedHeader) path += "(EX)";
-    if (options.swapRear) path += "(SS)";
-    return path + Format(" delay(%dms) 4ch", delayMs) + ".wav";
+std::string SurroundOutputPath(const SurroundOptions& options) {
+    std::string suffix;
+    if (options.header == SurroundHeader::Extensible) suffix += "(EX)";
+    if (options.swapRear) suffix += "(SS)";
+    return OutputPath(options.outputFolder, options.source, suffix + Format(" delay(%dms) 4ch", options.delayMs) + ".wav");
 }
 
 std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOptions& options, Host& host) {
-    const std::int32_t delayMs = ParseSurroundDelay(options.delayText);
-    if (options.fileField.empty()) return {};
-    RequireAnalysed(options.fileField, info);
+    RequireDelayInRange(options.delayMs);
+    const std::int32_t delayMs = options.delayMs;
+    if (options.source.empty()) return {};
+    RequireAnalysed(options.source, info);
     RequireUsableLayout(info);
     // 16-bit stereo goes through the vectorised loop; wider and float stereo
     // frames are copied sample by sample, which keeps them bit for bit.
@@ -50,7 +50,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const std::size_t sampleBytes = wideSamples ? static_cast<std::size_t>(format->bytes) : 2;
     const std::size_t inFrame = 2 * sampleBytes;  // left, then right
 
-    const bool extensible = options.extendedHeader;
+    const bool extensible = options.header == SurroundHeader::Extensible;
     const bool withCue = extensible && options.cue;
     const std::uint32_t factor = extensible ? 2 : 3;
     const std::uint64_t outData = std::uint64_t{info.dataSize} * factor;
@@ -78,10 +78,10 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     }
     header = SizedHeader(std::move(header), outData);
 
-    File source = File::OpenRead(options.fileField);
+    File source = File::OpenRead(options.source);
     const std::size_t rate = static_cast<std::size_t>(info.samplesPerSec);
     const std::size_t delay = static_cast<std::size_t>(DelayFrames(info.samplesPerSec, delayMs));
-    const std::string path = SurroundOutputPath(options, delayMs);
+    const std::string path = SurroundOutputPath(options);
     OutputFile output = OutputFile::Create(path);
     output.write(header.data(), header.size());
 

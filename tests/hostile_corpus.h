@@ -11,6 +11,7 @@
 
 #include "wav/analysis.h"
 #include "wav/error.h"
+#include "allowed.h"
 #include "wav_builder.h"
 
 namespace velmora::test::hostile {
@@ -62,9 +63,9 @@ inline std::vector<Case> Corpus() {
     for (std::size_t len : {16u, 20u, 24u, 36u, 39u}) c.push_back({"cut" + std::to_string(len), Bytes(good.begin(), good.begin() + len), AnalysisStop::NoData});
     for (std::size_t len : {40u, 43u, 44u, 45u, 1000u}) {
         c.push_back({"cut" + std::to_string(len), Bytes(good.begin(), good.begin() + len), AnalysisStop::Complete,
-                     [](const AnalysisResult& r, const WaveInfo&) {
+                     [](const AnalysisResult& r, const WaveInfo& w) {
                          EXPECT_FALSE(r.fileSizeOK && r.footerOK);
-                         EXPECT_FALSE(r.enabled->Button3 || r.enabled->Button5 || r.enabled->Button10);
+                         EXPECT_FALSE(Allowed(w, r).contains(Operation::Split) || Allowed(w, r).contains(Operation::Multiplex) || Allowed(w, r).contains(Operation::SetRate));
                      }});
     }
     // Format chunk sizes.
@@ -104,7 +105,7 @@ inline std::vector<Case> Corpus() {
                  [](const AnalysisResult& r, const WaveInfo& w) {
                      EXPECT_EQ(w.dataSize, 0xFFFFFFFFu);
                      EXPECT_FALSE(r.footerOK);
-                     EXPECT_FALSE(r.enabled->Button3 || r.enabled->surround || r.enabled->Button5);
+                     EXPECT_FALSE(Allowed(w, r).contains(Operation::Split) || Allowed(w, r).contains(Operation::Surround) || Allowed(w, r).contains(Operation::Multiplex));
                  }});
     c.push_back({"dataSize0", Patch32(good, 40, 0), AnalysisStop::Complete});
     {
@@ -115,7 +116,7 @@ inline std::vector<Case> Corpus() {
                      [](const AnalysisResult& r, const WaveInfo& w) {
                          EXPECT_EQ(w.listFooterSize, 4u);
                          EXPECT_FALSE(r.footerOK);
-                         EXPECT_TRUE(r.enabled->Button11);
+                         EXPECT_TRUE(Allowed(w, r).contains(Operation::RemoveFooter));
                      }});
     }
     {
@@ -227,7 +228,7 @@ inline std::vector<Case> Corpus() {
         c.push_back({"listFooter", b.Build(), AnalysisStop::Complete,
                      [](const AnalysisResult& r, const WaveInfo& w) {
                          EXPECT_EQ(w.listFooterSize, 34u);
-                         EXPECT_TRUE(r.footerOK && r.enabled->Button11);
+                         EXPECT_TRUE(r.footerOK && Allowed(w, r).contains(Operation::RemoveFooter));
                      }});
         Bytes claims = b.Build();
         claims = Patch32(claims, claims.size() - 30, 26 + 100);  // 100 bytes more than follow
@@ -241,7 +242,7 @@ inline std::vector<Case> Corpus() {
         WavBuilder b = Canonical();
         b.riffSize = 36 + 8017 * 4 + 100;  // counts 100 bytes that are not there
         c.push_back({"riffTooLarge", b.Build(), AnalysisStop::Complete,
-                     [](const AnalysisResult& r, const WaveInfo&) { EXPECT_TRUE(r.enabled->Button13); }});
+                     [](const AnalysisResult& r, const WaveInfo& w) { EXPECT_TRUE(Allowed(w, r).contains(Operation::FixRiffSize)); }});
     }
     return c;
 }

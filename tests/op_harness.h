@@ -24,6 +24,8 @@
 #include "ops/host.h"
 #include "ops/multiplex.h"
 #include "ops/normalize.h"
+#include "ops/operations.h"
+#include "ops/option_text.h"
 #include "ops/rawwave.h"
 #include "ops/repair.h"
 #include "ops/split.h"
@@ -323,7 +325,7 @@ inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const Wav
     if (withSampleRate) {
         const auto at = static_cast<std::size_t>(info.fmtChunkPos);
         run.inPlace("sampleRate", original, at + 12, at + 20, [&](WaveInfo& w, Host& h) {
-            return RewriteSampleRate(w, {source, c.rateText}, h);
+            return RewriteSampleRate(w, {source, ParseSampleRate(c.rateText, w.blockAlign)}, h);
         }, [&](const Bytes& p) {
             const auto rate = static_cast<std::uint32_t>(StrToInt(c.rateText));
             const auto align = static_cast<std::uint32_t>(static_cast<std::int32_t>(info.blockAlign));
@@ -347,14 +349,16 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
     rep.analysis = AnalyzeWave(source, info);
     rep.info = info;
     const AnalysisResult& a = rep.analysis;
-    const bool complete = a.complete() && a.enabled.has_value();
-    const EnabledControls e = complete ? *a.enabled : EnabledControls{false, false, false, false, false,
-                                                                        false, false, false, false};
+    const std::optional<OperationSet> allowed = AllowedOperations(info, a);
+    const bool complete = a.complete() && allowed.has_value();
+    const OperationSet e = complete ? *allowed : OperationSet{};
+    const auto on = [&e](Operation op) { return e.contains(op); };
     // Small promised output: disabled operations may run too. A consistent
     // file never promises more than a few times its own length.
     const bool small = complete && detail::PromisedOutput(info) <= (std::uint64_t{16} << 20) &&
                        info.totalSeconds() <= 20000;
-    if (complete && !small && (e.Button3 || e.surround || e.Button7 || e.Button8 || e.Button5)) {
+    if (complete && !small && (on(Operation::Split) || on(Operation::Surround) || on(Operation::Normalize) ||
+                                on(Operation::RebuildHeader) || on(Operation::Multiplex))) {
         rep.skippedAsHuge = true;
         return rep;
     }
@@ -362,21 +366,24 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
     const std::string folder = EnsureTrailingSeparator(outDir);
     const auto plainAt36 = [](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, 36); };
 
-    if (complete && wanted(e.Button3)) {
-        run.newFile("split", e.Button3, [&](Host& h, Outcome&) {
+    if (complete && wanted(on(Operation::Split))) {
+        run.newFile("split", on(Operation::Split), [&](Host& h, Outcome&) {
             return ChannelSplit(info, {source, outDir}, h);
         }, plainAt36);
     }
-    if (complete && wanted(e.surround)) {
-        SurroundOptions o{source, outDir, c.delayText, c.swapRear, c.extendedHeader, c.cue};
+    if (complete && wanted(on(Operation::Surround))) {
         const std::size_t dataPos = c.extendedHeader ? (c.cue ? 120 : 60) : 36;
-        run.newFile("surround", e.surround, [&](Host& h, Outcome&) { return PseudoSurround(info, o, h); },
+        run.newFile("surround", on(Operation::Surround), [&](Host& h, Outcome&) {
+            SurroundOptions o{source, outDir, ParseSurroundDelay(c.delayText), c.swapRear,
+                              c.extendedHeader ? SurroundHeader::Extensible : SurroundHeader::Plain, c.cue};
+            return PseudoSurround(info, o, h);
+        },
                     [&](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, dataPos); });
     }
-    if (complete && wanted(e.Button7)) {
+    if (complete && wanted(on(Operation::Normalize))) {
         StubPeakView view;
         const auto dataPos = static_cast<std::size_t>(info.dataChunkPos);
-        run.newFile("normalize", e.Button7, [&](Host& h, Outcome& o) {
+        run.newFile("normalize", on(Operation::Normalize), [&](Host& h, Outcome& o) {
             auto w = Normalize(info, {source, outDir}, view, h);
             o.peakRows = view.rows;
             return w;
@@ -391,9 +398,9 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
             return broken;
         });
     }
-    if (complete && wanted(e.Button8)) {
+    if (complete && wanted(on(Operation::RebuildHeader))) {
         WaveInfo mine = info;
-        run.newFile("rebuild", e.Button8, [&](Host& h, Outcome&) {
+        run.newFile("rebuild", on(Operation::RebuildHeader), [&](Host& h, Outcome&) {
             return RebuildHeader(mine, {source, outDir}, h);
         }, [&](const std::string&, const Bytes& b) {
             // Kept by design: an 18-byte format chunk at 12 followed by other
@@ -407,8 +414,8 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
             return detail::Run::HeaderDisagrees(b, 36);
         });
     }
-    if (complete && wanted(e.Button11)) {
-        run.newFile("removeFooter", e.Button11, [&](Host& h, Outcome&) {
+    if (complete && wanted(on(Operation::RemoveFooter))) {
+        run.newFile("removeFooter", on(Operation::RemoveFooter), [&](Host& h, Outcome&) {
             return RemoveFooter(info, {source, outDir}, h);
         }, [&](const std::string&, const Bytes& b) {
             // The copy is the header and the count's bytes after it; the
@@ -423,8 +430,8 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
             return detail::Run::HeaderDisagrees(b, plain ? 36 : headerSize - 8);
         });
     }
-    if (complete && wanted(e.Button5)) {
-        run.newFile("multiplex", e.Button5, [&](Host& h, Outcome& o) -> std::vector<std::string> {
+    if (complete && wanted(on(Operation::Multiplex))) {
+        run.newFile("multiplex", on(Operation::Multiplex), [&](Host& h, Outcome& o) -> std::vector<std::string> {
             ChannelList list;
             WaveInfo regInfo;
             regInfo.droppedFileName = source;
@@ -442,15 +449,21 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
     }
     // Independent of the analysis: the source's bytes as raw samples.
     {
-        RawToWaveOptions o{source, c.rawRateItem, c.rawOtherRate, c.rawBitsItem, c.rawModeItem, outDir};
-        run.newFile("raw2wav", true, [&](Host& h, Outcome&) { return RawToWave(o, h); },
+        run.newFile("raw2wav", true, [&](Host& h, Outcome&) {
+            // The rate as the raw tab's items give it; the fourth is typed.
+            static constexpr std::int32_t kItemRates[] = {48000, 44100, 32000};
+            const std::int32_t rate = c.rawRateItem == 3 ? ParseInteger(c.rawOtherRate) : kItemRates[c.rawRateItem];
+            RawToWaveOptions o{source, rate, c.rawBitsItem == 0 ? RawBits::Sixteen : RawBits::Eight,
+                               c.rawModeItem == 0 ? RawChannels::Stereo : RawChannels::Mono, outDir};
+            return RawToWave(o, h);
+        },
                     [&](const std::string&, const Bytes& b) {
                         if (b.size() != original.size() + 44 || !std::equal(original.begin(), original.end(), b.begin() + 44))
                             return std::string("samples are not the raw file");
                         return detail::Run::HeaderDisagrees(b, 36);
                     });
     }
-    if (complete) RunInPlaceRepairs(run, original, info, c, e.Button13, e.Button10);
+    if (complete) RunInPlaceRepairs(run, original, info, c, on(Operation::FixRiffSize), on(Operation::SetRate));
     if (Slurp(source) != original) run.violate("all", "the source is not as it was");
     std::filesystem::remove_all(outDir);
     return rep;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ops/operations.h"
 #include "wav/analysis.h"
 #include "wav/error.h"
 #include "wav_builder.h"
@@ -20,18 +21,17 @@ struct Enabled {
     bool split, surround, normalize, rebuild, mux, footer, rate, riffSize;
 };
 
-void ExpectEnabled(const AnalysisResult& r, Enabled want) {
-    ASSERT_TRUE(r.enabled.has_value());
-    const EnabledControls& e = *r.enabled;
-    EXPECT_EQ(e.Button3, want.split);
-    EXPECT_EQ(e.surround, want.surround);
-    EXPECT_EQ(e.Button7, want.normalize);
-    EXPECT_EQ(e.Button8, want.rebuild);
-    EXPECT_EQ(e.Button5, want.mux);
-    EXPECT_EQ(e.Button11, want.footer);
-    EXPECT_EQ(e.Button10, want.rate);
-    EXPECT_EQ(e.ComboBox1, want.rate);
-    EXPECT_EQ(e.Button13, want.riffSize);
+void ExpectEnabled(const WaveInfo& info, const AnalysisResult& r, Enabled want) {
+    const std::optional<OperationSet> allowed = AllowedOperations(info, r);
+    ASSERT_TRUE(allowed.has_value());
+    EXPECT_EQ(allowed->contains(Operation::Split), want.split);
+    EXPECT_EQ(allowed->contains(Operation::Surround), want.surround);
+    EXPECT_EQ(allowed->contains(Operation::Normalize), want.normalize);
+    EXPECT_EQ(allowed->contains(Operation::RebuildHeader), want.rebuild);
+    EXPECT_EQ(allowed->contains(Operation::Multiplex), want.mux);
+    EXPECT_EQ(allowed->contains(Operation::RemoveFooter), want.footer);
+    EXPECT_EQ(allowed->contains(Operation::SetRate), want.rate);
+    EXPECT_EQ(allowed->contains(Operation::FixRiffSize), want.riffSize);
 }
 
 class AnalysisTest : public ::testing::Test {
@@ -49,7 +49,6 @@ TEST_F(AnalysisTest, CanonicalFileReportHexDumpAndControls) {
     AnalysisResult r = Analyse(Canonical().Build());
     ASSERT_TRUE(r.complete());
     EXPECT_TRUE(r.messages.empty());
-    EXPECT_EQ(r.outputFolder, dir.path() + "/");
     EXPECT_EQ(*r.report, (std::vector<std::string>{
                              "WAVEチャンク以降のサイズ: 176,836Byte",
                              "fmtチャンクのサイズ     : 16Byte",
@@ -73,7 +72,7 @@ TEST_F(AnalysisTest, CanonicalFileReportHexDumpAndControls) {
                               "0010: 10 00 00 00 01 00 02 00 44 AC 00 00 10 B1 02 00",
                               "0020: 04 00 10 00 64 61 74 61 A0 B2 02 00",
                           }));
-    ExpectEnabled(r, {true, true, true, false, true, false, true, false});
+    ExpectEnabled(info, r, {true, true, true, false, true, false, true, false});
     EXPECT_TRUE(info.analysisComplete);
     EXPECT_EQ(info.fmtChunkPos, 12);
     EXPECT_EQ(info.dataChunkPos, 36);
@@ -93,7 +92,7 @@ TEST_F(AnalysisTest, EighteenByteFormatChunkEnablesRebuild) {
     EXPECT_EQ(info.channelMask, 0u);
     EXPECT_EQ(r.report->size(), 16u);  // no extensible block
     EXPECT_EQ((*r.report)[1], "fmtチャンクのサイズ     : 18Byte");
-    ExpectEnabled(r, {true, true, true, true, true, false, true, false});
+    ExpectEnabled(info, r, {true, true, true, true, true, false, true, false});
 }
 
 TEST_F(AnalysisTest, FmtSize40WithCbSize0ReadsNoExtension) {
@@ -127,7 +126,7 @@ TEST_F(AnalysisTest, SixChannel24BitExtensible) {
     EXPECT_EQ(info.subFormatTag, 1);
     EXPECT_TRUE(r.messages.empty());
     // 24-bit samples split and multiplex; surround and normalize want stereo.
-    ExpectEnabled(r, {true, false, false, false, true, false, true, false});
+    ExpectEnabled(info, r, {true, false, false, false, true, false, true, false});
 }
 
 TEST_F(AnalysisTest, ListFooterLeavesOnlyFooterRemoval) {
@@ -138,7 +137,7 @@ TEST_F(AnalysisTest, ListFooterLeavesOnlyFooterRemoval) {
     EXPECT_EQ(info.listFooterSize, 34u);
     EXPECT_EQ((*r.report)[11], "フッタサイズ            : 34Byte");
     EXPECT_EQ((*r.report)[15], "ファイルサイズ OK/データサイズ OK/フッタ OK");
-    ExpectEnabled(r, {false, false, false, false, false, true, false, false});
+    ExpectEnabled(info, r, {false, false, false, false, false, true, false, false});
 }
 
 TEST_F(AnalysisTest, RiffSizeFourTooLarge) {
@@ -147,7 +146,7 @@ TEST_F(AnalysisTest, RiffSizeFourTooLarge) {
     AnalysisResult r = Analyse(b.Build());
     EXPECT_EQ((*r.report)[15], "ファイルサイズ NG (+4Byte) /データサイズ OK/フッタ OK");
     EXPECT_EQ(info.riffSizeExcess, 4);
-    ExpectEnabled(r, {false, false, false, false, false, false, false, true});
+    ExpectEnabled(info, r, {false, false, false, false, false, false, false, true});
 }
 
 TEST_F(AnalysisTest, RiffSizeShortGivesSignedExcess) {
@@ -167,7 +166,7 @@ TEST_F(AnalysisTest, DataSizeLargerThanFile) {
     EXPECT_FALSE(r.footerOK);
     EXPECT_EQ(info.footerSize, -100);
     EXPECT_EQ((*r.report)[15], "ファイルサイズ OK/データサイズ OK/フッタNG(-100Byte) ");
-    ExpectEnabled(r, {false, false, false, false, false, false, false, false});
+    ExpectEnabled(info, r, {false, false, false, false, false, false, false, false});
 }
 
 TEST_F(AnalysisTest, StrayBytesAfterDataWithRiffSizeCoveringOnlyData) {
@@ -194,9 +193,8 @@ TEST_F(AnalysisTest, ThreeByteFileHasNoRiffHeader) {
     Analyse(Canonical().Build(), "good.wav");
     AnalysisResult r = Analyse(Bytes{'R', 'I', 'F'}, "short.wav");
     EXPECT_EQ(r.stop, AnalysisStop::NoRiff);
-    EXPECT_TRUE(r.clearFileField);
     EXPECT_EQ(r.messages, (std::vector<std::string>{"RIFFチャンクがありません\r\n中断します"}));
-    EXPECT_FALSE(r.hexDump || r.report || r.enabled);
+    EXPECT_FALSE(r.hexDump || r.report || AllowedOperations(info, r));
     EXPECT_FALSE(info.analysisComplete);
     EXPECT_EQ(info.riffSize, 0u);  // the new, zero-padded image
     EXPECT_EQ(info.channels, 2);   // the rest is the previous file's
@@ -210,7 +208,7 @@ TEST_F(AnalysisTest, FloatingPointFormatWarnsBeforeReport) {
     EXPECT_EQ(r.messages, (std::vector<std::string>{
                               "フォーマットIDが無圧縮WAV以外ですので、\r\nヘッダ内容の正確さを保証できません"}));
     EXPECT_EQ((*r.report)[2], "Format ID               : 3");
-    ExpectEnabled(r, {false, false, false, false, true, false, true, false});
+    ExpectEnabled(info, r, {false, false, false, false, true, false, true, false});
 }
 
 TEST_F(AnalysisTest, ExtensibleTagWithFmtSize16IsNotIntegerPcm) {
@@ -239,11 +237,10 @@ TEST_F(AnalysisTest, DataIdBeyondSearchRangeKeepsPreviousReport) {
     AnalysisResult r = Analyse(b.Build(), "far.wav");
     EXPECT_EQ(r.stop, AnalysisStop::NoData);
     EXPECT_EQ(r.messages, (std::vector<std::string>{"dataチャンクが見つかりません。\r\n処理を中断します。"}));
-    EXPECT_FALSE(r.report || r.hexDump || r.enabled);
+    EXPECT_FALSE(r.report || r.hexDump || AllowedOperations(info, r));
     EXPECT_EQ(info.dataChunkPos, 2049);
     EXPECT_EQ(info.channels, 1);          // new format block
     EXPECT_EQ(info.dataSize, 176800u);    // old data header
-    EXPECT_EQ(r.outputFolder, dir.path() + "/");
 }
 
 TEST_F(AnalysisTest, NoFmtChunk) {
@@ -251,7 +248,6 @@ TEST_F(AnalysisTest, NoFmtChunk) {
     AnalysisResult r = Analyse(bytes);
     EXPECT_EQ(r.stop, AnalysisStop::NoFmt);
     EXPECT_EQ(info.fmtChunkPos, 2049);
-    EXPECT_FALSE(r.clearFileField);
 }
 
 TEST_F(AnalysisTest, ChunkIdsExactlyAtTheLimit) {
@@ -278,7 +274,7 @@ TEST_F(AnalysisTest, ZeroBlockAlignStopsWithDivisionAfterHexDump) {
     EXPECT_EQ(r.stop, AnalysisStop::DivisionByZero);
     EXPECT_EQ(r.failure, std::string("0 による浮動小数点数除算"));
     EXPECT_TRUE(r.hexDump.has_value());
-    EXPECT_FALSE(r.report || r.enabled);
+    EXPECT_FALSE(r.report || AllowedOperations(info, r));
     EXPECT_EQ(info.channels, 1);
     EXPECT_EQ(info.playSeconds, 1);  // play time of the previous file
     EXPECT_FALSE(info.analysisComplete);

@@ -90,7 +90,7 @@ std::vector<NewFileCase> NewFileCases() {
         {"surround", Pcm(2, 5000).Build(), "take delay(200ms) 4ch.wav",
          [](const std::string& s, const std::string& o, Host& h) {
              WaveInfo i = Analysed(s);
-             PseudoSurround(i, {s, o, "200", false, false, false}, h);
+             PseudoSurround(i, {s, o, 200, false, SurroundHeader::Plain, false}, h);
          }},
         {"normalize", Pcm(2, 5000).Build(), "take(normalize).wav",
          [](const std::string& s, const std::string& o, Host& h) {
@@ -109,7 +109,7 @@ std::vector<NewFileCase> NewFileCases() {
              RemoveFooter(i, {s, o}, h);
          }},
         {"raw2wav", Pcm(2, 5000).Build(), "take.wav(wavemaker).wav",
-         [](const std::string& s, const std::string& o, Host& h) { RawToWave({s, 0, "", 0, 0, o}, h); }},
+         [](const std::string& s, const std::string& o, Host& h) { RawToWave({s, 48000, RawBits::Sixteen, RawChannels::Stereo, o}, h); }},
         {"multiplex", Pcm(1, 5000).Build(), "take(mux).wav",
          [](const std::string& s, const std::string& o, Host& h) {
              ChannelList list;
@@ -186,7 +186,7 @@ TEST_P(AtomicOutputs, InPlacePatchThatCannotBeWrittenLeavesTheFileAsItWas) {
          [](const std::string& p) {
              WaveInfo i = Analysed(p);
              RecordingHost h;
-             RewriteSampleRate(i, {p, "48000"}, h);
+             RewriteSampleRate(i, {p, 48000}, h);
          }},
     };
     for (const Case& c : cases) {

@@ -89,7 +89,7 @@ std::vector<Subject> Subjects() {
     s.push_back({"surround", stereo, [](const std::string& src, const std::string& out, Host& h) {
                      WaveInfo info = Analysed(src);
                      SurroundOptions o;
-                     o.fileField = src;
+                     o.source = src;
                      o.outputFolder = out;
                      o.cue = true;
                      return PseudoSurround(info, o, h);
@@ -154,7 +154,7 @@ std::vector<Subject> Subjects() {
             for (int i = 0; i < 4; ++i) patched[24 + 4 * f + i] = static_cast<std::uint8_t>(fields[f] >> (8 * i));
         s.push_back({"sampleRate", stereo, [](const std::string& src, const std::string&, Host& h) {
                          WaveInfo info = Analysed(src);
-                         return RewriteSampleRate(info, {src, "48000"}, h);
+                         return RewriteSampleRate(info, {src, 48000}, h);
                      }, true, patched});
     }
     return s;

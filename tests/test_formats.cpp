@@ -13,6 +13,7 @@
 #include "ops/surround.h"
 #include "ops_fixture.h"
 #include "wav/error.h"
+#include "allowed.h"
 #include "wav_builder.h"
 
 using namespace velmora;
@@ -171,7 +172,7 @@ TEST_F(FormatsTest, SplitKeepsEverySampleFormat) {
         const std::string src = dir.write(std::string(f.name) + ".wav", b.Build());
         WaveInfo info;
         AnalysisResult r = AnalyzeWave(src, info);
-        ASSERT_TRUE(r.enabled && r.enabled->Button3);
+        ASSERT_TRUE(Allowed(info, r).contains(Operation::Split));
         const auto paths = ChannelSplit(info, {src, dir.path()}, host);
         ASSERT_EQ(paths.size(), 4u);
         // 1.5 s at 1000 Hz in one pass, whatever the sample width.
@@ -213,7 +214,7 @@ TEST_F(FormatsTest, MultiplexInterleavesEveryMonoFormat) {
             }
             WaveInfo last;
             AnalysisResult r = AnalyzeWave(info.droppedFileName, last);
-            ASSERT_TRUE(r.enabled->Button5);
+            ASSERT_TRUE(Allowed(last, r).contains(Operation::Multiplex));
             MultiplexOptions options;
             options.outputFolder = dir.path();
             const auto paths = WriteMultiplex(list, options, host);
@@ -255,13 +256,13 @@ TEST_F(FormatsTest, SurroundDelaysTheRearPairOfEveryStereoFormat) {
             const std::string src = dir.write(std::string(f.name) + ".wav", Build(f, in, 2).Build());
             WaveInfo info;
             AnalysisResult r = AnalyzeWave(src, info);
-            ASSERT_TRUE(r.enabled->surround);
+            ASSERT_TRUE(Allowed(info, r).contains(Operation::Surround));
             SurroundOptions o;
-            o.fileField = src;
+            o.source = src;
             o.outputFolder = dir.path();
-            o.delayText = "30";  // 30 frames at 1000 Hz
+            o.delayMs = 30;  // 30 frames at 1000 Hz
             o.swapRear = true;
-            o.extendedHeader = extended;
+            o.header = extended ? SurroundHeader::Extensible : SurroundHeader::Plain;
             const auto paths = PseudoSurround(info, o, host);
             ASSERT_EQ(paths.size(), 1u);
             Decoded d = ReadOutput(paths[0], f);
@@ -304,7 +305,7 @@ TEST_F(FormatsTest, NormalizeReachesFullScaleOfEveryStereoFormat) {
         const std::string src = dir.write(std::string(f.name) + ".wav", b.Build());
         WaveInfo info;
         AnalysisResult r = AnalyzeWave(src, info);
-        ASSERT_TRUE(r.enabled->Button7);
+        ASSERT_TRUE(Allowed(info, r).contains(Operation::Normalize));
         View view;
         const auto paths = Normalize(info, {src, dir.path()}, view, host);
         ASSERT_EQ(paths.size(), 1u);

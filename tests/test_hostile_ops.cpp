@@ -245,7 +245,7 @@ std::map<std::string, std::string> FailuresOf(const std::string& path, WaveInfo&
     run("rebuild", [&] { RebuildHeader(info, {path, out}, host); });
     run("removeFooter", [&] { RemoveFooter(info, {path, out}, host); });
     run("riffSize", [&] { RewriteRiffSize(info, {path}, host); });
-    run("sampleRate", [&] { RewriteSampleRate(info, {path, "44100"}, host); });
+    run("sampleRate", [&] { RewriteSampleRate(info, {path, 44100}, host); });
     run("raw2wav", [&] {
         RawToWaveOptions o;
         o.rawPath = path;

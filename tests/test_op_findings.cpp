@@ -130,7 +130,7 @@ TEST(OperationFindings, PartialLastFrameIsPartOfTheOutput) {
     RecordingHost host;
     host.answer = true;
     for (bool ext : {true, false}) {
-        SurroundOptions o{src, dir.path(), "0", false, ext, false};
+        SurroundOptions o{src, dir.path(), 0, false, ext ? SurroundHeader::Extensible : SurroundHeader::Plain, false};
         Bytes out = ReadFile(PseudoSurround(info, o, host).at(0));
         const std::size_t header = ext ? 68 : 44;
         ASSERT_EQ(out.size(), header + (ext ? 2 : 3) * 19u);

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "error_of.h"
+#include "ops/option_text.h"
 #include "ops/rawwave.h"
 #include "wav/error.h"
 #include "wav_builder.h"
@@ -57,27 +58,25 @@ TEST(RawToWave, EachRateResolutionAndMode) {
     std::string path = dir.write("odd.raw", raw);
 
     RawToWaveOptions o = Options(path, dir.path());
-    o.rateItem = 1;
-    o.otherRate = "not read for this item";
-    o.bitsItem = 1;
-    o.modeItem = 1;
+    o.rate = 44100;
+    o.bits = RawBits::Eight;
+    o.channels = RawChannels::Mono;
     RecordingHost host;
     EXPECT_EQ(ReadFile(RawToWave(o, host).at(0)), Wave(1, 44100, 8, raw));
 
-    o.rateItem = 3;
-    o.otherRate = "22050";
-    o.bitsItem = 0;
+    o.rate = 22050;
+    o.bits = RawBits::Sixteen;
     EXPECT_EQ(ReadFile(RawToWave(o, host).at(0)), Wave(1, 22050, 16, raw));
 
-    o.rateItem = 2;
-    o.modeItem = 0;
+    o.rate = 32000;
+    o.channels = RawChannels::Stereo;
     EXPECT_EQ(ReadFile(RawToWave(o, host).at(0)), Wave(2, 32000, 16, raw));
 
-    // The standard conversion: leading blanks, hexadecimal, a sign; no range check.
-    o.rateItem = 3;
-    o.otherRate = "  0x5622";
+    // A typed rate takes the standard conversion: leading blanks, hexadecimal,
+    // a sign; no range check, the rate is stored as it is.
+    o.rate = ParseInteger("  0x5622");
     EXPECT_EQ(ReadFile(RawToWave(o, host).at(0)), Wave(2, 22050, 16, raw));
-    o.otherRate = "-8000";
+    o.rate = ParseInteger("-8000");
     EXPECT_EQ(ReadFile(RawToWave(o, host).at(0)), Wave(2, static_cast<std::uint32_t>(-8000), 16, raw));
 }
 
@@ -126,16 +125,10 @@ TEST(RawToWave, FailuresWriteNothing) {
 
     std::string path = dir.write("x.pcm", Bytes(8, 1));
     RawToWaveOptions o = Options(path, dir.path());
-    o.rateItem = 3;
-    for (std::string text : {"", "22.05", "22050Hz"}) {
-        o.otherRate = text;
-        EXPECT_EQ(ErrorOf([&] { RawToWave(o, host); }), TextNotInteger(text));
-    }
-    // The conversion comes before the raw file is opened.
+    for (std::string text : {"", "22.05", "22050Hz"})
+        EXPECT_EQ(ErrorOf([&] { ParseInteger(text); }), TextNotInteger(text));
     o.rawPath = dir.file("missing.pcm");
-    o.otherRate = "x";
-    EXPECT_EQ(ErrorOf([&] { RawToWave(o, host); }), TextNotInteger("x"));
-    o.otherRate = "8000";
+    o.rate = 8000;
     EXPECT_EQ(ErrorOf([&] { RawToWave(o, host); }), TextCannotOpen(o.rawPath));
 
     // Too long for the 32-bit sizes: refused before the output exists. The

@@ -7,6 +7,7 @@
 #include "cli_runner.h"
 #include "ops/recover.h"
 #include "ops_fixture.h"
+#include "allowed.h"
 #include "wav_builder.h"
 
 using namespace velmora;
@@ -70,7 +71,7 @@ TEST(Recover, PatchesOnlyTheTwoSizesOfUnfinalizedRecordings) {
         WaveInfo info;
         AnalysisResult r = AnalyzeWave(path, info);
         ASSERT_TRUE(r.complete());
-        EXPECT_EQ(r.enabled->Button14, c.recovered);
+        EXPECT_EQ(Allowed(info, r).contains(Operation::Recover), c.recovered);
 
         TraceHost host;
         const auto paths = RecoverDataSize(info, {path}, host);
@@ -95,7 +96,7 @@ TEST(Recover, PatchesOnlyTheTwoSizesOfUnfinalizedRecordings) {
         WaveInfo again;
         AnalysisResult a = AnalyzeWave(path, again);
         EXPECT_TRUE(a.fileSizeOK);
-        EXPECT_FALSE(a.enabled->Button14);
+        EXPECT_FALSE(Allowed(info, a).contains(Operation::Recover));
         if (c.trailer.empty() && c.extraSampleBytes == 0) { EXPECT_TRUE(a.footerOK); }
     }
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "allowed.h"
 #include "cli_runner.h"
 #include "ops/recover.h"
 #include "ops/repair.h"
@@ -82,7 +83,7 @@ TEST(Rf64, AnalysisReadsTrueSizesPast4GiB) {
         EXPECT_EQ(info.rf64, c.rf64);
         EXPECT_EQ(info.fileSize, header + c.data);
         EXPECT_EQ(r.fileSizeOK && r.footerOK, c.consistent);
-        EXPECT_EQ(r.enabled->Button3, c.consistent);  // the split is offered only to a whole file
+        EXPECT_EQ(Allowed(info, r).contains(Operation::Split), c.consistent);  // the split is offered only to a whole file
         if (!c.consistent) continue;
         EXPECT_EQ(info.dataSize, c.data);
         EXPECT_EQ(info.riffSize, header + c.data - 8);
@@ -221,7 +222,7 @@ TEST(Rf64, SmallOutputsOfRf64SourcesArePlainRiff) {
         {"surround", &b, &rf,
          [](WaveInfo& i, const std::string& f, const std::string& d, Host& h) {
              SurroundOptions o;
-             o.fileField = f, o.outputFolder = d;
+             o.source = f, o.outputFolder = d;
              return PseudoSurround(i, o, h);
          }},
         {"rebuild", &b, &rf,
@@ -258,7 +259,7 @@ TEST(Rf64, InPlacePatchesPast4GiB) {
     WriteSparse(fix, Stereo48k().Rf64(length + 100, data).Build(), length);
     WaveInfo info;
     AnalysisResult r = AnalyzeWave(fix, info);
-    ASSERT_TRUE(r.enabled->Button13);
+    ASSERT_TRUE(Allowed(info, r).contains(Operation::FixRiffSize));
     TraceHost host;
     ASSERT_EQ(RewriteRiffSize(info, {fix}, host).size(), 1u);
     Bytes head = ReadHead(fix, 80);
@@ -273,7 +274,7 @@ TEST(Rf64, InPlacePatchesPast4GiB) {
     w.dataSize = static_cast<std::uint32_t>(data), w.riffSize = 7;
     WriteSparse(wrap, w.Build(), 44 + data);
     r = AnalyzeWave(wrap, info);
-    ASSERT_TRUE(r.enabled->Button13);
+    ASSERT_TRUE(Allowed(info, r).contains(Operation::FixRiffSize));
     ASSERT_EQ(RewriteRiffSize(info, {wrap}, host).size(), 1u);
     EXPECT_EQ(ReadU32(ReadHead(wrap, 8), 4), static_cast<std::uint32_t>(44 + data - 8));
     r = AnalyzeWave(wrap, info);
@@ -284,7 +285,7 @@ TEST(Rf64, InPlacePatchesPast4GiB) {
     const std::string rec = dir.file("rec.wav");
     WriteSparse(rec, Stereo48k().Rf64(0, 0).Build(), length + 3);
     r = AnalyzeWave(rec, info);
-    ASSERT_TRUE(r.enabled->Button14);
+    ASSERT_TRUE(Allowed(info, r).contains(Operation::Recover));
     ASSERT_EQ(RecoverDataSize(info, {rec}, host).size(), 1u);
     head = ReadHead(rec, 80);
     EXPECT_EQ(ReadU64(head, 20), length + 3 - 8);
@@ -298,7 +299,7 @@ TEST(Rf64, InPlacePatchesPast4GiB) {
     p.dataSize = 0, p.riffSize = 0;
     WriteSparse(plain, p.Build(), 44 + data);
     r = AnalyzeWave(plain, info);
-    ASSERT_TRUE(r.enabled->Button14);
+    ASSERT_TRUE(Allowed(info, r).contains(Operation::Recover));
     ASSERT_EQ(RecoverDataSize(info, {plain}, host).size(), 1u);
     head = ReadHead(plain, 44);
     EXPECT_EQ(ReadU32(head, 40), static_cast<std::uint32_t>(data));

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "error_of.h"
+#include "ops/option_text.h"
 #include "ops/surround.h"
 #include "ops_fixture.h"
 #include "wav/error.h"
@@ -49,11 +50,11 @@ Bytes Expected(const Bytes& src, std::size_t delay, bool swap, bool plain) {
     return out;
 }
 
-SurroundOptions Options(const Source& s, const std::string& folder, const std::string& delay = "200") {
+SurroundOptions Options(const Source& s, const std::string& folder, std::int32_t delayMs = 200) {
     SurroundOptions o;
-    o.fileField = s.path;
+    o.source = s.path;
     o.outputFolder = folder;
-    o.delayText = delay;
+    o.delayMs = delayMs;
     return o;
 }
 
@@ -68,18 +69,18 @@ TEST(PseudoSurround, DelayTextAndRangeChecksComeFirst) {
         EXPECT_EQ(ErrorOf([&] { ParseSurroundDelay(bad); }), std::string("'") + bad + "' は整数ではありません");
     for (const char* out : {"1001", "-1"}) EXPECT_EQ(ErrorOf([&] { ParseSurroundDelay(out); }), kTextDelayRange);
 
-    // Checked before the file field: an empty field with a bad delay still fails.
+    // Checked before the source: an empty source with a bad delay still fails.
     TempDir dir;
     Source s = MakeSource(dir, 8000, 100);
     WaveInfo info = Analysed(s.path);
     TraceHost host;
-    SurroundOptions o = Options(s, dir.path(), "1001");
-    o.fileField = "";
+    SurroundOptions o = Options(s, dir.path(), 1001);
+    o.source = "";
     EXPECT_EQ(ErrorOf([&] { PseudoSurround(info, o, host); }), kTextDelayRange);
-    o.delayText = "200";
+    o.delayMs = 200;
     EXPECT_TRUE(PseudoSurround(info, o, host).empty());
-    o = Options(s, dir.path(), "x");
-    EXPECT_EQ(ErrorOf([&] { PseudoSurround(info, o, host); }), "'x' は整数ではありません");
+    o = Options(s, dir.path(), -1);
+    EXPECT_EQ(ErrorOf([&] { PseudoSurround(info, o, host); }), kTextDelayRange);
     EXPECT_TRUE(host.logLines.empty());
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"song.wav"});
 }
@@ -129,7 +130,7 @@ TEST(PseudoSurround, OneSecondDelayAt48000ShiftsByOneBlockWithSwap) {
     Source s = MakeSource(dir, 48000, 2 * 48000 + 777);
     WaveInfo info = Analysed(s.path);
     TraceHost host;
-    SurroundOptions o = Options(s, dir.path(), "1000");
+    SurroundOptions o = Options(s, dir.path(), 1000);
     o.swapRear = true;
     auto paths = PseudoSurround(info, o, host);
     ASSERT_EQ(paths, std::vector<std::string>{dir.file("song(EX)(SS) delay(1000ms) 4ch.wav")});
@@ -145,8 +146,8 @@ TEST(PseudoSurround, ZeroDelayPlainSixChannelsIgnoresCue) {
     Source s = MakeSource(dir, 8000, 3 * 8000);
     WaveInfo info = Analysed(s.path);
     TraceHost host;
-    SurroundOptions o = Options(s, dir.path() + "/", "0");
-    o.extendedHeader = false;
+    SurroundOptions o = Options(s, dir.path() + "/", 0);
+    o.header = SurroundHeader::Plain;
     o.cue = true;
     o.swapRear = true;
     auto paths = PseudoSurround(info, o, host);
@@ -193,7 +194,7 @@ TEST(PseudoSurround, FileShortenedAfterAnalysisGivesSilenceNotStaleAudio) {
     const std::size_t kept = 8000 + 3000;
     WriteFile(s.path, Slice(s.builder.Build(), 0, 44 + kept * 4));
     TraceHost host;
-    auto paths = PseudoSurround(info, Options(s, dir.path(), "100"), host);
+    auto paths = PseudoSurround(info, Options(s, dir.path(), 100), host);
     Bytes src = Slice(s.samples, 0, kept * 4);
     src.resize(s.samples.size(), 0);
     Bytes out = ReadFile(paths.at(0));
@@ -217,9 +218,9 @@ TEST(PseudoSurround, OutputsPast32BitsHeadedRf64) {
     };
     EXPECT_EQ(ds64DataSize(PseudoSurround(info, o, host).at(0)), 0x7FFFFFE1ull * 2);
     o.cue = false;
-    o.extendedHeader = false;
+    o.header = SurroundHeader::Plain;
     EXPECT_EQ(ds64DataSize(PseudoSurround(info, o, host).at(0)), 0x7FFFFFE1ull * 3);
-    o.extendedHeader = true;
+    o.header = SurroundHeader::Extensible;
     auto paths = PseudoSurround(info, o, host);
     EXPECT_EQ(ReadU32(ReadFile(paths.at(0)), 4), 0xFFFFFFFEu);
 }

@@ -80,43 +80,6 @@ std::vector<std::string> BuildReport(const WaveInfo& w, bool fileSizeOK, bool fo
     return r;
 }
 
-// Integer PCM in the plain or the extensible layout; anything else is a
-// compressed or foreign format whose header the operations cannot trust.
-bool IsIntegerPcm(const WaveInfo& w) {
-    return w.formatTag == kFormatPcm || (w.formatTag == kFormatExtensible && w.subFormatTag == 1);
-}
-
-EnabledControls ApplyRules(const WaveInfo& w, bool fileSizeOK, bool footerOK) {
-    // Samples wider than 16 bits, or float, that the transforms walk sample by
-    // sample; 8- and 16-bit files keep the rules they always had.
-    const std::optional<SampleFormat> format = TransformSampleFormat(w);
-    const bool wide = format && format->wide();
-    EnabledControls e;  // every operation starts offered ...
-    e.Button13 = false;  // ... except the RIFF size rewrite
-    if (w.bitsPerSample != 16 || w.channels != 2 || (w.fmtSize != 18 && w.fmtChunkPos == 12))
-        e.Button8 = false;
-    if ((w.bitsPerSample != 16 || w.channels != 2) && !(wide && w.channels == 2)) e.surround = e.Button7 = false;
-    if (w.channels == 1) e.Button3 = false;
-    if (w.bitsPerSample > 16 && !wide) e.Button3 = e.Button5 = false;
-    if (!IsIntegerPcm(w)) {
-        e.Button8 = false;
-        if (!(wide && format->isFloat())) e.Button3 = e.surround = e.Button7 = false;
-    }
-    if (w.listFooterSize != 0)
-        e.Button3 = e.surround = e.Button7 = e.Button8 = e.Button5 = e.Button10 = e.ComboBox1 = false;
-    else
-        e.Button11 = false;
-    if (!fileSizeOK || !footerOK)
-        e.Button3 = e.surround = e.Button7 = e.Button8 = e.Button5 = e.Button10 = e.ComboBox1 = false;
-    if (!fileSizeOK) e.Button13 = true;
-    // A recorder that stopped before finalizing leaves 0 or 0xFFFFFFFF, or a
-    // size it reserved and never filled.
-    const std::uint64_t start = static_cast<std::uint64_t>(w.dataChunkPos) + 8u;
-    e.Button14 = w.fileSize >= start &&
-                 (w.dataSize == 0 || w.dataSize == 0xFFFFFFFFu || w.dataSize > w.fileSize - start);
-    return e;
-}
-
 }  // namespace
 
 bool MatchChunkId(const std::uint8_t* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
@@ -170,7 +133,6 @@ std::vector<std::string> HexDumpLines(const std::uint8_t* bytes, std::size_t cou
 AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     File file = File::OpenRead(path);
     AnalysisResult result;
-    result.outputFolder = FolderPart(path);
     info.analyzedPath = path;
     info.analysisComplete = false;
     info.rateRewriteOnly = false;
@@ -186,7 +148,6 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     if (!MatchChunkId(head.data(), "RIFF") && !ds64) {
         result.stop = AnalysisStop::NoRiff;
         result.messages.emplace_back("RIFFチャンクがありません\r\n中断します");
-        result.clearFileField = true;
         return result;
     }
 
@@ -276,21 +237,15 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     } catch (const VelmoraError& e) {
         result.stop = AnalysisStop::DivisionByZero;
         result.failure = e.what();
-        if (info.samplesPerSec == 0) {
-            // A stored rate of 0 is what the rate rewrite mends; nothing else
-            // can trust this header.
-            EnabledControls rateOnly{false, false, false, false, false, false, true, true, false};
-            result.enabled = rateOnly;
-            info.rateRewriteOnly = true;
-        }
+        // A stored rate of 0 is what the rate rewrite mends; nothing else
+        // can trust this header.
+        if (info.samplesPerSec == 0) info.rateRewriteOnly = true;
         return result;
     }
 
-    EnabledControls enabled = ApplyRules(info, result.fileSizeOK, result.footerOK);
     if (!IsIntegerPcm(info))
         result.messages.emplace_back(
             "フォーマットIDが無圧縮WAV以外ですので、\r\nヘッダ内容の正確さを保証できません");
-    result.enabled = enabled;
     result.report = BuildReport(info, result.fileSizeOK, result.footerOK, result.cbSize);
     info.analysisComplete = true;
     return result;

@@ -1,5 +1,6 @@
-// The file analysis: fills WaveInfo from one file and returns what the front
-// end shows (messages, hex dump, report, enabled operations) as data.
+// The file analysis: fills WaveInfo from one file and returns what it found
+// (messages, hex dump, report, the size checks) as data; ops/operations.h
+// decides from these facts which operations the file allows.
 #pragma once
 
 #include <cstdint>
@@ -10,22 +11,6 @@
 #include "waveinfo.h"
 
 namespace velmora {
-
-// Enabled state of every operation control after an analysis.
-struct EnabledControls {
-    bool Button3 = true;    // channel split
-    bool surround = true;   // pseudo-surround group
-    bool Button7 = true;    // normalize
-    bool Button8 = true;    // header rebuild
-    bool Button5 = true;    // multiplex
-    bool Button11 = true;   // footer removal
-    bool Button10 = true;   // rate rewrite
-    bool ComboBox1 = true;  // its rate field
-    bool Button13 = true;   // RIFF size rewrite
-    // Data size recovery: off unless the data chunk claims 0, 0xFFFFFFFF or
-    // more bytes than follow it (an unfinalized recording).
-    bool Button14 = false;
-};
 
 enum class AnalysisStop {
     Complete,
@@ -39,21 +24,14 @@ struct AnalysisResult {
     AnalysisStop stop = AnalysisStop::Complete;
     bool complete() const { return stop == AnalysisStop::Complete; }
 
-    // Always set: the analysed file's folder (ends in the separator).
-    std::string outputFolder;
-    // Plain message boxes, in the order the user sees them. The format
-    // warning comes after the controls are set and before the report.
+    // What the user is told, in order (the format warning of a file that is
+    // not integer PCM); a front end shows them before the report.
     std::vector<std::string> messages;
-    // The file field is emptied (no RIFF header).
-    bool clearFileField = false;
-    // Replaced only when the analysis got that far.
+    // The header bytes up to the sample data, once the data chunk was found.
     std::optional<std::vector<std::string>> hexDump;
-    // Present when the analysis reached the report: the report and log memos
-    // are emptied, the controls set, then the report written. Also present
-    // with the failure of a stored rate of 0, offering only the rate rewrite.
-    std::optional<EnabledControls> enabled;
+    // The report lines, present when the analysis ran to its end.
     std::optional<std::vector<std::string>> report;
-    // Failure the top-level handler shows (division by zero), after the hex dump.
+    // Why the analysis stopped past the hex dump (a frame size or rate of 0).
     std::optional<std::string> failure;
 
     std::int16_t cbSize = 0;

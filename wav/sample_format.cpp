@@ -4,6 +4,10 @@
 
 namespace velmora {
 
+bool IsIntegerPcm(const WaveInfo& w) {
+    return w.formatTag == kFormatPcm || (w.formatTag == kFormatExtensible && w.subFormatTag == 1);
+}
+
 std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::uint16_t subFormatTag,
                                                   int channels, int blockAlign, int bitsPerSample) {
     const std::uint16_t tag = formatTag == kFormatExtensible ? subFormatTag : formatTag;

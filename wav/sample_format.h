@@ -28,6 +28,10 @@ struct SampleFormat {
     bool operator==(const SampleFormat&) const = default;
 };
 
+// Integer PCM in the plain or the extensible layout; anything else is a
+// compressed or foreign format whose header the operations cannot trust.
+bool IsIntegerPcm(const WaveInfo& info);
+
 // The sample format of the analysed file, or nullopt for anything the
 // transforms cannot read sample by sample.
 std::optional<SampleFormat> TransformSampleFormat(const WaveInfo& info);

@@ -38,15 +38,6 @@ std::string PathInFolder(const std::string& folder, const std::string& name) {
     return folder.empty() ? name : EnsureTrailingSeparator(folder) + name;
 }
 
-std::string OutputPathBase(const std::string& outputFolder, const std::string& sourcePath) {
-    return PathInFolder(outputFolder, BaseName(sourcePath));
-}
-
-std::string FolderOrCurrent(const std::string& path) {
-    std::string folder = FolderPart(path);
-    return folder.empty() ? std::string(".") : folder;
-}
-
 std::optional<std::int32_t> TryStrToInt(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;

@@ -34,11 +34,6 @@ std::string BaseName(const std::string& path);
 // A file name placed in a folder; an empty folder is the current directory
 // (the name alone), never the root.
 std::string PathInFolder(const std::string& folder, const std::string& name);
-// The start of every new file's path: the output folder with its separator,
-// then the source's base name; the operation appends its suffix.
-std::string OutputPathBase(const std::string& outputFolder, const std::string& sourcePath);
-// The path's folder, or "." for a bare file name (never the root).
-std::string FolderOrCurrent(const std::string& path);
 
 // The standard integer conversion: leading blanks, an optional sign, decimal
 // digits or hexadecimal after "$", "x", "X", "0x", "0X"; nothing may follow

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "fuzz_common.h"
+#include "ops/operations.h"
 #include "wav/analysis.h"
 #include "wav/error.h"
 
@@ -22,27 +23,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::Finding("a readable file was refused as unopenable");
     }
     if (r.complete()) {
-        VELMORA_CHECK(r.report && r.enabled && r.hexDump);
+        const std::optional<OperationSet> allowed = AllowedOperations(info, r);
+        VELMORA_CHECK(r.report && allowed && r.hexDump);
         VELMORA_CHECK(r.report->size() == 16 || r.report->size() == 20);
         VELMORA_CHECK(r.hexDump->size() == (r.headerSize + 15) / 16);
         VELMORA_CHECK(info.fmtChunkPos >= 12 && info.fmtChunkPos <= 2048);
         VELMORA_CHECK(info.dataChunkPos >= 36 && info.dataChunkPos <= 2048);
         VELMORA_CHECK(info.analysisComplete);
         // The transforms are offered only for a file whose header agrees with its length.
-        const EnabledControls& e = *r.enabled;
-        if (e.Button3 || e.surround || e.Button7 || e.Button8 || e.Button5 || e.Button10)
-            VELMORA_CHECK(r.fileSizeOK && r.footerOK && info.listFooterSize == 0);
-        if (e.Button13) VELMORA_CHECK(!r.fileSizeOK);
+        using enum Operation;
+        for (Operation op : {Split, Surround, Normalize, RebuildHeader, Multiplex, SetRate})
+            if (allowed->contains(op)) VELMORA_CHECK(r.fileSizeOK && r.footerOK && info.listFooterSize == 0);
+        if (allowed->contains(FixRiffSize)) VELMORA_CHECK(!r.fileSizeOK);
     } else {
         VELMORA_CHECK(!info.analysisComplete);
         VELMORA_CHECK(!r.report);
         // A stored rate of 0 leaves the rate rewrite, and only it, offered.
-        if (r.enabled) {
-            const EnabledControls& e = *r.enabled;
+        if (const std::optional<OperationSet> allowed = AllowedOperations(info, r)) {
             VELMORA_CHECK(info.rateRewriteOnly && info.samplesPerSec == 0 && r.failure);
-            VELMORA_CHECK(e.Button10 && e.ComboBox1);
-            VELMORA_CHECK(!(e.Button3 || e.surround || e.Button7 || e.Button8 || e.Button5 || e.Button11 ||
-                            e.Button13 || e.Button14));
+            VELMORA_CHECK(*allowed == OperationSet{Operation::SetRate});
         }
         VELMORA_CHECK(r.messages.size() == 1 || r.failure);
     }
