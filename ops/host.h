@@ -3,48 +3,24 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace velmora {
 
 class Host {
 public:
     virtual ~Host() = default;
-    // The progress gauge, 0–100; shown at once.
+    // Progress of the running operation, 0–100; shown at once.
     virtual void progress(int percent) = 0;
-    // One line of the operation's log memo.
+    // One line of the operation's log.
     virtual void log(const std::string& line) = 0;
-    // Empties the operation's log memo (the multiplex writer starts with it).
+    // Empties the operation's log (the multiplex writer starts with it).
     virtual void clearLog() = 0;
-    // Lets pending window messages run.
+    // Lets the front end's pending events run (a long operation stays responsive).
     virtual void pumpMessages() = 0;
-    // A plain message box (caption "Velmora", one OK button).
+    // A plain message for the user, acknowledged before the operation goes on.
     virtual void message(const std::string& text) = 0;
-    // The confirmation box (caption "確認", Yes/No); true unless the answer is No.
+    // A yes/no question; true unless the answer is No.
     virtual bool ask(const std::string& question) = 0;
-};
-
-// A host that records everything and answers questions with a fixed reply;
-// the CLI's quiet mode and the tests build on it.
-class RecordingHost : public Host {
-public:
-    void progress(int percent) override { lastProgress = percent; ++progressCalls; }
-    void log(const std::string& line) override { logLines.push_back(line); }
-    void clearLog() override { logLines.clear(); }
-    void pumpMessages() override { ++pumps; }
-    void message(const std::string& text) override { messages.push_back(text); }
-    bool ask(const std::string& question) override {
-        questions.push_back(question);
-        return answer;
-    }
-
-    int lastProgress = -1;
-    int progressCalls = 0;
-    int pumps = 0;
-    bool answer = true;
-    std::vector<std::string> logLines;
-    std::vector<std::string> messages;
-    std::vector<std::string> questions;
 };
 
 }  // namespace velmora

@@ -33,6 +33,7 @@
 #include "wav/analysis.h"
 #include "wav/error.h"
 #include "wav/text.h"
+#include "recording_host.h"
 
 namespace velmora::harness {
 

@@ -12,6 +12,7 @@
 #include "ops/host.h"
 #include "wav/analysis.h"
 #include "wav_builder.h"
+#include "recording_host.h"
 
 namespace velmora::test {
 

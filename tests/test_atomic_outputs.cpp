@@ -17,6 +17,7 @@
 #include "op_harness.h"
 #include "wav/file.h"
 #include "wav_builder.h"
+#include "recording_host.h"
 
 using namespace velmora;
 using namespace velmora::test;

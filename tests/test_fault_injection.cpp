@@ -18,6 +18,7 @@
 #include "wav/fault.h"
 #include "wav/file.h"
 #include "wav_builder.h"
+#include "recording_host.h"
 
 using namespace velmora;
 using namespace velmora::test;

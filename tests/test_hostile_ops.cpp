@@ -15,6 +15,7 @@
 #include "ops_fixture.h"
 #include "op_harness.h"
 #include "ops/second_blocks.h"
+#include "recording_host.h"
 
 using namespace velmora;
 using namespace velmora::test;

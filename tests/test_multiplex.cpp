@@ -12,6 +12,7 @@
 #include "wav/text.h"
 #include "wav/records.h"
 #include "wav_builder.h"
+#include "recording_host.h"
 
 using namespace velmora;
 using namespace velmora::test;

@@ -10,6 +10,7 @@
 #include "ops/surround.h"
 #include "ops_fixture.h"
 #include "wav/error.h"
+#include "recording_host.h"
 
 using namespace velmora;
 using namespace velmora::test;

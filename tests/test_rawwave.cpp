@@ -9,6 +9,7 @@
 #include "ops/rawwave.h"
 #include "wav/error.h"
 #include "wav_builder.h"
+#include "recording_host.h"
 
 using namespace velmora;
 using namespace velmora::test;

@@ -14,6 +14,7 @@
 #include "wav/file.h"
 #include "wav/text.h"
 #include "wav_builder.h"
+#include "recording_host.h"
 
 using namespace velmora;
 using namespace velmora::test;
