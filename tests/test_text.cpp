@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "ops/operations.h"
+#include "ops/output_paths.h"
 #include "wav/error.h"
 #include "wav/text.h"
 
@@ -47,4 +51,27 @@ TEST(Text, PathPieces) {
     EXPECT_EQ(BaseName("/rec/take.1.wav"), "take.1");
     EXPECT_EQ(BaseName("/rec/noext"), "noext");
     EXPECT_EQ(BaseName("/r.e.c/noext"), "noext");
+}
+
+// Every operation and both front ends name their outputs through these.
+TEST(Text, OutputPathsAndTheOperationsOwnNames) {
+    struct Case {
+        const char *chosen, *source, *suffix, *path, *keepingExtension;
+    };
+    for (const Case& c : {
+             Case{"", "/rec/take.1.wav", "(x).wav", "/rec/take.1(x).wav", "/rec/take.1.wav(x).wav"},
+             Case{"", "take.wav", "(x).wav", "./take(x).wav", "./take.wav(x).wav"},
+             Case{"/out", "/rec/take.wav", "(x).wav", "/out/take(x).wav", "/out/take.wav(x).wav"},
+             Case{"/out/", "take.raw", "(y).wav", "/out/take(y).wav", "/out/take.raw(y).wav"},
+         }) {
+        EXPECT_EQ(OutputPath(c.chosen, c.source, c.suffix), c.path);
+        EXPECT_EQ(OutputPathKeepingExtension(c.chosen, c.source, c.suffix), c.keepingExtension);
+    }
+    EXPECT_EQ(DefaultOutputFolder("/rec/take.wav"), "/rec/");
+    EXPECT_EQ(DefaultOutputFolder("take.wav"), ".");
+
+    std::set<std::string> names;
+    for (Operation op : kAllOperations) names.insert(OperationName(op));
+    EXPECT_EQ(names, (std::set<std::string>{"split", "surround", "normalize", "rebuild-header", "mux",
+                                            "remove-footer", "set-rate", "fix-riff-size", "recover"}));
 }
