@@ -28,8 +28,7 @@ int RunMux(const MuxArgs& args) {
     for (int row = 0; row < kChannelRows; ++row) {
         const std::string& path = args.files[static_cast<std::size_t>(row)];
         if (path.empty()) continue;
-        info.droppedFileName = path;
-        ChannelRegistration reg = RegisterChannelFile(row, info, list);
+        ChannelRegistration reg = RegisterChannelFile(row, path, info, list);
         for (const auto& m : reg.analysis.messages) PrintError(m);
         if (reg.analysis.failure) PrintError(*reg.analysis.failure);
         if (reg.refusal) PrintError(path + ": " + *reg.refusal);
