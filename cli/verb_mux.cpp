@@ -29,8 +29,7 @@ int RunMux(const MuxArgs& args) {
     for (int row = 0; row < kChannelRows; ++row) {
         const std::string& path = args.files[static_cast<std::size_t>(row)];
         if (path.empty()) continue;
-        info.droppedFileName = path;
-        ChannelRegistration reg = RegisterChannelFile(row, info, list);
+        ChannelRegistration reg = RegisterChannelFile(row, path, info, list);
         for (const auto& m : reg.analysis.messages) PrintError(m);
         if (reg.analysis.failure) PrintError(*reg.analysis.failure);
         if (reg.refusal) PrintError(path + ": " + *reg.refusal);
@@ -46,8 +45,8 @@ int RunMux(const MuxArgs& args) {
     }
 
     MultiplexOptions options;
-    options.exwavechk = !args.plain;
-    options.cuechk = args.cue;
+    options.extensible = !args.plain;
+    options.cue = args.cue;
     options.outputFolder = lastPath.empty() ? args.output : OutputFolderFor(args.output, lastPath);
     CliHost host;
     std::vector<std::string> written;

@@ -40,28 +40,29 @@ struct ChannelFormat {
     FourCC dataId{};
 };
 
-// The four numbers of a "Sample" text: "%d %d %d %d".
-struct SampleNumbers {
-    std::int32_t dataSize = 0;
-    std::int32_t dataChunkPos = 0;
+// A registered file as its own analysis read it. The writer takes its
+// input, length and format from here, never from what was analysed since.
+struct ChannelEntry {
+    std::string path;  // the input file as given at registration
     std::int32_t samplesPerSec = 0;
-    std::int32_t bitsPerSample = 0;
+    std::int16_t bitsPerSample = 0;
+    std::int16_t channels = 0;
+    std::uint64_t frames = 0;  // the play time in frames
+    std::uint64_t dataSize = 0;
+    std::int32_t dataChunkPos = 0;
+    ChannelFormat format;
 };
-// Exactly four blank-separated integers, else nullopt.
-std::optional<SampleNumbers> ParseSampleText(const std::string& text);
 
-// One row of the list as the window shows it. Texts are " " on an empty row.
+// One row of the list: its check box and, once a file is registered there,
+// that file's entry. Registration sets the entry, clearing removes it.
 struct ChannelRow {
     bool checked = false;
-    std::string sample = " ";
-    std::string file = " ";
-    std::string path = " ";  // folder, ending in the separator
-    std::optional<ChannelFormat> format;
+    std::optional<ChannelEntry> entry;
 
-    // A registered row: its "Sample" text holds the four numbers and its
-    // format is kept. Registration sets both, clearing removes both.
-    bool registered() const { return format.has_value() && ParseSampleText(sample).has_value(); }
-    std::string inputPath() const { return path + file; }
+    bool registered() const { return entry.has_value(); }
+    // The registered file; an empty row is named by two blanks (its empty
+    // folder and name), which is what the log and the refusal show then.
+    std::string inputPath() const { return entry ? entry->path : "  "; }
 };
 
 // Where the writer reads the rows: once at the start for the output's shape,
@@ -98,22 +99,23 @@ struct ChannelRegistration {
     std::optional<std::string> refusal;
 };
 
-// Analyses info.droppedFileName and registers it at the row (0–5) when the
-// analysis completed and the file is mono; otherwise the row is unchanged.
-// Throws VelmoraError("ファイル %s は開けません") when the file cannot be opened.
-ChannelRegistration RegisterChannelFile(int row, WaveInfo& info, ChannelList& list);
+// Analyses the file at path into info and registers it at the row (0–5)
+// when the analysis completed and the file is mono; otherwise the row is
+// unchanged. Throws VelmoraError("ファイル %s は開けません") when the file
+// cannot be opened.
+ChannelRegistration RegisterChannelFile(int row, const std::string& path, WaveInfo& info, ChannelList& list);
 
-// "クリア": every row blank and unchecked. The window empties Memo2 itself.
+// "クリア": every row blank and unchecked (the front end empties its own log).
 void ClearChannelList(ChannelList& list);
 
 struct MultiplexOptions {
-    bool exwavechk = true;  // extensible header when a centre/rear row is checked
-    bool cuechk = false;    // cue block, extensible form only
-    std::string outputFolder;
+    bool extensible = true;  // extensible header when a centre/rear row is checked
+    bool cue = false;        // cue block, extensible form only
+    std::string outputFolder;  // empty: the folder of the file the output is named after
 };
 
 // "多重化": writes <folder><base>[(EX)](mux).wav from the checked rows and
-// returns its path. Logs (through host.log, the tab's Memo2, emptied first)
+// returns its path. Logs (through host.log, emptied first)
 // the output path, "00padding", each input path and "end". Every refusal is
 // a VelmoraError thrown before the output is created; an input shorter than
 // the output's length logs "in size:%d miss:%d " and throws "!". Each input is

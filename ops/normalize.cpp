@@ -73,23 +73,22 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
         }
         overallPeak = std::max(overallPeak, peak);
     };
-    for (std::int64_t s = 1; s <= seconds; ++s) {
-        host.pumpMessages();
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(s - 1) * secondBytes, buffer.data(), secondBytes);
-        takeBlock(secondBytes, s);
-        if (s % 60 == 0) {
+    SecondBlockWalk scan = PlayTimeWalk(info, dataStart, secondBytes);
+    scan.pump = BlockPump::Before;
+    WalkSecondBlocks(host, scan, [&](const SecondBlock& b) {
+        const std::size_t bytes = static_cast<std::size_t>(b.frames) * frameBytes;
+        const auto s = static_cast<std::int64_t>(b.index) + 1;
+        ReadBlock(source, b.offset, buffer.data(), bytes);
+        takeBlock(bytes, s);
+        // Each full minute's row is shown as soon as its last second is in.
+        if (!b.remainder && s % 60 == 0) {
             addRow(static_cast<int>(s / 60 - 1));
             host.pumpMessages();
             minutePeak = 0;
             peakSecond = 0;
         }
-    }
+    });
     if (seconds % 60 > 0 || remainder > 0) {
-        if (remainder > 0) {
-            ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, buffer.data(),
-                      remainderBytes);
-            takeBlock(remainderBytes, seconds + 1);
-        }
         addRow(static_cast<int>(seconds / 60));
         host.pumpMessages();
     }
@@ -117,19 +116,15 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     ReadBlock(source, 0, sourceHeader.data(), sourceHeader.size());
     const std::vector<std::uint8_t> header = SizedHeader(BuildCopiedHeader(std::move(sourceHeader), {}), info.dataSize);
     output.write(header.data(), header.size());
-    for (std::int64_t s = 1; s <= seconds; ++s) {
-        host.pumpMessages();
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(s - 1) * secondBytes, buffer.data(), secondBytes);
-        scale(secondBytes);
-        output.write(buffer.data(), secondBytes);
-        host.progress(Percent(s, seconds));
-    }
-    if (remainder > 0) {
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, buffer.data(),
-                  remainderBytes);
-        scale(remainderBytes);
-        output.write(buffer.data(), remainderBytes);
-    }
+    SecondBlockWalk write = PlayTimeWalk(info, dataStart, secondBytes);
+    write.pump = BlockPump::Before;
+    write.gauge = BlockGauge::After;
+    WalkSecondBlocks(host, write, [&](const SecondBlock& b) {
+        const std::size_t bytes = static_cast<std::size_t>(b.frames) * frameBytes;
+        ReadBlock(source, b.offset, buffer.data(), bytes);
+        scale(bytes);
+        output.write(buffer.data(), bytes);
+    });
     // The copied header counts a dataSize that may end in part of a frame;
     // those bytes follow unchanged, so the file is as long as its header says.
     const std::size_t partial = info.dataSize % frameBytes;

@@ -29,7 +29,7 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
     if (rawSize > kMaxRawSize) throw VelmoraError(kTextOutputTooLarge);
     const auto dataSize = static_cast<std::uint32_t>(rawSize);
 
-    const RiffHeader riff{MakeFourCC("RIFF"), dataSize + 36u, MakeFourCC("WAVE")};
+    const RiffHeader riff{MakeFourCC("RIFF"), dataSize + RiffSizeOfHeader(kPlainHeaderSize), MakeFourCC("WAVE")};
     const FormatBlock fmt{MakeFourCC("fmt "),
                           16,
                           kFormatPcm,

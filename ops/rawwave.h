@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ops/host.h"
+#include "wav/records.h"
 
 namespace velmora {
 
@@ -21,8 +22,8 @@ struct RawToWaveOptions {
     std::string outputFolder;  // empty: the raw file's folder
 };
 
-// The largest raw file whose length and length + 36 fit the 32-bit size fields.
-inline constexpr std::uint64_t kMaxRawSize = 0xFFFFFFFFull - 36;
+// The largest raw file whose length and its RIFF size fit the 32-bit size fields.
+inline constexpr std::uint64_t kMaxRawSize = 0xFFFFFFFFull - RiffSizeOfHeader(kPlainHeaderSize);
 
 // Writes <folder>/<raw file name with extension>(wavemaker).wav and returns its
 // path; an empty rawPath does nothing. Throws

@@ -104,7 +104,7 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
     if (file.size() != info.fileSize) throw VelmoraError(kTextNotAnalysed);
     std::uint8_t head[8];
     const auto dataChunkPos = static_cast<std::uint64_t>(info.dataChunkPos);
-    std::uint8_t riff[12 + kDs64ChunkSize];
+    std::uint8_t riff[kDs64At + kDs64ChunkSize];
     if (file.readAt(dataChunkPos, head, 8) < 8 || file.readAt(0, riff, sizeof riff) < 8) throw VelmoraError(kTextNotAnalysed);
     const std::optional<Ds64> ds64 = info.rf64 ? ReadDs64(riff, sizeof riff) : std::nullopt;
     if (info.rf64 && !ds64) throw VelmoraError(kTextNotAnalysed);

@@ -85,7 +85,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     ReadUnit(src, static_cast<std::uint64_t>(info.dataChunkPos), unit, DataHeader::kSize);
     info.setDataHeader(DataHeader::Decode(unit));
 
-    if (info.fmtSize == 16 && info.fmtChunkPos == 12) {
+    if (info.fmtSize == 16 && info.fmtChunkPos == static_cast<std::int32_t>(kFirstChunkAt)) {
         src.close();
         host.message("fmtチャンクが再構築対象外です。");
         return {};
@@ -107,7 +107,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     const std::int64_t copied = seconds * secondBytes + restBytes;
     fmt.fmtSize = 16;
     data.dataSize = static_cast<std::uint32_t>(copied);
-    riff.riffSize = data.dataSize + (kPlainHeaderSize - 8u);
+    riff.riffSize = data.dataSize + RiffSizeOfHeader(kPlainHeaderSize);
 
     const std::string path =
         OutputPath(options.outputFolder, options.source, "(reheader).wav");
@@ -119,14 +119,16 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     std::int64_t largest = std::max(seconds > 0 ? secondBytes : 0, restBytes);
     const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(largest, kMaxPiece));
     BlockMover mover(piece);
-    src.seek(static_cast<std::uint64_t>(info.dataChunkPos) + 8u);
+    const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8u;
+    src.seek(dataStart);
 
-    bool whole = true;
-    for (std::int64_t i = 1; i <= seconds && whole; ++i) {
-        whole = CopyBytes(src, out, static_cast<std::uint64_t>(secondBytes), mover, piece);
-        if (whole) host.progress(static_cast<int>(i * 100 / seconds));
-    }
-    if (whole && restBytes > 0) whole = CopyBytes(src, out, static_cast<std::uint64_t>(restBytes), mover, piece);
+    // The copy runs on from where the last block ended; a block the source
+    // cannot fill ends it.
+    SecondBlockWalk walk = PlayTimeWalk(info, dataStart, static_cast<std::uint64_t>(secondBytes));
+    walk.gauge = BlockGauge::After;
+    const bool whole = WalkSecondBlocks(host, walk, [&](const SecondBlock& b) {
+        return CopyBytes(src, out, b.frames * static_cast<std::uint64_t>(frameBytes), mover, piece);
+    });
 
     src.close();
     // The source lost bytes since the analysis: the output is incomplete.
@@ -170,11 +172,12 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     RequireAnalysed(options.source, info);
 
     File src = File::OpenRead(options.source);
-    const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + 8u;
+    const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + DataHeader::kSize;
     const std::uint64_t riffSize64 = info.dataSize + static_cast<std::uint64_t>(info.dataChunkPos);
     const auto riffSize = static_cast<std::uint32_t>(riffSize64);
     std::vector<std::uint8_t> header;
-    if (info.fmtChunkPos == 12 && info.fmtSize == 16 && info.dataChunkPos == 36) {
+    if (info.fmtChunkPos == static_cast<std::int32_t>(kFirstChunkAt) && info.fmtSize == 16 &&
+        info.dataChunkPos == static_cast<std::int32_t>(kPlainDataChunkAt)) {
         RiffHeader riff = info.riffHeader();
         riff.riffSize = riffSize;
         header = BuildPlainHeader(riff, info.formatBlock(), info.dataHeader());

@@ -46,7 +46,7 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     const auto monoDataSize = static_cast<std::uint32_t>(monoData);
 
     RiffHeader riff = info.riffHeader();
-    riff.riffSize = monoDataSize + 36;
+    riff.riffSize = monoDataSize + RiffSizeOfHeader(kPlainHeaderSize);
     FormatBlock fmt = info.formatBlock();
     fmt.formatTag = kFormatPcm;
     fmt.channels = 1;
@@ -105,18 +105,16 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
             outputs[c].write(outs[c], frameCount * width);
         }
     };
-    for (std::int64_t k = 0; k < seconds; ++k) {
-        host.progress(Percent(k, seconds));
-        host.pumpMessages();
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(k) * secondBytes, in.data(), rate * stride);
-        spread(rate);
-    }
-    if (remainder > 0) {
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, in.data(),
-                  remainder * stride);
-        host.progress(100);
-        spread(remainder);
-    }
+    SecondBlockWalk walk = PlayTimeWalk(info, dataStart, secondBytes);
+    walk.gauge = BlockGauge::Before;
+    walk.pump = BlockPump::Before;
+    walk.fullGaugeOnRemainder = true;
+    WalkSecondBlocks(
+        host, walk,
+        [&](const SecondBlock& b) {
+            ReadBlock(source, b.offset, in.data(), static_cast<std::size_t>(b.frames) * stride);
+        },
+        [&](const SecondBlock& b) { spread(static_cast<std::size_t>(b.frames)); });
     for (OutputFile& output : outputs) output.commit();
     source.close();
     host.log("終わり");

@@ -57,7 +57,9 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
 
     // Sizes and rates wrap in 32 bits, blockAlign in 16, as the fields hold them.
     RiffHeader riff = info.riffHeader();
-    riff.riffSize = static_cast<std::uint32_t>(outData) + (extensible ? (withCue ? 120u : 60u) : 36u);
+    riff.riffSize = static_cast<std::uint32_t>(outData) +
+                    RiffSizeOfHeader(extensible ? (withCue ? kExtensibleCueHeaderSize : kExtensibleHeaderSize)
+                                                : kPlainHeaderSize);
     FormatBlock fmt = info.formatBlock();
     fmt.channels = extensible ? 4 : 6;
     fmt.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(info.avgBytesPerSec) * factor);
@@ -112,21 +114,18 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const std::uint64_t secondBytes = std::uint64_t{rate} * inFrame;
 
     host.log("擬似サラウンド出力中");
-    for (std::int64_t t = 0; t < seconds; ++t) {
-        host.progress(Percent(t, seconds));
+    SecondBlockWalk walk = PlayTimeWalk(info, dataStart, secondBytes);
+    walk.gauge = BlockGauge::Before;
+    // In the remainder, rear pairs that would land after the end of the
+    // output are dropped.
+    WalkSecondBlocks(host, walk, [&](const SecondBlock& b) {
+        const auto t = static_cast<std::int64_t>(b.index);
+        const auto frames = static_cast<std::size_t>(b.frames);
         std::uint8_t* cur = in[t % 2].data();
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(t) * secondBytes, cur, rate * inFrame);
-        spread(cur, rearLead(t), rate);
-        output.write(block.data(), rate * outFrame);
-    }
-    if (remainder > 0) {
-        // Rear pairs that would land after the end of the output are dropped.
-        std::uint8_t* cur = in[seconds % 2].data();
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes, cur,
-                  remainder * inFrame);
-        spread(cur, rearLead(seconds), remainder);
-        output.write(block.data(), remainder * outFrame);
-    }
+        ReadBlock(source, b.offset, cur, frames * inFrame);
+        spread(cur, rearLead(t), frames);
+        output.write(block.data(), frames * outFrame);
+    });
     // A dataSize that ends in part of a frame: its share of the output data
     // size is written as silence, so the file is as long as its header says.
     const std::size_t partial = (info.dataSize % inFrame) * factor;

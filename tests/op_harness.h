@@ -435,9 +435,8 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
         run.newFile("multiplex", on(Operation::Multiplex), [&](Host& h, Outcome& o) -> std::vector<std::string> {
             ChannelList list;
             WaveInfo regInfo;
-            regInfo.droppedFileName = source;
-            ChannelRegistration ra = RegisterChannelFile(c.muxRowA, regInfo, list);
-            ChannelRegistration rb = RegisterChannelFile(c.muxRowB, regInfo, list);
+            ChannelRegistration ra = RegisterChannelFile(c.muxRowA, source, regInfo, list);
+            ChannelRegistration rb = RegisterChannelFile(c.muxRowB, source, regInfo, list);
             if (ra.refusal) o.messages.push_back(*ra.refusal);
             if (!ra.registered || !rb.registered) return {};
             if (c.muxUncheckB) list.setChecked(c.muxRowB, false);

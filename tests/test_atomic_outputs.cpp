@@ -115,9 +115,8 @@ std::vector<NewFileCase> NewFileCases() {
          [](const std::string& s, const std::string& o, Host& h) {
              ChannelList list;
              WaveInfo i;
-             i.droppedFileName = s;
-             RegisterChannelFile(0, i, list);
-             RegisterChannelFile(1, i, list);
+             RegisterChannelFile(0, s, i, list);
+             RegisterChannelFile(1, s, i, list);
              WriteMultiplex(list, {false, false, o}, h);
          }},
     };

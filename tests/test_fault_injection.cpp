@@ -131,9 +131,8 @@ std::vector<Subject> Subjects() {
         s.push_back({"multiplex", mono.Build(), [](const std::string& src, const std::string& out, Host& h) {
                          ChannelList list;
                          WaveInfo info;
-                         info.droppedFileName = src;
-                         RegisterChannelFile(0, info, list);
-                         RegisterChannelFile(4, info, list);
+                         RegisterChannelFile(0, src, info, list);
+                         RegisterChannelFile(4, src, info, list);
                          return WriteMultiplex(list, {true, true, out}, h);
                      }});
     }

@@ -203,17 +203,17 @@ TEST_F(FormatsTest, MultiplexInterleavesEveryMonoFormat) {
             ChannelList list;
             WaveInfo info;
             std::vector<std::vector<double>> mono;
+            std::string lastPath;
             const int rows = withCentre ? 3 : 2;
             for (int row = 0; row < rows; ++row) {
                 std::vector<double> v = Signal(f, 1200 + 10 * row, 1, 0.3 + 0.1 * row);
                 for (double& x : v) x = f.isFloat ? x : std::trunc(x * (row + 1) / 4);
                 mono.push_back(v);
-                info.droppedFileName =
-                    dir.write(std::string(f.name) + std::to_string(row) + ".wav", Build(f, v, 1).Build());
-                ASSERT_TRUE(RegisterChannelFile(row, info, list).registered);
+                lastPath = dir.write(std::string(f.name) + std::to_string(row) + ".wav", Build(f, v, 1).Build());
+                ASSERT_TRUE(RegisterChannelFile(row, lastPath, info, list).registered);
             }
             WaveInfo last;
-            AnalysisResult r = AnalyzeWave(info.droppedFileName, last);
+            AnalysisResult r = AnalyzeWave(lastPath, last);
             ASSERT_TRUE(Allowed(last, r).contains(Operation::Multiplex));
             MultiplexOptions options;
             options.outputFolder = dir.path();
@@ -233,8 +233,9 @@ TEST_F(FormatsTest, MultiplexInterleavesEveryMonoFormat) {
     WaveInfo info;
     for (int row = 0; row < 2; ++row) {
         const Format& f = kFormats[row == 0 ? 3 : 4];  // i32, f32
-        info.droppedFileName = dir.write("mix" + std::to_string(row) + ".wav", Build(f, Signal(f, 100, 1), 1).Build());
-        ASSERT_TRUE(RegisterChannelFile(row, info, list).registered);
+        const std::string path =
+            dir.write("mix" + std::to_string(row) + ".wav", Build(f, Signal(f, 100, 1), 1).Build());
+        ASSERT_TRUE(RegisterChannelFile(row, path, info, list).registered);
     }
     MultiplexOptions options;
     options.outputFolder = dir.path();

@@ -274,8 +274,7 @@ TEST(HostileFiles, OperationsOnAFileReplacedByAFolder) {
     for (const auto& [op, text] : FailuresOf(path, info, out)) EXPECT_EQ(text, cannotOpen) << op;
     EXPECT_TRUE(FilesIn(out).empty());
     ChannelList list;
-    info.droppedFileName = path;
-    EXPECT_THROW(RegisterChannelFile(0, info, list), VelmoraError);
+    EXPECT_THROW(RegisterChannelFile(0, path, info, list), VelmoraError);
     EXPECT_FALSE(list.at(0).registered());
 }
 

@@ -104,8 +104,7 @@ protected:
 
     std::string Register(int row, const WavBuilder& b, const std::string& name = "") {
         std::string path = dir.write(name.empty() ? kNames[row] : name, b.Build());
-        info.droppedFileName = path;
-        ChannelRegistration reg = RegisterChannelFile(row, info, list);
+        ChannelRegistration reg = RegisterChannelFile(row, path, info, list);
         EXPECT_TRUE(reg.registered) << path;
         samples[static_cast<std::size_t>(row)] = b.samples;
         return path;
@@ -145,18 +144,25 @@ protected:
 TEST_F(MuxTest, RegistrationFillsTheRow) {
     std::string path = Register(0, Mono(44100, 0, 16, 2, 44100));
     const ChannelRow& row = list.at(0);
-    EXPECT_EQ(row.sample, "88200 36 44100 16");
-    EXPECT_EQ(row.file, "L.wav");
-    EXPECT_EQ(row.path, dir.path() + "/");
+    ASSERT_TRUE(row.registered());
+    const ChannelEntry& e = *row.entry;
+    EXPECT_EQ(e.path, path);
+    EXPECT_EQ(e.samplesPerSec, 44100);
+    EXPECT_EQ(e.bitsPerSample, 16);
+    EXPECT_EQ(e.channels, 1);
+    EXPECT_EQ(e.frames, 44100u);
+    EXPECT_EQ(e.dataSize, 88200u);
+    EXPECT_EQ(e.dataChunkPos, 36);
+    EXPECT_EQ(e.format.format.blockAlign, 2);
     EXPECT_TRUE(row.checked);
-    EXPECT_TRUE(row.registered());
     EXPECT_EQ(row.inputPath(), path);
 
     // A second registration replaces the first and sets the check box again.
     list.setChecked(0, false);
-    Register(0, Mono(10, 0), "other.wav");
-    EXPECT_EQ(list.at(0).sample, "20 36 100 16");
-    EXPECT_EQ(list.at(0).file, "other.wav");
+    std::string other = Register(0, Mono(10, 0), "other.wav");
+    EXPECT_EQ(list.at(0).entry->path, other);
+    EXPECT_EQ(list.at(0).entry->dataSize, 20u);
+    EXPECT_EQ(list.at(0).entry->samplesPerSec, 100);
     EXPECT_TRUE(list.at(0).checked);
 }
 
@@ -165,14 +171,13 @@ TEST_F(MuxTest, RefusedRegistrationsLeaveTheRow) {
     const ChannelRow before = list.at(2);
     auto same = [&] {
         const ChannelRow& now = list.at(2);
-        return now.sample == before.sample && now.file == before.file && now.path == before.path &&
-               now.checked == before.checked && now.format.has_value();
+        return now.registered() && now.entry->path == before.entry->path &&
+               now.entry->dataSize == before.entry->dataSize && now.checked == before.checked;
     };
 
     WavBuilder stereo;
     stereo.samples = PatternSamples(30, 2, 2);
-    info.droppedFileName = dir.write("stereo.wav", stereo.Build());
-    ChannelRegistration reg = RegisterChannelFile(2, info, list);
+    ChannelRegistration reg = RegisterChannelFile(2, dir.write("stereo.wav", stereo.Build()), info, list);
     EXPECT_FALSE(reg.registered);
     EXPECT_EQ(reg.refusal, std::optional<std::string>(kTextMonoOnly));
     ASSERT_TRUE(reg.analysis.report.has_value());  // the window shows the stereo file's report
@@ -181,23 +186,19 @@ TEST_F(MuxTest, RefusedRegistrationsLeaveTheRow) {
 
     // A rejected analysis leaves the previous file's numbers in WaveInfo; they
     // must not reach the row, and the analysis has already said why.
-    info.droppedFileName = dir.write("junk.wav", Bytes{'J', 'U', 'N', 'K', 0, 0, 0, 0});
-    reg = RegisterChannelFile(2, info, list);
+    reg = RegisterChannelFile(2, dir.write("junk.wav", Bytes{'J', 'U', 'N', 'K', 0, 0, 0, 0}), info, list);
     EXPECT_FALSE(reg.registered);
     EXPECT_FALSE(reg.refusal.has_value());
     EXPECT_EQ(reg.analysis.stop, AnalysisStop::NoRiff);
     EXPECT_TRUE(same());
 
-    info.droppedFileName = dir.file("missing.wav");
-    EXPECT_THROW(RegisterChannelFile(2, info, list), VelmoraError);
+    EXPECT_THROW(RegisterChannelFile(2, dir.file("missing.wav"), info, list), VelmoraError);
     EXPECT_TRUE(same());
 
     ClearChannelList(list);
     for (int i = 0; i < kChannelRows; ++i) {
         const ChannelRow& r = list.at(i);
-        EXPECT_EQ(r.sample, " ");
-        EXPECT_EQ(r.file, " ");
-        EXPECT_EQ(r.path, " ");
+        EXPECT_FALSE(r.entry.has_value());
         EXPECT_FALSE(r.checked);
         EXPECT_FALSE(r.registered());
     }
@@ -208,8 +209,8 @@ TEST_F(MuxTest, RefusedRegistrationsLeaveTheRow) {
 TEST_F(MuxTest, LeftRightIsPlainWithEitherHeaderOption) {
     std::string l = Register(0, 230), r = Register(1, 230);
     for (bool ex : {true, false}) {
-        options.exwavechk = ex;
-        options.cuechk = ex;  // no cue in the plain form
+        options.extensible = ex;
+        options.cue = ex;  // no cue in the plain form
         host = RecordingHost{};
         std::string out = Write();
         EXPECT_EQ(out, dir.file("L(mux).wav"));
@@ -246,7 +247,7 @@ TEST_F(MuxTest, AllSixExtensibleWithAndWithoutCue) {
     EXPECT_FALSE(o.cue);
     o.ExpectChannels({S(0), S(1), S(2), S(3), S(4), S(5)}, 2);
 
-    options.cuechk = true;
+    options.cue = true;
     Output withCue(Write());
     EXPECT_TRUE(withCue.cue);
     EXPECT_EQ(withCue.dataStart, 128u);
@@ -261,7 +262,7 @@ TEST_F(MuxTest, FrontAndRearPairs) {
     EXPECT_EQ(ex.mask, 0x33u);
     ex.ExpectChannels({S(0), S(1), S(4), S(5)}, 2);
 
-    options.exwavechk = false;
+    options.extensible = false;
     std::string out = Write();
     EXPECT_EQ(out, dir.file("L(mux).wav"));
     Output plain(out);
@@ -283,7 +284,7 @@ TEST_F(MuxTest, OnlyCenterExtensible) {
 
 TEST_F(MuxTest, OnlyRightPlainLeavesLeftSilent) {
     Register(1, 150);
-    options.exwavechk = false;
+    options.extensible = false;
     Output o(Write());
     EXPECT_EQ(o.channels, 2);
     o.ExpectChannels({nullptr, S(1)}, 2);
@@ -384,11 +385,11 @@ TEST_F(MuxTest, SampleWidthsOneToFour) {
         EXPECT_EQ(ex.blockAlign, 2 * c.width);
         ex.ExpectChannels({S(0), S(2)}, c.width);
 
-        options.exwavechk = false;
+        options.extensible = false;
         Output plain(Write());
         EXPECT_EQ(plain.bits, c.bits);
         plain.ExpectChannels({S(0), nullptr, S(2), nullptr, nullptr, nullptr}, c.width);
-        options.exwavechk = true;
+        options.extensible = true;
     }
 }
 
@@ -401,8 +402,7 @@ TEST_F(MuxTest, FormatComesFromTheFirstRegisteredFile) {
     other.bitsPerSample = 24;
     other.samplesPerSec = 48000;
     other.samples = PatternSamples(10, 2, 3);
-    info.droppedFileName = dir.write("other.wav", other.Build());
-    EXPECT_FALSE(RegisterChannelFile(2, info, list).registered);
+    EXPECT_FALSE(RegisterChannelFile(2, dir.write("other.wav", other.Build()), info, list).registered);
     Output o(Write());
     EXPECT_EQ(o.rate, kRate);
     EXPECT_EQ(o.bits, 16);
@@ -506,7 +506,7 @@ TEST_F(MuxTest, RowsAreReadWhenTheirPassBegins) {
     // A row checked after the start finds no channel left: it is skipped,
     // never written past the frame.
     for (bool ex : {true, false}) {
-        options.exwavechk = ex;
+        options.extensible = ex;
         list.setChecked(1, true);
         list.setChecked(2, false);
         list.setChecked(5, false);
@@ -522,8 +522,7 @@ TEST_F(MuxTest, RowsAreReadWhenTheirPassBegins) {
     list.setChecked(2, false);
     ClickingHost changing;
     changing.onFirstPump = [&] {
-        info.droppedFileName = dir.write("fast.wav", Mono(230, 1, 16, 2, 400).Build());
-        RegisterChannelFile(1, info, list);
+        RegisterChannelFile(1, dir.write("fast.wav", Mono(230, 1, 16, 2, 400).Build()), info, list);
     };
     EXPECT_THROW(WriteMultiplex(list, options, changing), VelmoraError);
     EXPECT_NE(changing.logLines.back(), "end");

@@ -181,8 +181,7 @@ TEST(MultiplexReadBack, OutputShortenedBeforeTheSamplesIsStillWrittenWhole) {
         b.samplesPerSec = 100;
         b.samples = samples[row] = RandomBytes(700, static_cast<unsigned>(row));  // 3.5 seconds
         inputs[row] = dir.write(names[row], b.Build());
-        info.droppedFileName = inputs[row];
-        ASSERT_TRUE(RegisterChannelFile(row, info, list).registered);
+        ASSERT_TRUE(RegisterChannelFile(row, inputs[row], info, list).registered);
     }
     MultiplexOptions options;
     options.outputFolder = dir.path();

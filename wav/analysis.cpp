@@ -151,7 +151,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
         return result;
     }
 
-    info.fmtChunkPos = FindChunk(head, 12, "fmt ");
+    info.fmtChunkPos = FindChunk(head, kFirstChunkAt, "fmt ");
     if (info.fmtChunkPos > kSearchLimit) {
         result.stop = AnalysisStop::NoFmt;
         result.messages.emplace_back("fmtチャンクが見つかりません。\r\n処理を中断します。");
@@ -159,7 +159,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     }
     const std::uint8_t* fmt = head.data() + info.fmtChunkPos;
     info.setFormatBlock(FormatBlock::Decode(fmt));
-    result.cbSize = GetI16(fmt + 24);
+    result.cbSize = GetI16(fmt + FormatBlock::kSize);
     if (info.fmtSize > 16 && result.cbSize > 0) {
         info.validBits = GetU16(fmt + 26);
         info.channelMask = GetU32(fmt + 28);
@@ -174,14 +174,14 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
 
     info.fileSize = length;
 
-    info.dataChunkPos = FindChunk(head, 36, "data");
+    info.dataChunkPos = FindChunk(head, kPlainDataChunkAt, "data");
     if (info.dataChunkPos > kSearchLimit) {
         result.stop = AnalysisStop::NoData;
         result.messages.emplace_back("dataチャンクが見つかりません。\r\n処理を中断します。");
         return result;
     }
     info.setDataHeader(DataHeader::Decode(head.data() + info.dataChunkPos));
-    const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + 8u;
+    const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + DataHeader::kSize;
     result.headerSize = headerSize;
     // Sizes past 32 bits: the ds64 ones stand where a 32-bit field says
     // 0xFFFFFFFF; a plain file past 4 GiB whose data runs to its end keeps

@@ -79,8 +79,29 @@ std::vector<std::string> SpeakerNamesOfMask(std::uint32_t mask);
 
 enum class HeaderForm { Plain, Extensible, ExtensibleWithCue, Copied };
 
+// A chunk's id and 32-bit size, ahead of its body. The RIFF size counts all
+// of a file but the RIFF chunk's own.
+inline constexpr std::uint32_t kChunkHeaderSize = 8;
+// What a RIFF size counts of a header that ends in the data chunk header.
+constexpr std::uint32_t RiffSizeOfHeader(std::uint32_t headerSize) { return headerSize - kChunkHeaderSize; }
+
+// The first chunk after "WAVE": the format chunk of the headers written
+// here, the ds64 of an RF64 file.
+inline constexpr std::uint32_t kFirstChunkAt = RiffHeader::kSize;
+// Where a format chunk longer than 16 bytes goes on past the format block
+// (cbSize first), when the format chunk comes first.
+inline constexpr std::uint32_t kFormatExtensionAt = kFirstChunkAt + FormatBlock::kSize;
+
 // Length of the plain header: RIFF header, 16-byte format chunk, data header.
 inline constexpr std::uint32_t kPlainHeaderSize = 44;
+inline constexpr std::uint32_t kPlainDataChunkAt = kPlainHeaderSize - DataHeader::kSize;
+// The extensible header: a 40-byte format chunk (cbSize 22), then the data
+// chunk header, or the cue block and then the data chunk header.
+inline constexpr std::int32_t kExtensibleFormatSize = 40;
+inline constexpr std::uint32_t kExtensibleHeaderSize = 68;
+inline constexpr std::uint32_t kExtensibleCueHeaderSize = kExtensibleHeaderSize + kCueBlockSize;
+// The sub-format tag, the first two bytes of the sub-format GUID.
+inline constexpr std::uint32_t kExtensibleSubFormatAt = kFormatExtensionAt + 8;
 // Plain form, 44 bytes: RIFF header, format block with fmtSize 16, data header.
 // Every other field is written as the caller set it.
 std::vector<std::uint8_t> BuildPlainHeader(const RiffHeader& riff, FormatBlock fmt,

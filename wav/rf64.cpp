@@ -21,13 +21,13 @@ void PutU64(std::uint8_t* p, std::uint64_t v) {
 bool IsId(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
 
 bool HasDs64(const std::vector<std::uint8_t>& h) {
-    return h.size() >= 12 + kDs64ChunkSize + 8 && (IsId(h.data(), "RF64") || IsId(h.data(), "BW64")) &&
-           IsId(h.data() + 12, "ds64");
+    return h.size() >= kDs64At + kDs64ChunkSize + kChunkHeaderSize &&
+           (IsId(h.data(), "RF64") || IsId(h.data(), "BW64")) && IsId(h.data() + kDs64At, "ds64");
 }
 
 // Frame size from the first "fmt " in the header, for the sample count.
 std::uint32_t BlockAlignOf(const std::vector<std::uint8_t>& h) {
-    for (std::size_t p = 12; p + 24 <= h.size(); ++p)
+    for (std::size_t p = kFirstChunkAt; p + FormatBlock::kSize <= h.size(); ++p)
         if (IsId(h.data() + p, "fmt ")) return GetU16(h.data() + p + 20);
     return 0;
 }
@@ -35,25 +35,26 @@ std::uint32_t BlockAlignOf(const std::vector<std::uint8_t>& h) {
 }  // namespace
 
 std::optional<Ds64> ReadDs64(const std::uint8_t* head, std::size_t n) {
-    if (n < 12 + kDs64ChunkSize || !(IsId(head, "RF64") || IsId(head, "BW64")) || !IsId(head + 12, "ds64") ||
-        GetU32(head + 16) < 24)
+    if (n < kDs64At + kDs64ChunkSize || !(IsId(head, "RF64") || IsId(head, "BW64")) ||
+        !IsId(head + kDs64At, "ds64") || GetU32(head + kDs64BodySizeAt) < 24)
         return std::nullopt;
-    return Ds64{GetU64(head + 20), GetU64(head + 28), GetU64(head + 36)};
+    return Ds64{GetU64(head + kDs64RiffSizeAt), GetU64(head + kDs64DataSizeAt), GetU64(head + kDs64SampleCountAt)};
 }
 
 std::uint64_t SizedRiffSize(std::size_t plainHeaderSize, std::uint64_t dataSize, std::uint64_t trailing) {
-    const std::uint64_t riff = plainHeaderSize + dataSize + trailing - 8;
+    const std::uint64_t riff = plainHeaderSize + dataSize + trailing - kChunkHeaderSize;
     return riff > 0xFFFFFFFFull ? riff + kDs64ChunkSize : riff;
 }
 
 std::vector<std::uint8_t> SizedHeader(std::vector<std::uint8_t> header, std::uint64_t dataSize,
                                       std::uint64_t trailing) {
     if (HasDs64(header)) {
-        const std::size_t body = GetU32(header.data() + 16);
-        const std::size_t drop = std::min(header.size() - 20, 8 + body + (body & 1));
-        header.erase(header.begin() + 12, header.begin() + 12 + static_cast<std::ptrdiff_t>(drop));
+        const std::size_t body = GetU32(header.data() + kDs64BodySizeAt);
+        const std::size_t drop = std::min<std::size_t>(header.size() - kDs64At - DataHeader::kSize,
+                                                    kChunkHeaderSize + body + (body & 1));
+        header.erase(header.begin() + kDs64At, header.begin() + kDs64At + static_cast<std::ptrdiff_t>(drop));
         std::memcpy(header.data(), "RIFF", 4);
-        const std::uint64_t riff = header.size() + dataSize + trailing - 8;
+        const std::uint64_t riff = header.size() + dataSize + trailing - kChunkHeaderSize;
         PutU32(header.data() + 4, static_cast<std::uint32_t>(riff));
         PutU32(header.data() + header.size() - 4, static_cast<std::uint32_t>(dataSize));
     }
@@ -66,13 +67,13 @@ std::vector<std::uint8_t> SizedHeader(std::vector<std::uint8_t> header, std::uin
     }
 
     std::uint8_t ds64[kDs64ChunkSize] = {'d', 's', '6', '4'};
-    PutU32(ds64 + 4, kDs64ChunkSize - 8);
+    PutU32(ds64 + 4, kDs64ChunkSize - kChunkHeaderSize);
     PutU64(ds64 + 8, riff);
     PutU64(ds64 + 16, dataSize);
     const std::uint32_t frame = BlockAlignOf(header);
     PutU64(ds64 + 24, frame ? dataSize / frame : 0);
     PutU32(ds64 + 32, 0);  // no table of further chunk sizes
-    header.insert(header.begin() + 12, ds64, ds64 + kDs64ChunkSize);
+    header.insert(header.begin() + kDs64At, ds64, ds64 + kDs64ChunkSize);
     std::memcpy(header.data(), "RF64", 4);
     PutU32(header.data() + 4, 0xFFFFFFFFu);
     PutU32(header.data() + header.size() - 4, 0xFFFFFFFFu);

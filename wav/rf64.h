@@ -9,14 +9,20 @@
 #include <optional>
 #include <vector>
 
+#include "records.h"
+
 namespace velmora {
 
 // "ds64" header and its 28-byte body: RIFF size, data size, sample count
 // (64-bit each) and a table length of 0.
 inline constexpr std::size_t kDs64ChunkSize = 36;
-// File offsets of the 64-bit sizes in an RF64 header.
-inline constexpr std::uint64_t kDs64RiffSizeAt = 20;
-inline constexpr std::uint64_t kDs64DataSizeAt = 28;
+// File offsets in an RF64 header: the ds64 chunk right after "WAVE", its
+// body's length, and its 64-bit sizes.
+inline constexpr std::uint64_t kDs64At = kFirstChunkAt;
+inline constexpr std::uint64_t kDs64BodySizeAt = kDs64At + 4;
+inline constexpr std::uint64_t kDs64RiffSizeAt = kDs64At + 8;
+inline constexpr std::uint64_t kDs64DataSizeAt = kDs64RiffSizeAt + 8;
+inline constexpr std::uint64_t kDs64SampleCountAt = kDs64DataSizeAt + 8;
 
 struct Ds64 {
     std::uint64_t riffSize = 0;

@@ -33,16 +33,16 @@ std::vector<std::uint8_t> BuildPlainHeaderFor(const SampleFormat& format, RiffHe
                                               const DataHeader& data) {
     fmt.formatTag = format.plainTag();
     if (!format.isFloat()) {
-        riff.riffSize = data.dataSize + 36u;
+        riff.riffSize = data.dataSize + RiffSizeOfHeader(kPlainHeaderSize);
         return BuildPlainHeader(riff, fmt, data);
     }
-    std::vector<std::uint8_t> out(46);
-    riff.riffSize = data.dataSize + 38u;
+    std::vector<std::uint8_t> out(kPlainFloatHeaderSize);
+    riff.riffSize = data.dataSize + RiffSizeOfHeader(kPlainFloatHeaderSize);
     fmt.fmtSize = 18;
     riff.Encode(out.data());
-    fmt.Encode(out.data() + 12);
-    PutU16(out.data() + 36, 0);  // cbSize
-    data.Encode(out.data() + 38);
+    fmt.Encode(out.data() + kFirstChunkAt);
+    PutU16(out.data() + kFormatExtensionAt, 0);  // cbSize
+    data.Encode(out.data() + kPlainFloatHeaderSize - DataHeader::kSize);
     return out;
 }
 
@@ -53,7 +53,7 @@ std::vector<std::uint8_t> BuildExtensibleHeaderFor(const SampleFormat& format, c
     std::vector<std::uint8_t> out = BuildExtensibleHeader(riff, fmt, validBits, channelMask, data, withCue);
     // The sub-format GUIDs of integer PCM and float differ in their first
     // two bytes only.
-    PutU16(out.data() + 44, format.isFloat() ? kFormatFloat : kFormatPcm);
+    PutU16(out.data() + kExtensibleSubFormatAt, format.isFloat() ? kFormatFloat : kFormatPcm);
     return out;
 }
 

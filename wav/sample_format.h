@@ -40,6 +40,9 @@ std::optional<SampleFormat> TransformSampleFormat(const WaveInfo& info);
 std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::uint16_t subFormatTag,
                                                   int channels, int blockAlign, int bitsPerSample);
 
+// The plain header of float samples: an 18-byte format chunk.
+inline constexpr std::uint32_t kPlainFloatHeaderSize = 46;
+
 // The plain header of an output in this sample format, with riffSize set to
 // match: integers the 44-byte form with tag 1; float tag 3 with an 18-byte
 // format chunk (cbSize 0), 46 bytes, the form readers expect of a format

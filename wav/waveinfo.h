@@ -43,7 +43,6 @@ struct WaveInfo {
     std::int64_t footerSize = 0;
     std::uint32_t listFooterSize = 0;
     std::uint32_t extChannelMask = 0;
-    std::string droppedFileName;
 
     // Set by the analysis: the path it ran on, and whether it ran to its end.
     // Operations act only on a completely analysed file (see ops/guard.h).
