@@ -20,9 +20,8 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextEdit>
-#include <QTextBlockFormat>
-#include <QTextCursor>
 
+#include "controls.h"
 #include "dialogs.h"
 #include "folder_dialog.h"
 #include "form2.h"
@@ -40,58 +39,6 @@
 namespace velmora::app {
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-QString Q(const char* s) { return QString::fromUtf8(s); }
-
-// The log memos.
-QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, int left, int top, int width, int height) {
-    auto* memo = Place(new QPlainTextEdit(parent), name, left, top, width, height);
-    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    return memo;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int left, int top,
-                        int width, int height) {
-    return Place(new QPushButton(Q(caption), parent), name, left, top, width, height);
-}
-
-// A label sized to its caption, as labels without a given size are.
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
-    auto* label = new QLabel(Q(caption), parent);
-    label->setObjectName(Q(name));
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
-
-// The report and dump memos: fixed pitch, lines 13 px apart so the whole
-// report, the extensible format's lines included, fits without scrolling even
-// with a fallback face whose natural line is taller.
-QTextEdit* MakeFixedMemo(QWidget* parent, const char* name, int left, int top, int width, int height) {
-    auto* memo = Place(new QTextEdit(parent), name, left, top, width, height);
-    memo->setReadOnly(true);
-    memo->setAcceptRichText(false);
-    memo->setFont(FixedFont());
-    memo->document()->setDocumentMargin(3);
-    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    return memo;
-}
-
-constexpr int kMemoLineHeight = 13;
-
-void SetLines(QTextEdit* memo, const std::vector<std::string>& lines) {
-    QStringList text;
-    for (const auto& line : lines) text << Q(line);
-    memo->setPlainText(text.join(QLatin1Char('\n')));
-    QTextCursor cursor(memo->document());
-    cursor.select(QTextCursor::Document);
-    QTextBlockFormat format;
-    format.setLineHeight(kMemoLineHeight, QTextBlockFormat::FixedHeight);
-    cursor.mergeBlockFormat(format);
-}
 
 const char* const kChannelNames[6] = {"Left", "Right", "Center", "LFE", "S-Left", "S-Right"};
 
