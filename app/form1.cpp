@@ -1,101 +1,31 @@
 #include "form1.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QCursor>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QGroupBox>
 #include <QGuiApplication>
-#include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
-#include <QTableWidget>
 #include <QTextEdit>
-#include <QTextBlockFormat>
-#include <QTextCursor>
 
+#include "controls.h"
 #include "dialogs.h"
-#include "folder_dialog.h"
 #include "form2.h"
-#include "ops/multiplex.h"
-#include "ops/normalize.h"
-#include "ops/rawwave.h"
-#include "ops/recover.h"
-#include "ops/repair.h"
-#include "ops/split.h"
-#include "ops/surround.h"
+#include "main_tab.h"
+#include "multiplex_tab.h"
+#include "option_strip.h"
 #include "widgets.h"
 #include "wav/error.h"
 #include "wav/text.h"
 
 namespace velmora::app {
-
-namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-QString Q(const char* s) { return QString::fromUtf8(s); }
-
-// The log memos.
-QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, int left, int top, int width, int height) {
-    auto* memo = Place(new QPlainTextEdit(parent), name, left, top, width, height);
-    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    return memo;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int left, int top,
-                        int width, int height) {
-    return Place(new QPushButton(Q(caption), parent), name, left, top, width, height);
-}
-
-// A label sized to its caption, as labels without a given size are.
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
-    auto* label = new QLabel(Q(caption), parent);
-    label->setObjectName(Q(name));
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
-
-// The report and dump memos: fixed pitch, lines 13 px apart so the whole
-// report, the extensible format's lines included, fits without scrolling even
-// with a fallback face whose natural line is taller.
-QTextEdit* MakeFixedMemo(QWidget* parent, const char* name, int left, int top, int width, int height) {
-    auto* memo = Place(new QTextEdit(parent), name, left, top, width, height);
-    memo->setReadOnly(true);
-    memo->setAcceptRichText(false);
-    memo->setFont(FixedFont());
-    memo->document()->setDocumentMargin(3);
-    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    return memo;
-}
-
-constexpr int kMemoLineHeight = 13;
-
-void SetLines(QTextEdit* memo, const std::vector<std::string>& lines) {
-    QStringList text;
-    for (const auto& line : lines) text << Q(line);
-    memo->setPlainText(text.join(QLatin1Char('\n')));
-    QTextCursor cursor(memo->document());
-    cursor.select(QTextCursor::Document);
-    QTextBlockFormat format;
-    format.setLineHeight(kMemoLineHeight, QTextBlockFormat::FixedHeight);
-    cursor.mergeBlockFormat(format);
-}
-
-const char* const kChannelNames[6] = {"Left", "Right", "Center", "LFE", "S-Left", "S-Right"};
-
-}  // namespace
 
 std::vector<std::string> LocalFiles(const QList<QUrl>& urls) {
     std::vector<std::string> paths;
@@ -118,17 +48,19 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent)
     setFixedSize(697, 523);
     setFont(FormFont());
 
-    buildStrip();
-    buildMainTab();
-    buildMultiplexTab();
-    buildRawTab();
+    // The strip's controls come before the tabs' in the tab order.
+    PageControl1 = Place(new QTabWidget(this), "PageControl1", 8, 8, 681, 457);
+    strip_ = std::make_unique<OptionStrip>(*this);
+    mainTab_ = new MainTab(*this, PageControl1);
+    multiplexTab_ = new MultiplexTab(*this, PageControl1);
+    rawTab_ = new RawTab(*this, PageControl1);
+    nameControls();
     mainHost_ = std::make_unique<WindowHost>(this, Gauge1, Memo3, dialogs_);
     muxHost_ = std::make_unique<WindowHost>(this, Gauge1, Memo2, dialogs_);
 
     // Files dropped anywhere on the window reach the window itself, not the
     // edit fields and memos that would take them as text.
     for (QWidget* child : findChildren<QWidget*>()) child->setAcceptDrops(false);
-    connectHandlers();
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -138,6 +70,63 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent)
 
 TForm1::~TForm1() = default;
 
+void TForm1::nameControls() {
+    TabSheet1 = mainTab_;
+    TabSheet2 = multiplexTab_;
+    TabSheet3 = rawTab_;
+
+    exwavechk = strip_->exwavechk;
+    cuechk = strip_->cuechk;
+    Gauge1 = strip_->Gauge1;
+    Label3 = strip_->Label3;
+    Label4 = strip_->Label4;
+    Button9 = strip_->Button9;
+
+    const MainTab& m = *mainTab_;
+    Edit1 = m.Edit1;
+    Button1 = m.Button1;
+    Memo1 = m.Memo1;
+    Memo4 = m.Memo4;
+    Memo3 = m.Memo3;
+    Button2 = m.Button2;
+    Button3 = m.Button3;
+    Button7 = m.Button7;
+    Button10 = m.Button10;
+    ComboBox1 = m.ComboBox1;
+    surround = m.surround;
+    Button4 = m.Button4;
+    CheckBox1 = m.CheckBox1;
+    Label2 = m.Label2;
+    Edit2 = m.Edit2;
+    GroupBox2 = m.GroupBox2;
+    Button8 = m.Button8;
+    Button11 = m.Button11;
+    Button13 = m.Button13;
+    Button14 = m.Button14;
+
+    const MultiplexTab& x = *multiplexTab_;
+    ListView1 = x.ListView1;
+    Button6 = x.Button6;
+    Button5 = x.Button5;
+    Memo2 = x.Memo2;
+    PopupMenu1 = x.PopupMenu1;
+    left1 = x.left1;
+    right1 = x.right1;
+    center1 = x.center1;
+    lfe1 = x.lfe1;
+    sleft1 = x.sleft1;
+    sright1 = x.sright1;
+
+    const RawTab& r = *rawTab_;
+    RadioGroup1 = r.RadioGroup1;
+    Edit3 = r.Edit3;
+    RadioGroup2 = r.RadioGroup2;
+    RadioGroup3 = r.RadioGroup3;
+    Button12 = r.Button12;
+    Label5 = r.Label5;
+    Edit4 = r.Edit4;
+}
+
 TForm2& TForm1::peakWindow() {
     if (!Form2) {
         ownForm2_ = std::make_unique<TForm2>();
@@ -145,178 +134,6 @@ TForm2& TForm1::peakWindow() {
     }
     Form2->setMainWindow(this);
     return *Form2;
-}
-
-void TForm1::buildStrip() {
-    PageControl1 = Place(new QTabWidget(this), "PageControl1", 8, 8, 681, 457);
-    TabSheet1 = new QWidget;
-    TabSheet1->setObjectName("TabSheet1");
-    TabSheet2 = new QWidget;
-    TabSheet2->setObjectName("TabSheet2");
-    TabSheet3 = new QWidget;
-    TabSheet3->setObjectName("TabSheet3");
-    PageControl1->addTab(TabSheet1, QStringLiteral("メイン"));
-    PageControl1->addTab(TabSheet2, QStringLiteral("多重化"));
-    PageControl1->addTab(TabSheet3, QStringLiteral("強制WAV化"));
-
-    exwavechk = Place(new QCheckBox(QStringLiteral("拡張WAVEヘッダを使用する(サラウンド作成時推奨)"), this),
-                      "exwavechk", 8, 472, 289, 17);
-    exwavechk->setChecked(true);
-    cuechk = Place(new QCheckBox(QStringLiteral("cueチャンクを使用する"), this), "cuechk", 296, 472, 137, 17);
-    Gauge1 = Place(new QProgressBar(this), "Gauge1", 440, 469, 89, 17);
-    Gauge1->setRange(0, 100);
-    Gauge1->setValue(0);
-    Gauge1->setAlignment(Qt::AlignCenter);
-    Label3 = MakeLabel(this, "Label3", "ファイル出力先", 8, 496);
-    Label4 = Place(new QLabel(this), "Label4", 96, 496, 249, 17);
-    Label4->setTextFormat(Qt::PlainText);
-    Label4->setAutoFillBackground(true);
-    QPalette palette = Label4->palette();
-    palette.setColor(QPalette::Window, palette.color(QPalette::Highlight));
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
-    Label4->setPalette(palette);
-    Button9 = MakeButton(this, "Button9", "参照...", 360, 496, 75, 25);
-}
-
-void TForm1::buildMainTab() {
-    QWidget* tab = TabSheet1;
-    Edit1 = Place(new QLineEdit(tab), "Edit1", 8, 16, 337, 20);
-    Button1 = MakeButton(tab, "Button1", "WAVE 参照", 352, 16, 75, 25);
-    Memo1 = MakeFixedMemo(tab, "Memo1", 8, 53, 297, 270);
-    Memo4 = MakeFixedMemo(tab, "Memo4", 320, 56, 345, 121);
-    Memo3 = MakeMemo(tab, "Memo3", 320, 184, 345, 129);
-    Button2 = MakeButton(tab, "Button2", "クリップボード出力", 16, 328, 121, 25);
-    Button3 = MakeButton(tab, "Button3", "ch分離", 16, 360, 89, 25);
-    Button7 = MakeButton(tab, "Button7", "ノーマライズ", 16, 392, 75, 25);
-    Button10 = MakeButton(tab, "Button10", "サンプリング周波数書換", 152, 328, 137, 33);
-    ComboBox1 = Place(new QComboBox(tab), "ComboBox1", 152, 368, 57, 20);
-    ComboBox1->setEditable(true);
-    ComboBox1->addItems({QStringLiteral("48000"), QStringLiteral("44100"), QStringLiteral("32000")});
-    ComboBox1->setCurrentText(QStringLiteral("48000"));
-
-    surround = Place(new GroupBox(QStringLiteral("擬似サラウンド"), tab), "surround", 472, 320, 193, 105);
-    Button4 = MakeButton(surround, "Button4", "擬似サラウンド(2ch->4ch)", 8, 16, 137, 25);
-    CheckBox1 = Place(new QCheckBox(QStringLiteral("サラウンドL,R入替"), surround), "CheckBox1", 8, 48, 113, 17);
-    Label2 = MakeLabel(surround, "Label2", "ディレイ値(1-1000ms)", 7, 69);
-    Edit2 = Place(new QLineEdit(QStringLiteral("200"), surround), "Edit2", 128, 69, 49, 20);
-
-    GroupBox2 = Place(new GroupBox(QStringLiteral("ヘッダ・フッダ操作"), tab), "GroupBox2", 296, 320, 169, 105);
-    // Three rows: the recovery of unfinalized recordings takes the third.
-    Button8 = MakeButton(GroupBox2, "Button8", "ヘッダ再構築", 6, 20, 75, 25);
-    Button8->setToolTip(QStringLiteral("fmtチャンクのサイズを2バイト削除します"));
-    Button11 = MakeButton(GroupBox2, "Button11", "フッタ削除", 88, 20, 73, 25);
-    Button11->setToolTip(QStringLiteral("フッタ情報(タグ)を削除します"));
-    Button13 = MakeButton(GroupBox2, "Button13", "ヘッダ整合書換", 8, 47, 89, 25);
-    Button13->setToolTip(QStringLiteral("RIFFチャンクのサイズを正しく書き換えます"));
-    Button14 = MakeButton(GroupBox2, "Button14", "データサイズ修復", 8, 74, 109, 25);
-    Button14->setToolTip(QStringLiteral("録音途中で止まったファイルのデータサイズをファイル長から書き直します"));
-}
-
-void TForm1::buildMultiplexTab() {
-    QWidget* tab = TabSheet2;
-    ListView1 = Place(new QTableWidget(6, 4, tab), "ListView1", 8, 8, 657, 145);
-    ListView1->setHorizontalHeaderLabels(
-        {QStringLiteral("Channel"), QStringLiteral("Sample"), QStringLiteral("File"), QStringLiteral("Path")});
-    ListView1->verticalHeader()->hide();
-    ListView1->verticalHeader()->setMinimumSectionSize(16);
-    ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    ListView1->verticalHeader()->setDefaultSectionSize(19);
-    ListView1->horizontalHeader()->setSectionsClickable(false);
-    ListView1->horizontalHeader()->setHighlightSections(false);
-    ListView1->setColumnWidth(0, 100);
-    ListView1->setColumnWidth(1, 0);
-    ListView1->setColumnHidden(1, true);
-    ListView1->setColumnWidth(2, 200);
-    ListView1->setColumnWidth(3, 200);
-    ListView1->setShowGrid(true);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    for (int row = 0; row < 6; ++row) {
-        auto* caption = new QTableWidgetItem(Q(kChannelNames[row]));
-        caption->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-        caption->setCheckState(Qt::Unchecked);
-        ListView1->setItem(row, 0, caption);
-        for (int column = 1; column < 4; ++column) {
-            auto* blank = new QTableWidgetItem(QStringLiteral(" "));
-            blank->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-            ListView1->setItem(row, column, blank);
-        }
-    }
-    Button6 = MakeButton(tab, "Button6", "クリア", 8, 296, 75, 25);
-    Button5 = MakeButton(tab, "Button5", "多重化", 8, 328, 75, 25);
-    Memo2 = MakeMemo(tab, "Memo2", 424, 160, 241, 193);
-
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName("PopupMenu1");
-    QAction** items[6] = {&left1, &right1, &center1, &lfe1, &sleft1, &sright1};
-    const char* names[6] = {"left1", "right1", "center1", "lfe1", "sleft1", "sright1"};
-    const char* captions[6] = {"left", "right", "center", "lfe", "s-left", "s-right"};
-    for (int i = 0; i < 6; ++i) {
-        *items[i] = PopupMenu1->addAction(Q(captions[i]));
-        (*items[i])->setObjectName(Q(names[i]));
-    }
-}
-
-void TForm1::buildRawTab() {
-    QWidget* tab = TabSheet3;
-    RadioGroup1 = Place(new RadioGroup(QStringLiteral("サンプリング周波数"),
-                                       {QStringLiteral("48000"), QStringLiteral("44100"), QStringLiteral("32000"),
-                                        QStringLiteral("その他")},
-                                       tab),
-                        "RadioGroup1", 16, 8, 185, 89);
-    RadioGroup1->arrange();
-    // Lies over the lower right of RadioGroup1, beside its item "その他".
-    Edit3 = Place(new QLineEdit(tab), "Edit3", 88, 72, 97, 20);
-    Edit3->raise();
-    RadioGroup2 = Place(new RadioGroup(QStringLiteral("Bit解像度"), {QStringLiteral("16Bit"), QStringLiteral("8Bit")}, tab),
-                        "RadioGroup2", 208, 8, 73, 89);
-    RadioGroup2->arrange();
-    RadioGroup3 = Place(new RadioGroup(QStringLiteral("モード"), {QStringLiteral("Stereo"), QStringLiteral("Mono")}, tab),
-                        "RadioGroup3", 288, 8, 73, 89);
-    RadioGroup3->arrange();
-    Button12 = MakeButton(tab, "Button12", "実行", 16, 104, 75, 25);
-    Label5 = MakeLabel(tab, "Label5", "対象ファイル", 16, 136);
-    Edit4 = Place(new QLineEdit(tab), "Edit4", 16, 152, 449, 20);
-}
-
-void TForm1::connectHandlers() {
-    auto on = [this](QPushButton* button, void (TForm1::*handler)()) {
-        connect(button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
-    };
-    on(Button1, &TForm1::Button1Click);
-    on(Button2, &TForm1::Button2Click);
-    on(Button9, &TForm1::Button9Click);
-    on(Button3, &TForm1::Button3Click);
-    on(Button4, &TForm1::Button4Click);
-    on(Button7, &TForm1::Button7Click);
-    on(Button5, &TForm1::Button5Click);
-    on(Button8, &TForm1::Button8Click);
-    on(Button10, &TForm1::Button10Click);
-    on(Button11, &TForm1::Button11Click);
-    on(Button13, &TForm1::Button13Click);
-    on(Button14, &TForm1::Button14Click);
-    on(Button12, &TForm1::Button12Click);
-    connect(exwavechk, &QCheckBox::clicked, this, [this] { exwavechkClick(); });
-    on(Button6, &TForm1::Button6Click);
-    // Only the check boxes are the user's to change; the window's own redraws
-    // block the list's signals.
-    connect(ListView1, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
-        if (item->column() == 0) ListView1ItemChecked(item->row(), item->checkState() == Qt::Checked);
-    });
-
-    // A menu item's registration runs from its own event, after the drop
-    // handler that opened the menu has returned.
-    auto item = [this](QAction* action, void (TForm1::*handler)()) {
-        connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); },
-                Qt::QueuedConnection);
-    };
-    item(left1, &TForm1::left1Click);
-    item(right1, &TForm1::right1Click);
-    item(center1, &TForm1::center1Click);
-    item(lfe1, &TForm1::lfe1Click);
-    item(sleft1, &TForm1::sleft1Click);
-    item(sright1, &TForm1::sright1Click);
 }
 
 void TForm1::FormCreate() {
@@ -328,12 +145,14 @@ void TForm1::FormCreate() {
     });
 }
 
-std::string TForm1::fileField() const { return PathFieldValue(Edit1); }
+std::string TForm1::fileField() const { return mainTab_->fileField(); }
 
 void TForm1::setOutputFolder(const std::string& folder) {
     outputFolder_ = folder;
-    ShowPathInLabel(Label4, folder);
+    strip_->showOutputFolder(folder);
 }
+
+const ChannelList& TForm1::channelList() const { return multiplexTab_->channelList(); }
 
 bool TForm1::runOperation(const std::function<void()>& body) {
     if (guard_.busy()) {
@@ -357,6 +176,7 @@ void TForm1::runInPlace(const std::function<std::vector<std::string>()>& body) {
 
 void TForm1::showMessage(const std::string& text) { dialogs_.message(this, Q(kApplicationTitle), Q(text)); }
 
+// The analysis offers operations of both the main and the multiplex tab.
 void TForm1::applyEnabled(const EnabledControls& e) {
     Button3->setEnabled(e.Button3);
     surround->setEnabled(e.surround);
@@ -391,15 +211,6 @@ void TForm1::ShowAnalysisResult(const AnalysisResult& result) {
     for (const auto& message : result.messages) showMessage(message);
     if (result.clearFileField) Edit1->clear();
     if (result.report) SetLines(Memo1, *result.report);
-}
-
-void TForm1::Button1Click() {
-    runOperation([this] {
-        std::optional<QString> path = dialogs_.openFile(this, QStringLiteral("Wav(*.wav)"));
-        if (!path) return;
-        SetPathField(Edit1, PathBytes(*path));
-        ShowAnalysis(fileField());
-    });
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
@@ -438,145 +249,30 @@ void TForm1::FormDropFiles(const std::vector<std::string>& paths) {
     });
 }
 
-void TForm1::Button2Click() {
-    runHandler([this] {
-        QStringList lines = Memo1->toPlainText().split(QLatin1Char('\n'));
-        dialogs_.setClipboardText(lines.join(QStringLiteral("\r\n")));
-    });
-}
+void TForm1::RegisterChannelFile(int row) { multiplexTab_->registerChannelFile(row); }
 
-void TForm1::Button9Click() {
-    runHandler([this] {
-        std::optional<QString> folder =
-            dialogs_.browseFolder(this, QStringLiteral("フォルダを選択して下さい。"), DisplayPath(outputFolder_));
-        if (!folder) return;
-        setOutputFolder(PathBytes(FolderForLabel(*folder)));
-    });
-}
-
-void TForm1::exwavechkClick() {
-    runHandler([this] {
-        if (exwavechk->isChecked()) {
-            cuechk->setEnabled(true);
-        } else {
-            cuechk->setEnabled(false);
-            cuechk->setChecked(false);
-        }
-    });
-}
-
-void TForm1::RegisterChannelFile(int row) {
-    const ChannelRegistration reg = velmora::RegisterChannelFile(row, waveInfo_, channelList_);
-    ShowAnalysisResult(reg.analysis);
-    if (reg.refusal) showMessage(*reg.refusal);
-    showChannelRow(row);
-}
-
-void TForm1::showChannelRow(int row) {
-    const ChannelRow& r = channelList_.at(row);
-    const QSignalBlocker quiet(ListView1);
-    ListView1->item(row, 0)->setCheckState(r.checked ? Qt::Checked : Qt::Unchecked);
-    ListView1->item(row, 1)->setText(Q(r.sample));
-    ListView1->item(row, 2)->setText(Q(r.file));
-    ListView1->item(row, 3)->setText(Q(r.path));
-}
-
-void TForm1::ListView1ItemChecked(int row, bool checked) {
-    runHandler([this, row, checked] {
-        if (row < 0 || row >= kChannelRows) return;
-        channelList_.setChecked(row, checked);
-    });
-}
-
-void TForm1::Button6Click() {
-    // Not an operation: the list may be cleared while the writer runs.
-    runHandler([this] {
-        ClearChannelList(channelList_);
-        for (int row = 0; row < kChannelRows; ++row) showChannelRow(row);
-        Memo2->clear();
-    });
-}
-
-void TForm1::left1Click() { runOperation([this] { RegisterChannelFile(0); }); }
-void TForm1::right1Click() { runOperation([this] { RegisterChannelFile(1); }); }
-void TForm1::center1Click() { runOperation([this] { RegisterChannelFile(2); }); }
-void TForm1::lfe1Click() { runOperation([this] { RegisterChannelFile(3); }); }
-void TForm1::sleft1Click() { runOperation([this] { RegisterChannelFile(4); }); }
-void TForm1::sright1Click() { runOperation([this] { RegisterChannelFile(5); }); }
-
-// The options are read from the controls when the button is clicked; the
-// guard keeps the operations to one at a time and shows their failures.
-void TForm1::Button3Click() {
-    runOperation([this] { ChannelSplit(waveInfo_, {fileField(), outputFolder()}, mainHost()); });
-}
-
-void TForm1::Button4Click() {
-    runOperation([this] {
-        SurroundOptions options;
-        options.fileField = fileField();
-        options.outputFolder = outputFolder();
-        options.delayText = Edit2->text().toStdString();
-        options.swapRear = CheckBox1->isChecked();
-        options.extendedHeader = exwavechk->isChecked();
-        options.cue = cuechk->isChecked();
-        PseudoSurround(waveInfo_, options, mainHost());
-    });
-}
-
-void TForm1::Button7Click() {
-    runOperation([this] { Normalize(waveInfo_, {fileField(), outputFolder()}, peakWindow(), mainHost()); });
-}
-
-void TForm1::Button5Click() {
-    runOperation([this] {
-        MultiplexOptions options;
-        options.exwavechk = exwavechk->isChecked();
-        options.cuechk = cuechk->isChecked();
-        options.outputFolder = outputFolder();
-        // The writer reads the rows from the list again once the first
-        // pending messages have run, so a change the user makes at the start
-        // is seen.
-        WriteMultiplex(channelList_, options, muxHost());
-    });
-}
-
-void TForm1::Button8Click() {
-    runOperation([this] { RebuildHeader(waveInfo_, {fileField(), outputFolder()}, mainHost()); });
-}
-
-void TForm1::Button10Click() {
-    runInPlace([this] {
-        return RewriteSampleRate(waveInfo_, {fileField(), ComboBox1->currentText().toStdString()}, mainHost());
-    });
-}
-
-void TForm1::Button11Click() {
-    runOperation([this] { RemoveFooter(waveInfo_, {fileField(), outputFolder()}, mainHost()); });
-}
-
-void TForm1::Button13Click() {
-    runInPlace([this] { return RewriteRiffSize(waveInfo_, {fileField()}, mainHost()); });
-}
-
-void TForm1::Button14Click() {
-    runInPlace([this] { return RecoverDataSize(waveInfo_, {fileField()}, mainHost()); });
-}
-
-void TForm1::Button12Click() {
-    runOperation([this] {
-        RawToWaveOptions options;
-        options.rawPath = PathFieldValue(Edit4);
-        options.rateItem = RadioGroup1->itemIndex();
-        options.otherRate = Edit3->text().toStdString();
-        options.bitsItem = RadioGroup2->itemIndex();
-        options.modeItem = RadioGroup3->itemIndex();
-        options.outputFolder = RawOutputFolder(outputFolder(), options.rawPath);
-        RawToWave(options, mainHost());
-    });
-}
-
-std::string RawOutputFolder(const std::string& outputFolder, const std::string& rawPath) {
-    return outputFolder.empty() ? FolderOrCurrent(rawPath) : outputFolder;
-}
+// The handlers of the tabs and the strip.
+void TForm1::Button1Click() { mainTab_->Button1Click(); }
+void TForm1::Button2Click() { mainTab_->Button2Click(); }
+void TForm1::Button3Click() { mainTab_->Button3Click(); }
+void TForm1::Button4Click() { mainTab_->Button4Click(); }
+void TForm1::Button7Click() { mainTab_->Button7Click(); }
+void TForm1::Button8Click() { mainTab_->Button8Click(); }
+void TForm1::Button10Click() { mainTab_->Button10Click(); }
+void TForm1::Button11Click() { mainTab_->Button11Click(); }
+void TForm1::Button13Click() { mainTab_->Button13Click(); }
+void TForm1::Button14Click() { mainTab_->Button14Click(); }
+void TForm1::Button5Click() { multiplexTab_->Button5Click(); }
+void TForm1::Button6Click() { multiplexTab_->Button6Click(); }
+void TForm1::ListView1ItemChecked(int row, bool checked) { multiplexTab_->ListView1ItemChecked(row, checked); }
+void TForm1::left1Click() { multiplexTab_->itemClick(0); }
+void TForm1::right1Click() { multiplexTab_->itemClick(1); }
+void TForm1::center1Click() { multiplexTab_->itemClick(2); }
+void TForm1::lfe1Click() { multiplexTab_->itemClick(3); }
+void TForm1::sleft1Click() { multiplexTab_->itemClick(4); }
+void TForm1::sright1Click() { multiplexTab_->itemClick(5); }
+void TForm1::Button12Click() { rawTab_->Button12Click(); }
+void TForm1::Button9Click() { strip_->Button9Click(); }
+void TForm1::exwavechkClick() { strip_->exwavechkClick(); }
 
 }  // namespace velmora::app

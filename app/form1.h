@@ -1,4 +1,6 @@
 // The main window: three tabs and the strip of shared options below them.
+// Each tab and the strip build their own controls and hold their handlers'
+// bodies; the window keeps what they share and routes the files dropped on it.
 // Components keep their form names as member and object names; the handlers
 // are named after the events that run them.
 #pragma once
@@ -15,6 +17,7 @@
 
 #include "guard.h"
 #include "ops/multiplex.h"
+#include "raw_tab.h"
 #include "wav/analysis.h"
 #include "wav/waveinfo.h"
 #include "window_host.h"
@@ -36,6 +39,9 @@ class QTextEdit;
 namespace velmora::app {
 
 class Dialogs;
+class MainTab;
+class MultiplexTab;
+class OptionStrip;
 class RadioGroup;
 class TForm2;
 
@@ -46,11 +52,13 @@ public:
     explicit TForm1(Dialogs& dialogs, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // The strip below the tabs.
+    // The controls, under their form names; the tabs and the strip own them.
     QTabWidget* PageControl1;
     QWidget* TabSheet1;  // "メイン"
     QWidget* TabSheet2;  // "多重化"
     QWidget* TabSheet3;  // "強制WAV化"
+
+    // The strip below the tabs.
     QCheckBox* exwavechk;
     QCheckBox* cuechk;
     QProgressBar* Gauge1;
@@ -106,7 +114,7 @@ public:
     // The normalize window, created hidden after this one.
     TForm2* Form2 = nullptr;
 
-    // Handlers.
+    // Handlers. Those of a tab or the strip run its own.
     void FormCreate();
     void Button1Click();
     // The files dropped on the window, in drop order (local paths, as the
@@ -150,7 +158,7 @@ public:
     Host& muxHost() { return *muxHost_; }    // logs into Memo2
     Dialogs& dialogs() { return dialogs_; }
     // The rows of the multiplex tab that ListView1 shows.
-    const ChannelList& channelList() const { return channelList_; }
+    const ChannelList& channelList() const;
     // Form2, or a window of its own when none was given.
     TForm2& peakWindow();
     TopLevelGuard& guard() { return guard_; }
@@ -181,29 +189,27 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void buildStrip();
-    void buildMainTab();
-    void buildMultiplexTab();
-    void buildRawTab();
-    void connectHandlers();
+    // The multiplex tab's menu items start the registration, and its refusal
+    // is a message of the window's.
+    friend class MultiplexTab;
+
+    // Points the window's members at the controls the tabs and the strip built.
+    void nameControls();
     void applyEnabled(const EnabledControls& enabled);
     void showMessage(const std::string& text);
-    // Redraws a row of ListView1 from the channel list.
-    void showChannelRow(int row);
 
     Dialogs& dialogs_;
     WaveInfo waveInfo_;
     TopLevelGuard guard_;
+    std::unique_ptr<OptionStrip> strip_;
+    MainTab* mainTab_ = nullptr;  // the tabs belong to PageControl1
+    MultiplexTab* multiplexTab_ = nullptr;
+    RawTab* rawTab_ = nullptr;
     std::unique_ptr<WindowHost> mainHost_;
     std::unique_ptr<WindowHost> muxHost_;
-    ChannelList channelList_;
     std::unique_ptr<TForm2> ownForm2_;
     std::string outputFolder_;
 };
-
-// The folder RawToWave writes into: the output folder when one is set, else
-// the raw file's own folder ("." for a bare name), never the root by accident.
-std::string RawOutputFolder(const std::string& outputFolder, const std::string& rawPath);
 
 // Local file paths among dropped URLs, in order, as the bytes of their names.
 std::vector<std::string> LocalFiles(const QList<QUrl>& urls);

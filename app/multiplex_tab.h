@@ -1,0 +1,59 @@
+// Tab 2 "多重化": the six channel rows of the multiplex writer, the menu a drop
+// on this tab opens to register the dropped file at a row, and the writer's log.
+#pragma once
+
+#include <QWidget>
+
+#include "ops/multiplex.h"
+
+class QAction;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTableWidget;
+
+namespace velmora::app {
+
+class TForm1;
+
+class MultiplexTab : public QWidget {
+public:
+    // Joins `pages` before building its controls, as the main tab does.
+    MultiplexTab(TForm1& form, QTabWidget* pages);
+
+    // ListView1: column 0 "Channel" (check box), 1 "Sample" (hidden), 2 "File",
+    // 3 "Path"; six fixed rows "Left" … "S-Right".
+    QTableWidget* ListView1;
+    QPushButton* Button6;
+    QPushButton* Button5;
+    QPlainTextEdit* Memo2;  // log of the multiplex writer
+    QMenu* PopupMenu1;      // a menu of the window's, opened only by a drop on this tab
+    QAction* left1;
+    QAction* right1;
+    QAction* center1;
+    QAction* lfe1;
+    QAction* sleft1;
+    QAction* sright1;
+
+    const ChannelList& channelList() const { return channelList_; }
+
+    // An item of PopupMenu1: registers the dropped file at its row through the
+    // window's RegisterChannelFile.
+    void itemClick(int row);
+    // What the window's RegisterChannelFile does.
+    void registerChannelFile(int row);
+
+    void Button5Click();  // multiplex writer
+    void Button6Click();  // "クリア"; also while the writer runs
+    void ListView1ItemChecked(int row, bool checked);
+
+private:
+    // Redraws a row of ListView1 from the channel list.
+    void showChannelRow(int row);
+
+    TForm1& form_;
+    ChannelList channelList_;
+};
+
+}  // namespace velmora::app

@@ -1,0 +1,59 @@
+#include "raw_tab.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "controls.h"
+#include "form1.h"
+#include "ops/rawwave.h"
+#include "wav/text.h"
+#include "widgets.h"
+
+namespace velmora::app {
+
+RawTab::RawTab(TForm1& form, QTabWidget* pages) : form_(form) {
+    setObjectName("TabSheet3");
+    pages->addTab(this, QStringLiteral("強制WAV化"));
+
+    RadioGroup1 = Place(new RadioGroup(QStringLiteral("サンプリング周波数"),
+                                       {QStringLiteral("48000"), QStringLiteral("44100"), QStringLiteral("32000"),
+                                        QStringLiteral("その他")},
+                                       this),
+                        "RadioGroup1", 16, 8, 185, 89);
+    RadioGroup1->arrange();
+    // Lies over the lower right of RadioGroup1, beside its item "その他".
+    Edit3 = Place(new QLineEdit(this), "Edit3", 88, 72, 97, 20);
+    Edit3->raise();
+    RadioGroup2 = Place(new RadioGroup(QStringLiteral("Bit解像度"), {QStringLiteral("16Bit"), QStringLiteral("8Bit")}, this),
+                        "RadioGroup2", 208, 8, 73, 89);
+    RadioGroup2->arrange();
+    RadioGroup3 = Place(new RadioGroup(QStringLiteral("モード"), {QStringLiteral("Stereo"), QStringLiteral("Mono")}, this),
+                        "RadioGroup3", 288, 8, 73, 89);
+    RadioGroup3->arrange();
+    Button12 = MakeButton(this, "Button12", "実行", 16, 104, 75, 25);
+    Label5 = MakeLabel(this, "Label5", "対象ファイル", 16, 136);
+    Edit4 = Place(new QLineEdit(this), "Edit4", 16, 152, 449, 20);
+
+    connect(Button12, &QPushButton::clicked, this, [this] { Button12Click(); });
+}
+
+void RawTab::Button12Click() {
+    form_.runOperation([this] {
+        RawToWaveOptions options;
+        options.rawPath = PathFieldValue(Edit4);
+        options.rateItem = RadioGroup1->itemIndex();
+        options.otherRate = Edit3->text().toStdString();
+        options.bitsItem = RadioGroup2->itemIndex();
+        options.modeItem = RadioGroup3->itemIndex();
+        options.outputFolder = RawOutputFolder(form_.outputFolder(), options.rawPath);
+        RawToWave(options, form_.mainHost());
+    });
+}
+
+std::string RawOutputFolder(const std::string& outputFolder, const std::string& rawPath) {
+    return outputFolder.empty() ? FolderOrCurrent(rawPath) : outputFolder;
+}
+
+}  // namespace velmora::app
