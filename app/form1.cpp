@@ -22,6 +22,7 @@
 #include "multiplex_tab.h"
 #include "option_strip.h"
 #include "widgets.h"
+#include "ops/output_paths.h"
 #include "wav/error.h"
 #include "wav/text.h"
 
@@ -153,6 +154,7 @@ void TForm1::setOutputFolder(const std::string& folder) {
 }
 
 const ChannelList& TForm1::channelList() const { return multiplexTab_->channelList(); }
+const std::string& TForm1::droppedFile() const { return multiplexTab_->droppedFile(); }
 
 bool TForm1::runOperation(const std::function<void()>& body) {
     if (guard_.busy()) {
@@ -177,17 +179,18 @@ void TForm1::runInPlace(const std::function<std::vector<std::string>()>& body) {
 void TForm1::showMessage(const std::string& text) { dialogs_.message(this, Q(kApplicationTitle), Q(text)); }
 
 // The analysis offers operations of both the main and the multiplex tab.
-void TForm1::applyEnabled(const EnabledControls& e) {
-    Button3->setEnabled(e.Button3);
-    surround->setEnabled(e.surround);
-    Button7->setEnabled(e.Button7);
-    Button8->setEnabled(e.Button8);
-    Button5->setEnabled(e.Button5);
-    Button11->setEnabled(e.Button11);
-    Button10->setEnabled(e.Button10);
-    ComboBox1->setEnabled(e.ComboBox1);
-    Button13->setEnabled(e.Button13);
-    Button14->setEnabled(e.Button14);
+void TForm1::applyEnabled(const OperationSet& allowed) {
+    const auto offer = [&allowed](QWidget* control, Operation op) { control->setEnabled(allowed.contains(op)); };
+    offer(Button3, Operation::Split);
+    offer(surround, Operation::Surround);
+    offer(Button7, Operation::Normalize);
+    offer(Button8, Operation::RebuildHeader);
+    offer(Button5, Operation::Multiplex);
+    offer(Button11, Operation::RemoveFooter);
+    offer(Button10, Operation::SetRate);
+    offer(ComboBox1, Operation::SetRate);
+    offer(Button13, Operation::FixRiffSize);
+    offer(Button14, Operation::Recover);
 }
 
 AnalysisResult TForm1::ShowAnalysis(const std::string& path) {
@@ -198,18 +201,20 @@ AnalysisResult TForm1::ShowAnalysis(const std::string& path) {
 }
 
 void TForm1::ShowAnalysisResult(const AnalysisResult& result) {
-    setOutputFolder(result.outputFolder);
+    setOutputFolder(DefaultOutputFolder(waveInfo_.analyzedPath));
     if (result.hexDump) SetLines(Memo4, *result.hexDump);
-    if (result.enabled) {
+    // A verdict on the file replaces the report, the log and what is offered.
+    if (const std::optional<OperationSet> allowed = AllowedOperations(waveInfo_, result)) {
         Memo1->clear();
         Memo3->clear();
-        applyEnabled(*result.enabled);
+        applyEnabled(*allowed);
     }
     // A stored rate of 0 stops here too, with only the rate rewrite offered.
     if (result.failure) throw VelmoraError(*result.failure);
     // The format warning is closed before the report appears.
     for (const auto& message : result.messages) showMessage(message);
-    if (result.clearFileField) Edit1->clear();
+    // Not a RIFF file: it is no longer the current file.
+    if (result.stop == AnalysisStop::NoRiff) Edit1->clear();
     if (result.report) SetLines(Memo1, *result.report);
 }
 
@@ -243,7 +248,7 @@ void TForm1::FormDropFiles(const std::vector<std::string>& paths) {
         if (page == TabSheet1) {
             ShowAnalysis(fileField());
         } else if (page == TabSheet2) {
-            waveInfo_.droppedFileName = path;
+            multiplexTab_->setDroppedFile(path);
             dialogs_.popup(*PopupMenu1, QCursor::pos());
         }
     });

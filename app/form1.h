@@ -17,6 +17,7 @@
 
 #include "guard.h"
 #include "ops/multiplex.h"
+#include "ops/operations.h"
 #include "raw_tab.h"
 #include "wav/analysis.h"
 #include "wav/waveinfo.h"
@@ -159,6 +160,8 @@ public:
     Dialogs& dialogs() { return dialogs_; }
     // The rows of the multiplex tab that ListView1 shows.
     const ChannelList& channelList() const;
+    // The file the last drop on the multiplex tab brought, for its popup menu.
+    const std::string& droppedFile() const;
     // Form2, or a window of its own when none was given.
     TForm2& peakWindow();
     TopLevelGuard& guard() { return guard_; }
@@ -181,7 +184,7 @@ public:
     void runInPlace(const std::function<std::vector<std::string>()>& body);
 
 protected:
-    // Registers WaveInfo.droppedFileName at a row of ListView1; started by the
+    // Registers the file last dropped on the multiplex tab at a row of ListView1; started by the
     // items of PopupMenu1.
     virtual void RegisterChannelFile(int row);
 
@@ -195,7 +198,7 @@ private:
 
     // Points the window's members at the controls the tabs and the strip built.
     void nameControls();
-    void applyEnabled(const EnabledControls& enabled);
+    void applyEnabled(const OperationSet& allowed);
     void showMessage(const std::string& text);
 
     Dialogs& dialogs_;

@@ -15,7 +15,9 @@
 #include "dialogs.h"
 #include "form1.h"
 #include "form2.h"
+#include "ops/guard.h"
 #include "ops/normalize.h"
+#include "ops/option_text.h"
 #include "ops/recover.h"
 #include "ops/repair.h"
 #include "ops/split.h"
@@ -103,11 +105,12 @@ void MainTab::Button3Click() {
 void MainTab::Button4Click() {
     form_.runOperation([this] {
         SurroundOptions options;
-        options.fileField = fileField();
+        // The delay is checked before anything else, even without a file.
+        options.delayMs = ParseSurroundDelay(Edit2->text().toStdString());
+        options.source = fileField();
         options.outputFolder = form_.outputFolder();
-        options.delayText = Edit2->text().toStdString();
         options.swapRear = CheckBox1->isChecked();
-        options.extendedHeader = form_.exwavechk->isChecked();
+        options.header = form_.exwavechk->isChecked() ? SurroundHeader::Extensible : SurroundHeader::Plain;
         options.cue = form_.cuechk->isChecked();
         PseudoSurround(form_.waveInfo(), options, form_.mainHost());
     });
@@ -126,9 +129,13 @@ void MainTab::Button8Click() {
 }
 
 void MainTab::Button10Click() {
-    form_.runInPlace([this] {
-        return RewriteSampleRate(form_.waveInfo(), {fileField(), ComboBox1->currentText().toStdString()},
-                                 form_.mainHost());
+    form_.runInPlace([this]() -> std::vector<std::string> {
+        const std::string source = fileField();
+        if (source.empty()) return {};
+        // The file first, then the typed rate, as the user would read them.
+        RequireRateRewritable(source, form_.waveInfo());
+        const std::int32_t rate = ParseSampleRate(ComboBox1->currentText().toStdString(), form_.waveInfo().blockAlign);
+        return RewriteSampleRate(form_.waveInfo(), {source, rate}, form_.mainHost());
     });
 }
 

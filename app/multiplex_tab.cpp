@@ -11,6 +11,7 @@
 
 #include "controls.h"
 #include "form1.h"
+#include "wav/text.h"
 #include "widgets.h"
 
 namespace velmora::app {
@@ -86,7 +87,7 @@ void MultiplexTab::itemClick(int row) {
 }
 
 void MultiplexTab::registerChannelFile(int row) {
-    const ChannelRegistration reg = velmora::RegisterChannelFile(row, form_.waveInfo(), channelList_);
+    const ChannelRegistration reg = velmora::RegisterChannelFile(row, droppedFile_, form_.waveInfo(), channelList_);
     form_.ShowAnalysisResult(reg.analysis);
     if (reg.refusal) form_.showMessage(*reg.refusal);
     showChannelRow(row);
@@ -96,9 +97,19 @@ void MultiplexTab::showChannelRow(int row) {
     const ChannelRow& r = channelList_.at(row);
     const QSignalBlocker quiet(ListView1);
     ListView1->item(row, 0)->setCheckState(r.checked ? Qt::Checked : Qt::Unchecked);
-    ListView1->item(row, 1)->setText(Q(r.sample));
-    ListView1->item(row, 2)->setText(Q(r.file));
-    ListView1->item(row, 3)->setText(Q(r.path));
+    // The columns of an empty row hold a blank; the hidden "Sample" column
+    // keeps the four numbers the list has always shown.
+    std::string sample = " ", file = " ", folder = " ";
+    if (r.entry) {
+        const ChannelEntry& e = *r.entry;
+        sample = Format("%d %d %d %d", static_cast<std::int32_t>(e.dataSize), e.dataChunkPos, e.samplesPerSec,
+                        static_cast<int>(e.bitsPerSample));
+        file = FileNamePart(e.path);
+        folder = FolderPart(e.path);
+    }
+    ListView1->item(row, 1)->setText(Q(sample));
+    ListView1->item(row, 2)->setText(Q(file));
+    ListView1->item(row, 3)->setText(Q(folder));
 }
 
 void MultiplexTab::ListView1ItemChecked(int row, bool checked) {
@@ -120,8 +131,8 @@ void MultiplexTab::Button6Click() {
 void MultiplexTab::Button5Click() {
     form_.runOperation([this] {
         MultiplexOptions options;
-        options.exwavechk = form_.exwavechk->isChecked();
-        options.cuechk = form_.cuechk->isChecked();
+        options.extensible = form_.exwavechk->isChecked();
+        options.cue = form_.cuechk->isChecked();
         options.outputFolder = form_.outputFolder();
         // The writer reads the rows from the list again once the first
         // pending messages have run, so a change the user makes at the start

@@ -43,6 +43,9 @@ public:
     void itemClick(int row);
     // What the window's RegisterChannelFile does.
     void registerChannelFile(int row);
+    // The file a drop on this tab brought, registered by the popup's items.
+    void setDroppedFile(const std::string& path) { droppedFile_ = path; }
+    const std::string& droppedFile() const { return droppedFile_; }
 
     void Button5Click();  // multiplex writer
     void Button6Click();  // "クリア"; also while the writer runs
@@ -54,6 +57,7 @@ private:
 
     TForm1& form_;
     ChannelList channelList_;
+    std::string droppedFile_;
 };
 
 }  // namespace velmora::app

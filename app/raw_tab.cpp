@@ -7,6 +7,8 @@
 
 #include "controls.h"
 #include "form1.h"
+#include "ops/option_text.h"
+#include "ops/output_paths.h"
 #include "ops/rawwave.h"
 #include "wav/text.h"
 #include "widgets.h"
@@ -43,17 +45,20 @@ void RawTab::Button12Click() {
     form_.runOperation([this] {
         RawToWaveOptions options;
         options.rawPath = PathFieldValue(Edit4);
-        options.rateItem = RadioGroup1->itemIndex();
-        options.otherRate = Edit3->text().toStdString();
-        options.bitsItem = RadioGroup2->itemIndex();
-        options.modeItem = RadioGroup3->itemIndex();
+        if (options.rawPath.empty()) return;
+        // "48000", "44100", "32000", or "その他" with the rate typed into Edit3.
+        static constexpr std::int32_t kItemRates[] = {48000, 44100, 32000};
+        const int rateItem = RadioGroup1->itemIndex();
+        options.rate = rateItem == 3 ? ParseInteger(Edit3->text().toStdString()) : kItemRates[rateItem];
+        options.bits = RadioGroup2->itemIndex() == 0 ? RawBits::Sixteen : RawBits::Eight;
+        options.channels = RadioGroup3->itemIndex() == 0 ? RawChannels::Stereo : RawChannels::Mono;
         options.outputFolder = RawOutputFolder(form_.outputFolder(), options.rawPath);
         RawToWave(options, form_.mainHost());
     });
 }
 
 std::string RawOutputFolder(const std::string& outputFolder, const std::string& rawPath) {
-    return outputFolder.empty() ? FolderOrCurrent(rawPath) : outputFolder;
+    return OutputFolderFor(outputFolder, rawPath);
 }
 
 }  // namespace velmora::app

@@ -272,7 +272,7 @@ TEST_F(WindowTest, DropOnMultiplexTabWithPopupDismissed) {
     DropOn(1, m);
     QApplication::processEvents();
     EXPECT_EQ(form->Edit1->text(), Q(m));
-    EXPECT_EQ(form->waveInfo().droppedFileName, m);
+    EXPECT_EQ(form->droppedFile(), m);
     ASSERT_EQ(dialogs.popupPositions.size(), 1u);
     EXPECT_EQ(dialogs.popupPositions[0], QCursor::pos());
     EXPECT_TRUE(form->registeredRows.empty());
