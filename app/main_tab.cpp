@@ -134,7 +134,7 @@ void MainTab::Button10Click() {
         if (source.empty()) return {};
         // The file first, then the typed rate, as the user would read them.
         RequireRateRewritable(source, form_.waveInfo());
-        const std::int32_t rate = ParseSampleRate(ComboBox1->currentText().toStdString(), form_.waveInfo().blockAlign);
+        const std::int32_t rate = ParseSampleRate(ComboBox1->currentText().toStdString(), form_.waveInfo().format.blockAlign);
         return RewriteSampleRate(form_.waveInfo(), {source, rate}, form_.mainHost());
     });
 }

@@ -89,7 +89,7 @@ void RegisterSetRate(CLI::App& app, Action& action) {
             return RunOnEach(*files, Operation::SetRate,
                              [&](const std::string& path, WaveInfo& info, Host& host) {
                                  // The byte rate depends on each file's frame size.
-                                 const std::int32_t value = ParseSampleRate(*rate, info.blockAlign);
+                                 const std::int32_t value = ParseSampleRate(*rate, info.format.blockAlign);
                                  return RewriteSampleRate(info, {path, value}, host);
                              });
         };

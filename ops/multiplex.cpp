@@ -63,21 +63,21 @@ ChannelRegistration RegisterChannelFile(int row, const std::string& path, WaveIn
     // A rejected analysis leaves WaveInfo partly describing the previous file;
     // its numbers must not end up in the row.
     if (!reg.analysis.complete()) return reg;
-    if (info.channels != 1) {
+    if (info.format.channels != 1) {
         reg.refusal = kTextMonoOnly;
         return reg;
     }
     ChannelRow r;
     r.checked = true;
     r.entry = ChannelEntry{path,
-                           info.samplesPerSec,
-                           info.bitsPerSample,
-                           info.channels,
+                           info.format.samplesPerSec,
+                           info.format.bitsPerSample,
+                           info.format.channels,
                            PlayFrames(info),
                            info.dataSize,
                            info.dataChunkPos,
-                           ChannelFormat{info.riffHeader(), info.formatBlock(), info.validBits, info.subFormatTag,
-                                         info.dataId}};
+                           ChannelFormat{info.riffHeader(), info.format, info.validBits, info.subFormatTag,
+                                         info.data.dataId}};
     list.setRow(row, std::move(r));
     reg.registered = true;
     return reg;

@@ -44,8 +44,8 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     File source = File::OpenRead(options.source);
     const std::int64_t seconds = info.totalSeconds();
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
-    const std::size_t frameBytes = sampleBytes * static_cast<std::size_t>(info.channels);
-    const std::size_t secondBytes = static_cast<std::size_t>(info.samplesPerSec) * frameBytes;
+    const std::size_t frameBytes = sampleBytes * static_cast<std::size_t>(info.format.channels);
+    const std::size_t secondBytes = static_cast<std::size_t>(info.format.samplesPerSec) * frameBytes;
     const std::size_t remainderBytes = remainder * frameBytes;
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
     std::vector<std::uint8_t> buffer(seconds > 0 ? secondBytes : remainderBytes);

@@ -31,13 +31,13 @@ OperationSet Rules(const WaveInfo& w, bool fileSizeOK, bool footerOK) {
     const bool wide = format && format->wide();
     OperationSet s = OperationSet::All();  // every operation starts allowed ...
     s.erase(FixRiffSize);                  // ... except the RIFF size rewrite
-    if (w.bitsPerSample != 16 || w.channels != 2 || (w.fmtSize != 18 && w.fmtChunkPos == 12)) s.erase(RebuildHeader);
-    if ((w.bitsPerSample != 16 || w.channels != 2) && !(wide && w.channels == 2)) {
+    if (w.format.bitsPerSample != 16 || w.format.channels != 2 || (w.format.fmtSize != 18 && w.fmtChunkPos == 12)) s.erase(RebuildHeader);
+    if ((w.format.bitsPerSample != 16 || w.format.channels != 2) && !(wide && w.format.channels == 2)) {
         s.erase(Surround);
         s.erase(Normalize);
     }
-    if (w.channels == 1) s.erase(Split);
-    if (w.bitsPerSample > 16 && !wide) {
+    if (w.format.channels == 1) s.erase(Split);
+    if (w.format.bitsPerSample > 16 && !wide) {
         s.erase(Split);
         s.erase(Multiplex);
     }

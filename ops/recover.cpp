@@ -96,7 +96,7 @@ std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos,
 std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& options, Host& host) {
     if (options.source.empty()) return {};
     RequireAnalysed(options.source, info);
-    if (info.blockAlign <= 0) throw VelmoraError(kTextBadLayout);
+    if (info.format.blockAlign <= 0) throw VelmoraError(kTextBadLayout);
 
     File file = File::OpenReadWrite(options.source);
     // Positions and sizes are the analysed file's; a file that changed
@@ -110,9 +110,9 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
     if (info.rf64 && !ds64) throw VelmoraError(kTextNotAnalysed);
     const std::optional<SizeRepair> sizes =
         ds64 ? PlanSizeRepair(file, dataChunkPos, ds64->dataSize, ds64->riffSize,
-                              static_cast<std::uint32_t>(info.blockAlign), true)
+                              static_cast<std::uint32_t>(info.format.blockAlign), true)
              : PlanSizeRepair(file, dataChunkPos, GetU32(head + 4), GetU32(riff + 4),
-                              static_cast<std::uint32_t>(info.blockAlign));
+                              static_cast<std::uint32_t>(info.format.blockAlign));
     if (!sizes) {
         file.close();
         host.message(kTextDataSizeHealthy);

@@ -73,7 +73,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
 
     // The header as the analysis saw it; the output is built from these.
     RiffHeader riff = info.riffHeader();
-    FormatBlock fmt = info.formatBlock();
+    FormatBlock fmt = info.format;
     DataHeader data = info.dataHeader();
 
     File src = File::OpenRead(options.source);
@@ -81,11 +81,11 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     ReadUnit(src, 0, unit, RiffHeader::kSize);
     info.setRiffHeader(RiffHeader::Decode(unit));
     ReadUnit(src, static_cast<std::uint64_t>(info.fmtChunkPos), unit, FormatBlock::kSize);
-    info.setFormatBlock(FormatBlock::Decode(unit));
+    info.format = FormatBlock::Decode(unit);
     ReadUnit(src, static_cast<std::uint64_t>(info.dataChunkPos), unit, DataHeader::kSize);
     info.setDataHeader(DataHeader::Decode(unit));
 
-    if (info.fmtSize == 16 && info.fmtChunkPos == static_cast<std::int32_t>(kFirstChunkAt)) {
+    if (info.format.fmtSize == 16 && info.fmtChunkPos == static_cast<std::int32_t>(kFirstChunkAt)) {
         src.close();
         host.message("fmtチャンクが再構築対象外です。");
         return {};
@@ -97,8 +97,8 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     RequireSixteenBitFrames(info);
 
     // One second of 16-bit audio, from the format block just read.
-    const std::int64_t frameBytes = 2 * static_cast<std::int64_t>(info.channels);
-    const std::int64_t secondBytes = std::max<std::int64_t>(0, info.samplesPerSec * frameBytes);
+    const std::int64_t frameBytes = 2 * static_cast<std::int64_t>(info.format.channels);
+    const std::int64_t secondBytes = std::max<std::int64_t>(0, info.format.samplesPerSec * frameBytes);
     const std::int64_t seconds = info.totalSeconds();
     const std::int64_t restBytes = std::max<std::int64_t>(0, info.playRemainderFrames * frameBytes);
 
@@ -176,11 +176,11 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     const std::uint64_t riffSize64 = info.dataSize + static_cast<std::uint64_t>(info.dataChunkPos);
     const auto riffSize = static_cast<std::uint32_t>(riffSize64);
     std::vector<std::uint8_t> header;
-    if (info.fmtChunkPos == static_cast<std::int32_t>(kFirstChunkAt) && info.fmtSize == 16 &&
+    if (info.fmtChunkPos == static_cast<std::int32_t>(kFirstChunkAt) && info.format.fmtSize == 16 &&
         info.dataChunkPos == static_cast<std::int32_t>(kPlainDataChunkAt)) {
         RiffHeader riff = info.riffHeader();
         riff.riffSize = riffSize;
-        header = BuildPlainHeader(riff, info.formatBlock(), info.dataHeader());
+        header = BuildPlainHeader(riff, info.format, info.dataHeader());
     } else {
         // Any other header is kept whole, so the output still describes itself.
         std::vector<std::uint8_t> sourceHeader(headerSize);
@@ -236,16 +236,16 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     RequireWithin(file, at + FormatBlock::kSize);
     std::uint8_t unit[FormatBlock::kSize];
     ReadUnit(file, at, unit, sizeof unit);
-    info.setFormatBlock(FormatBlock::Decode(unit));
-    RequireUsableRate(rate, rateText, info.blockAlign);
+    info.format = FormatBlock::Decode(unit);
+    RequireUsableRate(rate, rateText, info.format.blockAlign);
 
-    FormatBlock patched = info.formatBlock();
+    FormatBlock patched = info.format;
     patched.samplesPerSec = rate;
-    patched.avgBytesPerSec = ByteRate(rate, info.blockAlign);
+    patched.avgBytesPerSec = ByteRate(rate, info.format.blockAlign);
     patched.Encode(unit);
     // The whole block at once: the file is never left half-patched.
     PatchInPlace(file, at, unit, sizeof unit);
-    info.setFormatBlock(patched);  // only once the file says so
+    info.format = patched;  // only once the file says so
     file.close();
     return {options.source};
 }

@@ -5,16 +5,16 @@
 namespace velmora {
 
 void RequireUsableLayout(const WaveInfo& info) {
-    if (info.samplesPerSec <= 0 || info.blockAlign <= 0 || info.channels <= 0)
+    if (info.format.samplesPerSec <= 0 || info.format.blockAlign <= 0 || info.format.channels <= 0)
         throw VelmoraError(kTextBadLayout);
     // A frame count past 31 bits leaves the play time undefined.
     if (info.totalSeconds() < 0 || info.playRemainderFrames < 0 ||
-        info.playRemainderFrames >= info.samplesPerSec)
+        info.playRemainderFrames >= info.format.samplesPerSec)
         throw VelmoraError(kTextBadLayout);
 }
 
 void RequireSixteenBitFrames(const WaveInfo& info) {
-    if (info.blockAlign != 2 * static_cast<int>(info.channels)) throw VelmoraError(kTextBadLayout);
+    if (info.format.blockAlign != 2 * static_cast<int>(info.format.channels)) throw VelmoraError(kTextBadLayout);
 }
 
 }  // namespace velmora

@@ -31,7 +31,7 @@ void RequireSixteenBitFrames(const WaveInfo& info);
 // The frames of the one-second blocks and the remainder together (after
 // RequireUsableLayout).
 inline std::uint64_t PlayFrames(const WaveInfo& info) {
-    return static_cast<std::uint64_t>(info.totalSeconds()) * static_cast<std::uint64_t>(info.samplesPerSec) +
+    return static_cast<std::uint64_t>(info.totalSeconds()) * static_cast<std::uint64_t>(info.format.samplesPerSec) +
            static_cast<std::uint64_t>(info.playRemainderFrames);
 }
 
@@ -86,7 +86,7 @@ struct SecondBlockWalk {
 inline SecondBlockWalk PlayTimeWalk(const WaveInfo& info, std::uint64_t start, std::uint64_t secondBytes) {
     SecondBlockWalk walk;
     walk.seconds = static_cast<std::uint64_t>(info.totalSeconds());
-    walk.rate = static_cast<std::uint64_t>(info.samplesPerSec);
+    walk.rate = static_cast<std::uint64_t>(info.format.samplesPerSec);
     walk.remainder = static_cast<std::uint64_t>(info.playRemainderFrames);
     walk.start = start;
     walk.secondBytes = secondBytes;

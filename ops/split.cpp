@@ -29,11 +29,11 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     if (options.source.empty()) return {};
     RequireAnalysed(options.source, info);
     RequireUsableLayout(info);
-    const int channels = info.channels;
+    const int channels = info.format.channels;
     // Named before anything is opened, so an unnamed layout writes nothing.
     const std::vector<std::string> names = SplitSpeakerNames(info.extChannelMask, channels);
 
-    const int monoBlockAlign = info.blockAlign / channels;
+    const int monoBlockAlign = info.format.blockAlign / channels;
     if (monoBlockAlign < 1) throw VelmoraError(kTextBadLayout);
     // The size of what is written: the whole frames the play time counts, one
     // sample each. For whole frames of channels × monoBlockAlign bytes this is
@@ -47,10 +47,10 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
 
     RiffHeader riff = info.riffHeader();
     riff.riffSize = monoDataSize + RiffSizeOfHeader(kPlainHeaderSize);
-    FormatBlock fmt = info.formatBlock();
+    FormatBlock fmt = info.format;
     fmt.formatTag = kFormatPcm;
     fmt.channels = 1;
-    fmt.avgBytesPerSec = info.avgBytesPerSec / channels;
+    fmt.avgBytesPerSec = info.format.avgBytesPerSec / channels;
     fmt.blockAlign = static_cast<std::int16_t>(monoBlockAlign);
     DataHeader data = info.dataHeader();
     data.dataSize = monoDataSize;
@@ -64,8 +64,8 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
 
     const std::int64_t seconds = info.totalSeconds();
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
-    const std::size_t rate = static_cast<std::size_t>(info.samplesPerSec);
-    const std::size_t stride = static_cast<std::size_t>(info.blockAlign);
+    const std::size_t rate = static_cast<std::size_t>(info.format.samplesPerSec);
+    const std::size_t stride = static_cast<std::size_t>(info.format.blockAlign);
     const std::size_t width = static_cast<std::size_t>(monoBlockAlign);
     // A file shorter than a second never needs a whole second of buffer.
     const std::size_t blockFrames = seconds > 0 ? rate : remainder;

@@ -45,7 +45,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     // 16-bit stereo goes through the vectorised loop; wider and float stereo
     // frames are copied sample by sample, which keeps them bit for bit.
     const std::optional<SampleFormat> format = TransformSampleFormat(info);
-    const bool wideSamples = format && format->wide() && info.channels == 2;
+    const bool wideSamples = format && format->wide() && info.format.channels == 2;
     if (!wideSamples) RequireSixteenBitFrames(info);
     const std::size_t sampleBytes = wideSamples ? static_cast<std::size_t>(format->bytes) : 2;
     const std::size_t inFrame = 2 * sampleBytes;  // left, then right
@@ -60,15 +60,15 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     riff.riffSize = static_cast<std::uint32_t>(outData) +
                     RiffSizeOfHeader(extensible ? (withCue ? kExtensibleCueHeaderSize : kExtensibleHeaderSize)
                                                 : kPlainHeaderSize);
-    FormatBlock fmt = info.formatBlock();
+    FormatBlock fmt = info.format;
     fmt.channels = extensible ? 4 : 6;
-    fmt.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(info.avgBytesPerSec) * factor);
-    fmt.blockAlign = static_cast<std::int16_t>(static_cast<std::uint16_t>(info.blockAlign) * factor);
+    fmt.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(info.format.avgBytesPerSec) * factor);
+    fmt.blockAlign = static_cast<std::int16_t>(static_cast<std::uint16_t>(info.format.blockAlign) * factor);
     DataHeader data = info.dataHeader();
     data.dataSize = static_cast<std::uint32_t>(outData);
     std::vector<std::uint8_t> header;
     if (wideSamples && extensible) {
-        header = BuildExtensibleHeaderFor(*format, riff, fmt, static_cast<std::uint16_t>(info.bitsPerSample), 0x33,
+        header = BuildExtensibleHeaderFor(*format, riff, fmt, static_cast<std::uint16_t>(info.format.bitsPerSample), 0x33,
                                           data, withCue);
     } else if (wideSamples) {
         header = BuildPlainHeaderFor(*format, riff, fmt, data);
@@ -81,8 +81,8 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     header = SizedHeader(std::move(header), outData);
 
     File source = File::OpenRead(options.source);
-    const std::size_t rate = static_cast<std::size_t>(info.samplesPerSec);
-    const std::size_t delay = static_cast<std::size_t>(DelayFrames(info.samplesPerSec, delayMs));
+    const std::size_t rate = static_cast<std::size_t>(info.format.samplesPerSec);
+    const std::size_t delay = static_cast<std::size_t>(DelayFrames(info.format.samplesPerSec, delayMs));
     const std::string path = SurroundOutputPath(options);
     OutputFile output = OutputFile::Create(path);
     output.write(header.data(), header.size());

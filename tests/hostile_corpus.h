@@ -72,7 +72,7 @@ inline std::vector<Case> Corpus() {
     c.push_back({"fmtSize0", Patch32(good, 16, 0), AnalysisStop::Complete});
     c.push_back({"fmtSizeMax", Patch32(good, 16, 0xFFFFFFFF), AnalysisStop::Complete,
                  [](const AnalysisResult& r, const WaveInfo& w) {
-                     EXPECT_EQ(w.fmtSize, -1);  // signed: no extension is read
+                     EXPECT_EQ(w.format.fmtSize, -1);  // signed: no extension is read
                      EXPECT_EQ(w.channelMask, 0u);
                      EXPECT_EQ(r.report->size(), 16u);
                  }});
@@ -81,7 +81,7 @@ inline std::vector<Case> Corpus() {
     c.push_back({"channels0", Patch16(good, 22, 0), AnalysisStop::Complete});
     c.push_back({"channels65535", Patch16(good, 22, 65535), AnalysisStop::Complete,
                  [](const AnalysisResult& r, const WaveInfo& w) {
-                     EXPECT_EQ(w.channels, -1);
+                     EXPECT_EQ(w.format.channels, -1);
                      EXPECT_EQ((*r.report)[3], "チャンネル数            : -1");
                  }});
     c.push_back({"blockAlign0", Patch16(good, 32, 0), AnalysisStop::DivisionByZero,
@@ -91,7 +91,7 @@ inline std::vector<Case> Corpus() {
                  }});
     c.push_back({"blockAlign8000", Patch16(good, 32, 0x8000), AnalysisStop::Complete,
                  [](const AnalysisResult&, const WaveInfo& w) {
-                     EXPECT_EQ(w.blockAlign, -32768);
+                     EXPECT_EQ(w.format.blockAlign, -32768);
                      EXPECT_LE(w.playRemainderFrames, 0);
                  }});
     c.push_back({"rate0", Patch32(good, 24, 0), AnalysisStop::DivisionByZero});

@@ -300,8 +300,8 @@ struct Run {
 // they accept it), and six channels of dataSize for the multiplex writer.
 inline std::uint64_t PromisedOutput(const WaveInfo& w) {
     const std::int64_t frames =
-        w.totalSeconds() * std::max<std::int64_t>(w.samplesPerSec, 0) + std::max(w.playRemainderFrames, 0);
-    const std::uint64_t perFrame = static_cast<std::uint64_t>(std::abs(static_cast<int>(w.blockAlign))) * 3 + 12;
+        w.totalSeconds() * std::max<std::int64_t>(w.format.samplesPerSec, 0) + std::max(w.playRemainderFrames, 0);
+    const std::uint64_t perFrame = static_cast<std::uint64_t>(std::abs(static_cast<int>(w.format.blockAlign))) * 3 + 12;
     return static_cast<std::uint64_t>(std::max<std::int64_t>(frames, 0)) * perFrame +
            std::uint64_t{w.dataSize} * 6 + 44 * kSpeakerNameCount;
 }
@@ -326,10 +326,10 @@ inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const Wav
     if (withSampleRate) {
         const auto at = static_cast<std::size_t>(info.fmtChunkPos);
         run.inPlace("sampleRate", original, at + 12, at + 20, [&](WaveInfo& w, Host& h) {
-            return RewriteSampleRate(w, {source, ParseSampleRate(c.rateText, w.blockAlign)}, h);
+            return RewriteSampleRate(w, {source, ParseSampleRate(c.rateText, w.format.blockAlign)}, h);
         }, [&](const Bytes& p) {
             const auto rate = static_cast<std::uint32_t>(StrToInt(c.rateText));
-            const auto align = static_cast<std::uint32_t>(static_cast<std::int32_t>(info.blockAlign));
+            const auto align = static_cast<std::uint32_t>(static_cast<std::int32_t>(info.format.blockAlign));
             if (U32(p, at + 12) != rate || U32(p, at + 16) != rate * align)
                 return std::string("rate fields hold other values");
             return std::string();
@@ -427,7 +427,7 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
             if (!std::equal(b.begin() + headerSize, b.end(), original.begin() + headerSize))
                 return std::string("copied bytes differ from the source");
             if (static_cast<std::uint32_t>(info.footerSize) != info.listFooterSize) return std::string();
-            const bool plain = info.fmtChunkPos == 12 && info.fmtSize == 16 && info.dataChunkPos == 36;
+            const bool plain = info.fmtChunkPos == 12 && info.format.fmtSize == 16 && info.dataChunkPos == 36;
             return detail::Run::HeaderDisagrees(b, plain ? 36 : headerSize - 8);
         });
     }

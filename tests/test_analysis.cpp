@@ -186,7 +186,7 @@ TEST_F(AnalysisTest, FmtIdInsideEarlierChunkWins) {
     b.beforeFmt = Chunk("junk", body);
     Analyse(b.Build());
     EXPECT_EQ(info.fmtChunkPos, 12 + 8 + 2);
-    EXPECT_EQ(info.fmtSize, 0);  // read from the junk bytes after the fake id
+    EXPECT_EQ(info.format.fmtSize, 0);  // read from the junk bytes after the fake id
 }
 
 TEST_F(AnalysisTest, ThreeByteFileHasNoRiffHeader) {
@@ -197,7 +197,7 @@ TEST_F(AnalysisTest, ThreeByteFileHasNoRiffHeader) {
     EXPECT_FALSE(r.hexDump || r.report || AllowedOperations(info, r));
     EXPECT_FALSE(info.analysisComplete);
     EXPECT_EQ(info.riffSize, 0u);  // the new, zero-padded image
-    EXPECT_EQ(info.channels, 2);   // the rest is the previous file's
+    EXPECT_EQ(info.format.channels, 2);   // the rest is the previous file's
 }
 
 TEST_F(AnalysisTest, FloatingPointFormatWarnsBeforeReport) {
@@ -239,7 +239,7 @@ TEST_F(AnalysisTest, DataIdBeyondSearchRangeKeepsPreviousReport) {
     EXPECT_EQ(r.messages, (std::vector<std::string>{"dataチャンクが見つかりません。\r\n処理を中断します。"}));
     EXPECT_FALSE(r.report || r.hexDump || AllowedOperations(info, r));
     EXPECT_EQ(info.dataChunkPos, 2049);
-    EXPECT_EQ(info.channels, 1);          // new format block
+    EXPECT_EQ(info.format.channels, 1);          // new format block
     EXPECT_EQ(info.dataSize, 176800u);    // old data header
 }
 
@@ -275,7 +275,7 @@ TEST_F(AnalysisTest, ZeroBlockAlignStopsWithDivisionAfterHexDump) {
     EXPECT_EQ(r.failure, std::string("0 による浮動小数点数除算"));
     EXPECT_TRUE(r.hexDump.has_value());
     EXPECT_FALSE(r.report || AllowedOperations(info, r));
-    EXPECT_EQ(info.channels, 1);
+    EXPECT_EQ(info.format.channels, 1);
     EXPECT_EQ(info.playSeconds, 1);  // play time of the previous file
     EXPECT_FALSE(info.analysisComplete);
 }

@@ -113,15 +113,15 @@ struct Decoded {
 };
 Decoded ReadOutput(const std::string& path, const Format& f) {
     WaveInfo info = Analysed(path);
-    EXPECT_EQ(info.bitsPerSample, f.bits) << path;
-    const std::uint16_t tag = info.formatTag == 0xFFFE ? info.subFormatTag : info.formatTag;
+    EXPECT_EQ(info.format.bitsPerSample, f.bits) << path;
+    const std::uint16_t tag = info.format.formatTag == 0xFFFE ? info.subFormatTag : info.format.formatTag;
     EXPECT_EQ(tag, f.isFloat ? 3 : 1) << path;
     // Float in the plain layout carries cbSize 0: an 18-byte format chunk.
-    if (info.formatTag != 0xFFFE) { EXPECT_EQ(info.fmtSize, f.isFloat ? 18 : 16) << path; }
+    if (info.format.formatTag != 0xFFFE) { EXPECT_EQ(info.format.fmtSize, f.isFloat ? 18 : 16) << path; }
     EXPECT_EQ(info.riffSize + 8u, info.fileSize) << path;
     Bytes bytes = ReadFile(path);
     Decoded d;
-    d.channels = info.channels;
+    d.channels = info.format.channels;
     const std::size_t start = static_cast<std::size_t>(info.dataChunkPos) + 8;
     EXPECT_EQ(start + info.dataSize, bytes.size()) << path;
     for (std::size_t p = start; p + f.bits / 8 <= bytes.size(); p += f.bits / 8) d.values.push_back(Decode(&bytes[p], f));
@@ -220,7 +220,7 @@ TEST_F(FormatsTest, MultiplexInterleavesEveryMonoFormat) {
             const auto paths = WriteMultiplex(list, options, host);
             ASSERT_EQ(paths.size(), 1u);
             Decoded d = ReadOutput(paths[0], f);
-            EXPECT_EQ(Analysed(paths[0]).formatTag, withCentre ? 0xFFFE : (f.isFloat ? 3 : 1));
+            EXPECT_EQ(Analysed(paths[0]).format.formatTag, withCentre ? 0xFFFE : (f.isFloat ? 3 : 1));
             ASSERT_EQ(d.channels, rows);
             std::vector<double> want;  // as long as the shortest file
             for (std::size_t i = 0; i < mono[0].size(); ++i)

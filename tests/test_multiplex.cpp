@@ -181,7 +181,7 @@ TEST_F(MuxTest, RefusedRegistrationsLeaveTheRow) {
     EXPECT_FALSE(reg.registered);
     EXPECT_EQ(reg.refusal, std::optional<std::string>(kTextMonoOnly));
     ASSERT_TRUE(reg.analysis.report.has_value());  // the window shows the stereo file's report
-    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.format.channels, 2);
     EXPECT_TRUE(same());
 
     // A rejected analysis leaves the previous file's numbers in WaveInfo; they

@@ -272,7 +272,7 @@ TEST(RewriteSampleRate, WritesRateAndByteRateOnly) {
     };
     for (const Case& c : {Case{"44100", 44100, 176400}, Case{"1073741823", 1073741823, 0xFFFFFFFCu}}) {
         RecordingHost host;
-        EXPECT_EQ(RewriteSampleRate(info, {path, ParseSampleRate(c.text, info.blockAlign)}, host),
+        EXPECT_EQ(RewriteSampleRate(info, {path, ParseSampleRate(c.text, info.format.blockAlign)}, host),
                   std::vector<std::string>{path});
         Bytes expected = original;
         for (int i = 0; i < 4; ++i) {
@@ -280,8 +280,8 @@ TEST(RewriteSampleRate, WritesRateAndByteRateOnly) {
             expected[at + 16 + i] = static_cast<std::uint8_t>(c.avg >> (8 * i));
         }
         EXPECT_EQ(ReadFile(path), expected) << c.text;
-        EXPECT_EQ(static_cast<std::uint32_t>(info.samplesPerSec), c.rate);
-        EXPECT_EQ(static_cast<std::uint32_t>(info.avgBytesPerSec), c.avg);
+        EXPECT_EQ(static_cast<std::uint32_t>(info.format.samplesPerSec), c.rate);
+        EXPECT_EQ(static_cast<std::uint32_t>(info.format.avgBytesPerSec), c.avg);
         EXPECT_EQ(host.progressCalls, 0);
         EXPECT_TRUE(host.messages.empty());
     }
@@ -297,13 +297,13 @@ TEST(RewriteSampleRate, TextThatIsNoIntegerLeavesTheFileUnchanged) {
     Analyse(path, info);
     RecordingHost host;
     for (std::string text : {"44.1k", "", "48000 ", "abc"}) {
-        EXPECT_EQ(ErrorOf([&] { ParseSampleRate(text, info.blockAlign); }), TextNotInteger(text));
+        EXPECT_EQ(ErrorOf([&] { ParseSampleRate(text, info.format.blockAlign); }), TextNotInteger(text));
         EXPECT_EQ(ReadFile(path), original) << text;
     }
-    EXPECT_EQ(info.samplesPerSec, 48000);
+    EXPECT_EQ(info.format.samplesPerSec, 48000);
     // Leading blanks and hexadecimal are integers.
-    RewriteSampleRate(info, {path, ParseSampleRate(" $AC44", info.blockAlign)}, host);
-    EXPECT_EQ(info.samplesPerSec, 44100);
+    RewriteSampleRate(info, {path, ParseSampleRate(" $AC44", info.format.blockAlign)}, host);
+    EXPECT_EQ(info.format.samplesPerSec, 44100);
 }
 
 TEST(RewriteSampleRate, RatesThatCannotBeStoredAreRefusedAndAStoredZeroCanBeMended) {
@@ -316,7 +316,7 @@ TEST(RewriteSampleRate, RatesThatCannotBeStoredAreRefusedAndAStoredZeroCanBeMend
     // 1073741824 × 4 bytes a frame is 2^32: the byte rate would wrap.
     // The parser names the rate as typed; the operation, given the number, names the number.
     for (std::string text : {"0", "-1", "-48000", "1073741824", "2147483647", " $40000000"}) {
-        EXPECT_EQ(ErrorOf([&] { ParseSampleRate(text, info.blockAlign); }), TextUnusableRate(text));
+        EXPECT_EQ(ErrorOf([&] { ParseSampleRate(text, info.format.blockAlign); }), TextUnusableRate(text));
         const std::int32_t rate = *TryStrToInt(text);
         EXPECT_EQ(ErrorOf([&] { RewriteSampleRate(info, {path, rate}, host); }),
                   TextUnusableRate(std::to_string(rate)));
@@ -331,7 +331,7 @@ TEST(RewriteSampleRate, RatesThatCannotBeStoredAreRefusedAndAStoredZeroCanBeMend
     EXPECT_EQ(AllowedOperations(info, stopped), OperationSet{Operation::SetRate});
     RewriteSampleRate(info, {zero, 8000}, host);
     Analyse(zero, info);
-    EXPECT_EQ(info.avgBytesPerSec, 32000);
+    EXPECT_EQ(info.format.avgBytesPerSec, 32000);
     EXPECT_EQ(info.playRemainderFrames, 200);
 
     // A zero frame size is not what a rate mends: nothing is offered.

@@ -214,7 +214,7 @@ TEST_F(WindowTest, DropOnMainTabAnalysesTheFirstOfThreeFiles) {
     EXPECT_EQ(Lines(form->Memo1->toPlainText()), ReportOf(a));
     EXPECT_TRUE(form->Memo4->toPlainText().startsWith("0000: 52 49 46 46"));
     EXPECT_EQ(form->Label4->text(), Q(dir.path() + "/"));
-    EXPECT_EQ(form->waveInfo().channels, 2);
+    EXPECT_EQ(form->waveInfo().format.channels, 2);
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_NO_THROW(RequireAnalysed(form->fileField(), form->waveInfo()));
 }
@@ -238,7 +238,7 @@ TEST_F(WindowTest, StartsWithTheFirstFileOfTheCommandLineAnalysed) {
     EXPECT_EQ(Lines(form->Memo1->toPlainText()), ReportOf(start));
     EXPECT_TRUE(form->Memo4->toPlainText().startsWith("0000: 52 49 46 46"));
     EXPECT_EQ(form->Label4->text(), Q(dir.path() + "/"));
-    EXPECT_EQ(form->waveInfo().channels, 2);
+    EXPECT_EQ(form->waveInfo().format.channels, 2);
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
@@ -277,7 +277,7 @@ TEST_F(WindowTest, DropOnMultiplexTabWithPopupDismissed) {
     EXPECT_EQ(dialogs.popupPositions[0], QCursor::pos());
     EXPECT_TRUE(form->registeredRows.empty());
     EXPECT_EQ(form->Memo1->toPlainText(), report);
-    EXPECT_EQ(form->waveInfo().channels, 2);
+    EXPECT_EQ(form->waveInfo().format.channels, 2);
     EXPECT_EQ(form->waveInfo().analyzedPath, a);
     for (int row = 0; row < 6; ++row) EXPECT_EQ(form->ListView1->item(row, 2)->text(), " ");
     EXPECT_THROW(RequireAnalysed(form->fileField(), form->waveInfo()), VelmoraError);

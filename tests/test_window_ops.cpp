@@ -319,7 +319,7 @@ TEST_F(WindowOpsTest, RegistrationFillsTheRowAndShowsTheAnalysis) {
     EXPECT_EQ(dialogs.messages[0].caption, "Velmora");
     EXPECT_EQ(dialogs.messages[0].text, "モノラルwavしか登録できません");
     EXPECT_EQ(reportAtRefusal, ReportOf(st));
-    EXPECT_EQ(form->waveInfo().channels, 2);
+    EXPECT_EQ(form->waveInfo().format.channels, 2);
     EXPECT_EQ(Cell(0, 2), "m1.wav");
     EXPECT_EQ(Cell(0, 1), "3000 36 1000 16");
     EXPECT_EQ(Check(0), Qt::Checked);
@@ -513,7 +513,7 @@ TEST_F(WindowOpsTest, RepairButtonsWriteExactlyTheirBytes) {
         rated[28 + i] = static_cast<std::uint8_t>(176400u >> (8 * i));
     }
     EXPECT_EQ(ReadFile(c), rated);
-    EXPECT_EQ(form->waveInfo().samplesPerSec, 44100);
+    EXPECT_EQ(form->waveInfo().format.samplesPerSec, 44100);
     EXPECT_NE(form->Memo1->toPlainText(), reportC);
     EXPECT_TRUE(form->Memo1->toPlainText().contains("44100"));
     EXPECT_TRUE(Lines(form->Memo3).isEmpty());

@@ -37,13 +37,13 @@ std::vector<std::string> BuildReport(const WaveInfo& w, bool fileSizeOK, bool fo
                                      std::int16_t cbSize) {
     std::vector<std::string> r;
     r.push_back("WAVEチャンク以降のサイズ: " + GroupThousands(w.riffSize) + "Byte");
-    r.push_back(Format("fmtチャンクのサイズ     : %dByte", w.fmtSize));
-    r.push_back(Format("Format ID               : %X", static_cast<unsigned>(w.formatTag)));
-    r.push_back(Format("チャンネル数            : %d", static_cast<int>(w.channels)));
-    r.push_back(Format("サンプリング周波数      : %dHz", w.samplesPerSec));
-    r.push_back(Format("データ速度              : %dByte/sec", w.avgBytesPerSec));
-    r.push_back(Format("ブロックサイズ          : %d", static_cast<int>(w.blockAlign)));
-    r.push_back(Format("ビット解像度            : %dBit", static_cast<int>(w.bitsPerSample)));
+    r.push_back(Format("fmtチャンクのサイズ     : %dByte", w.format.fmtSize));
+    r.push_back(Format("Format ID               : %X", static_cast<unsigned>(w.format.formatTag)));
+    r.push_back(Format("チャンネル数            : %d", static_cast<int>(w.format.channels)));
+    r.push_back(Format("サンプリング周波数      : %dHz", w.format.samplesPerSec));
+    r.push_back(Format("データ速度              : %dByte/sec", w.format.avgBytesPerSec));
+    r.push_back(Format("ブロックサイズ          : %d", static_cast<int>(w.format.blockAlign)));
+    r.push_back(Format("ビット解像度            : %dBit", static_cast<int>(w.format.bitsPerSample)));
     r.push_back("データサイズ            : " + GroupThousands(w.dataSize) + "Byte");
     r.push_back("ファイルサイズ          : " + GroupThousands(w.fileSize) + "Byte");
     r.push_back("ヘッダサイズ            : " +
@@ -68,7 +68,7 @@ std::vector<std::string> BuildReport(const WaveInfo& w, bool fileSizeOK, bool fo
         status += Format("/フッタNG(%lldByte) ", static_cast<long long>(FooterExcess(w)));
     r.push_back(status);
 
-    if (w.fmtSize > 16 && cbSize > 0 && w.formatTag == kFormatExtensible) {
+    if (w.format.fmtSize > 16 && cbSize > 0 && w.format.formatTag == kFormatExtensible) {
         r.emplace_back();
         r.emplace_back("** 拡張フォーマット **");
         r.push_back(Format("解像度: %dBit マスク: %X Sub FormatID: %X ", static_cast<int>(w.validBits),
@@ -158,9 +158,9 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
         return result;
     }
     const std::uint8_t* fmt = head.data() + info.fmtChunkPos;
-    info.setFormatBlock(FormatBlock::Decode(fmt));
+    info.format = FormatBlock::Decode(fmt);
     result.cbSize = GetI16(fmt + FormatBlock::kSize);
-    if (info.fmtSize > 16 && result.cbSize > 0) {
+    if (info.format.fmtSize > 16 && result.cbSize > 0) {
         info.validBits = GetU16(fmt + 26);
         info.channelMask = GetU32(fmt + 28);
         info.subFormatTag = GetU16(fmt + 32);
@@ -229,7 +229,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     }
 
     try {
-        PlayTime t = ComputePlayTime(info.dataSize, info.blockAlign, info.samplesPerSec);
+        PlayTime t = ComputePlayTime(info.dataSize, info.format.blockAlign, info.format.samplesPerSec);
         info.playHours = t.hours;
         info.playMinutes = t.minutes;
         info.playSeconds = t.seconds;
@@ -239,7 +239,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
         result.failure = e.what();
         // A stored rate of 0 is what the rate rewrite mends; nothing else
         // can trust this header.
-        if (info.samplesPerSec == 0) info.rateRewriteOnly = true;
+        if (info.format.samplesPerSec == 0) info.rateRewriteOnly = true;
         return result;
     }
 

@@ -5,7 +5,7 @@
 namespace velmora {
 
 bool IsIntegerPcm(const WaveInfo& w) {
-    return w.formatTag == kFormatPcm || (w.formatTag == kFormatExtensible && w.subFormatTag == 1);
+    return w.format.formatTag == kFormatPcm || (w.format.formatTag == kFormatExtensible && w.subFormatTag == 1);
 }
 
 std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::uint16_t subFormatTag,
@@ -25,8 +25,8 @@ std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::
 }
 
 std::optional<SampleFormat> TransformSampleFormat(const WaveInfo& info) {
-    return TransformSampleFormat(info.formatTag, info.subFormatTag, info.channels, info.blockAlign,
-                                 info.bitsPerSample);
+    return TransformSampleFormat(info.format.formatTag, info.subFormatTag, info.format.channels, info.format.blockAlign,
+                                 info.format.bitsPerSample);
 }
 
 std::vector<std::uint8_t> BuildPlainHeaderFor(const SampleFormat& format, RiffHeader riff, FormatBlock fmt,

@@ -9,23 +9,17 @@
 namespace velmora {
 
 struct WaveInfo {
-    // Header images as read.
-    FourCC riffId{};
-    // Sizes are the true 64-bit ones: from the ds64 chunk of an RF64 file, or
-    // the file's own length for a plain file past 4 GiB whose 32-bit fields
-    // hold them modulo 2^32.
+    // The three header records as read. Their 32-bit size fields are the
+    // file's own; riffSize and dataSize below are the true sizes.
+    RiffHeader riff{};
+    FormatBlock format{};
+    DataHeader data{};
+    // The true 64-bit sizes: the fields as read, or the ds64 chunk's of an
+    // RF64 file, or the file's own length for a plain file past 4 GiB whose
+    // 32-bit fields hold them modulo 2^32.
     std::uint64_t riffSize = 0;
-    FourCC waveId{};
-    FourCC fmtId{};
-    std::int32_t fmtSize = 0;
-    std::uint16_t formatTag = 0;
-    std::int16_t channels = 0;
-    std::int32_t samplesPerSec = 0;
-    std::int32_t avgBytesPerSec = 0;
-    std::int16_t blockAlign = 0;
-    std::int16_t bitsPerSample = 0;
-    FourCC dataId{};
     std::uint64_t dataSize = 0;
+    // The extension of an extensible format chunk (0 when there is none).
     std::uint16_t validBits = 0;
     std::uint32_t channelMask = 0;
     std::uint16_t subFormatTag = 0;
@@ -53,29 +47,25 @@ struct WaveInfo {
     // The file is RF64: its sizes live in the ds64 chunk after "WAVE".
     bool rf64 = false;
 
-    RiffHeader riffHeader() const { return {riffId, static_cast<std::uint32_t>(riffSize), waveId}; }
-    FormatBlock formatBlock() const {
-        return {fmtId, fmtSize, formatTag, channels, samplesPerSec, avgBytesPerSec, blockAlign,
-                bitsPerSample};
+    // The records with the true sizes in their 32-bit fields (modulo 2^32),
+    // the form the writers start from.
+    RiffHeader riffHeader() const {
+        RiffHeader h = riff;
+        h.riffSize = static_cast<std::uint32_t>(riffSize);
+        return h;
     }
-    DataHeader dataHeader() const { return {dataId, static_cast<std::uint32_t>(dataSize)}; }
+    DataHeader dataHeader() const {
+        DataHeader h = data;
+        h.dataSize = static_cast<std::uint32_t>(dataSize);
+        return h;
+    }
+    // A record read from the file: its size becomes the true size too.
     void setRiffHeader(const RiffHeader& h) {
-        riffId = h.riffId;
+        riff = h;
         riffSize = h.riffSize;
-        waveId = h.waveId;
-    }
-    void setFormatBlock(const FormatBlock& f) {
-        fmtId = f.fmtId;
-        fmtSize = f.fmtSize;
-        formatTag = f.formatTag;
-        channels = f.channels;
-        samplesPerSec = f.samplesPerSec;
-        avgBytesPerSec = f.avgBytesPerSec;
-        blockAlign = f.blockAlign;
-        bitsPerSample = f.bitsPerSample;
     }
     void setDataHeader(const DataHeader& d) {
-        dataId = d.dataId;
+        data = d;
         dataSize = d.dataSize;
     }
 

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         VELMORA_CHECK(!r.report);
         // A stored rate of 0 leaves the rate rewrite, and only it, offered.
         if (const std::optional<OperationSet> allowed = AllowedOperations(info, r)) {
-            VELMORA_CHECK(info.rateRewriteOnly && info.samplesPerSec == 0 && r.failure);
+            VELMORA_CHECK(info.rateRewriteOnly && info.format.samplesPerSec == 0 && r.failure);
             VELMORA_CHECK(*allowed == OperationSet{Operation::SetRate});
         }
         VELMORA_CHECK(r.messages.size() == 1 || r.failure);
