@@ -1,4 +1,4 @@
-#include "guard.h"
+#include "ops/guard.h"
 
 #include "wav/error.h"
 

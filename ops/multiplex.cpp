@@ -1,4 +1,4 @@
-#include "multiplex.h"
+#include "ops/multiplex.h"
 
 #include <algorithm>
 #include <cstring>

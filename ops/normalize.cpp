@@ -1,4 +1,4 @@
-#include "normalize.h"
+#include "ops/normalize.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "operations.h"
+#include "ops/operations.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "option_text.h"
+#include "ops/option_text.h"
 
 #include "ops/repair.h"
 #include "ops/surround.h"

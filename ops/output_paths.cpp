@@ -1,4 +1,4 @@
-#include "output_paths.h"
+#include "ops/output_paths.h"
 
 #include "wav/text.h"
 

@@ -1,4 +1,4 @@
-#include "rawwave.h"
+#include "ops/rawwave.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "recover.h"
+#include "ops/recover.h"
 
 #include <algorithm>
 #include <vector>

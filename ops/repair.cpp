@@ -1,4 +1,4 @@
-#include "repair.h"
+#include "ops/repair.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "sample_kernels.h"
+#include "ops/sample_kernels.h"
 
 #include <algorithm>
 #include <bit>

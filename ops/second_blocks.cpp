@@ -1,4 +1,4 @@
-#include "second_blocks.h"
+#include "ops/second_blocks.h"
 
 #include "wav/error.h"
 

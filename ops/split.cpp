@@ -1,4 +1,4 @@
-#include "split.h"
+#include "ops/split.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "surround.h"
+#include "ops/surround.h"
 
 #include <algorithm>
 #include <cstring>

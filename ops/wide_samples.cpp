@@ -1,4 +1,4 @@
-#include "wide_samples.h"
+#include "ops/wide_samples.h"
 
 #include <cmath>
 #include <cstring>

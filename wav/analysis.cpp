@@ -1,15 +1,15 @@
-#include "analysis.h"
+#include "wav/analysis.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-#include "bytes.h"
-#include "error.h"
-#include "file.h"
-#include "rf64.h"
-#include "sample_format.h"
-#include "text.h"
+#include "wav/bytes.h"
+#include "wav/error.h"
+#include "wav/file.h"
+#include "wav/rf64.h"
+#include "wav/sample_format.h"
+#include "wav/text.h"
 
 namespace velmora {
 

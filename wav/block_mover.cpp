@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "error.h"
-#include "fault.h"
-#include "file.h"
+#include "wav/error.h"
+#include "wav/fault.h"
+#include "wav/file.h"
 
 namespace velmora {
 

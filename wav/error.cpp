@@ -1,4 +1,4 @@
-#include "error.h"
+#include "wav/error.h"
 
 namespace velmora {
 

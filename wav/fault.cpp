@@ -1,4 +1,4 @@
-#include "fault.h"
+#include "wav/fault.h"
 
 #ifdef VELMORA_FAULT_INJECTION
 #include <atomic>

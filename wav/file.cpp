@@ -1,4 +1,4 @@
-#include "file.h"
+#include "wav/file.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "error.h"
-#include "fault.h"
+#include "wav/error.h"
+#include "wav/fault.h"
 
 namespace velmora {
 

@@ -1,9 +1,9 @@
-#include "records.h"
+#include "wav/records.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "bytes.h"
+#include "wav/bytes.h"
 
 namespace velmora {
 

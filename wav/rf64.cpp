@@ -1,10 +1,10 @@
-#include "rf64.h"
+#include "wav/rf64.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "bytes.h"
-#include "file.h"
+#include "wav/bytes.h"
+#include "wav/file.h"
 
 namespace velmora {
 

@@ -1,6 +1,6 @@
-#include "sample_format.h"
+#include "wav/sample_format.h"
 
-#include "bytes.h"
+#include "wav/bytes.h"
 
 namespace velmora {
 

@@ -1,10 +1,10 @@
-#include "text.h"
+#include "wav/text.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
-#include "error.h"
+#include "wav/error.h"
 
 namespace velmora {
 

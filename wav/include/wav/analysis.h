@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "waveinfo.h"
+#include "wav/waveinfo.h"
 
 namespace velmora {
 

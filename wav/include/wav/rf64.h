@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "records.h"
+#include "wav/records.h"
 
 namespace velmora {
 

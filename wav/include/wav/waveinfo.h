@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "records.h"
+#include "wav/records.h"
 
 namespace velmora {
 

@@ -1,0 +1,2 @@
+// Must not compile: the operations cannot see the window.
+#include "app/form1.h"
