@@ -57,7 +57,7 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 void TForm2::Button1Click() { hide(); }
 
-void TForm2::showBesideMainWindow() {
+void TForm2::showList() {
     show();
     if (!mainWindow_) return;
     // Outer edges, title bar and frame included, as the user sees them line up.

@@ -33,7 +33,7 @@ public:
     void setMainWindow(QWidget* mainWindow) { mainWindow_ = mainWindow; }
 
     // The peak list of the normalisation.
-    void showBesideMainWindow() override;
+    void showList() override;
     void clearRows() override;
     void addRow(int minute, int second, int peak) override;
     void addFloatRow(int minute, int second, double peak) override;

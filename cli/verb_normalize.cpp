@@ -13,7 +13,7 @@ namespace {
 // The peak rows as "minute second peak", then the label, on stdout.
 class PrintedPeakList : public PeakListView {
 public:
-    void showBesideMainWindow() override {}
+    void showList() override {}
     void clearRows() override {}
     void addRow(int minute, int second, int peak) override { std::cout << minute << ' ' << second << ' ' << peak << '\n'; }
     void addFloatRow(int minute, int second, double peak) override {

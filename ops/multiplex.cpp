@@ -338,7 +338,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     OutputFile out = OutputFile::Create(plan.outPath);
     out.writeAt(0, header.data(), header.size());
 
-    // Whole output seconds, then the frames after them; the gauge counts a
+    // Whole output seconds, then the frames after them; the progress counts a
     // second before it is written, the messages run after it.
     SecondBlockWalk walk;
     walk.seconds = plan.dataSize / plan.outSecond;
@@ -346,7 +346,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     walk.remainder = (plan.dataSize - walk.seconds * plan.outSecond) / plan.outBlock;
     walk.start = header.size();
     walk.secondBytes = plan.outSecond;
-    walk.gauge = BlockGauge::BeforeCounting;
+    walk.progress = BlockProgress::BeforeCounting;
     walk.pump = BlockPump::After;
 
     PassZeroArea(host);

@@ -38,7 +38,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     if (!wideSamples) RequireSixteenBitFrames(info);
     const std::size_t sampleBytes = wideSamples ? static_cast<std::size_t>(format->bytes) : 2;
 
-    view.showBesideMainWindow();
+    view.showList();
     view.clearRows();
 
     File source = File::OpenRead(options.source);
@@ -118,7 +118,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     output.write(header.data(), header.size());
     SecondBlockWalk write = PlayTimeWalk(info, dataStart, secondBytes);
     write.pump = BlockPump::Before;
-    write.gauge = BlockGauge::After;
+    write.progress = BlockProgress::After;
     WalkSecondBlocks(host, write, [&](const SecondBlock& b) {
         const std::size_t bytes = static_cast<std::size_t>(b.frames) * frameBytes;
         ReadBlock(source, b.offset, buffer.data(), bytes);

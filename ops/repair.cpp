@@ -41,7 +41,7 @@ bool CopyBytes(File& src, File& out, std::uint64_t n, BlockMover& mover, std::si
     return true;
 }
 
-// The footer copy's running gauge, capped at 100.
+// The footer copy's running progress, capped at 100.
 int CopiedPercent(std::uint64_t part, std::uint64_t whole) {
     if (whole == 0) return 100;
     return static_cast<int>(std::min<std::uint64_t>(part * 100 / whole, 100));
@@ -125,7 +125,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     // The copy runs on from where the last block ended; a block the source
     // cannot fill ends it.
     SecondBlockWalk walk = PlayTimeWalk(info, dataStart, static_cast<std::uint64_t>(secondBytes));
-    walk.gauge = BlockGauge::After;
+    walk.progress = BlockProgress::After;
     const bool whole = WalkSecondBlocks(host, walk, [&](const SecondBlock& b) {
         return CopyBytes(src, out, b.frames * static_cast<std::uint64_t>(frameBytes), mover, piece);
     });

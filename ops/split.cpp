@@ -106,9 +106,9 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
         }
     };
     SecondBlockWalk walk = PlayTimeWalk(info, dataStart, secondBytes);
-    walk.gauge = BlockGauge::Before;
+    walk.progress = BlockProgress::Before;
     walk.pump = BlockPump::Before;
-    walk.fullGaugeOnRemainder = true;
+    walk.fullProgressOnRemainder = true;
     WalkSecondBlocks(
         host, walk,
         [&](const SecondBlock& b) {

@@ -115,7 +115,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
 
     host.log("擬似サラウンド出力中");
     SecondBlockWalk walk = PlayTimeWalk(info, dataStart, secondBytes);
-    walk.gauge = BlockGauge::Before;
+    walk.progress = BlockProgress::Before;
     // In the remainder, rear pairs that would land after the end of the
     // output are dropped.
     WalkSecondBlocks(host, walk, [&](const SecondBlock& b) {

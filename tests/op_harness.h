@@ -151,7 +151,7 @@ struct Report {
 
 class StubPeakView : public PeakListView {
 public:
-    void showBesideMainWindow() override { shown = true; }
+    void showList() override { shown = true; }
     void clearRows() override { rows = 0; }
     void addRow(int, int, int) override { ++rows; }
     void addFloatRow(int, int, double) override { ++rows; }

@@ -67,7 +67,7 @@ WaveInfo Analysed(const std::string& path) {
 
 class NullView : public PeakListView {
 public:
-    void showBesideMainWindow() override {}
+    void showList() override {}
     void clearRows() override {}
     void addRow(int, int, int) override {}
     void addFloatRow(int, int, double) override {}

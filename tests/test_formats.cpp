@@ -286,7 +286,7 @@ TEST_F(FormatsTest, SurroundDelaysTheRearPairOfEveryStereoFormat) {
 
 TEST_F(FormatsTest, NormalizeReachesFullScaleOfEveryStereoFormat) {
     struct View : PeakListView {
-        void showBesideMainWindow() override {}
+        void showList() override {}
         void clearRows() override { rows.clear(); }
         void addRow(int, int, int peak) override { rows.push_back(peak); }
         void addFloatRow(int, int, double peak) override { rows.push_back(peak); floatRows = true; }

@@ -16,7 +16,7 @@ using Row = std::array<int, 3>;
 
 class RecordingView : public PeakListView {
 public:
-    void showBesideMainWindow() override { ++shown; }
+    void showList() override { ++shown; }
     void clearRows() override { rows.clear(); }
     void addRow(int minute, int second, int peak) override { rows.push_back({minute, second, peak}); }
     void addFloatRow(int, int, double) override { ADD_FAILURE() << "an integer file listed float peaks"; }

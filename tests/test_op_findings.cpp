@@ -19,7 +19,7 @@ namespace {
 
 class NullView : public PeakListView {
 public:
-    void showBesideMainWindow() override { shown = true; }
+    void showList() override { shown = true; }
     void clearRows() override {}
     void addRow(int, int, int) override {}
     void addFloatRow(int, int, double) override {}

@@ -28,7 +28,7 @@ struct EventHost : RecordingHost {
 struct WalkCase {
     const char* name;
     std::uint64_t seconds, remainder;
-    BlockGauge gauge;
+    BlockProgress gauge;
     BlockPump pump;
     bool fullGauge;
     std::uint64_t stopAt;  // the block whose read ends the walk; past the end for none
@@ -38,15 +38,15 @@ struct WalkCase {
 TEST(SecondBlockWalk, GaugeAndPumpAroundEachBlock) {
     const std::uint64_t none = 99;
     const WalkCase cases[] = {
-        {"split", 2, 5, BlockGauge::Before, BlockPump::Before, true, none,
+        {"split", 2, 5, BlockProgress::Before, BlockPump::Before, true, none,
          {"g0", "p", "r0", "u0", "g50", "p", "r1", "u1", "R2", "g100", "U2"}},
-        {"surround", 2, 0, BlockGauge::Before, BlockPump::None, false, none, {"g0", "r0", "u0", "g50", "r1", "u1"}},
-        {"normalize write", 2, 5, BlockGauge::After, BlockPump::Before, false, none,
+        {"surround", 2, 0, BlockProgress::Before, BlockPump::None, false, none, {"g0", "r0", "u0", "g50", "r1", "u1"}},
+        {"normalize write", 2, 5, BlockProgress::After, BlockPump::Before, false, none,
          {"p", "r0", "u0", "g50", "p", "r1", "u1", "g100", "R2", "U2"}},
-        {"multiplex", 2, 5, BlockGauge::BeforeCounting, BlockPump::After, false, none,
+        {"multiplex", 2, 5, BlockProgress::BeforeCounting, BlockPump::After, false, none,
          {"g50", "r0", "u0", "p", "g100", "r1", "u1", "p", "R2", "U2"}},
-        {"rebuild cut short", 3, 5, BlockGauge::After, BlockPump::None, false, 1, {"r0", "u0", "g33", "r1"}},
-        {"remainder only", 0, 5, BlockGauge::Before, BlockPump::Before, true, none, {"R0", "g100", "U0"}},
+        {"rebuild cut short", 3, 5, BlockProgress::After, BlockPump::None, false, 1, {"r0", "u0", "g33", "r1"}},
+        {"remainder only", 0, 5, BlockProgress::Before, BlockPump::Before, true, none, {"R0", "g100", "U0"}},
     };
     for (const WalkCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -56,9 +56,9 @@ TEST(SecondBlockWalk, GaugeAndPumpAroundEachBlock) {
         walk.remainder = c.remainder;
         walk.start = 44;
         walk.secondBytes = 40;
-        walk.gauge = c.gauge;
+        walk.progress = c.gauge;
         walk.pump = c.pump;
-        walk.fullGaugeOnRemainder = c.fullGauge;
+        walk.fullProgressOnRemainder = c.fullGauge;
         EventHost host;
         const auto tag = [](char whole, const SecondBlock& b) {
             return Tagged(b.remainder ? static_cast<char>(whole - 32) : whole, b.index);

@@ -1,4 +1,4 @@
-// The multiplex tab's core: the six speaker rows, the registration of a mono
+// Multiplexing: the six speaker rows, the registration of a mono
 // file at a row, and the writer that interleaves the checked rows' files into
 // one multichannel file.
 #pragma once
@@ -105,7 +105,7 @@ struct ChannelRegistration {
 // cannot be opened.
 ChannelRegistration RegisterChannelFile(int row, const std::string& path, WaveInfo& info, ChannelList& list);
 
-// "クリア": every row blank and unchecked (the front end empties its own log).
+// Every row blank and unchecked (the front end empties its own log).
 void ClearChannelList(ChannelList& list);
 
 struct MultiplexOptions {
@@ -114,7 +114,7 @@ struct MultiplexOptions {
     std::string outputFolder;  // empty: the folder of the file the output is named after
 };
 
-// "多重化": writes <folder><base>[(EX)](mux).wav from the checked rows and
+// Writes <folder><base>[(EX)](mux).wav from the checked rows and
 // returns its path. Logs (through host.log, emptied first)
 // the output path, "00padding", each input path and "end". Every refusal is
 // a VelmoraError thrown before the output is created; an input shorter than

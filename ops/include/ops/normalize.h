@@ -1,6 +1,6 @@
 // Normalize: lists the peaks minute by minute, then, when the user agrees,
 // scales a stereo file (16-, 24- or 32-bit integers, 32- or 64-bit float) so
-// its loudest sample reaches full scale (the "ノーマライズ" button).
+// its loudest sample reaches full scale.
 #pragma once
 
 #include <cstdint>
@@ -12,13 +12,12 @@
 
 namespace velmora {
 
-// The peak list the operation fills: the window's list beside the main
-// window, or the CLI's rows on stdout.
+// The peak list the operation fills, shown by each front end in its own way.
 class PeakListView {
 public:
     virtual ~PeakListView() = default;
-    // Shows the list against the main window's right edge, with its height.
-    virtual void showBesideMainWindow() = 0;
+    // Makes the list visible before the first row.
+    virtual void showList() = 0;
     virtual void clearRows() = 0;
     // One row "分", "秒", "ピーク", scrolled into view. The operation lets
     // pending messages run right after each row, so rows appear as found.

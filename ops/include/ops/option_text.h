@@ -1,6 +1,6 @@
 // Text the user typed, read into the operations' typed options. Both front
-// ends parse through these, so the window's fields and the CLI's arguments
-// refuse the same texts with the same words.
+// ends parse through these, so either refuses the same texts with the same
+// words.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Recovery of an unfinalized recording: a recorder that lost power leaves a
 // data chunk that declares 0, 0xFFFFFFFF or more bytes than follow it, and a
-// RIFF size to match. The "データサイズ修復" button patches both in place.
+// RIFF size to match. The recovery patches both in place.
 #pragma once
 
 #include <cstdint>

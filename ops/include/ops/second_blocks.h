@@ -45,7 +45,7 @@ inline void ReadBlock(File& file, std::uint64_t offset, std::uint8_t* buf, std::
     }
 }
 
-// Gauge value k × 100 / total, truncated.
+// Progress value k × 100 / total, truncated.
 inline int Percent(std::int64_t k, std::int64_t total) {
     return static_cast<int>(k * 100 / total);
 }
@@ -60,8 +60,8 @@ struct SecondBlock {
 };
 
 // Where the host hears of a whole second. The remainder gets neither, except
-// the full gauge where `fullGaugeOnRemainder` asks for it.
-enum class BlockGauge {
+// the full progress where `fullProgressOnRemainder` asks for it.
+enum class BlockProgress {
     None,
     Before,          // k × 100 / seconds, before second k
     BeforeCounting,  // (k + 1) × 100 / seconds, before second k
@@ -75,14 +75,14 @@ struct SecondBlockWalk {
     std::uint64_t remainder = 0;  // frames after the last whole second
     std::uint64_t start = 0;
     std::uint64_t secondBytes = 0;
-    BlockGauge gauge = BlockGauge::None;
+    BlockProgress progress = BlockProgress::None;
     BlockPump pump = BlockPump::None;
-    // 100 on the gauge between the remainder's read and its use.
-    bool fullGaugeOnRemainder = false;
+    // 100 on the progress between the remainder's read and its use.
+    bool fullProgressOnRemainder = false;
 };
 
 // The walk over an analysed file's play time (after RequireUsableLayout),
-// with neither gauge nor pump.
+// with neither progress nor pump.
 inline SecondBlockWalk PlayTimeWalk(const WaveInfo& info, std::uint64_t start, std::uint64_t secondBytes) {
     SecondBlockWalk walk;
     walk.seconds = static_cast<std::uint64_t>(info.totalSeconds());
@@ -106,27 +106,27 @@ bool RunBlockStep(F& step, const SecondBlock& b) {
 }  // namespace detail
 
 // The walk: each whole second, then the remainder when there is one. On a
-// gauge-before walk the gauge comes before the pump. `read` may return false
-// to end the walk at once (no gauge for that block, no remainder after it);
+// progress-before walk the progress comes before the pump. `read` may return false
+// to end the walk at once (no progress for that block, no remainder after it);
 // the walk then returns false. `use` follows `read` for the same block.
 template <class Read, class Use>
 bool WalkSecondBlocks(Host& host, const SecondBlockWalk& walk, Read&& read, Use&& use) {
     const auto total = static_cast<std::int64_t>(walk.seconds);
     for (std::uint64_t k = 0; k < walk.seconds; ++k) {
         const auto done = static_cast<std::int64_t>(k);
-        if (walk.gauge == BlockGauge::Before) host.progress(Percent(done, total));
-        if (walk.gauge == BlockGauge::BeforeCounting) host.progress(Percent(done + 1, total));
+        if (walk.progress == BlockProgress::Before) host.progress(Percent(done, total));
+        if (walk.progress == BlockProgress::BeforeCounting) host.progress(Percent(done + 1, total));
         if (walk.pump == BlockPump::Before) host.pumpMessages();
         const SecondBlock b{k, walk.start + k * walk.secondBytes, walk.rate, false};
         if (!detail::RunBlockStep(read, b)) return false;
         use(b);
-        if (walk.gauge == BlockGauge::After) host.progress(Percent(done + 1, total));
+        if (walk.progress == BlockProgress::After) host.progress(Percent(done + 1, total));
         if (walk.pump == BlockPump::After) host.pumpMessages();
     }
     if (walk.remainder == 0) return true;
     const SecondBlock b{walk.seconds, walk.start + walk.seconds * walk.secondBytes, walk.remainder, true};
     if (!detail::RunBlockStep(read, b)) return false;
-    if (walk.fullGaugeOnRemainder) host.progress(100);
+    if (walk.fullProgressOnRemainder) host.progress(100);
     use(b);
     return true;
 }

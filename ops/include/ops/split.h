@@ -1,5 +1,5 @@
 // Channel split: every channel of the current file into a mono file of its
-// own, named after its speaker position (the "ch分離" button).
+// own, named after its speaker position.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,7 @@ inline constexpr const char* kTextUnknownLayout = "チャンネル配置が不�
 // Writes <folder>/<base>(<speaker>)(<c>).wav for c = 0 … channels − 1 and
 // returns their paths in that order. Logs "書込中: " + path as each file is
 // created (all of them before the samples) and "終わり" at the end; the
-// source is read once and the gauge runs once over it. Throws VelmoraError
+// source is read once and the progress runs once over it. Throws VelmoraError
 // on every failure; an output that cannot be created leaves no file behind.
 std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& options, Host& host);
 

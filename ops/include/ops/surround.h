@@ -1,5 +1,5 @@
 // Pseudo-surround: a 16-bit stereo file becomes a surround file whose rear
-// pair is the front pair delayed (the "擬似サラウンド(2ch->4ch)" button).
+// pair is the front pair delayed.
 #pragma once
 
 #include <cstdint>

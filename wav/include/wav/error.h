@@ -1,5 +1,5 @@
 // The one error type of the core. Its text is the failure text the user sees
-// (the window's top-level handler shows it in a message box, the CLI prints it).
+// (each front end shows it to the user in its own way).
 #pragma once
 
 #include <stdexcept>
