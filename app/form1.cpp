@@ -75,57 +75,6 @@ void TForm1::nameControls() {
     TabSheet1 = mainTab_;
     TabSheet2 = multiplexTab_;
     TabSheet3 = rawTab_;
-
-    exwavechk = strip_->exwavechk;
-    cuechk = strip_->cuechk;
-    Gauge1 = strip_->Gauge1;
-    Label3 = strip_->Label3;
-    Label4 = strip_->Label4;
-    Button9 = strip_->Button9;
-
-    const MainTab& m = *mainTab_;
-    Edit1 = m.Edit1;
-    Button1 = m.Button1;
-    Memo1 = m.Memo1;
-    Memo4 = m.Memo4;
-    Memo3 = m.Memo3;
-    Button2 = m.Button2;
-    Button3 = m.Button3;
-    Button7 = m.Button7;
-    Button10 = m.Button10;
-    ComboBox1 = m.ComboBox1;
-    surround = m.surround;
-    Button4 = m.Button4;
-    CheckBox1 = m.CheckBox1;
-    Label2 = m.Label2;
-    Edit2 = m.Edit2;
-    GroupBox2 = m.GroupBox2;
-    Button8 = m.Button8;
-    Button11 = m.Button11;
-    Button13 = m.Button13;
-    Button14 = m.Button14;
-
-    const MultiplexTab& x = *multiplexTab_;
-    ListView1 = x.ListView1;
-    Button6 = x.Button6;
-    Button5 = x.Button5;
-    Memo2 = x.Memo2;
-    PopupMenu1 = x.PopupMenu1;
-    left1 = x.left1;
-    right1 = x.right1;
-    center1 = x.center1;
-    lfe1 = x.lfe1;
-    sleft1 = x.sleft1;
-    sright1 = x.sright1;
-
-    const RawTab& r = *rawTab_;
-    RadioGroup1 = r.RadioGroup1;
-    Edit3 = r.Edit3;
-    RadioGroup2 = r.RadioGroup2;
-    RadioGroup3 = r.RadioGroup3;
-    Button12 = r.Button12;
-    Label5 = r.Label5;
-    Edit4 = r.Edit4;
 }
 
 TForm2& TForm1::peakWindow() {

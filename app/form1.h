@@ -53,7 +53,8 @@ public:
     explicit TForm1(Dialogs& dialogs, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // The controls, under their form names; the tabs and the strip own them.
+    // The controls, under their form names: the tabs and the strip build them
+    // here and run their handlers; the window holds them once for all.
     QTabWidget* PageControl1;
     QWidget* TabSheet1;  // "メイン"
     QWidget* TabSheet2;  // "多重化"

@@ -27,26 +27,6 @@ public:
     // in the tab order.
     MainTab(TForm1& form, QTabWidget* pages);
 
-    QLineEdit* Edit1;  // the current file
-    QPushButton* Button1;
-    QTextEdit* Memo1;       // report
-    QTextEdit* Memo4;       // hex dump of the header
-    QPlainTextEdit* Memo3;  // log of the main tab's operations
-    QPushButton* Button2;
-    QPushButton* Button3;
-    QPushButton* Button7;
-    QPushButton* Button10;
-    QComboBox* ComboBox1;
-    QGroupBox* surround;
-    QPushButton* Button4;
-    QCheckBox* CheckBox1;
-    QLabel* Label2;
-    QLineEdit* Edit2;
-    QGroupBox* GroupBox2;
-    QPushButton* Button8;
-    QPushButton* Button11;
-    QPushButton* Button13;
-    QPushButton* Button14;  // data size recovery
 
     std::string fileField() const;  // Edit1
 

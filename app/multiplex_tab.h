@@ -22,20 +22,6 @@ public:
     // Joins `pages` before building its controls, as the main tab does.
     MultiplexTab(TForm1& form, QTabWidget* pages);
 
-    // ListView1: column 0 "Channel" (check box), 1 "Sample" (hidden), 2 "File",
-    // 3 "Path"; six fixed rows "Left" … "S-Right".
-    QTableWidget* ListView1;
-    QPushButton* Button6;
-    QPushButton* Button5;
-    QPlainTextEdit* Memo2;  // log of the multiplex writer
-    QMenu* PopupMenu1;      // a menu of the window's, opened only by a drop on this tab
-    QAction* left1;
-    QAction* right1;
-    QAction* center1;
-    QAction* lfe1;
-    QAction* sleft1;
-    QAction* sright1;
-
     const ChannelList& channelList() const { return channelList_; }
 
     // An item of PopupMenu1: registers the dropped file at its row through the

@@ -20,12 +20,6 @@ public:
     // Builds the controls on the window; the window outlives the strip's handlers.
     explicit OptionStrip(TForm1& form);
 
-    QCheckBox* exwavechk;
-    QCheckBox* cuechk;
-    QProgressBar* Gauge1;
-    QLabel* Label3;
-    QLabel* Label4;  // its caption is the output folder
-    QPushButton* Button9;
 
     void showOutputFolder(const std::string& folder);
 

@@ -1,5 +1,7 @@
 #include "raw_tab.h"
 
+#include <array>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,39 +21,39 @@ RawTab::RawTab(TForm1& form, QTabWidget* pages) : form_(form) {
     setObjectName("TabSheet3");
     pages->addTab(this, QStringLiteral("強制WAV化"));
 
-    RadioGroup1 = Place(new RadioGroup(QStringLiteral("サンプリング周波数"),
+    form_.RadioGroup1 = Place(new RadioGroup(QStringLiteral("サンプリング周波数"),
                                        {QStringLiteral("48000"), QStringLiteral("44100"), QStringLiteral("32000"),
                                         QStringLiteral("その他")},
                                        this),
                         "RadioGroup1", 16, 8, 185, 89);
-    RadioGroup1->arrange();
+    form_.RadioGroup1->arrange();
     // Lies over the lower right of RadioGroup1, beside its item "その他".
-    Edit3 = Place(new QLineEdit(this), "Edit3", 88, 72, 97, 20);
-    Edit3->raise();
-    RadioGroup2 = Place(new RadioGroup(QStringLiteral("Bit解像度"), {QStringLiteral("16Bit"), QStringLiteral("8Bit")}, this),
+    form_.Edit3 = Place(new QLineEdit(this), "Edit3", 88, 72, 97, 20);
+    form_.Edit3->raise();
+    form_.RadioGroup2 = Place(new RadioGroup(QStringLiteral("Bit解像度"), {QStringLiteral("16Bit"), QStringLiteral("8Bit")}, this),
                         "RadioGroup2", 208, 8, 73, 89);
-    RadioGroup2->arrange();
-    RadioGroup3 = Place(new RadioGroup(QStringLiteral("モード"), {QStringLiteral("Stereo"), QStringLiteral("Mono")}, this),
+    form_.RadioGroup2->arrange();
+    form_.RadioGroup3 = Place(new RadioGroup(QStringLiteral("モード"), {QStringLiteral("Stereo"), QStringLiteral("Mono")}, this),
                         "RadioGroup3", 288, 8, 73, 89);
-    RadioGroup3->arrange();
-    Button12 = MakeButton(this, "Button12", "実行", 16, 104, 75, 25);
-    Label5 = MakeLabel(this, "Label5", "対象ファイル", 16, 136);
-    Edit4 = Place(new QLineEdit(this), "Edit4", 16, 152, 449, 20);
+    form_.RadioGroup3->arrange();
+    form_.Button12 = MakeButton(this, "Button12", "実行", 16, 104, 75, 25);
+    form_.Label5 = MakeLabel(this, "Label5", "対象ファイル", 16, 136);
+    form_.Edit4 = Place(new QLineEdit(this), "Edit4", 16, 152, 449, 20);
 
-    connect(Button12, &QPushButton::clicked, this, [this] { Button12Click(); });
+    connect(form_.Button12, &QPushButton::clicked, this, [this] { Button12Click(); });
 }
 
 void RawTab::Button12Click() {
     form_.runOperation([this] {
         RawToWaveOptions options;
-        options.rawPath = PathFieldValue(Edit4);
+        options.rawPath = PathFieldValue(form_.Edit4);
         if (options.rawPath.empty()) return;
         // "48000", "44100", "32000", or "その他" with the rate typed into Edit3.
-        static constexpr std::int32_t kItemRates[] = {48000, 44100, 32000};
-        const int rateItem = RadioGroup1->itemIndex();
-        options.rate = rateItem == 3 ? ParseInteger(Edit3->text().toStdString()) : kItemRates[rateItem];
-        options.bits = RadioGroup2->itemIndex() == 0 ? RawBits::Sixteen : RawBits::Eight;
-        options.channels = RadioGroup3->itemIndex() == 0 ? RawChannels::Stereo : RawChannels::Mono;
+        static constexpr std::array<std::int32_t, 3> kItemRates = {48000, 44100, 32000};
+        const int rateItem = form_.RadioGroup1->itemIndex();
+        options.rate = rateItem == 3 ? ParseInteger(form_.Edit3->text().toStdString()) : kItemRates.at(static_cast<std::size_t>(rateItem));
+        options.bits = form_.RadioGroup2->itemIndex() == 0 ? RawBits::Sixteen : RawBits::Eight;
+        options.channels = form_.RadioGroup3->itemIndex() == 0 ? RawChannels::Stereo : RawChannels::Mono;
         options.outputFolder = RawOutputFolder(form_.outputFolder(), options.rawPath);
         RawToWave(options, form_.mainHost());
     });

@@ -21,13 +21,6 @@ public:
     // Joins `pages` before building its controls, as the main tab does.
     RawTab(TForm1& form, QTabWidget* pages);
 
-    RadioGroup* RadioGroup1;  // rate: "48000", "44100", "32000", "その他"
-    QLineEdit* Edit3;         // the other rate
-    RadioGroup* RadioGroup2;  // "16Bit", "8Bit"
-    RadioGroup* RadioGroup3;  // "Stereo", "Mono"
-    QPushButton* Button12;
-    QLabel* Label5;
-    QLineEdit* Edit4;  // the raw file
 
     void Button12Click();  // raw to WAV
 

@@ -9,7 +9,6 @@
 #include "ops/repair.h"
 #include "verbs.h"
 #include "wav/error.h"
-#include "wav/text.h"
 
 namespace velmora::cli {
 
@@ -77,13 +76,11 @@ void RegisterSetRate(CLI::App& app, Action& action) {
     cmd->callback([&action, rate, files] {
         action = [rate, files] {
             // Checked once before any file is touched.
-            const auto value = TryStrToInt(*rate);
-            if (!value) {
-                PrintError(TextNotInteger(*rate));
-                return kExitFailed;
-            }
-            if (*value <= 0) {
-                PrintError(TextUnusableRate(*rate));
+            // A frame of one byte: only the integer and its sign are judged here.
+            try {
+                ParseSampleRate(*rate, 1);
+            } catch (const VelmoraError& e) {
+                PrintError(e.what());
                 return kExitFailed;
             }
             return RunOnEach(*files, Operation::SetRate,

@@ -48,7 +48,6 @@ public:
     void insert(Operation op) { bits_.set(Index(op)); }
     void erase(Operation op) { bits_.reset(Index(op)); }
     void set(Operation op, bool allowed) { bits_.set(Index(op), allowed); }
-    bool empty() const { return bits_.none(); }
     bool operator==(const OperationSet&) const = default;
 
 private:
