@@ -70,8 +70,8 @@ bool AnalyseForOperation(const std::string& path, WaveInfo& info, AnalysisResult
     return result.complete();
 }
 
-void PrintRefusal(const std::string& path, const std::string& operation) {
-    std::cerr << path << ": " << operation << " is not possible for this file (see velmora-cli info)\n";
+void PrintRefusal(const std::string& path, Operation op, const WaveInfo& info, const AnalysisResult& result) {
+    std::cerr << path << ": " << OperationName(op) << ": " << WhyNot(WhyNotOffered(info, result), op) << '\n';
 }
 
 int RunOnEach(const std::vector<std::string>& files, std::optional<Operation> gate,
@@ -88,7 +88,7 @@ int RunOnEach(const std::vector<std::string>& files, std::optional<Operation> ga
                 // rate rewrite of a file whose rate is 0).
                 const std::optional<OperationSet> allowed = AllowedOperations(info, result);
                 if (!allowed || !allowed->contains(*gate)) {
-                    if (complete) PrintRefusal(path, OperationName(*gate));
+                    if (complete) PrintRefusal(path, *gate, info, result);
                     status = kExitFailed;
                     continue;
                 }

@@ -64,7 +64,7 @@ using FileOperation =
 int RunOnEach(const std::vector<std::string>& files, std::optional<Operation> gate,
               const FileOperation& operation);
 
-// Prints the reason an operation is refused after analysis.
-void PrintRefusal(const std::string& path, const std::string& operation);
+// Prints why an operation is refused after analysis: "path: verb: reason".
+void PrintRefusal(const std::string& path, Operation op, const WaveInfo& info, const AnalysisResult& result);
 
 }  // namespace velmora::cli

@@ -45,6 +45,20 @@ nlohmann::json WaveInfoJson(const WaveInfo& w) {
     };
 }
 
+nlohmann::json ChunksJson(const std::vector<ChunkEntry>& chunks) {
+    nlohmann::json j = nlohmann::json::array();
+    for (const ChunkEntry& c : chunks)
+        j.push_back({{"id", c.id}, {"offset", c.offset}, {"size", c.size}, {"padded", c.padded}, {"note", ChunkNote(c)}});
+    return j;
+}
+
+nlohmann::json WhyJson(const OperationReasons& reasons) {
+    nlohmann::json j = nlohmann::json::object();
+    for (Operation op : kAllOperations)
+        if (!WhyNot(reasons, op).empty()) j[OperationName(op)] = WhyNot(reasons, op);
+    return j;
+}
+
 nlohmann::json EnabledJson(const std::optional<OperationSet>& allowed) {
     nlohmann::json j = nlohmann::json::object();
     for (Operation op : kAllOperations) j[OperationName(op)] = allowed && allowed->contains(op);
@@ -81,6 +95,8 @@ int RunInfo(const std::vector<std::string>& files, bool json) {
                 {"report", result.report.value_or(std::vector<std::string>{})},
                 {"hexDump", result.hexDump.value_or(std::vector<std::string>{})},
                 {"enabled", EnabledJson(AllowedOperations(info, result))},
+                {"why", WhyJson(WhyNotOffered(info, result))},
+                {"chunks", ChunksJson(result.chunks)},
             };
             std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
             continue;

@@ -40,7 +40,7 @@ int RunMux(const MuxArgs& args) {
     // The window offers "多重化" only when the file registered last allows it.
     const std::optional<OperationSet> allowed = lastPath.empty() ? std::nullopt : AllowedOperations(info, lastAnalysis);
     if (!lastPath.empty() && !(allowed && allowed->contains(Operation::Multiplex))) {
-        PrintRefusal(lastPath, "mux");
+        PrintRefusal(lastPath, Operation::Multiplex, info, lastAnalysis);
         return kExitFailed;
     }
 

@@ -53,7 +53,7 @@ int RunNormalize(const std::vector<std::string>& files, bool yes, const std::str
             }
             const std::optional<OperationSet> allowed = AllowedOperations(info, result);
             if (!allowed || !allowed->contains(Operation::Normalize)) {
-                PrintRefusal(path, "normalize");
+                PrintRefusal(path, Operation::Normalize, info, result);
                 status = kExitFailed;
                 continue;
             }

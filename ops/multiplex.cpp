@@ -67,6 +67,11 @@ ChannelRegistration RegisterChannelFile(int row, const std::string& path, WaveIn
         reg.refusal = kTextMonoOnly;
         return reg;
     }
+    // Compressed blocks are no samples to interleave.
+    if (IsCompressedFormat(info)) {
+        reg.refusal = kTextCompressedRow;
+        return reg;
+    }
     ChannelRow r;
     r.checked = true;
     r.entry = ChannelEntry{path,

@@ -114,7 +114,13 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     OutputFile output = OutputFile::Create(path);
     std::vector<std::uint8_t> sourceHeader(static_cast<std::size_t>(dataStart));
     ReadBlock(source, 0, sourceHeader.data(), sourceHeader.size());
-    const std::vector<std::uint8_t> header = SizedHeader(BuildCopiedHeader(std::move(sourceHeader), {}), info.dataSize);
+    // The RIFF size counts what this file holds: the header, the samples and
+    // the pad byte of odd data, none of the source's pad or tail.
+    const std::uint64_t pad = info.dataSize & 1;
+    std::vector<HeaderPatch> patches;
+    if (!info.rf64) patches.push_back({4, static_cast<std::uint32_t>(dataStart + info.dataSize + pad - 8)});
+    const std::vector<std::uint8_t> header =
+        SizedHeader(BuildCopiedHeader(std::move(sourceHeader), patches), info.dataSize, pad);
     output.write(header.data(), header.size());
     SecondBlockWalk write = PlayTimeWalk(info, dataStart, secondBytes);
     write.pump = BlockPump::Before;
@@ -133,6 +139,10 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
         ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes + remainderBytes,
                   tail.data(), partial);
         output.write(tail.data(), partial);
+    }
+    if (pad != 0) {
+        const std::uint8_t zero = 0;
+        output.write(&zero, 1);
     }
     output.commit();
     source.close();

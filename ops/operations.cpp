@@ -1,7 +1,11 @@
 #include "ops/operations.h"
 
+#include <algorithm>
 #include <cstdint>
 
+#include "ops/second_blocks.h"
+#include "ops/split.h"
+#include "wav/error.h"
 #include "wav/sample_format.h"
 
 namespace velmora {
@@ -23,53 +27,134 @@ const char* OperationName(Operation op) {
 
 namespace {
 
-OperationSet Rules(const WaveInfo& w, bool fileSizeOK, bool footerOK) {
+constexpr const char* kWhyCompressed = "圧縮形式のためサンプルを扱えません";
+constexpr const char* kWhyFooter = "先にタグフッタを削除してください";
+constexpr const char* kWhyFileSize = "ヘッダのRIFFサイズがファイルの長さと合っていません";
+constexpr const char* kWhyTail = "データの後ろにチャンクではないバイトがあります";
+constexpr const char* kWhyMono = "モノラルのため分離するチャンネルがありません";
+constexpr const char* kWhyResolution = "このビット解像度・形式には対応していません";
+constexpr const char* kWhyStereoOnly = "ステレオのファイルにのみ使えます";
+constexpr const char* kWhyRebuild16 = "16ビットステレオのファイルにのみ使えます";
+constexpr const char* kWhyPlainFmt = "fmtチャンクは既に標準の形です";
+constexpr const char* kWhyNoFooter = "タグフッタがありません";
+constexpr const char* kWhyRiffOK = "RIFFサイズは正しい値です";
+constexpr const char* kWhyDataOK = "データサイズは正常です";
+constexpr const char* kWhyDataNotInChain = "dataチャンクがチャンクの並びの中にないため修復できません";
+constexpr const char* kWhyLayout = "フレームの大きさがチャンネル数と解像度に合っていません";
+
+class Verdict {
+public:
+    // The first reason given stays: it is the one the user meets first.
+    void refuse(Operation op, const char* why) {
+        std::string& r = reasons_[static_cast<std::size_t>(op)];
+        if (r.empty()) r = why;
+    }
+    OperationReasons reasons() const { return reasons_; }
+
+private:
+    OperationReasons reasons_;
+};
+
+OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
     using enum Operation;
+    Verdict v;
     // Samples wider than 16 bits, or float, that the transforms walk sample by
     // sample; 8- and 16-bit files keep the rules they always had.
     const std::optional<SampleFormat> format = TransformSampleFormat(w);
     const bool wide = format && format->wide();
-    OperationSet s = OperationSet::All();  // every operation starts allowed ...
-    s.erase(FixRiffSize);                  // ... except the RIFF size rewrite
-    if (w.format.bitsPerSample != 16 || w.format.channels != 2 || (w.format.fmtSize != 18 && w.fmtChunkPos == 12)) s.erase(RebuildHeader);
-    if ((w.format.bitsPerSample != 16 || w.format.channels != 2) && !(wide && w.format.channels == 2)) {
-        s.erase(Surround);
-        s.erase(Normalize);
+    const bool stereo16 = w.format.bitsPerSample == 16 && w.format.channels == 2;
+    if (IsCompressedFormat(w))
+        for (Operation op : {Split, Surround, Normalize, RebuildHeader, Multiplex}) v.refuse(op, kWhyCompressed);
+
+    if (!stereo16) v.refuse(RebuildHeader, kWhyRebuild16);
+    if (w.format.fmtSize != 18 && w.fmtChunkPos == 12) v.refuse(RebuildHeader, kWhyPlainFmt);
+    if (!stereo16 && !(wide && w.format.channels == 2)) {
+        const char* why = w.format.channels != 2 ? kWhyStereoOnly : kWhyResolution;
+        v.refuse(Surround, why);
+        v.refuse(Normalize, why);
     }
-    if (w.format.channels == 1) s.erase(Split);
+    if (w.format.channels == 1) v.refuse(Split, kWhyMono);
     if (w.format.bitsPerSample > 16 && !wide) {
-        s.erase(Split);
-        s.erase(Multiplex);
+        v.refuse(Split, kWhyResolution);
+        v.refuse(Multiplex, kWhyResolution);
     }
     if (!IsIntegerPcm(w)) {
-        s.erase(RebuildHeader);
+        v.refuse(RebuildHeader, kWhyResolution);
         if (!(wide && format->isFloat())) {
-            s.erase(Split);
-            s.erase(Surround);
-            s.erase(Normalize);
+            v.refuse(Split, kWhyResolution);
+            v.refuse(Surround, kWhyResolution);
+            v.refuse(Normalize, kWhyResolution);
         }
     }
-    const auto eraseCopies = [&s] {
-        for (Operation op : {Split, Surround, Normalize, RebuildHeader, Multiplex, SetRate}) s.erase(op);
+    // Frames the transforms cannot walk in seconds (a rate, frame size or
+    // channel count of 0 or less, a play time past 31 bits).
+    if (w.format.samplesPerSec <= 0 || w.format.blockAlign <= 0 || w.format.channels <= 0 || w.totalSeconds() < 0 ||
+        w.playRemainderFrames < 0 || w.playRemainderFrames >= w.format.samplesPerSec)
+        for (Operation op : {Split, Surround, Normalize, RebuildHeader}) v.refuse(op, kTextBadLayout);
+    // Split names every channel after its speaker: offered only where it
+    // would run.
+    if (w.format.channels > 1) {
+        try {
+            SplitSpeakerNames(w.extChannelMask, w.format.channels);
+        } catch (const VelmoraError&) {
+            v.refuse(Split, kTextUnknownLayout);
+        }
+    }
+    // A frame that is not one sample container per channel cannot be walked.
+    const int sampleBytes = (w.format.bitsPerSample + 7) / 8;
+    if (w.format.bitsPerSample <= 0 || w.format.blockAlign != w.format.channels * sampleBytes)
+        for (Operation op : {Split, Surround, Normalize, RebuildHeader}) v.refuse(op, kWhyLayout);
+
+    const auto refuseCopies = [&v](const char* why) {
+        for (Operation op : {Split, Surround, Normalize, RebuildHeader, Multiplex, SetRate}) v.refuse(op, why);
     };
     if (w.listFooterSize != 0)
-        eraseCopies();
+        refuseCopies(kWhyFooter);
     else
-        s.erase(RemoveFooter);
-    if (!fileSizeOK || !footerOK) eraseCopies();
-    if (!fileSizeOK) s.insert(FixRiffSize);
+        v.refuse(RemoveFooter, kWhyNoFooter);
+    if (!result.fileSizeOK) refuseCopies(kWhyFileSize);
+    if (!result.footerOK) refuseCopies(kWhyTail);
+    if (result.fileSizeOK) v.refuse(FixRiffSize, kWhyRiffOK);
     // A recorder that stopped before finalizing leaves 0 or 0xFFFFFFFF, or a
-    // size it reserved and never filled.
-    const std::uint64_t start = static_cast<std::uint64_t>(w.dataChunkPos) + 8u;
-    s.set(Recover, w.fileSize >= start &&
-                       (w.dataSize == 0 || w.dataSize == 0xFFFFFFFFu || w.dataSize > w.fileSize - start));
-    return s;
+    // size it reserved and never filled; the chunk walk marks such a data
+    // chunk with the bytes that really follow it.
+    const auto data = std::find_if(result.chunks.begin(), result.chunks.end(), [&w](const ChunkEntry& c) {
+        return c.id == "data" && c.offset == static_cast<std::uint64_t>(w.dataChunkPos);
+    });
+    if (data == result.chunks.end())
+        v.refuse(Recover, kWhyDataNotInChain);
+    else if (!data->extent)
+        v.refuse(Recover, kWhyDataOK);
+    return v.reasons();
+}
+
+// The first line of what the analysis said when it stopped.
+std::string StopReason(const AnalysisResult& result) {
+    std::string text = result.failure ? *result.failure : result.messages.empty() ? std::string{} : result.messages.back();
+    if (const auto cut = text.find('\r'); cut != std::string::npos) text.resize(cut);
+    if (const auto cut = text.find('\n'); cut != std::string::npos) text.resize(cut);
+    return text.empty() ? std::string{kTextNotAnalysed} : text;
 }
 
 }  // namespace
 
+OperationReasons WhyNotOffered(const WaveInfo& info, const AnalysisResult& result) {
+    if (result.complete()) return Rules(info, result);
+    OperationReasons reasons;
+    const std::string why = StopReason(result);
+    for (Operation op : kAllOperations)
+        if (!(info.rateRewriteOnly && op == Operation::SetRate)) reasons[static_cast<std::size_t>(op)] = why;
+    return reasons;
+}
+
 std::optional<OperationSet> AllowedOperations(const WaveInfo& info, const AnalysisResult& result) {
-    if (result.complete()) return Rules(info, result.fileSizeOK, result.footerOK);
+    if (result.complete()) {
+        const OperationReasons reasons = Rules(info, result);
+        OperationSet s;
+        for (Operation op : kAllOperations)
+            if (reasons[static_cast<std::size_t>(op)].empty()) s.insert(op);
+        return s;
+    }
     if (info.rateRewriteOnly) return OperationSet{Operation::SetRate};
     return std::nullopt;
 }

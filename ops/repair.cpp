@@ -11,6 +11,7 @@
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
+#include "wav/sample_format.h"
 #include "wav/text.h"
 
 namespace velmora {
@@ -173,7 +174,9 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
 
     File src = File::OpenRead(options.source);
     const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + DataHeader::kSize;
-    const std::uint64_t riffSize64 = info.dataSize + static_cast<std::uint64_t>(info.dataChunkPos);
+    // The data keeps its pad byte; the RIFF size counts it.
+    const std::uint64_t pad = info.dataSize & 1;
+    const std::uint64_t riffSize64 = info.dataSize + pad + static_cast<std::uint64_t>(info.dataChunkPos);
     const auto riffSize = static_cast<std::uint32_t>(riffSize64);
     std::vector<std::uint8_t> header;
     if (info.fmtChunkPos == static_cast<std::int32_t>(kFirstChunkAt) && info.format.fmtSize == 16 &&
@@ -190,14 +193,13 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
 
     const std::string path =
         OutputPath(options.outputFolder, options.source, "(futta del).wav");
-    header = SizedHeader(std::move(header), info.dataSize);
+    header = SizedHeader(std::move(header), info.dataSize, pad);
     OutputFile out = OutputFile::Create(path);
     out.write(header.data(), header.size());
 
-    // Everything after the data chunk header but the footer's length at the end.
-    const std::uint64_t count = info.fileSize > 0xFFFFFFFFull || info.rf64
-                                    ? info.fileSize - (std::uint64_t{info.listFooterSize} + headerSize)
-                                    : std::uint32_t(info.fileSize - (info.listFooterSize + headerSize));
+    // The samples, then the pad byte (the source's, or a zero where the
+    // source left it out); every chunk after them goes.
+    const std::uint64_t count = std::min<std::uint64_t>(info.dataSize + info.dataPad, info.dataSize + pad);
     src.seek(headerSize);
     BlockMover mover(kFooterBlock);
     std::uint64_t total = 0;
@@ -205,8 +207,8 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     do {
         std::size_t got = mover.read(src, kFooterBlock);
         if (got == 0 && written < count) {
-            // The file holds fewer bytes than counted (it shrank, or the
-            // footer's size wrapped the count): no output.
+            // The file holds fewer bytes than counted (it shrank since the
+            // analysis): no output.
             throw VelmoraError(TextCannotRead(options.source));
         }
         total += got;
@@ -216,6 +218,10 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
         written += take;
     } while (written < count);
 
+    if (pad != 0 && info.dataPad == 0) {
+        const std::uint8_t zero = 0;
+        out.write(&zero, 1);
+    }
     src.close();
     out.commit();
     host.progress(100);
@@ -242,6 +248,17 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     FormatBlock patched = info.format;
     patched.samplesPerSec = rate;
     patched.avgBytesPerSec = ByteRate(rate, info.format.blockAlign);
+    // A compressed block holds many frames: its byte rate keeps its ratio to
+    // the sampling frequency instead.
+    if (IsCompressedFormat(info) && info.format.samplesPerSec > 0) {
+        const std::uint64_t scaled =
+            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(info.format.avgBytesPerSec)) *
+                 static_cast<std::uint64_t>(rate) +
+             static_cast<std::uint64_t>(info.format.samplesPerSec) / 2) /
+            static_cast<std::uint64_t>(info.format.samplesPerSec);
+        if (scaled > 0xFFFFFFFFull) throw VelmoraError(TextUnusableRate(rateText));
+        patched.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(scaled));
+    }
     patched.Encode(unit);
     // The whole block at once: the file is never left half-patched.
     PatchInPlace(file, at, unit, sizeof unit);

@@ -74,7 +74,8 @@ inline std::vector<Case> Corpus() {
                  [](const AnalysisResult& r, const WaveInfo& w) {
                      EXPECT_EQ(w.format.fmtSize, -1);  // signed: no extension is read
                      EXPECT_EQ(w.channelMask, 0u);
-                     EXPECT_EQ(r.report->size(), 16u);
+                     // No extensible block; the chunk list says where the chain broke.
+                     EXPECT_EQ((*r.report)[17], "** チャンク一覧 **");
                  }});
     c.push_back({"fmtSizeOdd", Patch32(good, 16, 17), AnalysisStop::Complete});
     // Channels and block sizes.
@@ -125,13 +126,15 @@ inline std::vector<Case> Corpus() {
         c.push_back({"listCut", b.Build(), AnalysisStop::Complete,
                      [](const AnalysisResult&, const WaveInfo& w) { EXPECT_EQ(w.listFooterSize, 0u); }});
     }
-    // Chunk ids at and around the end of the search range.
-    c.push_back({"fmtAt2047", WithFmtAt(2047), AnalysisStop::NoData,
-                 [](const AnalysisResult&, const WaveInfo& w) { EXPECT_EQ(w.fmtChunkPos, 2047); }});
-    c.push_back({"fmtAt2048", WithFmtAt(2048), AnalysisStop::NoData,
-                 [](const AnalysisResult&, const WaveInfo& w) { EXPECT_EQ(w.fmtChunkPos, 2048); }});
-    c.push_back({"fmtAt2049", WithFmtAt(2049), AnalysisStop::NoFmt,
-                 [](const AnalysisResult&, const WaveInfo& w) { EXPECT_EQ(w.fmtChunkPos, 2049); }});
+    // Chunks at and past the end of the old search range: the chain finds
+    // them at any distance, and the hex dump stays capped at 2056 bytes.
+    for (int at : {2047, 2048, 2049})
+        c.push_back({"fmtAt" + std::to_string(at), WithFmtAt(at), AnalysisStop::Complete,
+                     [at](const AnalysisResult& r, const WaveInfo& w) {
+                         EXPECT_EQ(w.fmtChunkPos, at);
+                         EXPECT_EQ(w.dataChunkPos, at + 24);
+                         EXPECT_EQ(r.hexDump->size(), 2056u / 16 + 1);
+                     }});
     c.push_back({"dataAt2046", WithDataAt(2046), AnalysisStop::Complete,
                  [](const AnalysisResult& r, const WaveInfo& w) {
                      EXPECT_EQ(w.dataChunkPos, 2046);
@@ -143,7 +146,11 @@ inline std::vector<Case> Corpus() {
                      EXPECT_TRUE(r.fileSizeOK && r.footerOK);
                      EXPECT_EQ(r.hexDump->back().substr(0, 5), "0800:");
                  }});
-    c.push_back({"dataAt2049", WithDataAt(2049), AnalysisStop::NoData});
+    c.push_back({"dataAt2049", WithDataAt(2049), AnalysisStop::Complete,
+                 [](const AnalysisResult& r, const WaveInfo& w) {
+                     EXPECT_EQ(w.dataChunkPos, 2049);
+                     EXPECT_TRUE(r.fileSizeOK && r.footerOK);
+                 }});
     {
         // "fmt " id split across the 2 KiB boundary with nothing after it.
         Bytes b = WithFmtAt(2046);

@@ -30,6 +30,7 @@
 #include "ops/repair.h"
 #include "ops/split.h"
 #include "ops/surround.h"
+#include "wav/sample_format.h"
 #include "wav/analysis.h"
 #include "wav/error.h"
 #include "wav/text.h"
@@ -172,7 +173,7 @@ struct Run {
     void violate(const std::string& op, const std::string& what) { report.violations.push_back(op + ": " + what); }
 
     // Header rule of a finished output: the RIFF size counts the whole file
-    // and the data chunk at dataPos ends exactly at the end of the file.
+    // and the data chunk at dataPos (with its pad byte) ends the file.
     // Returns the broken rule, or "" when the header describes the file.
     static std::string HeaderDisagrees(const Bytes& out, std::size_t dataPos) {
         if (out.size() < 12 || out.size() < dataPos + 8) return "shorter than its header";
@@ -180,7 +181,10 @@ struct Run {
         if (std::string(out.begin() + static_cast<long>(dataPos), out.begin() + static_cast<long>(dataPos) + 4) !=
             "data")
             return "no data chunk where the header form puts it";
-        if (dataPos + 8 + std::uint64_t{U32(out, dataPos + 4)} != out.size()) return "dataSize does not fit";
+        // Odd data may be followed by its pad byte.
+        const std::uint64_t size = U32(out, dataPos + 4);
+        const std::uint64_t end = dataPos + 8 + size;
+        if (end != out.size() && !((size & 1) != 0 && end + 1 == out.size())) return "dataSize does not fit";
         return "";
     }
 
@@ -330,7 +334,14 @@ inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const Wav
         }, [&](const Bytes& p) {
             const auto rate = static_cast<std::uint32_t>(StrToInt(c.rateText));
             const auto align = static_cast<std::uint32_t>(static_cast<std::int32_t>(info.format.blockAlign));
-            if (U32(p, at + 12) != rate || U32(p, at + 16) != rate * align)
+            // A compressed format's byte rate keeps its ratio to the rate.
+            const std::uint64_t oldRate = static_cast<std::uint32_t>(info.format.samplesPerSec);
+            const std::uint32_t byteRate =
+                IsCompressedFormat(info) && info.format.samplesPerSec > 0
+                    ? static_cast<std::uint32_t>((std::uint64_t{static_cast<std::uint32_t>(info.format.avgBytesPerSec)} *
+                                                      rate + oldRate / 2) / oldRate)
+                    : rate * align;
+            if (U32(p, at + 12) != rate || U32(p, at + 16) != byteRate)
                 return std::string("rate fields hold other values");
             return std::string();
         });
@@ -419,12 +430,15 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
         run.newFile("removeFooter", on(Operation::RemoveFooter), [&](Host& h, Outcome&) {
             return RemoveFooter(info, {source, outDir}, h);
         }, [&](const std::string&, const Bytes& b) {
-            // The copy is the header and the count's bytes after it; the
-            // header describes it exactly when the footer ends the file.
+            // The copy is the header, the samples and their pad byte; every
+            // chunk after them goes. The header describes it exactly when the
+            // footer ends the file.
             const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + 8u;
-            const std::uint32_t count = info.fileSize - (info.listFooterSize + headerSize);
+            const std::uint64_t samples = std::min<std::uint64_t>(info.dataSize, original.size() - headerSize);
+            const std::uint64_t count = info.dataSize + (info.dataSize & 1);
             if (b.size() != std::uint64_t{headerSize} + count) return std::string("length is not header + count");
-            if (!std::equal(b.begin() + headerSize, b.end(), original.begin() + headerSize))
+            if (!std::equal(b.begin() + headerSize, b.begin() + static_cast<std::ptrdiff_t>(headerSize + samples),
+                            original.begin() + headerSize))
                 return std::string("copied bytes differ from the source");
             if (static_cast<std::uint32_t>(info.footerSize) != info.listFooterSize) return std::string();
             const bool plain = info.fmtChunkPos == 12 && info.format.fmtSize == 16 && info.dataChunkPos == 36;

@@ -177,7 +177,8 @@ TEST_F(AnalysisTest, StrayBytesAfterDataWithRiffSizeCoveringOnlyData) {
     EXPECT_EQ((*r.report)[15], "ファイルサイズ OK/データサイズ OK/フッタNG(100Byte) ");
 }
 
-TEST_F(AnalysisTest, FmtIdInsideEarlierChunkWins) {
+TEST_F(AnalysisTest, FmtIdInsideAnEarlierChunkCountsOnlyWhereTheChainBreaks) {
+    // A well-formed chain: the chunk's body is never searched.
     WavBuilder b = Canonical();
     Bytes body = {'a', 'b'};
     const char* fake = "fmt ";
@@ -185,8 +186,17 @@ TEST_F(AnalysisTest, FmtIdInsideEarlierChunkWins) {
     body.resize(40, 0);
     b.beforeFmt = Chunk("junk", body);
     Analyse(b.Build());
+    EXPECT_EQ(info.fmtChunkPos, 12 + 8 + 40);
+    EXPECT_EQ(info.format.fmtSize, 16);
+
+    // The same chunk with a size that runs past the end: the chain is broken
+    // there and the byte search finds the id inside it.
+    Bytes bytes = b.Build();
+    bytes[16] = 0xFF, bytes[17] = 0xFF, bytes[18] = 0xFF;
+    AnalysisResult r = Analyse(bytes);
     EXPECT_EQ(info.fmtChunkPos, 12 + 8 + 2);
     EXPECT_EQ(info.format.fmtSize, 0);  // read from the junk bytes after the fake id
+    EXPECT_EQ(r.searchedFrom, 20u);
 }
 
 TEST_F(AnalysisTest, ThreeByteFileHasNoRiffHeader) {
@@ -232,7 +242,8 @@ TEST_F(AnalysisTest, DataIdBeyondSearchRangeKeepsPreviousReport) {
     Analyse(Canonical().Build(), "good.wav");
     WavBuilder b;
     b.channels = 1;
-    b.betweenFmtAndData = Chunk("pad ", Bytes(2048, 0));
+    // No chunk: the chain breaks at 36 and the search ends at 2048.
+    b.betweenFmtAndData = Bytes(2048, 0x01);
     b.samples = Bytes(10, 0);
     AnalysisResult r = Analyse(b.Build(), "far.wav");
     EXPECT_EQ(r.stop, AnalysisStop::NoData);
@@ -251,12 +262,12 @@ TEST_F(AnalysisTest, NoFmtChunk) {
 }
 
 TEST_F(AnalysisTest, ChunkIdsExactlyAtTheLimit) {
-    // "fmt " at 2048 is found, at 2049 it is not.
-    for (int pad : {2048 - 12 - 8, 2049 - 12 - 8}) {
+    // Behind bytes that are no chunk, "fmt " at 2048 is found, at 2049 it is not.
+    for (int pad : {2048 - 12, 2049 - 12}) {
         WavBuilder b = Canonical();
-        b.beforeFmt = Chunk("pad ", Bytes(pad, 0));
+        b.beforeFmt = Bytes(static_cast<std::size_t>(pad), 0x01);
         AnalysisResult r = Analyse(b.Build());
-        if (pad == 2048 - 20) {
+        if (pad == 2048 - 12) {
             EXPECT_EQ(info.fmtChunkPos, 2048);
             EXPECT_EQ(r.stop, AnalysisStop::NoData);  // data lies beyond 2048 then
         } else {

@@ -85,12 +85,11 @@ std::map<std::string, Expect> ExpectedOutcomes() {
     const std::uint32_t canonicalData = 8017 * 4;
     std::map<std::string, Expect> m;
     for (const char* n : {"cut0", "cut1", "cut3", "cut4", "cut8", "cut12", "cut15", "cut16", "cut20", "cut24",
-                          "cut36", "cut39", "blockAlign0", "rate0", "zeroFields", "fmtAt2047", "fmtAt2048",
-                          "fmtAt2049", "dataAt2049", "fmtSplitAtEnd", "riffOnly", "riffLowercase", "allOnes",
+                          "cut36", "cut39", "blockAlign0", "rate0", "zeroFields", "fmtSplitAtEnd", "riffOnly", "riffLowercase", "allOnes",
                           "riffThenZeros",
                           // The header counts bytes past the end, or the data leaves bytes unexplained:
                           // only the raw conversion, which looks at nothing.
-                          "cut43", "cut44", "cut45", "cut1000", "dataSizeMax", "dataSize0", "listCut"})
+                          "cut43", "cut44", "cut45", "cut1000", "dataSizeMax", "dataSize0"})
         m[n] = {kRawOnly};
     // 40 bytes: the data size field itself is cut off, so the RIFF size
     // matches neither the file nor header + data.
@@ -119,7 +118,9 @@ std::map<std::string, Expect> ExpectedOutcomes() {
                            // The copied header keeps the 2 KiB before the data.
                            EXPECT_EQ(OnlyFile(r, "normalize").size(), 2046u + 8 + canonicalData);
                        }};
-    m["dataAt2048"] = {Consistent()};
+    // Found through the chain at any distance.
+    for (const char* n : {"dataAt2048", "dataAt2049"}) m[n] = {Consistent()};
+    for (const char* n : {"fmtAt2047", "fmtAt2048", "fmtAt2049"}) m[n] = {With(Consistent(), {{"rebuild", "wrote 1"}})};
     m["extensibleAllMask"] = {Consistent(), [](const harness::Report& r) {
                                   const auto& split = Op(r, "split").written;
                                   ASSERT_EQ(split.size(), 2u);
@@ -127,29 +128,23 @@ std::map<std::string, Expect> ExpectedOutcomes() {
                                   EXPECT_NE(split[1].find("(Right)(1).wav"), std::string::npos);
                               }};
     // Channel counts the 16-bit stereo operations are not offered for.
-    m["channels0"] = {{{"split", badLayout}, {"multiplex", kNotMono}, {"raw2wav", "wrote 1"},
-                       {"sampleRate", "wrote 1"}}};
+    // A layout the transforms cannot walk is not offered to them.
+    m["channels0"] = {{{"multiplex", kNotMono}, {"raw2wav", "wrote 1"}, {"sampleRate", "wrote 1"}}};
     m["channels65535"] = m["channels0"];
-    m["blockAlign8000"] = {With(Consistent(), {{"split", badLayout}, {"surround", badLayout},
-                                               {"normalize", badLayout}})};
+    m["blockAlign8000"] = {With(Consistent(), {{"split", ""}, {"surround", ""}, {"normalize", ""}})};
     m["rateNegative"] = m["blockAlign8000"];
     m["rateMinusOne"] = m["blockAlign8000"];
     m["cbSizeNegative"] = {{{"multiplex", kNotMono}, {"raw2wav", "wrote 1"}, {"sampleRate", "wrote 1"}}};
-    // The LIST size wraps to 4: the count takes 12 bytes of the chunk along.
-    m["listSizeWraps"] = {{{"removeFooter", "wrote 1"}, {"raw2wav", "wrote 1"}}, [=](const harness::Report& r) {
-                              const Bytes& f = OnlyFile(r, "removeFooter");
-                              EXPECT_EQ(f.size(), 44u + canonicalData + 12);
-                              EXPECT_EQ(harness::U32(f, 40), canonicalData);
-                          }};
+    // The LIST size wraps to 4, or claims more than follows: the copy still
+    // holds exactly the samples.
+    m["listSizeWraps"] = {{{"removeFooter", "wrote 1"}, {"raw2wav", "wrote 1"}},
+                          [](const harness::Report& r) { EXPECT_EQ(OnlyFile(r, "removeFooter"), Canonical().Build()); }};
+    // 3 bytes after the samples, fewer than a frame: a recording cut inside
+    // its last frame, no footer.
+    m["listCut"] = {Consistent()};
     m["listFooter"] = {{{"removeFooter", "wrote 1"}, {"raw2wav", "wrote 1"}},
                        [](const harness::Report& r) { EXPECT_EQ(OnlyFile(r, "removeFooter"), Canonical().Build()); }};
-    // A LIST that claims 100 bytes more than follow: as many sample bytes
-    // fewer than the header declares.
-    m["listClaimsTooMuch"] = {{{"removeFooter", "wrote 1"}, {"raw2wav", "wrote 1"}}, [=](const harness::Report& r) {
-                                  const Bytes& f = OnlyFile(r, "removeFooter");
-                                  EXPECT_EQ(f.size(), 44u + canonicalData - 100);
-                                  EXPECT_EQ(harness::U32(f, 40), canonicalData);
-                              }};
+    m["listClaimsTooMuch"] = m["listSizeWraps"];
     // Half a frame after the last: the new headers count whole frames, or
     // the partial frame follows (silence in the surround output, the source
     // bytes in the normalized copy).
@@ -176,14 +171,9 @@ std::map<std::string, Expect> ExpectedOutcomes() {
                   [](const harness::Report& r) { EXPECT_EQ(OnlyFile(r, "rebuild"), Canonical().Build()); }};
     // 8 bytes a frame for 16-bit stereo: the split moves 4-byte samples, the
     // operations on 4-byte frames refuse.
-    m["blockAlign8"] = {With(Consistent(), {{"surround", badLayout}, {"normalize", badLayout}}),
-                        [=](const harness::Report& r) {
-                            for (const auto& f : Op(r, "split").files) {
-                                EXPECT_EQ(harness::U32(f, 40), canonicalData / 8 * 4);
-                                EXPECT_EQ(f.at(32), 4);
-                            }
-                        }};
-    m["fmt18BlockAlign8"] = {With(m["blockAlign8"].ops, {{"rebuild", badLayout}})};
+    // Frames of 8 bytes for 16-bit stereo: nothing that walks frames is offered.
+    m["blockAlign8"] = {With(Consistent(), {{"split", ""}, {"surround", ""}, {"normalize", ""}})};
+    m["fmt18BlockAlign8"] = m["blockAlign8"];
     // A mono file at rows 0 and 1: two channels of its whole frames.
     m["monoPartialFrame"] = {{{"multiplex", "wrote 1"}, {"raw2wav", "wrote 1"}, {"sampleRate", "wrote 1"}},
                              [](const harness::Report& r) {

@@ -381,6 +381,7 @@ TEST(RemoveFooter, CountsOfTwoBlocksAndOneByteMore) {
         src.channels = 1;
         src.bitsPerSample = 8;
         WavBuilder plain = src;
+        if (count % 2 != 0) plain.trailer = {0};  // odd data gets its pad byte
         src.trailer = ListChunk(100);
         std::string path = dir.write("big.wav", src.Build());
         WaveInfo info;
@@ -392,38 +393,22 @@ TEST(RemoveFooter, CountsOfTwoBlocksAndOneByteMore) {
     }
 }
 
-TEST(RemoveFooter, BytesAfterTheListChunkAndAListThatClaimsTooMuch) {
+TEST(RemoveFooter, BytesAfterTheListChunkAndAListThatClaimsTooMuchLeaveTheSamplesWhole) {
     TempDir dir;
     const Bytes samples = PatternSamples(250, 2, 2);
-
-    // 7 bytes after the LIST chunk: the count is dataSize + 7, so the data is
-    // followed by the first 7 bytes of the LIST chunk.
-    WavBuilder extra = Stereo16(250);
+    WavBuilder extra = Stereo16(250);  // 7 stray bytes after the LIST chunk
     extra.trailer = ListChunk(10);
     for (int i = 0; i < 7; ++i) extra.trailer.push_back(0xEE);
-    std::string p1 = dir.write("extra.wav", extra.Build());
-    WaveInfo i1;
-    ASSERT_TRUE(Allowed(i1, Analyse(p1, i1)).contains(Operation::RemoveFooter));
-    RecordingHost h1;
-    Bytes w1 = ReadFile(RemoveFooter(i1, {p1, dir.path()}, h1).at(0));
-    ASSERT_EQ(w1.size(), 44 + samples.size() + 7);
-    EXPECT_EQ(ReadU32(w1, 4), samples.size() + 36);
-    EXPECT_EQ(ReadU32(w1, 40), samples.size());
-    EXPECT_EQ(Slice(w1, 44, samples.size()), samples);
-    EXPECT_EQ(Slice(w1, 44 + samples.size(), 7), Slice(extra.trailer, 0, 7));
-
-    // A LIST chunk claiming 60 bytes more than follow: 60 sample bytes fewer.
-    WavBuilder claims = Stereo16(250);
+    WavBuilder claims = Stereo16(250);  // a LIST chunk claiming 60 bytes more than follow
     claims.trailer = Chunk("LIST", Bytes(40, 'x'));
     claims.trailer[4] = 100;
-    std::string p2 = dir.write("claims.wav", claims.Build());
-    WaveInfo i2;
-    ASSERT_TRUE(Allowed(i2, Analyse(p2, i2)).contains(Operation::RemoveFooter));
-    RecordingHost h2;
-    Bytes w2 = ReadFile(RemoveFooter(i2, {p2, dir.path()}, h2).at(0));
-    ASSERT_EQ(w2.size(), 44 + samples.size() - 60);
-    EXPECT_EQ(ReadU32(w2, 40), samples.size());
-    EXPECT_EQ(Slice(w2, 44, samples.size() - 60), Slice(samples, 0, samples.size() - 60));
+    for (const WavBuilder& b : {extra, claims}) {
+        std::string p = dir.write("tagged.wav", b.Build());
+        WaveInfo i;
+        ASSERT_TRUE(Allowed(i, Analyse(p, i)).contains(Operation::RemoveFooter));
+        RecordingHost h;
+        EXPECT_EQ(ReadFile(RemoveFooter(i, {p, dir.path()}, h).at(0)), Stereo16(250).Build());
+    }
 }
 
 TEST(RemoveFooter, OtherHeadersAreCopiedWholeAndDescribeThemselves) {
@@ -461,7 +446,8 @@ TEST(RemoveFooter, SourceShorterThanCountedEndsWithTheMessage) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("shrunk(futta del).wav")));  // no partial copy
     EXPECT_NE(h1.lastProgress, 100);
 
-    // A LIST size so large that the count wraps past zero.
+    // A LIST size so large that it wraps the footer length: the samples are
+    // still counted by the data chunk, so the copy is whole.
     WavBuilder wrap = Stereo16(50);
     wrap.trailer = Chunk("LIST", {});
     for (int i = 4; i < 8; ++i) wrap.trailer[i] = 0xFF;
@@ -470,8 +456,7 @@ TEST(RemoveFooter, SourceShorterThanCountedEndsWithTheMessage) {
     WaveInfo i2;
     ASSERT_TRUE(Allowed(i2, Analyse(p2, i2)).contains(Operation::RemoveFooter));
     RecordingHost h2;
-    EXPECT_EQ(ErrorOf([&] { RemoveFooter(i2, {p2, dir.path()}, h2); }), TextCannotRead(p2));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("wrap(futta del).wav")));
-    // Only the two sources are left in the folder: no temporaries.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+    EXPECT_EQ(ReadFile(RemoveFooter(i2, {p2, dir.path()}, h2).at(0)), Stereo16(50).Build());
+    // The sources and that one output are left in the folder: no temporaries.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
 }

@@ -1,10 +1,12 @@
 #include "wav/analysis.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "wav/bytes.h"
+#include "wav/chunks.h"
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/rf64.h"
@@ -20,10 +22,47 @@ namespace {
 constexpr std::int32_t kSearchLimit = 2048;
 constexpr std::size_t kHeadBytes = kSearchLimit + 34;
 
-std::int32_t FindChunk(const std::vector<std::uint8_t>& head, std::int32_t from, const char* id) {
-    for (std::int32_t p = from; p <= kSearchLimit; ++p)
-        if (MatchChunkId(head.data() + p, id)) return p;
-    return kSearchLimit + 1;
+// The dump shows at most the bytes up to a data chunk at the search limit.
+constexpr std::size_t kHexDumpCap = kSearchLimit + 8;
+// Chunk positions are 32-bit fields of the record.
+constexpr std::uint64_t kMaxChunkPos = 0x7FFFFFFF - 8;
+
+// The byte search of a damaged chain: the first offset from `from` on, up
+// to the search limit (or 2048 bytes past a break beyond it), that holds the
+// id and lies in no body the chain vouches for: a chunk followed by a
+// well-formed one, or by a known id, had a true size. The chunk before the
+// break had not.
+std::optional<std::int32_t> SearchChunkId(File& file, const std::vector<std::uint8_t>& head, const ChunkTable& table,
+                                          std::uint64_t from, const char* id) {
+    const std::uint64_t brokenAt = table.brokenAt.value_or(0);
+    const std::uint64_t last = brokenAt <= kSearchLimit ? std::uint64_t{kSearchLimit} : brokenAt + kSearchLimit;
+    if (from > last || last > kMaxChunkPos) return std::nullopt;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> vouched;
+    for (std::size_t i = 0; i + 1 < table.chunks.size(); ++i) {
+        const ChunkEntry& next = table.chunks[i + 1];
+        const bool nextIsChunk =
+            next.wellFormed() || (next.fault == ChunkFault::PastEnd &&
+                                  IsCommonChunkId(reinterpret_cast<const std::uint8_t*>(next.id.data())));
+        if (table.chunks[i].wellFormed() && nextIsChunk)
+            vouched.emplace_back(table.chunks[i].bodyStart(), table.chunks[i].end());
+    }
+    const auto inBody = [&vouched](std::uint64_t p) {
+        for (const auto& [begin, end] : vouched)
+            if (p >= begin && p < end) return true;
+        return false;
+    };
+    std::vector<std::uint8_t> window;
+    const std::uint8_t* bytes = head.data();
+    std::uint64_t base = 0;
+    if (last > kSearchLimit) {
+        window.assign(static_cast<std::size_t>(last - from) + 4, 0);
+        file.readAt(from, window.data(), window.size());
+        bytes = window.data();
+        base = from;
+    }
+    for (std::uint64_t p = from; p <= last; ++p)
+        if (!inBody(p) && MatchChunkId(bytes + (p - base), id)) return static_cast<std::int32_t>(p);
+    return std::nullopt;
 }
 
 // Bytes after the data beyond the LIST footer; 32-bit as the fields for a
@@ -33,8 +72,19 @@ std::int64_t FooterExcess(const WaveInfo& w) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(w.footerSize) - w.listFooterSize);
 }
 
-std::vector<std::string> BuildReport(const WaveInfo& w, bool fileSizeOK, bool footerOK,
-                                     std::int16_t cbSize) {
+// The chunk list is shown when it tells more than the plain layout: other
+// chunks, a fault, or a damaged chain.
+bool ChunksWorthShowing(const AnalysisResult& r) {
+    if (r.searchedFrom) return true;
+    for (const ChunkEntry& c : r.chunks)
+        if ((c.id != "fmt " && c.id != "data") || !ChunkNote(c).empty()) return true;
+    return false;
+}
+
+std::vector<std::string> BuildReport(const WaveInfo& w, const AnalysisResult& result) {
+    const bool fileSizeOK = result.fileSizeOK;
+    const bool footerOK = result.footerOK;
+    const std::int16_t cbSize = result.cbSize;
     std::vector<std::string> r;
     r.push_back("WAVEチャンク以降のサイズ: " + GroupThousands(w.riffSize) + "Byte");
     r.push_back(Format("fmtチャンクのサイズ     : %dByte", w.format.fmtSize));
@@ -51,8 +101,11 @@ std::vector<std::string> BuildReport(const WaveInfo& w, bool fileSizeOK, bool fo
     r.push_back("フッタサイズ            : " + GroupThousands(w.listFooterSize) + "Byte");
     r.push_back("fmtチャンク位置         : " + GroupThousands(static_cast<std::uint32_t>(w.fmtChunkPos)));
     r.push_back("dataチャンク位置        : " + GroupThousands(static_cast<std::uint32_t>(w.dataChunkPos)));
-    r.push_back(Format("再生時間                : %dh %dm %ds %d", w.playHours, w.playMinutes,
-                       w.playSeconds, w.playRemainderFrames));
+    if (w.playTimeKnown)
+        r.push_back(Format("再生時間                : %dh %dm %ds %d", w.playHours, w.playMinutes,
+                           w.playSeconds, w.playRemainderFrames));
+    else
+        r.emplace_back("再生時間                : 不明(圧縮形式でfactチャンクがありません)");
 
     std::string status;
     if (fileSizeOK)
@@ -62,7 +115,9 @@ std::vector<std::string> BuildReport(const WaveInfo& w, bool fileSizeOK, bool fo
     else
         status = "ファイルサイズ NG";
     status += "/データサイズ OK";
-    if (footerOK)
+    if (footerOK && result.partialFrame != 0)
+        status += Format("/端数フレーム(%uByte)", result.partialFrame);
+    else if (footerOK)
         status += "/フッタ OK";
     else
         status += Format("/フッタNG(%lldByte) ", static_cast<long long>(FooterExcess(w)));
@@ -77,6 +132,21 @@ std::vector<std::string> BuildReport(const WaveInfo& w, bool fileSizeOK, bool fo
         for (const auto& name : SpeakerNamesOfMask(w.channelMask)) speakers += name + "/";
         r.push_back(speakers);
     }
+
+    if (ChunksWorthShowing(result)) {
+        r.emplace_back();
+        r.emplace_back("** チャンク一覧 **");
+        for (const ChunkEntry& c : result.chunks) {
+            std::string line = Format("%-4s 位置: ", c.id.empty() ? "----" : c.id.c_str()) + GroupThousands(c.offset) +
+                               " サイズ: " + GroupThousands(c.size) + "Byte";
+            const std::string note = ChunkNote(c);
+            if (!note.empty()) line += " " + note;
+            r.push_back(line);
+        }
+        if (result.searchedFrom)
+            r.push_back("チャンクの並びが位置 " + GroupThousands(*result.searchedFrom) +
+                        " で途切れているため、fmt/dataは検索で見つけました");
+    }
     return r;
 }
 
@@ -84,21 +154,25 @@ std::vector<std::string> BuildReport(const WaveInfo& w, bool fileSizeOK, bool fo
 
 bool MatchChunkId(const std::uint8_t* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
 
+PlayTime PlayTimeOfFrames(std::int64_t frames, std::int32_t samplesPerSec) {
+    if (samplesPerSec == 0) throw VelmoraError(kTextDivByZero);
+    const std::int64_t rem = frames % samplesPerSec;
+    std::int64_t seconds = (frames - rem) / samplesPerSec;
+    PlayTime t;
+    t.remainderFrames = static_cast<std::int32_t>(rem);
+    t.hours = static_cast<std::int32_t>(seconds / 3600);
+    if (t.hours > 0) seconds %= 3600;
+    t.minutes = static_cast<std::int32_t>(seconds / 60);
+    t.seconds = static_cast<std::int32_t>(t.minutes > 0 ? seconds % 60 : seconds);
+    return t;
+}
+
 PlayTime ComputePlayTime(std::uint64_t dataSize, std::int16_t blockAlign, std::int32_t samplesPerSec) {
     if (blockAlign == 0 || samplesPerSec == 0) throw VelmoraError(kTextDivByZero);
     if (dataSize > 0xFFFFFFFFull) {
         // Past 32 bits the frames are counted in 64; the hours still fit.
         const std::uint64_t magnitude = dataSize / static_cast<std::uint64_t>(std::abs(int{blockAlign}));
-        const auto frames = static_cast<std::int64_t>(magnitude) * (blockAlign < 0 ? -1 : 1);
-        const std::int64_t rem = frames % samplesPerSec;
-        std::int64_t seconds = (frames - rem) / samplesPerSec;
-        PlayTime t;
-        t.remainderFrames = static_cast<std::int32_t>(rem);
-        t.hours = static_cast<std::int32_t>(seconds / 3600);
-        if (t.hours > 0) seconds %= 3600;
-        t.minutes = static_cast<std::int32_t>(seconds / 60);
-        t.seconds = static_cast<std::int32_t>(t.minutes > 0 ? seconds % 60 : seconds);
-        return t;
+        return PlayTimeOfFrames(static_cast<std::int64_t>(magnitude) * (blockAlign < 0 ? -1 : 1), samplesPerSec);
     }
     // The quotient fits 64 bits; the frame count keeps its low 32 bits, so a
     // count of 2^31 or more wraps instead of being undefined.
@@ -151,13 +225,29 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
         return result;
     }
 
-    info.fmtChunkPos = FindChunk(head, kFirstChunkAt, "fmt ");
-    if (info.fmtChunkPos > kSearchLimit) {
+    // The chain of chunks says where "fmt " and "data" are; the byte search
+    // is for a chain that breaks before both are found.
+    const ChunkTable table = WalkChunks(file, kFirstChunkAt, length, {ds64, 0});
+    result.chunks = table.chunks;
+    const auto located = [&](const char* id, std::uint64_t legacyFrom) -> std::optional<std::int32_t> {
+        if (const ChunkEntry* c = table.find(id)) {
+            if (c->offset > kMaxChunkPos) return std::nullopt;
+            return static_cast<std::int32_t>(c->offset);
+        }
+        if (!table.brokenAt) return std::nullopt;
+        result.searchedFrom = *table.brokenAt;
+        return SearchChunkId(file, head, table, legacyFrom, id);
+    };
+
+    const std::optional<std::int32_t> fmtAt = located("fmt ", kFirstChunkAt);
+    info.fmtChunkPos = fmtAt.value_or(kSearchLimit + 1);
+    if (!fmtAt) {
         result.stop = AnalysisStop::NoFmt;
         result.messages.emplace_back("fmtチャンクが見つかりません。\r\n処理を中断します。");
         return result;
     }
-    const std::uint8_t* fmt = head.data() + info.fmtChunkPos;
+    std::uint8_t fmt[FormatBlock::kSize + 10] = {};
+    file.readAt(static_cast<std::uint64_t>(info.fmtChunkPos), fmt, sizeof fmt);
     info.format = FormatBlock::Decode(fmt);
     result.cbSize = GetI16(fmt + FormatBlock::kSize);
     if (info.format.fmtSize > 16 && result.cbSize > 0) {
@@ -174,13 +264,17 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
 
     info.fileSize = length;
 
-    info.dataChunkPos = FindChunk(head, kPlainDataChunkAt, "data");
-    if (info.dataChunkPos > kSearchLimit) {
+    const std::optional<std::int32_t> dataAt = located("data", kPlainDataChunkAt);
+    const ChunkEntry* dataChunk = table.find("data");
+    info.dataChunkPos = dataAt.value_or(kSearchLimit + 1);
+    if (!dataAt) {
         result.stop = AnalysisStop::NoData;
         result.messages.emplace_back("dataチャンクが見つかりません。\r\n処理を中断します。");
         return result;
     }
-    info.setDataHeader(DataHeader::Decode(head.data() + info.dataChunkPos));
+    std::uint8_t dataHead[DataHeader::kSize] = {};
+    file.readAt(static_cast<std::uint64_t>(info.dataChunkPos), dataHead, sizeof dataHead);
+    info.setDataHeader(DataHeader::Decode(dataHead));
     const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + DataHeader::kSize;
     result.headerSize = headerSize;
     // Sizes past 32 bits: the ds64 ones stand where a 32-bit field says
@@ -195,21 +289,52 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
         if (((length - 8) & 0xFFFFFFFFull) == info.riffSize) info.riffSize = length - 8;
     }
 
+    // After the samples: the pad byte of odd data belongs to the data chunk;
+    // then either nothing, or chunks (tags) that end the file, or bytes that
+    // are neither.
+    const bool fromChain = dataChunk && dataChunk->offset == static_cast<std::uint64_t>(info.dataChunkPos);
+    info.dataPad = fromChain && dataChunk->padded && dataChunk->size == info.dataSize ? 1 : 0;
     info.listFooterSize = 0;
     const std::uint64_t dataEnd = wide ? headerSize + info.dataSize
                                        : std::uint64_t{static_cast<std::uint32_t>(headerSize + info.dataSize)};
-    if (info.fileSize != dataEnd) {
-        std::uint8_t tail[8] = {};
-        if (dataEnd < length) file.readAt(dataEnd, tail, sizeof tail);
-        if (MatchChunkId(tail, "LIST")) info.listFooterSize = GetU32(tail + 4) + 8u;
+    const std::uint64_t tailStart = dataEnd + info.dataPad;
+    if (tailStart < length) {
+        const ChunkTable tail = WalkChunks(file, tailStart, length);
+        if (tail.wellFormedFrom(tailStart)) {
+            info.listFooterSize = static_cast<std::uint32_t>(length - tailStart);
+        } else {
+            std::uint64_t covered = 0;
+            for (const ChunkEntry& c : tail.chunks) {
+                if (!c.wellFormed()) break;
+                covered = c.end() - tailStart;
+            }
+            const ChunkEntry& first = tail.chunks.front();
+            if (covered == 0 && first.id == "LIST")
+                // A LIST chunk whose size runs on past the end still counts whole.
+                info.listFooterSize = static_cast<std::uint32_t>(first.size) + 8u;
+            else
+                info.listFooterSize = static_cast<std::uint32_t>(covered);
+            // The last bytes of a recording cut inside a frame.
+            const std::uint64_t rest = length - tailStart;
+            if (covered == 0 && info.listFooterSize == 0 && info.format.blockAlign > 0 &&
+                rest < static_cast<std::uint64_t>(info.format.blockAlign))
+                result.partialFrame = static_cast<std::uint32_t>(rest);
+        }
     }
 
-    result.hexDump = HexDumpLines(head.data(), headerSize);
+    std::optional<std::uint32_t> factFrames;
+    if (const ChunkEntry* fact = table.find("fact"); fact && fact->size >= 4 && fact->fault != ChunkFault::PastEnd) {
+        std::uint8_t count[4];
+        if (file.readAt(fact->bodyStart(), count, 4) == 4) factFrames = GetU32(count);
+    }
+
+    result.hexDump = HexDumpLines(head.data(), std::min<std::size_t>(headerSize, kHexDumpCap));
     file.close();
 
     if (wide) {
-        info.footerSize = static_cast<std::int64_t>(info.fileSize - headerSize - info.dataSize);
-        info.computedDataSize = info.fileSize - (static_cast<std::uint64_t>(info.footerSize) + headerSize);
+        info.footerSize = static_cast<std::int64_t>(info.fileSize - headerSize - info.dataSize - info.dataPad);
+        info.computedDataSize =
+            info.fileSize - (static_cast<std::uint64_t>(info.footerSize) + info.dataPad + headerSize);
         if (info.listFooterSize == 0) info.riffSizeExcess = static_cast<std::int64_t>(info.riffSize + 8u - info.fileSize);
         result.fileSizeOK = info.riffSize + 8u == info.fileSize ||
                             info.riffSize + 8u == info.fileSize - static_cast<std::uint64_t>(info.footerSize);
@@ -219,17 +344,29 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
         const auto fileSize = static_cast<std::uint32_t>(info.fileSize);
         const auto riffSize = static_cast<std::uint32_t>(info.riffSize);
         const auto dataSize = static_cast<std::uint32_t>(info.dataSize);
-        const auto footerSize = static_cast<std::int32_t>(fileSize - headerSize - dataSize);
+        const auto footerSize = static_cast<std::int32_t>(fileSize - headerSize - dataSize - info.dataPad);
         info.footerSize = footerSize;
-        info.computedDataSize = fileSize - (static_cast<std::uint32_t>(footerSize) + headerSize);
+        info.computedDataSize = fileSize - (static_cast<std::uint32_t>(footerSize) + info.dataPad + headerSize);
         if (info.listFooterSize == 0) info.riffSizeExcess = static_cast<std::int32_t>(riffSize + 8u - fileSize);
         result.fileSizeOK =
             riffSize + 8u == fileSize || riffSize + 8u == fileSize - static_cast<std::uint32_t>(footerSize);
         result.footerOK = static_cast<std::uint32_t>(footerSize) == info.listFooterSize;
     }
+    if (result.partialFrame != 0 && info.footerSize == std::int64_t{result.partialFrame}) result.footerOK = true;
 
     try {
+        // Blocks of compressed samples are no frames: their count comes from
+        // the fact chunk, and without it the length is unknown.
         PlayTime t = ComputePlayTime(info.dataSize, info.format.blockAlign, info.format.samplesPerSec);
+        info.playTimeKnown = true;
+        if (IsCompressedFormat(info) && !IsOneBytePerSample(info)) {
+            if (factFrames)
+                t = PlayTimeOfFrames(*factFrames, info.format.samplesPerSec);
+            else {
+                t = PlayTime{};
+                info.playTimeKnown = false;
+            }
+        }
         info.playHours = t.hours;
         info.playMinutes = t.minutes;
         info.playSeconds = t.seconds;
@@ -246,7 +383,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     if (!IsIntegerPcm(info))
         result.messages.emplace_back(
             "フォーマットIDが無圧縮WAV以外ですので、\r\nヘッダ内容の正確さを保証できません");
-    result.report = BuildReport(info, result.fileSizeOK, result.footerOK, result.cbSize);
+    result.report = BuildReport(info, result);
     info.analysisComplete = true;
     return result;
 }

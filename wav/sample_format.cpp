@@ -8,6 +8,22 @@ bool IsIntegerPcm(const WaveInfo& w) {
     return w.format.formatTag == kFormatPcm || (w.format.formatTag == kFormatExtensible && w.subFormatTag == 1);
 }
 
+bool IsCompressedFormat(const WaveInfo& w) {
+    const std::uint16_t tag = w.format.formatTag;
+    if (tag == kFormatPcm || tag == kFormatFloat) return false;
+    // An extensible header without its extension read names no sub-format.
+    if (tag == kFormatExtensible)
+        return !(w.subFormatTag == 0 || w.subFormatTag == kFormatPcm || w.subFormatTag == kFormatFloat);
+    return true;
+}
+
+bool IsOneBytePerSample(const WaveInfo& w) {
+    constexpr std::uint16_t kALaw = 6, kMuLaw = 7;
+    const std::uint16_t tag = w.format.formatTag == kFormatExtensible ? w.subFormatTag : w.format.formatTag;
+    return (tag == kALaw || tag == kMuLaw) && w.format.bitsPerSample == 8 &&
+           w.format.blockAlign == w.format.channels;
+}
+
 std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::uint16_t subFormatTag,
                                                   int channels, int blockAlign, int bitsPerSample) {
     const std::uint16_t tag = formatTag == kFormatExtensible ? subFormatTag : formatTag;

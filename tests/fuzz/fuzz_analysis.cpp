@@ -1,4 +1,5 @@
 // AnalyzeWave on arbitrary bytes, with the report and the hex dump built.
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 
@@ -25,10 +26,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (r.complete()) {
         const std::optional<OperationSet> allowed = AllowedOperations(info, r);
         VELMORA_CHECK(r.report && allowed && r.hexDump);
-        VELMORA_CHECK(r.report->size() == 16 || r.report->size() == 20);
-        VELMORA_CHECK(r.hexDump->size() == (r.headerSize + 15) / 16);
-        VELMORA_CHECK(info.fmtChunkPos >= 12 && info.fmtChunkPos <= 2048);
-        VELMORA_CHECK(info.dataChunkPos >= 36 && info.dataChunkPos <= 2048);
+        VELMORA_CHECK(r.report->size() >= 16);
+        // The dump stops at 2056 bytes however far the data chunk lies.
+        VELMORA_CHECK(r.hexDump->size() == (std::min<std::uint32_t>(r.headerSize, 2056) + 15) / 16);
+        // Both ids are in the file, wherever they are.
+        VELMORA_CHECK(info.fmtChunkPos >= 12 && static_cast<std::uint64_t>(info.fmtChunkPos) + 4 <= size);
+        VELMORA_CHECK(info.dataChunkPos >= 12 && static_cast<std::uint64_t>(info.dataChunkPos) + 4 <= size);
+        // Found by the chain, or by the search only where the chain broke.
+        const bool inChain = std::any_of(r.chunks.begin(), r.chunks.end(), [&](const ChunkEntry& c) {
+            return c.id == "data" && c.offset == static_cast<std::uint64_t>(info.dataChunkPos);
+        });
+        VELMORA_CHECK(inChain || r.searchedFrom);
+        // The chunk table covers the file from offset 12 without gaps or overlaps.
+        std::uint64_t at = 12;
+        for (const ChunkEntry& c : r.chunks) {
+            VELMORA_CHECK(c.offset == at || c.fault == ChunkFault::NotAChunk || c.fault == ChunkFault::TooMany);
+            at = c.extent ? c.bodyStart() + *c.extent : c.end();
+        }
+        // Every operation that is not offered says why.
+        const OperationReasons why = WhyNotOffered(info, r);
+        for (Operation op : kAllOperations) VELMORA_CHECK(WhyNot(why, op).empty() == allowed->contains(op));
         VELMORA_CHECK(info.analysisComplete);
         // The transforms are offered only for a file whose header agrees with its length.
         using enum Operation;

@@ -19,6 +19,7 @@ namespace velmora {
 inline constexpr int kChannelRows = 6;
 
 inline constexpr const char* kTextMonoOnly = "モノラルwavしか登録できません";
+inline constexpr const char* kTextCompressedRow = "圧縮形式のwavは多重化できません。無圧縮PCMか浮動小数点のファイルを登録してください";
 inline constexpr const char* kTextFormatMismatch = "サンプリングレートかbit解像度が揃っていません";
 inline constexpr const char* kTextNoChannelFiles = "多重化するファイルが登録されていません";
 inline constexpr const char* kTextOutputIsInput = "出力ファイルが入力ファイルと同じです";

@@ -6,6 +6,7 @@
 #include <array>
 #include <bitset>
 #include <optional>
+#include <string>
 
 #include "wav/analysis.h"
 #include "wav/waveinfo.h"
@@ -60,5 +61,13 @@ private:
 // front end then leaves what it offered before. A stored rate of 0 allows the
 // rate rewrite alone.
 std::optional<OperationSet> AllowedOperations(const WaveInfo& info, const AnalysisResult& result);
+
+// Why each operation is not offered, one short sentence for the user; empty
+// for an operation that is offered.
+using OperationReasons = std::array<std::string, kAllOperations.size()>;
+OperationReasons WhyNotOffered(const WaveInfo& info, const AnalysisResult& result);
+inline const std::string& WhyNot(const OperationReasons& reasons, Operation op) {
+    return reasons[static_cast<std::size_t>(op)];
+}
 
 }  // namespace velmora

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ops/host.h"
+#include "wav/chunks.h"
 #include "wav/file.h"
 #include "wav/waveinfo.h"
 
@@ -21,27 +22,23 @@ struct RecoverOptions {
     std::string source;  // the analysed file; empty does nothing
 };
 
-// A trailing chunk is looked for in this many bytes before the end of the
-// file: metadata chunks are small next to the sample data, and the common
-// case, a file that simply stops, must not cost a read of the whole file.
-inline constexpr std::uint64_t kTrailerSearchBytes = std::uint64_t{64} << 20;
-
 struct SizeRepair {
     std::uint64_t riffSize = 0;
     std::uint64_t dataSize = 0;
 };
 
-// The sizes a recording needs, or nullopt when its declared data size is
-// none of 0, 0xFFFFFFFF or more than follows, or when they already are these.
-// The data runs in whole frames up to the end of the file or to the start of
-// a well-formed trailing chunk: a chain of chunks with plausible ids, the
-// first at a frame boundary, whose sizes end exactly at the end of the file.
-// An RF64 file (rf64) declares its sizes in 64 bits and may pass 4 GiB.
-std::optional<SizeRepair> PlanSizeRepair(File& file, std::uint64_t dataChunkPos, std::uint64_t declaredDataSize,
-                                         std::uint64_t riffSize, std::uint32_t blockAlign, bool rf64 = false);
+// The sizes a recording needs, or nullopt when the data chunk at
+// dataChunkPos is no chunk of the table whose size the walk could not trust
+// (0, 0xFFFFFFFF, or more than follows), or when the sizes already are these.
+// The data runs in whole frames up to the chain of chunks that ends the file,
+// or to the end of the file. An RF64 file (rf64) declares its sizes in 64
+// bits and may pass 4 GiB.
+std::optional<SizeRepair> PlanSizeRepair(const ChunkTable& table, std::uint64_t dataChunkPos,
+                                         std::uint64_t declaredDataSize, std::uint64_t riffSize,
+                                         std::uint32_t blockAlign, bool rf64 = false);
 
 // Patches riffSize (bytes 4–7) and dataSize (dataChunkPos + 4 … + 7) of the
-// analysed file, nothing else, and updates them in info. A file that needs
+// analysed file, or the ds64 sizes of an RF64 file, nothing else, and updates them in info. A file that needs
 // nothing gets kTextDataSizeHealthy as a message, stays untouched, and no
 // path is returned. Throws VelmoraError on every failure.
 std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& options, Host& host);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "wav/chunks.h"
 #include "wav/waveinfo.h"
 
 namespace velmora {
@@ -40,6 +41,15 @@ struct AnalysisResult {
     std::uint32_t headerSize = 0;
     // The file's real length, 64-bit.
     std::uint64_t fileLength = 0;
+
+    // Every chunk from the first after "WAVE" to the end of the file.
+    std::vector<ChunkEntry> chunks;
+    // Where the chain broke when "fmt " or "data" had to be found by a byte
+    // search from there.
+    std::optional<std::uint64_t> searchedFrom;
+    // The bytes of a frame cut short at the end of the file (a recording
+    // that stopped inside a frame); they are no footer.
+    std::uint32_t partialFrame = 0;
 };
 
 // Throws VelmoraError("ファイル %s は開けません") when the file cannot be
@@ -56,6 +66,7 @@ struct PlayTime {
 };
 // Throws VelmoraError("0 による浮動小数点数除算") when blockAlign or
 // samplesPerSec is 0.
+PlayTime PlayTimeOfFrames(std::int64_t frames, std::int32_t samplesPerSec);
 PlayTime ComputePlayTime(std::uint64_t dataSize, std::int16_t blockAlign, std::int32_t samplesPerSec);
 
 // Hex dump lines of the given bytes: "0000: 52 49 46 46 ...".

@@ -32,6 +32,13 @@ struct SampleFormat {
 // compressed or foreign format whose header the operations cannot trust.
 bool IsIntegerPcm(const WaveInfo& info);
 
+// Anything but integer PCM and IEEE float, in either layout (a-law, ADPCM,
+// GSM…): its blocks are no frames of samples the operations could move.
+bool IsCompressedFormat(const WaveInfo& info);
+// A-law and µ-law: compressed, yet one byte per sample, so the frame count
+// still follows from the data size.
+bool IsOneBytePerSample(const WaveInfo& info);
+
 // The sample format of the analysed file, or nullopt for anything the
 // transforms cannot read sample by sample.
 std::optional<SampleFormat> TransformSampleFormat(const WaveInfo& info);

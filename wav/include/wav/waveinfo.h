@@ -37,6 +37,11 @@ struct WaveInfo {
     std::int64_t footerSize = 0;
     std::uint32_t listFooterSize = 0;
     std::uint32_t extChannelMask = 0;
+    // The pad byte after odd sample data, when the file has it (0 or 1).
+    std::uint32_t dataPad = 0;
+    // False for compressed samples without a fact chunk: the play time
+    // fields are then 0 and mean nothing.
+    bool playTimeKnown = true;
 
     // Set by the analysis: the path it ran on, and whether it ran to its end.
     // Operations act only on a completely analysed file (see ops/guard.h).
