@@ -34,16 +34,17 @@ int TerminalColumns() {
     return 80;
 }
 
-// h:mm:ss, or mm:ss.s below an hour of audio so short files still move.
+// hh:mm:ss.s for a position in the audio, h:mm:ss for the clock.
 std::string TimeText(double seconds, bool tenths) {
     if (!std::isfinite(seconds) || seconds < 0) seconds = 0;
-    const auto whole = static_cast<long long>(seconds);
     char buf[48];
-    if (tenths)
-        std::snprintf(buf, sizeof buf, "%02lld:%02lld:%04.1f", whole / 3600, whole / 60 % 60,
-                      seconds - static_cast<double>(whole / 60 * 60));
-    else
+    if (tenths) {
+        const long long t = std::llround(seconds * 10);
+        std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%lld", t / 36000, t / 600 % 60, t / 10 % 60, t % 10);
+    } else {
+        const auto whole = static_cast<long long>(seconds);
         std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
+    }
     return buf;
 }
 
@@ -116,7 +117,6 @@ void ProgressLine::finish() {
         std::fflush(stderr);
         shown_ = false;
     }
-    lastFraction_ = -1;
 }
 
 CliHost::CliHost(std::string subject, bool defaultAnswer)
@@ -152,7 +152,10 @@ void CliHost::log(const std::string& line) {
 
 void CliHost::message(const std::string& text) {
     finishProgress();
-    PrintAbout(subject_, text);
+    if (messagesAreNotes_)
+        PrintNote(subject_, text);
+    else
+        PrintAbout(subject_, text);
 }
 
 bool CliHost::ask(const std::string& question) {
@@ -267,6 +270,7 @@ int RunOnEach(const std::vector<std::string>& files, const FileJob& job) {
     int status = kExitOk;
     for (const auto& path : files) {
         CliHost host(path);
+        host.setMessagesAreNotes(job.emptyIsNothingToDo);
         try {
             WaveInfo info;  // each file on its own, as a fresh analysis in the window
             if (job.gate || job.analyse) {

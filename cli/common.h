@@ -74,6 +74,8 @@ public:
     // returns defaultAnswer.
     explicit CliHost(std::string subject = {}, bool defaultAnswer = false);
     void setDuration(double seconds) { line_.setDuration(seconds); }
+    // The operation's messages say only that nothing was needed: -q silences them.
+    void setMessagesAreNotes(bool notes) { messagesAreNotes_ = notes; }
     // From now on every pumpMessages() counts one second of audio done (a walk
     // that reports no percent, such as normalize's scan), until the next percent.
     void countSecondsOnPump(double totalSeconds);
@@ -96,6 +98,7 @@ private:
     double countedTotal_ = 0;
     double countedSeconds_ = 0;
     bool skipPump_ = false;
+    bool messagesAreNotes_ = false;
 };
 
 // A message as printed: every "\r\n" becomes a line break.
