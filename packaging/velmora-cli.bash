@@ -37,7 +37,7 @@ _velmora_cli() {
             return ;;
     esac
 
-    local options="--help -q --quiet -v --verbose"
+    local options="--help"
     # Every verb that writes has a dry run and may refuse to replace.
     [[ $verb != info ]] && options+=" -n --dry-run --no-clobber"
     case $verb in
