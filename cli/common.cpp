@@ -1,48 +1,168 @@
 #include "common.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 
-#include "wav/error.h"
 #include "wav/text.h"
 
 namespace velmora::cli {
 
-CliHost::CliHost(bool defaultAnswer) : defaultAnswer_(defaultAnswer), stderrTty_(::isatty(2) != 0) {}
-
-void CliHost::progress(int percent) {
-    // One terminal write per change, not per block.
-    if (!stderrTty_ || (progressShown_ && percent == shownPercent_)) return;
-    shownPercent_ = percent;
-    std::fprintf(stderr, "\r%3d%%", percent);
-    std::fflush(stderr);
-    progressShown_ = true;
+Verbosity& CurrentVerbosity() {
+    static Verbosity v;
+    return v;
 }
 
-void CliHost::finishProgress() {
-    if (progressShown_) {
-        std::fputs("\r    \r", stderr);
-        progressShown_ = false;
+void AddWriteOptions(CLI::App* cmd, WriteChoice& choice) {
+    cmd->add_flag("-n,--dry-run", choice.dryRun,
+                  "Print what would be written or patched (\"would write PATH\", \"would replace PATH\", "
+                  "\"would patch PATH: what\") and write nothing");
+    cmd->add_flag("--no-clobber", choice.noClobber,
+                  "Refuse a file whose output already exists (default: replace it)");
+}
+
+namespace {
+
+int TerminalColumns() {
+    winsize ws{};
+    if (::ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 80;
+}
+
+// hh:mm:ss.s for a position in the audio, h:mm:ss for the clock.
+std::string TimeText(double seconds, bool tenths) {
+    if (!std::isfinite(seconds) || seconds < 0) seconds = 0;
+    char buf[48];
+    if (tenths) {
+        const long long t = std::llround(seconds * 10);
+        std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%lld", t / 36000, t / 600 % 60, t / 10 % 60, t % 10);
+    } else {
+        const auto whole = static_cast<long long>(seconds);
+        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
+    }
+    return buf;
+}
+
+// Cuts a line to n display columns, counting a UTF-8 sequence as one (or two
+// for the wide CJK ranges the file names here often hold).
+std::string FitColumns(const std::string& s, int n) {
+    int used = 0;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        const int width = len >= 3 ? 2 : 1;
+        if (used + width > n) break;
+        used += width;
+        i += std::min(len, s.size() - i);
+    }
+    return s.substr(0, i);
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+ProgressLine::ProgressLine(std::string subject)
+    : subject_(std::move(subject)), enabled_(::isatty(2) != 0 && !CurrentVerbosity().quiet) {}
+
+std::string ProgressLine::text(double fraction, double elapsed) const {
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    std::string s = BaseName(subject_);
+    char pct[16];
+    std::snprintf(pct, sizeof pct, "%3d%%", static_cast<int>(fraction * 100 + 1e-9));
+    s += (s.empty() ? "" : "  ") + std::string(pct);
+    if (duration_ > 0)
+        s += "  " + TimeText(fraction * duration_, true) + " / " + TimeText(duration_, true);
+    s += "  elapsed " + TimeText(elapsed, false);
+    s += "  left " + (fraction > 0 ? TimeText(elapsed * (1 - fraction) / fraction, false) : std::string("-:--:--"));
+    if (duration_ > 0 && elapsed > 0 && fraction > 0) {
+        char speed[32];
+        const double x = fraction * duration_ / elapsed;
+        std::snprintf(speed, sizeof speed, x < 10 ? "  %.2fx" : x < 100 ? "  %.1fx" : "  %.0fx", x);
+        s += speed;
+    }
+    return s;
+}
+
+void ProgressLine::show(double fraction) {
+    if (!enabled_) return;
+    const Clock::time_point now = Clock::now();
+    if (lastFraction_ < 0 || fraction < lastFraction_) start_ = now;
+    // One terminal write per change, and a few a second at most in between
+    // so elapsed time moves during a slow stretch.
+    const bool changed = static_cast<int>(fraction * 100 + 1e-9) != static_cast<int>(lastFraction_ * 100 + 1e-9);
+    if (shown_ && !changed && now - lastDraw_ < std::chrono::milliseconds(250)) return;
+    lastFraction_ = fraction;
+    lastDraw_ = now;
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    // One column short of the width: a full line would wrap on some terminals.
+    const std::string line = FitColumns(text(fraction, elapsed), TerminalColumns() - 1);
+    std::fprintf(stderr, "\r%s\033[K", line.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+}
+
+void ProgressLine::finish() {
+    if (shown_) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+        shown_ = false;
     }
 }
 
+CliHost::CliHost(std::string subject, bool defaultAnswer)
+    : subject_(std::move(subject)), defaultAnswer_(defaultAnswer), line_(subject_) {}
+
+void CliHost::countSecondsOnPump(double totalSeconds) {
+    countedTotal_ = totalSeconds;
+    countedSeconds_ = 0;
+    skipPump_ = false;
+}
+
+void CliHost::progress(int percent) {
+    countedTotal_ = 0;
+    line_.show(percent / 100.0);
+}
+
+void CliHost::pumpMessages() {
+    if (countedTotal_ <= 0) return;
+    if (skipPump_) {
+        skipPump_ = false;
+        return;
+    }
+    // The pump comes before each second block: the ones before it are done.
+    line_.show(std::min(countedSeconds_, countedTotal_) / countedTotal_);
+    countedSeconds_ += 1;
+}
+
 void CliHost::log(const std::string& line) {
-    if (!stderrTty_) return;
+    if (!CurrentVerbosity().verbose) return;
     finishProgress();
-    std::cerr << line << '\n';
+    PrintAbout(subject_, line);
 }
 
 void CliHost::message(const std::string& text) {
     finishProgress();
-    std::cerr << MessageForTerminal(text) << '\n';
+    if (messagesAreNotes_)
+        PrintNote(subject_, text);
+    else
+        PrintAbout(subject_, text);
 }
 
 bool CliHost::ask(const std::string& question) {
     finishProgress();
+    countedTotal_ = 0;
     if (::isatty(0) == 0) return defaultAnswer_;
-    std::cerr << question << " [y/N] " << std::flush;
+    std::cerr << (subject_.empty() ? "" : subject_ + ": ") << question << " [y/N] " << std::flush;
     std::string answer;
     if (!std::getline(std::cin, answer)) return false;
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
@@ -61,47 +181,137 @@ std::string MessageForTerminal(const std::string& text) {
     return out;
 }
 
-void PrintError(const std::string& text) { std::cerr << MessageForTerminal(text) << '\n'; }
+std::string ErrorText(const VelmoraError& e) {
+    std::string text = e.what();
+    if (e.systemError() != 0) text += ": " + std::string(std::strerror(e.systemError()));
+    return text;
+}
+
+void PrintAbout(const std::string& path, const std::string& text) {
+    const std::string prefix = path.empty() ? "" : path + ": ";
+    std::string out;
+    std::size_t start = 0;
+    const std::string lines = MessageForTerminal(text);
+    // Every line of a message that runs over several lines names the file,
+    // so `grep file` finds all of it.
+    while (true) {
+        const std::size_t nl = lines.find('\n', start);
+        out += prefix + lines.substr(start, nl == std::string::npos ? std::string::npos : nl - start) + '\n';
+        if (nl == std::string::npos) break;
+        start = nl + 1;
+    }
+    std::cerr << out << std::flush;
+}
+
+void PrintNote(const std::string& path, const std::string& text) {
+    if (!CurrentVerbosity().quiet) PrintAbout(path, text);
+}
+
+int UsageError(const std::string& option, const std::string& text) {
+    std::cerr << option << ": " << MessageForTerminal(text) << "\nRun with --help for more information.\n";
+    return kExitUsage;
+}
+
+CLI::Validator TypedTextCheck(const std::function<void(const std::string&)>& parse) {
+    return CLI::Validator(
+        [parse](std::string& text) -> std::string {
+            try {
+                parse(text);
+                return {};
+            } catch (const VelmoraError& e) {
+                return MessageForTerminal(e.what());
+            }
+        },
+        "");
+}
 
 bool AnalyseForOperation(const std::string& path, WaveInfo& info, AnalysisResult& result) {
     result = AnalyzeWave(path, info);
-    for (const auto& m : result.messages) PrintError(m);
-    if (result.failure) PrintError(*result.failure);
+    for (const auto& m : result.messages) PrintAbout(path, m);
+    if (result.failure) PrintAbout(path, *result.failure);
     return result.complete();
 }
 
-void PrintRefusal(const std::string& path, Operation op, const WaveInfo& info, const AnalysisResult& result) {
-    std::cerr << path << ": " << OperationName(op) << ": " << WhyNot(WhyNotOffered(info, result), op) << '\n';
+double PlaySeconds(const WaveInfo& info) {
+    if (info.format.samplesPerSec <= 0) return 0;
+    return static_cast<double>(info.totalSeconds()) +
+           static_cast<double>(info.playRemainderFrames) / info.format.samplesPerSec;
 }
 
-int RunOnEach(const std::vector<std::string>& files, std::optional<Operation> gate,
-              const FileOperation& operation) {
+void PrintRefusal(const std::string& path, Operation op, const WaveInfo& info, const AnalysisResult& result) {
+    PrintAbout(path, std::string(OperationName(op)) + ": " + WhyNot(WhyNotOffered(info, result), op));
+}
+
+std::optional<int> CheckPlan(const std::string& source, const std::vector<PlannedOutput>& plan,
+                             const WriteChoice& write) {
+    std::error_code ec;
+    if (write.noClobber) {
+        bool refused = false;
+        for (const auto& out : plan) {
+            if (out.inPlace || !std::filesystem::exists(out.path, ec)) continue;
+            PrintAbout(source, out.path + " exists; not replaced (--no-clobber)");
+            refused = true;
+        }
+        if (refused) return kExitFailed;
+    }
+    if (!write.dryRun) return std::nullopt;
+    for (const auto& out : plan) {
+        if (out.inPlace)
+            std::cout << "would patch " << out.path << (out.detail.empty() ? "" : ": " + out.detail) << '\n';
+        else
+            std::cout << (std::filesystem::exists(out.path, ec) ? "would replace " : "would write ") << out.path
+                      << '\n';
+    }
+    std::cout.flush();
+    return kExitOk;
+}
+
+int RunOnEach(const std::vector<std::string>& files, const FileJob& job) {
     int status = kExitOk;
     for (const auto& path : files) {
-        CliHost host;
+        CliHost host(path);
+        host.setMessagesAreNotes(job.emptyIsNothingToDo);
         try {
             WaveInfo info;  // each file on its own, as a fresh analysis in the window
-            if (gate) {
+            if (job.gate || job.analyse) {
                 AnalysisResult result;
                 const bool complete = AnalyseForOperation(path, info, result);
                 // An analysis that stopped may still offer an operation (the
                 // rate rewrite of a file whose rate is 0).
                 const std::optional<OperationSet> allowed = AllowedOperations(info, result);
-                if (!allowed || !allowed->contains(*gate)) {
-                    if (complete) PrintRefusal(path, *gate, info, result);
-                    status = kExitFailed;
+                if (job.gate && (!allowed || !allowed->contains(*job.gate))) {
+                    if (complete && job.nothingToDo) {
+                        if (auto note = job.nothingToDo(info, result)) {
+                            PrintNote(path, *note);
+                            continue;
+                        }
+                    }
+                    if (complete) PrintRefusal(path, *job.gate, info, result);
+                    status = std::max(status, kExitFailed);
+                    continue;
+                }
+                if (!job.gate && !complete) {
+                    status = std::max(status, kExitFailed);
+                    continue;
+                }
+                host.setDuration(PlaySeconds(info));
+            }
+            if (job.plan && (job.write.dryRun || job.write.noClobber)) {
+                if (std::optional<int> done = CheckPlan(path, job.plan(path, info), job.write)) {
+                    status = std::max(status, *done);
                     continue;
                 }
             }
-            std::vector<std::string> outputs = operation(path, info, host);
+            std::vector<std::string> outputs = job.run(path, info, host);
             host.finishProgress();
-            if (outputs.empty()) status = kExitFailed;
+            if (outputs.empty() && !job.emptyIsNothingToDo) status = std::max(status, kExitFailed);
             for (const auto& out : outputs) std::cout << out << '\n';
             std::cout.flush();
         } catch (const VelmoraError& e) {
             host.finishProgress();
-            PrintError(e.what());
-            status = kExitFailed;
+            std::cout.flush();
+            PrintAbout(path, ErrorText(e));
+            status = std::max(status, kExitFailed);
         }
     }
     return status;

@@ -1,6 +1,7 @@
 // Pieces every verb of velmora-cli shares.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -11,60 +12,158 @@
 #include "ops/host.h"
 #include "ops/operations.h"
 #include "wav/analysis.h"
+#include "wav/error.h"
 
 namespace velmora::cli {
 
-// Exit statuses of every verb.
+// Exit statuses of every verb. With several files the highest one wins.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+
+// The program-wide -q / -v choice.
+struct Verbosity {
+    bool quiet = false;    // no progress line, no notes
+    bool verbose = false;  // the operations' log lines too
+};
+Verbosity& CurrentVerbosity();
+
+// -n/--dry-run and --no-clobber of the verbs that write.
+struct WriteChoice {
+    bool dryRun = false;
+    bool noClobber = false;
+};
+void AddWriteOptions(CLI::App* cmd, WriteChoice& choice);
 
 // A verb registers its subcommand and sets `action` when it is chosen.
 using Action = std::function<int()>;
 using VerbRegistrar = void (*)(CLI::App& app, Action& action);
 
-// The CLI's host: progress and log lines on stderr only when stderr is a
-// terminal; messages always on stderr; questions asked on a terminal only.
+// The progress line: "<file>  63%  00:41:12 / 01:05:23  elapsed 0:00:03  left 0:00:02  812x",
+// redrawn in place on a terminal. Operations report only a percent, so the
+// position is that share of the audio's play time.
+class ProgressLine {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit ProgressLine(std::string subject);
+    // The play time the percent runs over; unknown (0) leaves out position and speed.
+    void setDuration(double seconds) { duration_ = seconds; }
+    // The text of one frame of the line, for `fraction` 0–1 after `elapsed` seconds.
+    std::string text(double fraction, double elapsed) const;
+    // Draws the line when stderr is a terminal and -q was not given; a
+    // fraction below the last one starts a new pass (normalize's write after its scan).
+    void show(double fraction);
+    // Clears the line so other output starts on an empty one.
+    void finish();
+
+private:
+    std::string subject_;
+    double duration_ = 0;
+    bool enabled_;
+    bool shown_ = false;
+    double lastFraction_ = -1;
+    Clock::time_point start_;
+    Clock::time_point lastDraw_;
+};
+
+// The CLI's host: the progress line on a terminal, log lines with -v, every
+// message and error prefixed with the file it is about.
 class CliHost : public Host {
 public:
     // With a terminal on stdin, ask() prompts "<question> [y/N]"; without one it
     // returns defaultAnswer.
-    explicit CliHost(bool defaultAnswer = false);
+    explicit CliHost(std::string subject = {}, bool defaultAnswer = false);
+    void setDuration(double seconds) { line_.setDuration(seconds); }
+    // The operation's messages say only that nothing was needed: -q silences them.
+    void setMessagesAreNotes(bool notes) { messagesAreNotes_ = notes; }
+    // From now on every pumpMessages() counts one second of audio done (a walk
+    // that reports no percent, such as normalize's scan), until the next percent.
+    void countSecondsOnPump(double totalSeconds);
+    // The next pumpMessages() is not a second block (a peak row's own).
+    void skipNextPump() { skipPump_ = true; }
     void progress(int percent) override;
     void log(const std::string& line) override;
     void clearLog() override {}
-    void pumpMessages() override {}
+    void pumpMessages() override;
     void message(const std::string& text) override;
     bool ask(const std::string& question) override;
     // Ends a progress line before other output.
-    void finishProgress();
+    void finishProgress() { line_.finish(); }
+    const std::string& subject() const { return subject_; }
 
 private:
+    std::string subject_;
     bool defaultAnswer_;
-    bool stderrTty_;
-    bool progressShown_ = false;
-    int shownPercent_ = -1;  // what the progress line shows now
+    ProgressLine line_;
+    double countedTotal_ = 0;
+    double countedSeconds_ = 0;
+    bool skipPump_ = false;
+    bool messagesAreNotes_ = false;
 };
 
 // A message as printed: every "\r\n" becomes a line break.
 std::string MessageForTerminal(const std::string& text);
-void PrintError(const std::string& text);
+// The error's text with the system's reason, when the system gave one.
+std::string ErrorText(const VelmoraError& e);
+// Prints text on stderr, every line of it prefixed with "<path>: ".
+void PrintAbout(const std::string& path, const std::string& text);
+// A note about a file (nothing to do, what a dry run skips); silent with -q.
+void PrintNote(const std::string& path, const std::string& text);
+// A usage error about an option's value: "<option>: <text>" on stderr.
+int UsageError(const std::string& option, const std::string& text);
+
+// A command-line check by the core's own parser of typed text: the value is
+// refused with the parser's words, as a usage error.
+CLI::Validator TypedTextCheck(const std::function<void(const std::string&)>& parse);
 
 // Analyses the file for an operation. Prints the analysis messages on stderr.
 // Returns false (after printing the reason) when the analysis did not complete.
 bool AnalyseForOperation(const std::string& path, WaveInfo& info, AnalysisResult& result);
+// The play time of an analysed file in seconds (0 when its rate is unknown).
+double PlaySeconds(const WaveInfo& info);
+
+// Prints the reason an operation is refused after analysis. The one place a
+// refusal is worded.
+void PrintRefusal(const std::string& path, Operation op, const WaveInfo& info, const AnalysisResult& result);
+
+// What a verb would write or patch for one file, for the dry run and --no-clobber.
+struct PlannedOutput {
+    PlannedOutput(std::string p, bool patch = false, std::string what = {})
+        : path(std::move(p)), inPlace(patch), detail(std::move(what)) {}
+    std::string path;
+    bool inPlace = false;  // a patch of the source itself
+    std::string detail;    // what a patch changes, for the dry run
+};
 
 using FileOperation =
     std::function<std::vector<std::string>(const std::string& path, WaveInfo& info, Host& host)>;
 
-// Analyses each file, refuses it unless the analysis allows `gate` (no
-// analysis without a gate), runs the operation and prints the paths it
-// wrote. An operation that returns no path refused the file with a message of
-// its own. Returns the exit status over all files.
-int RunOnEach(const std::vector<std::string>& files, std::optional<Operation> gate,
-              const FileOperation& operation);
+// One verb run over files.
+struct FileJob {
+    // The operation the analysis must allow; no gate: no analysis (raw2wav)
+    // unless `analyse` asks for one.
+    std::optional<Operation> gate;
+    bool analyse = false;
+    // For a file the gate refuses: a note when the file simply needs nothing.
+    std::function<std::optional<std::string>(const WaveInfo&, const AnalysisResult&)> nothingToDo;
+    // The outputs the operation would produce; may throw the operation's own refusal.
+    std::function<std::vector<PlannedOutput>(const std::string& path, const WaveInfo& info)> plan;
+    // An operation that returns no path: "nothing to do" (the file needed no
+    // change, as recover says) instead of a refusal.
+    bool emptyIsNothingToDo = false;
+    FileOperation run;
+    WriteChoice write;
+};
 
-// Prints why an operation is refused after analysis: "path: verb: reason".
-void PrintRefusal(const std::string& path, Operation op, const WaveInfo& info, const AnalysisResult& result);
+// Analyses each file, refuses it unless the analysis allows the gate, then
+// plans (dry run, --no-clobber) or runs the operation and prints the paths
+// it wrote. Every file is handled; returns the worst exit status.
+int RunOnEach(const std::vector<std::string>& files, const FileJob& job);
+
+// Applies the dry run and --no-clobber to a file's plan: the status the file
+// ends with (the plan printed, or an existing output refused), or nullopt
+// when the operation is to run.
+std::optional<int> CheckPlan(const std::string& source, const std::vector<PlannedOutput>& plan,
+                             const WriteChoice& write);
 
 }  // namespace velmora::cli

@@ -1,10 +1,11 @@
-// velmora-cli info [--json] FILE...
+// velmora-cli info [--json | --jsonl] FILE...
 #include <iostream>
 
 #include <nlohmann/json.hpp>
 
 #include "verbs.h"
 #include "wav/error.h"
+#include "wav/records.h"
 
 namespace velmora::cli {
 
@@ -40,9 +41,24 @@ nlohmann::json WaveInfoJson(const WaveInfo& w) {
         {"footerSize", w.footerSize},
         {"listFooterSize", w.listFooterSize},
         {"extChannelMask", w.extChannelMask},
-        // Kept for scripts that read every key; nothing fills it any more.
-        {"droppedFileName", ""},
     };
+}
+
+// The play time in seconds, exact to the frame; null without a rate.
+nlohmann::json DurationJson(const WaveInfo& w) {
+    if (w.format.samplesPerSec <= 0 || w.format.blockAlign <= 0 || !w.playTimeKnown) return nullptr;
+    const auto frames = static_cast<double>(w.totalSeconds()) * w.format.samplesPerSec + w.playRemainderFrames;
+    return frames / w.format.samplesPerSec;
+}
+
+// The speaker of each channel: the file's channel mask, else the usual one for
+// 2, 4 or 6 channels; empty when neither names every channel.
+nlohmann::json ChannelLayoutJson(const WaveInfo& w) {
+    const std::uint32_t mask = w.extChannelMask != 0 ? w.extChannelMask : DefaultChannelMask(w.format.channels);
+    std::vector<std::string> names = SpeakerNamesOfMask(mask);
+    if (w.format.channels < 1 || names.size() < static_cast<std::size_t>(w.format.channels)) names.clear();
+    names.resize(std::min<std::size_t>(names.size(), static_cast<std::size_t>(std::max<int>(w.format.channels, 0))));
+    return names;
 }
 
 nlohmann::json ChunksJson(const std::vector<ChunkEntry>& chunks) {
@@ -52,6 +68,7 @@ nlohmann::json ChunksJson(const std::vector<ChunkEntry>& chunks) {
     return j;
 }
 
+// Why each operation that is not offered is not.
 nlohmann::json WhyJson(const OperationReasons& reasons) {
     nlohmann::json j = nlohmann::json::object();
     for (Operation op : kAllOperations)
@@ -65,9 +82,36 @@ nlohmann::json EnabledJson(const std::optional<OperationSet>& allowed) {
     return j;
 }
 
-int RunInfo(const std::vector<std::string>& files, bool json) {
+enum class InfoForm { Text, Json, JsonLines };
+
+// Every key of a file's object; the man page lists them.
+nlohmann::json InfoJson(const std::string& path, bool complete, const std::vector<std::string>& messages,
+                        const WaveInfo& info, const AnalysisResult& result) {
+    std::vector<std::string> lines;
+    for (const auto& m : messages) lines.push_back(MessageForTerminal(m));
+    return {
+        {"path", path},
+        {"complete", complete},
+        {"messages", lines},
+        {"durationSeconds", complete ? DurationJson(info) : nullptr},
+        {"channelLayout", complete ? ChannelLayoutJson(info) : nlohmann::json::array()},
+        {"waveInfo", WaveInfoJson(info)},
+        {"headerSize", result.headerSize},
+        {"fileSizeOK", result.fileSizeOK},
+        {"footerOK", result.footerOK},
+        {"report", result.report.value_or(std::vector<std::string>{})},
+        {"hexDump", result.hexDump.value_or(std::vector<std::string>{})},
+        {"enabled", EnabledJson(AllowedOperations(info, result))},
+        {"why", WhyJson(WhyNotOffered(info, result))},
+        {"chunks", ChunksJson(result.chunks)},
+    };
+}
+
+int RunInfo(const std::vector<std::string>& files, InfoForm form) {
     int status = kExitOk;
     bool first = true;
+    // --json: one array, streamed so thousands of files need no memory.
+    if (form == InfoForm::Json) std::cout << '[';
     for (const auto& path : files) {
         WaveInfo info;  // each file on its own, as a fresh start of the window
         AnalysisResult result;
@@ -79,30 +123,27 @@ int RunInfo(const std::vector<std::string>& files, bool json) {
             if (result.failure) messages.push_back(*result.failure);
         } catch (const VelmoraError& e) {
             opened = false;
-            messages.emplace_back(e.what());
+            messages.emplace_back(ErrorText(e));
         }
         if (!opened || !result.complete()) status = kExitFailed;
 
-        if (json) {
-            nlohmann::json j = {
-                {"path", path},
-                {"complete", opened && result.complete()},
-                {"messages", messages},
-                {"waveInfo", WaveInfoJson(info)},
-                {"headerSize", result.headerSize},
-                {"fileSizeOK", result.fileSizeOK},
-                {"footerOK", result.footerOK},
-                {"report", result.report.value_or(std::vector<std::string>{})},
-                {"hexDump", result.hexDump.value_or(std::vector<std::string>{})},
-                {"enabled", EnabledJson(AllowedOperations(info, result))},
-                {"why", WhyJson(WhyNotOffered(info, result))},
-                {"chunks", ChunksJson(result.chunks)},
-            };
-            std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        if (form != InfoForm::Text) {
+            const nlohmann::json j = InfoJson(path, opened && result.complete(), messages, info, result);
+            const auto replace = nlohmann::json::error_handler_t::replace;
+            if (form == InfoForm::JsonLines) {
+                std::cout << j.dump(-1, ' ', false, replace) << '\n';
+            } else {
+                // Indented by two inside the array.
+                std::string text = j.dump(2, ' ', false, replace);
+                for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+                    text.insert(at + 1, "  ");
+                std::cout << (first ? "\n  " : ",\n  ") << text;
+            }
+            first = false;
             continue;
         }
 
-        for (const auto& m : messages) PrintError(m);
+        for (const auto& m : messages) PrintAbout(path, m);
         if (files.size() > 1) {
             if (!first) std::cout << '\n';
             std::cout << "==> " << path << " <==\n";
@@ -114,6 +155,7 @@ int RunInfo(const std::vector<std::string>& files, bool json) {
             for (const auto& line : result.hexDump.value_or(std::vector<std::string>{})) std::cout << line << '\n';
         }
     }
+    if (form == InfoForm::Json) std::cout << (first ? "]\n" : "\n]\n");
     std::cout.flush();
     return status;
 }
@@ -121,12 +163,19 @@ int RunInfo(const std::vector<std::string>& files, bool json) {
 }  // namespace
 
 void RegisterInfo(CLI::App& app, Action& action) {
-    auto* cmd = app.add_subcommand("info", "Analyse each FILE: the report, then the hex dump of its header");
+    auto* cmd = app.add_subcommand(
+        "info", "Analyse each FILE: the report, then the hex dump of its header; messages on stderr");
     auto files = std::make_shared<std::vector<std::string>>();
     auto json = std::make_shared<bool>(false);
+    auto jsonl = std::make_shared<bool>(false);
     cmd->add_option("FILE", *files, "WAV files to analyse")->required();
-    cmd->add_flag("--json", *json, "One JSON object per file per line");
-    cmd->callback([&action, files, json] { action = [files, json] { return RunInfo(*files, *json); }; });
+    auto* jsonFlag = cmd->add_flag("--json", *json, "One JSON array with an object per file (keys: see the man page)");
+    cmd->add_flag("--jsonl", *jsonl, "One compact JSON object per file per line, for many files")->excludes(jsonFlag);
+    cmd->callback([&action, files, json, jsonl] {
+        action = [files, json, jsonl] {
+            return RunInfo(*files, *json ? InfoForm::Json : *jsonl ? InfoForm::JsonLines : InfoForm::Text);
+        };
+    });
 }
 
 }  // namespace velmora::cli

@@ -1,11 +1,12 @@
-// velmora-cli raw2wav FILE... [--rate N] [--bits 16|8] [--mono] [-o DIR]
+// velmora-cli raw2wav FILE... [--rate N] [--bits 16|8] [--mono] [-o DIR] [-n] [--no-clobber]
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
 #include "ops/option_text.h"
+#include "ops/output_paths.h"
 #include "ops/rawwave.h"
 #include "verbs.h"
-#include "wav/error.h"
 
 namespace velmora::cli {
 
@@ -17,18 +18,24 @@ struct Raw2WavArgs {
     int bits = 16;
     bool mono = false;
     std::string outputDir;
+    WriteChoice write;
 };
 
 int RunRaw2Wav(const Raw2WavArgs& args) {
-    std::int32_t rate = 48000;
-    try {
-        // Converted as the window converts its "その他" rate, once for every file.
-        if (!args.rate.empty()) rate = ParseInteger(args.rate);
-    } catch (const VelmoraError& e) {
-        PrintError(e.what());
-        return kExitFailed;
-    }
-    return RunOnEach(args.files, std::nullopt, [&](const std::string& path, WaveInfo&, Host& host) {
+    // Converted as the window converts its "その他" rate, checked when the
+    // command line was read.
+    const std::int32_t rate = args.rate.empty() ? 48000 : ParseInteger(args.rate);
+    const int frameBytes = (args.bits / 8) * (args.mono ? 1 : 2);
+    FileJob job;
+    job.write = args.write;
+    job.plan = [&](const std::string& path, const WaveInfo&) {
+        return std::vector<PlannedOutput>{{OutputPathKeepingExtension(args.outputDir, path, "(wavemaker).wav")}};
+    };
+    job.run = [&](const std::string& path, WaveInfo&, Host& host) {
+        // No analysis gives the play time: the raw length does.
+        std::error_code ec;
+        const auto bytes = std::filesystem::file_size(path, ec);
+        if (!ec && rate > 0) static_cast<CliHost&>(host).setDuration(static_cast<double>(bytes) / frameBytes / rate);
         RawToWaveOptions options;
         options.rawPath = path;
         options.rate = rate;
@@ -36,19 +43,25 @@ int RunRaw2Wav(const Raw2WavArgs& args) {
         options.channels = args.mono ? RawChannels::Mono : RawChannels::Stereo;
         options.outputFolder = args.outputDir;
         return RawToWave(options, host);
-    });
+    };
+    return RunOnEach(args.files, job);
 }
 
 }  // namespace
 
 void RegisterRaw2Wav(CLI::App& app, Action& action) {
-    auto* cmd = app.add_subcommand("raw2wav", "Wrap each headerless PCM FILE into FILE(wavemaker).wav");
+    auto* cmd = app.add_subcommand(
+        "raw2wav", "Wrap each headerless PCM FILE (little-endian 16-bit signed or 8-bit unsigned) into "
+                   "FILE(wavemaker).wav, byte for byte behind a plain 44-byte header");
     auto args = std::make_shared<Raw2WavArgs>();
     cmd->add_option("FILE", args->files, "Raw PCM files")->required();
-    cmd->add_option("--rate", args->rate, "Sampling frequency (default 48000)");
+    cmd->add_option("--rate", args->rate, "Sampling frequency, an integer stored as given (default 48000)")
+        ->type_name("N")
+        ->check(TypedTextCheck([](const std::string& t) { ParseInteger(t); }));
     cmd->add_option("--bits", args->bits, "Bits per sample: 16 (default) or 8")->check(CLI::IsMember({16, 8}));
     cmd->add_flag("--mono", args->mono, "One channel (default: stereo)");
-    cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)");
+    cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)")->type_name("DIR");
+    AddWriteOptions(cmd, args->write);
     cmd->callback([&action, args] { action = [args] { return RunRaw2Wav(*args); }; });
 }
 

@@ -2,13 +2,14 @@
 // velmora-cli fix-riff-size FILE...
 // velmora-cli remove-footer FILE... [-o DIR]
 // velmora-cli set-rate RATE FILE...
+// Each with [-n] [--no-clobber].
 #include <iostream>
 #include <memory>
 
 #include "ops/option_text.h"
+#include "ops/output_paths.h"
 #include "ops/repair.h"
 #include "verbs.h"
-#include "wav/error.h"
 
 namespace velmora::cli {
 
@@ -17,78 +18,121 @@ namespace {
 struct FilesAndFolder {
     std::vector<std::string> files;
     std::string outputDir;
+    WriteChoice write;
 };
+
+// A copy into <folder>/<base><suffix>.
+FileJob CopyJob(Operation gate, const FilesAndFolder& args, const std::string& suffix) {
+    FileJob job;
+    job.gate = gate;
+    job.write = args.write;
+    job.plan = [&args, suffix](const std::string& path, const WaveInfo&) {
+        return std::vector<PlannedOutput>{{OutputPath(args.outputDir, path, suffix)}};
+    };
+    return job;
+}
 
 }  // namespace
 
 void RegisterRebuildHeader(CLI::App& app, Action& action) {
     auto* cmd = app.add_subcommand(
-        "rebuild-header", "Copy each FILE with a plain 16-byte format chunk into FILE(reheader).wav");
+        "rebuild-header",
+        "Copy each 16-bit stereo integer FILE whose format chunk is not the plain 16-byte one into "
+        "FILE(reheader).wav with the plain 44-byte header");
     auto args = std::make_shared<FilesAndFolder>();
     cmd->add_option("FILE", args->files, "WAV files to rebuild")->required();
-    cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)");
+    cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)")->type_name("DIR");
+    AddWriteOptions(cmd, args->write);
     cmd->callback([&action, args] {
         action = [args] {
-            return RunOnEach(args->files, Operation::RebuildHeader,
-                             [&](const std::string& path, WaveInfo& info, Host& host) {
-                                 return RebuildHeader(info, {path, args->outputDir}, host);
-                             });
+            FileJob job = CopyJob(Operation::RebuildHeader, *args, "(reheader).wav");
+            job.run = [&](const std::string& path, WaveInfo& info, Host& host) {
+                return RebuildHeader(info, {path, args->outputDir}, host);
+            };
+            return RunOnEach(args->files, job);
         };
     });
 }
 
 void RegisterFixRiffSize(CLI::App& app, Action& action) {
-    auto* cmd = app.add_subcommand("fix-riff-size", "Rewrite the RIFF size of each FILE in place to match its length");
-    auto files = std::make_shared<std::vector<std::string>>();
-    cmd->add_option("FILE", *files, "WAV files to patch")->required();
-    cmd->callback([&action, files] {
-        action = [files] {
-            return RunOnEach(*files, Operation::FixRiffSize,
-                             [](const std::string& path, WaveInfo& info, Host& host) {
-                                 return RewriteRiffSize(info, {path}, host);
-                             });
+    auto* cmd = app.add_subcommand(
+        "fix-riff-size",
+        "Rewrite the RIFF size of each FILE in place to its length less 8. A file whose size already "
+        "matches is left alone (exit status 0, with a note)");
+    auto args = std::make_shared<FilesAndFolder>();
+    cmd->add_option("FILE", args->files, "WAV files to patch")->required();
+    AddWriteOptions(cmd, args->write);
+    cmd->callback([&action, args] {
+        action = [args] {
+            FileJob job;
+            job.gate = Operation::FixRiffSize;
+            job.write = args->write;
+            job.nothingToDo = [](const WaveInfo&, const AnalysisResult& result) -> std::optional<std::string> {
+                if (!result.fileSizeOK) return std::nullopt;
+                return "the RIFF size already matches the file's length; nothing to do";
+            };
+            job.plan = [](const std::string& path, const WaveInfo& info) {
+                return std::vector<PlannedOutput>{
+                    {path, true,
+                     "RIFF size " + std::to_string(info.riffSize) + " -> " + std::to_string(info.fileSize - 8)}};
+            };
+            job.run = [](const std::string& path, WaveInfo& info, Host& host) {
+                return RewriteRiffSize(info, {path}, host);
+            };
+            return RunOnEach(args->files, job);
         };
     });
 }
 
 void RegisterRemoveFooter(CLI::App& app, Action& action) {
     auto* cmd = app.add_subcommand("remove-footer",
-                                   "Copy each FILE without its LIST footer into FILE(futta del).wav");
+                                   "Copy each FILE without its trailing LIST chunk into FILE(futta del).wav");
     auto args = std::make_shared<FilesAndFolder>();
     cmd->add_option("FILE", args->files, "WAV files with a LIST footer")->required();
-    cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)");
+    cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)")->type_name("DIR");
+    AddWriteOptions(cmd, args->write);
     cmd->callback([&action, args] {
         action = [args] {
-            return RunOnEach(args->files, Operation::RemoveFooter,
-                             [&](const std::string& path, WaveInfo& info, Host& host) {
-                                 return RemoveFooter(info, {path, args->outputDir}, host);
-                             });
+            FileJob job = CopyJob(Operation::RemoveFooter, *args, "(futta del).wav");
+            job.run = [&](const std::string& path, WaveInfo& info, Host& host) {
+                return RemoveFooter(info, {path, args->outputDir}, host);
+            };
+            return RunOnEach(args->files, job);
         };
     });
 }
 
 void RegisterSetRate(CLI::App& app, Action& action) {
-    auto* cmd = app.add_subcommand("set-rate", "Rewrite the sampling frequency of each FILE in place");
+    auto* cmd = app.add_subcommand(
+        "set-rate", "Rewrite the sampling frequency and the byte rate of each FILE in place; the samples stay as "
+                    "they are");
     auto rate = std::make_shared<std::string>();
-    auto files = std::make_shared<std::vector<std::string>>();
-    cmd->add_option("RATE", *rate, "New sampling frequency (an integer)")->required();
-    cmd->add_option("FILE", *files, "WAV files to patch")->required();
-    cmd->callback([&action, rate, files] {
-        action = [rate, files] {
-            // Checked once before any file is touched.
-            // A frame of one byte: only the integer and its sign are judged here.
-            try {
-                ParseSampleRate(*rate, 1);
-            } catch (const VelmoraError& e) {
-                PrintError(e.what());
-                return kExitFailed;
-            }
-            return RunOnEach(*files, Operation::SetRate,
-                             [&](const std::string& path, WaveInfo& info, Host& host) {
-                                 // The byte rate depends on each file's frame size.
-                                 const std::int32_t value = ParseSampleRate(*rate, info.format.blockAlign);
-                                 return RewriteSampleRate(info, {path, value}, host);
-                             });
+    auto args = std::make_shared<FilesAndFolder>();
+    // A frame of one byte: only the integer and its sign are judged here; the
+    // byte rate depends on each file's frame size.
+    cmd->add_option("RATE", *rate, "New sampling frequency: an integer of at least 1 (decimal, or hex after $ or 0x)")
+        ->required()
+        ->check(TypedTextCheck([](const std::string& t) { ParseSampleRate(t, 1); }));
+    cmd->add_option("FILE", args->files, "WAV files to patch")->required();
+    AddWriteOptions(cmd, args->write);
+    cmd->callback([&action, rate, args] {
+        action = [rate, args] {
+            FileJob job;
+            job.gate = Operation::SetRate;
+            job.write = args->write;
+            job.plan = [&](const std::string& path, const WaveInfo& info) {
+                const std::int32_t value = ParseSampleRate(*rate, info.format.blockAlign);
+                return std::vector<PlannedOutput>{
+                    {path, true,
+                     "sampling frequency " + std::to_string(info.format.samplesPerSec) + " -> " +
+                         std::to_string(value) + ", byte rate " + std::to_string(info.format.avgBytesPerSec) +
+                         " -> " + std::to_string(ByteRate(value, info.format.blockAlign))}};
+            };
+            job.run = [&](const std::string& path, WaveInfo& info, Host& host) {
+                const std::int32_t value = ParseSampleRate(*rate, info.format.blockAlign);
+                return RewriteSampleRate(info, {path, value}, host);
+            };
+            return RunOnEach(args->files, job);
         };
     });
 }

@@ -60,12 +60,8 @@ std::optional<SizeRepair> PlanSizeRepair(const ChunkTable& table, std::uint64_t 
     return sizes;
 }
 
-std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& options, Host& host) {
-    if (options.source.empty()) return {};
-    RequireAnalysed(options.source, info);
+std::optional<SizeRepair> PlanRecovery(File& file, const WaveInfo& info) {
     if (info.format.blockAlign <= 0) throw VelmoraError(kTextBadLayout);
-
-    File file = File::OpenReadWrite(options.source);
     // Positions and sizes are the analysed file's; a file that changed
     // length since would be patched by stale numbers.
     const std::uint64_t length = file.size();
@@ -78,15 +74,23 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
     if (info.rf64 && !ds64) throw VelmoraError(kTextNotAnalysed);
     const ChunkTable table = WalkChunks(file, kFirstChunkOffset, length, {ds64, 0});
     const auto align = static_cast<std::uint32_t>(info.format.blockAlign);
-    const std::optional<SizeRepair> sizes =
-        ds64 ? PlanSizeRepair(table, dataChunkPos, ds64->dataSize, ds64->riffSize, align, true)
-             : PlanSizeRepair(table, dataChunkPos, GetU32(head + 4), GetU32(riff + 4), align);
+    return ds64 ? PlanSizeRepair(table, dataChunkPos, ds64->dataSize, ds64->riffSize, align, true)
+                : PlanSizeRepair(table, dataChunkPos, GetU32(head + 4), GetU32(riff + 4), align);
+}
+
+std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& options, Host& host) {
+    if (options.source.empty()) return {};
+    RequireAnalysed(options.source, info);
+    if (info.format.blockAlign <= 0) throw VelmoraError(kTextBadLayout);
+
+    File file = File::OpenReadWrite(options.source);
+    const std::optional<SizeRepair> sizes = PlanRecovery(file, info);
     if (!sizes) {
         file.close();
         host.message(kTextDataSizeHealthy);
         return {};
     }
-    WriteSizeFields(file, dataChunkPos, *sizes, ds64.has_value());
+    WriteSizeFields(file, static_cast<std::uint64_t>(info.dataChunkPos), *sizes, info.rf64);
     file.close();
     info.riffSize = sizes->riffSize;
     info.dataSize = sizes->dataSize;

@@ -7,7 +7,7 @@ _velmora_cli() {
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
 
-    local verbs="info split surround normalize mux rebuild-header fix-riff-size remove-footer set-rate raw2wav"
+    local verbs="info split surround normalize mux rebuild-header fix-riff-size remove-footer set-rate recover raw2wav"
     verb=
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
@@ -17,7 +17,7 @@ _velmora_cli() {
     done
 
     if [[ -z $verb ]]; then
-        COMPREPLY=($(compgen -W "$verbs --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "$verbs -q --quiet -v --verbose --help --version" -- "$cur"))
         return
     fi
 
@@ -38,11 +38,13 @@ _velmora_cli() {
     esac
 
     local options="--help"
+    # Every verb that writes has a dry run and may refuse to replace.
+    [[ $verb != info ]] && options+=" -n --dry-run --no-clobber"
     case $verb in
-        info) options+=" --json" ;;
+        info) options+=" --json --jsonl" ;;
         split|rebuild-header|remove-footer) options+=" -o --output" ;;
         surround) options+=" --delay --swap --plain --cue -o --output" ;;
-        normalize) options+=" -y --yes -o --output" ;;
+        normalize) options+=" -y --yes --no -o --output" ;;
         mux) options+=" --left --right --center --lfe --s-left --s-right --plain --cue -o --output" ;;
         raw2wav) options+=" --rate --bits --mono -o --output" ;;
         set-rate)

@@ -49,9 +49,9 @@ TEST(CliInfo, SeveralFilesMessagesAndExitStatus) {
     EXPECT_EQ(lines[0], "==> " + good + " <==");
     EXPECT_NE(r.out.find("==> " + flt + " <=="), std::string::npos);
     EXPECT_NE(r.out.find("Format ID               : 3"), std::string::npos);
-    // Messages go to stderr, with "\r\n" as a line break.
-    EXPECT_NE(r.err.find("フォーマットIDが無圧縮WAV以外ですので、\nヘッダ内容の正確さを保証できません"),
-              std::string::npos);
+    // Messages go to stderr, with "\r\n" as a line break, each line naming the file.
+    EXPECT_NE(r.err.find(flt + ": フォーマットIDが無圧縮WAV以外ですので、\n" + flt + ": ヘッダ内容の正確さを保証できません"),
+              std::string::npos) << r.err;
     EXPECT_NE(r.err.find("ファイル " + missing + " は開けません"), std::string::npos);
     EXPECT_EQ(r.err.find('\r'), std::string::npos);
 }
@@ -76,7 +76,7 @@ TEST(CliInfo, JsonLinesWithEnabledOperations) {
     ext.bitsPerSample = 24;
     ext.Extensible(24, 0x3F);
     ext.samples = PatternSamples(10, 6, 3);
-    std::string args = "info --json";
+    std::string args = "info --jsonl";
     for (auto [name, b] : std::vector<std::pair<std::string, WavBuilder>>{
              {"c.wav", Canonical()}, {"l.wav", footer}, {"r.wav", riff}, {"e.wav", reb}, {"x.wav", ext}})
         args += " '" + dir.write(name, b.Build()) + "'";
@@ -111,7 +111,7 @@ TEST(CliInfo, JsonLinesWithEnabledOperations) {
     EXPECT_EQ(j[1]["waveInfo"]["listFooterSize"], 34);
     EXPECT_EQ(j[4]["waveInfo"]["channelMask"], 0x3F);
     EXPECT_FALSE(j[5]["complete"].get<bool>());
-    EXPECT_EQ(j[5]["messages"][0], "RIFFチャンクがありません\r\n中断します");
+    EXPECT_EQ(j[5]["messages"][0], "RIFFチャンクがありません\n中断します");
 }
 
 TEST(CliInfo, AgreesWithSoxi) {
@@ -120,7 +120,7 @@ TEST(CliInfo, AgreesWithSoxi) {
     std::string path = dir.file("sox.wav");
     std::string cmd = "sox -n -r 22050 -c 3 -b 16 '" + path + "' synth 1.5 sine 440 2>/dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-    CliRun r = RunCli("info --json '" + path + "'", dir);
+    CliRun r = RunCli("info --jsonl '" + path + "'", dir);
     auto j = nlohmann::json::parse(Lines(r.out).at(0));
     auto soxi = [&](const char* flag) {
         std::string c = std::string("soxi ") + flag + " '" + path + "' > '" + dir.file("soxi.txt") + "'";

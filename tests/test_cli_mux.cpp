@@ -97,8 +97,8 @@ TEST(CliMux, Refusals) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("ファイル " + dir.file("none.wav") + " は開けません"), std::string::npos);
 
-    run = RunCli("mux -o " + Quote(dir.path()), dir);
-    EXPECT_EQ(run.status, 1);
+    run = RunCli("mux -o " + Quote(dir.path()), dir);  // no file at all: a usage error
+    EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("多重化するファイルが登録されていません"), std::string::npos);
 
     EXPECT_FALSE(AnyOutput(dir.path()));

@@ -86,11 +86,11 @@ TEST(CliStereo, SurroundOptionsNamesAndUsageErrors) {
 
     EXPECT_EQ(RunCli("surround --cue --plain " + Q(song), dir).status, 2);
     r = RunCli("surround --delay 1001 " + Q(song), dir);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "ディレイは0～1000msの範囲内にしてください\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "--delay: ディレイは0～1000msの範囲内にしてください\nRun with --help for more information.\n");
     r = RunCli("surround --delay 2x " + Q(song), dir);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "'2x' は整数ではありません\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "--delay: '2x' は整数ではありません\nRun with --help for more information.\n");
 }
 
 TEST(CliStereo, SurroundAndNormalizeRefuseWhatTheWindowWouldNotOffer) {
@@ -109,7 +109,7 @@ TEST(CliStereo, SurroundAndNormalizeRefuseWhatTheWindowWouldNotOffer) {
     EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"eight.wav", "mono.wav"}));
 }
 
-TEST(CliStereo, NormalizeScansWithoutATerminalAndWritesWithYes) {
+TEST(CliStereo, NormalizeScansWithNoAndWritesWithYes) {
     TempDir dir;
     WavBuilder b;
     b.samplesPerSec = 1000;
@@ -118,7 +118,7 @@ TEST(CliStereo, NormalizeScansWithoutATerminalAndWritesWithYes) {
     s[2 * 61002 + 1] = -8192;
     b.samples = Pcm16(s);
     std::string song = dir.write("song.wav", b.Build());
-    CliRun r = RunCli("normalize " + Q(song), dir);
+    CliRun r = RunCli("normalize --no " + Q(song), dir);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 3 4096", "1 1 8192", "ピーク値:8192 "}));
     EXPECT_EQ(r.err, "");
@@ -139,7 +139,7 @@ TEST(CliStereo, NormalizeScansWithoutATerminalAndWritesWithYes) {
     r = RunCli("normalize --yes " + Q(silent), dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 0 0", "ピーク値:0 "}));
-    EXPECT_EQ(r.err, "0 による浮動小数点数除算\n");
+    EXPECT_EQ(r.err, silent + ": 0 による浮動小数点数除算\n");
 }
 
 TEST(CliStereo, ColonsBackslashesAndNonUtf8BytesAreOrdinaryNameCharacters) {

@@ -105,7 +105,7 @@ TEST(Rf64, InfoJsonGivesSixtyFourBitSizes) {
     const std::uint64_t data = k4G + 400;
     const std::string path = dir.file("big.wav");
     WriteSparse(path, Stereo48k().Rf64(80 + data - 8, data).Build(), 80 + data);
-    const CliRun run = RunCli("info --json " + Quote(path), dir);
+    const CliRun run = RunCli("info --jsonl " + Quote(path), dir);
     ASSERT_EQ(run.status, 0) << run.err;
     const auto j = nlohmann::json::parse(run.out);
     EXPECT_EQ(j["waveInfo"]["dataSize"].get<std::uint64_t>(), data);

@@ -112,7 +112,7 @@ std::size_t BlockMover::read(File& src, std::size_t n) {
             useBuffer();
             return held_ = src.read(buffer_.data(), n);
         }
-        if (r < 0) throw VelmoraError(TextCannotRead(src.path_));
+        if (r < 0) throw VelmoraError(TextCannotRead(src.path_), errno);
         if (r == 0) {  // end of file
             n = done;
             break;
@@ -123,7 +123,7 @@ std::size_t BlockMover::read(File& src, std::size_t n) {
     if (done < n) {
         if (buffer_.size() < n - done) buffer_.resize(blockSize_);
         const std::size_t got = ReadFully(src.fd_, src.pos_ + done, buffer_.data(), n - done);
-        if (got == static_cast<std::size_t>(-1)) throw VelmoraError(TextCannotRead(src.path_));
+        if (got == static_cast<std::size_t>(-1)) throw VelmoraError(TextCannotRead(src.path_), errno);
         done += got;
     }
     src.pos_ += done;
@@ -165,12 +165,12 @@ void BlockMover::write(File& dst, std::size_t n) {
             dst.write(buffer_.data(), n);
             return;
         }
-        if (r <= 0) throw VelmoraError(TextCannotWrite(dst.path_));
+        if (r <= 0) throw VelmoraError(TextCannotWrite(dst.path_), r < 0 ? errno : 0);
         done += static_cast<std::size_t>(r);
     }
     inPipe_ -= fromPipe;
     if (n > fromPipe && !WriteFully(dst.fd_, dst.pos_ + fromPipe, buffer_.data(), n - fromPipe))
-        throw VelmoraError(TextCannotWrite(dst.path_));
+        throw VelmoraError(TextCannotWrite(dst.path_), errno);
     dst.pos_ += n;
     // Bytes read but not to be written are dropped.
     emptyPipe();

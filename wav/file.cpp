@@ -39,11 +39,15 @@ std::string FolderOf(const std::string& path) {
 }
 
 // A name that an output may take: free, or a regular file we could have
-// opened for writing (the one an output replaces).
+// opened for writing (the one an output replaces). False leaves the reason in errno.
 bool MayReplace(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
-    return S_ISREG(st.st_mode) && ::access(path.c_str(), W_OK) == 0;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    return ::access(path.c_str(), W_OK) == 0;
 }
 
 // A fresh hidden name in the folder, taken by `take` (which returns false
@@ -66,13 +70,13 @@ void AllowUnnamedOutputs(bool allow) { unnamedAllowed = allow; }
 
 File File::OpenRead(const std::string& path) {
     int fd = fault::BeforeOpen() ? -1 : OpenRegular(path, O_RDONLY);
-    if (fd < 0) throw VelmoraError(TextCannotOpen(path));
+    if (fd < 0) throw VelmoraError(TextCannotOpen(path), errno);
     return File(fd, path);
 }
 
 File File::OpenReadWrite(const std::string& path) {
     int fd = fault::BeforeOpen() ? -1 : OpenRegular(path, O_RDWR);
-    if (fd < 0) throw VelmoraError(TextCannotOpen(path));
+    if (fd < 0) throw VelmoraError(TextCannotOpen(path), errno);
     return File(fd, path);
 }
 
@@ -80,14 +84,16 @@ File File::Create(const std::string& path) {
     // Read-write, so the multiplex writer can read back what it wrote.
     int fd = fault::BeforeOpen() ? -1
                                  : ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int err = errno;
     if (fd >= 0) {
         struct stat st {};
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd);
             fd = -1;
+            err = EISDIR;
         }
     }
-    if (fd < 0) throw VelmoraError(TextCannotCreate(path));
+    if (fd < 0) throw VelmoraError(TextCannotCreate(path), err);
     return File(fd, path);
 }
 
@@ -103,7 +109,7 @@ OutputFile OutputFile::Create(const std::string& path) {
             std::free(real);
         }
     }
-    if (!MayReplace(target)) throw VelmoraError(TextCannotCreate(path));
+    if (!MayReplace(target)) throw VelmoraError(TextCannotCreate(path), errno);
     const std::string folder = FolderOf(target);
 #if defined(__linux__) && defined(O_TMPFILE)
     // Naming it later goes through /proc/self/fd.
@@ -118,7 +124,7 @@ OutputFile OutputFile::Create(const std::string& path) {
         fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         return fd >= 0;
     });
-    if (fd < 0) throw VelmoraError(TextCannotCreate(path));
+    if (fd < 0) throw VelmoraError(TextCannotCreate(path), errno);
     return OutputFile(fd, path, target, temporary);
 }
 
@@ -172,8 +178,9 @@ void OutputFile::commit() {
         }
     }
     if (!named) {
+        const int err = errno;
         discard();
-        throw VelmoraError(TextCannotWrite(path_));
+        throw VelmoraError(TextCannotWrite(path_), err);
     }
     // The bytes are on disk and named; closing cannot lose them now.
     ::close(std::exchange(fd_, -1));
@@ -217,7 +224,7 @@ File::~File() {
 
 std::uint64_t File::size() const {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) throw VelmoraError(TextCannotRead(path_));
+    if (::fstat(fd_, &st) != 0) throw VelmoraError(TextCannotRead(path_), errno);
     return static_cast<std::uint64_t>(st.st_size);
 }
 
@@ -234,7 +241,7 @@ std::size_t File::readAt(std::uint64_t offset, void* buf, std::size_t n) {
         }
         if (r < 0) {
             if (errno == EINTR) continue;
-            throw VelmoraError(TextCannotRead(path_));
+            throw VelmoraError(TextCannotRead(path_), errno);
         }
         if (r == 0) break;
         done += static_cast<std::size_t>(r);
@@ -255,7 +262,7 @@ void File::writeAt(std::uint64_t offset, const void* buf, std::size_t n) {
         }
         if (r < 0) {
             if (errno == EINTR) continue;
-            throw VelmoraError(TextCannotWrite(path_));
+            throw VelmoraError(TextCannotWrite(path_), errno);
         }
         if (r == 0) throw VelmoraError(TextCannotWrite(path_));
         done += static_cast<std::size_t>(r);
@@ -275,13 +282,14 @@ void File::write(const void* buf, std::size_t n) {
 
 void File::sync() {
     // Counted as a write: it is where a full disk may first show.
-    if (fault::BeforeWrite() || ::fsync(fd_) != 0) throw VelmoraError(TextCannotWrite(path_));
+    if (fault::BeforeWrite()) throw VelmoraError(TextCannotWrite(path_), ENOSPC);
+    if (::fsync(fd_) != 0) throw VelmoraError(TextCannotWrite(path_), errno);
 }
 
 void File::close() {
     if (fd_ < 0) return;
     int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0 && errno != EINTR) throw VelmoraError(TextCannotWrite(path_));
+    if (::close(fd) != 0 && errno != EINTR) throw VelmoraError(TextCannotWrite(path_), errno);
 }
 
 std::int64_t FileSizeOf(const std::string& path) {

@@ -37,6 +37,11 @@ std::optional<SizeRepair> PlanSizeRepair(const ChunkTable& table, std::uint64_t 
                                          std::uint64_t declaredDataSize, std::uint64_t riffSize,
                                          std::uint32_t blockAlign, bool rf64 = false);
 
+// The sizes RecoverDataSize would write into the analysed file, open in
+// `file`, or nullopt when it needs none. Throws when the file is no longer
+// the one analysed.
+std::optional<SizeRepair> PlanRecovery(File& file, const WaveInfo& info);
+
 // Patches riffSize (bytes 4–7) and dataSize (dataChunkPos + 4 … + 7) of the
 // analysed file, or the ds64 sizes of an RF64 file, nothing else, and updates them in info. A file that needs
 // nothing gets kTextDataSizeHealthy as a message, stays untouched, and no

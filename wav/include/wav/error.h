@@ -9,7 +9,14 @@ namespace velmora {
 
 class VelmoraError : public std::runtime_error {
 public:
-    explicit VelmoraError(const std::string& text) : std::runtime_error(text) {}
+    explicit VelmoraError(const std::string& text, int systemError = 0)
+        : std::runtime_error(text), systemError_(systemError) {}
+    // The errno of the system call that failed, so a front end can add the
+    // system's reason; 0 when the failure is the file's own, not the system's.
+    int systemError() const noexcept { return systemError_; }
+
+private:
+    int systemError_ = 0;
 };
 
 // Failure texts shared by every operation.

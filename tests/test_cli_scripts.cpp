@@ -1,0 +1,306 @@
+// velmora-cli in scripts, through pipes: messages that name their file,
+// exit statuses, normalize without a terminal, the dry run and --no-clobber,
+// info's JSON forms, and help that says what the verbs take.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "cli_runner.h"
+#include "ops_fixture.h"
+
+using namespace velmora::test;
+
+namespace {
+
+WavBuilder Stereo16(std::size_t frames) {
+    WavBuilder b;
+    b.samplesPerSec = 1000;
+    b.samples = PatternSamples(frames, 2, 2);
+    return b;
+}
+
+// Every file under the folder with its bytes.
+std::map<std::string, Bytes> Snapshot(const std::string& folder) {
+    std::map<std::string, Bytes> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
+        if (e.is_regular_file() && e.path().filename() != "stderr.txt") files[e.path().string()] = ReadFile(e.path().string());
+    return files;
+}
+
+bool EveryLineStartsWith(const std::string& text, const std::vector<std::string>& prefixes) {
+    for (const auto& line : Lines(text)) {
+        bool named = false;
+        for (const auto& p : prefixes) named = named || line.rfind(p + ": ", 0) == 0;
+        if (!named) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(CliScripts, ErrorsNameTheirFileAndTheSystemsReason) {
+    TempDir dir;
+    std::string good = dir.write("good.wav", Stereo16(100).Build());
+    std::string mono = dir.write("mono.wav", [] { WavBuilder b = Stereo16(0); b.channels = 1; b.samples = PatternSamples(50, 1, 2); return b.Build(); }());
+    std::string broken = dir.write("broken.wav", Bytes{'R', 'I', 'F'});
+    std::string missing = dir.file("missing.wav");
+
+    // A batch: every file is tried, every line of stderr names its file.
+    CliRun r = RunCli("split " + Quote(missing) + " " + Quote(broken) + " " + Quote(mono) + " " + Quote(good), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{dir.file("good(Left)(0).wav"), dir.file("good(Right)(1).wav")}));
+    EXPECT_TRUE(EveryLineStartsWith(r.err, {missing, broken, mono})) << r.err;
+    EXPECT_NE(r.err.find(missing + ": ファイル " + missing + " は開けません: " + std::strerror(ENOENT)), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(mono + ": split: モノラルのため分離するチャンネルがありません"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\r'), std::string::npos);
+
+    // An output folder that is missing, or is a file: the system says why.
+    r = RunCli("split " + Quote(good) + " -o " + Quote(dir.file("no/such")), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, good + ": ファイル " + dir.file("no/such/good(Left)(0).wav") + " を作成できません: " +
+                         std::strerror(ENOENT) + "\n");
+    r = RunCli("surround " + Quote(good) + " -o " + Quote(good), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(std::string(": ") + std::strerror(ENOTDIR) + "\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.rfind(good + ": ", 0), 0u) << r.err;
+
+    // A message of several lines names the file on each of them.
+    r = RunCli("info " + Quote(broken), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_GE(Lines(r.err).size(), 2u) << r.err;
+    EXPECT_TRUE(EveryLineStartsWith(r.err, {broken})) << r.err;
+}
+
+TEST(CliScripts, ExitStatuses) {
+    TempDir dir;
+    std::string good = dir.write("good.wav", Stereo16(100).Build());
+    const Bytes goodBytes = ReadFile(good);
+    WavBuilder unfinished = Stereo16(100);
+    unfinished.dataSize = 0;
+    unfinished.riffSize = 36;
+    std::string cut = dir.write("cut.wav", unfinished.Build());
+
+    // A sound file needs nothing: 0, a note, the file untouched.
+    for (const std::string verb : {"recover", "fix-riff-size"}) {
+        CliRun r = RunCli(verb + " " + Quote(good), dir);
+        EXPECT_EQ(r.status, 0) << verb << r.err;
+        EXPECT_EQ(r.out, "") << verb;
+        EXPECT_EQ(Lines(r.err).size(), 1u) << verb << r.err;
+        EXPECT_EQ(r.err.rfind(good + ": ", 0), 0u) << verb << r.err;
+        EXPECT_EQ(ReadFile(good), goodBytes) << verb;
+        // -q: no note.
+        EXPECT_EQ(RunCli("-q " + verb + " " + Quote(good), dir).err, "") << verb;
+    }
+    // Beside a file that needed the repair: still 0, that one patched.
+    CliRun r = RunCli("recover " + Quote(good) + " " + Quote(cut), dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, cut + "\n");
+    EXPECT_EQ(ReadU32(ReadFile(cut), 40), 400u);
+
+    // Usage errors: 2, nothing touched, the offending option named.
+    struct Usage {
+        std::string args, says;
+    };
+    const std::vector<Usage> usage = {
+        {"set-rate 44.1k " + Quote(good), "RATE: '44.1k' は整数ではありません"},
+        {"set-rate -- -8000 " + Quote(good), "RATE: '-8000' はサンプリング周波数に使えません"},
+        {"surround --delay 2000 " + Quote(good), "--delay: ディレイは0～1000msの範囲内にしてください"},
+        {"surround --delay 2x " + Quote(good), "--delay: '2x' は整数ではありません"},
+        {"raw2wav --rate fast " + Quote(good), "--rate: 'fast' は整数ではありません"},
+        {"mux -o " + Quote(dir.path()), "mux: 多重化するファイルが登録されていません"},
+        {"splt " + Quote(good), "velmora-cli: 'splt' is not a verb; the verbs are info, split,"},
+        {"", "A subcommand is required"},
+    };
+    for (const auto& u : usage) {
+        r = RunCli(u.args, dir);
+        EXPECT_EQ(r.status, 2) << u.args;
+        EXPECT_EQ(r.err.rfind(u.says, 0), 0u) << u.args << "\n" << r.err;
+        EXPECT_EQ(r.out, "") << u.args;
+    }
+    EXPECT_EQ(ReadFile(good), goodBytes);
+    EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"cut.wav", "good.wav"}));
+
+    // A rate that fits one file's frame but not another's fails that file only.
+    WavBuilder wide = Stereo16(0);
+    wide.channels = 8;
+    wide.bitsPerSample = 32;
+    wide.samples = PatternSamples(10, 8, 4);
+    std::string eight = dir.write("eight.wav", wide.Build());
+    r = RunCli("set-rate 200000000 " + Quote(eight) + " " + Quote(good), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, good + "\n");
+    EXPECT_EQ(r.err.rfind(eight + ": ", 0), 0u) << r.err;
+}
+
+TEST(CliScripts, NormalizeWithoutATerminalMustBeToldWhatToDo) {
+    TempDir dir;
+    WavBuilder b = Stereo16(0);
+    std::vector<std::int16_t> s(2 * 2000, 10);
+    s[2 * 1500] = 8192;
+    b.samples = Pcm16(s);
+    std::string song = dir.write("song.wav", b.Build());
+
+    CliRun r = RunCli("normalize " + Quote(song), dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");  // refused before the scan
+    EXPECT_NE(r.err.find("--yes"), std::string::npos);
+
+    r = RunCli("normalize --no " + Quote(song), dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 1 8192", "ピーク値:8192 "}));
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"song.wav"});
+
+    r = RunCli("normalize --yes " + Quote(song), dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(r.out).back(), dir.file("song(normalize).wav"));
+    EXPECT_EQ(RunCli("normalize --yes --no " + Quote(song), dir).status, 2);
+}
+
+TEST(CliScripts, DryRunAndNoClobberForEveryVerbThatWrites) {
+    TempDir dir;
+    std::string song = dir.write("song.wav", Stereo16(1500).Build());
+    WavBuilder eighteen = Stereo16(100);
+    eighteen.fmtSize = 18;
+    std::string reb = dir.write("reb.wav", eighteen.Build());
+    WavBuilder tagged = Stereo16(100);
+    tagged.trailer = ListChunk(10);
+    std::string list = dir.write("list.wav", tagged.Build());
+    std::string raw = dir.write("take.pcm", PatternSamples(300, 2, 2));
+    WavBuilder monoB = Stereo16(0);
+    monoB.channels = 1;
+    monoB.samples = PatternSamples(120, 1, 2);
+    std::string mono = dir.write("m.wav", monoB.Build());
+    WavBuilder off = Stereo16(100);
+    off.riffSize = 7;
+    std::string riff = dir.write("riff.wav", off.Build());
+    WavBuilder unfinished = Stereo16(100);
+    unfinished.dataSize = 0xFFFFFFFF;
+    std::string cut = dir.write("cut.wav", unfinished.Build());
+
+    struct Case {
+        std::string args;
+        std::vector<std::string> plan;  // the dry run's lines
+        bool inPlace;
+    };
+    const std::vector<Case> cases = {
+        {"split " + Quote(song),
+         {"would write " + dir.file("song(Left)(0).wav"), "would write " + dir.file("song(Right)(1).wav")},
+         false},
+        {"surround --swap " + Quote(song), {"would write " + dir.file("song(EX)(SS) delay(200ms) 4ch.wav")}, false},
+        {"normalize " + Quote(song), {"would write " + dir.file("song(normalize).wav")}, false},
+        {"rebuild-header " + Quote(reb), {"would write " + dir.file("reb(reheader).wav")}, false},
+        {"remove-footer " + Quote(list), {"would write " + dir.file("list(futta del).wav")}, false},
+        {"raw2wav " + Quote(raw), {"would write " + dir.file("take.pcm(wavemaker).wav")}, false},
+        {"mux --left " + Quote(mono) + " --center " + Quote(mono), {"would write " + dir.file("m(EX)(mux).wav")}, false},
+        {"fix-riff-size " + Quote(riff), {"would patch " + riff + ": RIFF size 7 -> 436"}, true},
+        {"set-rate 44100 " + Quote(song),
+         {"would patch " + song + ": sampling frequency 1000 -> 44100, byte rate 4000 -> 176400"}, true},
+        {"recover " + Quote(cut), {"would patch " + cut + ": data size 4294967295 -> 400, RIFF size 436 -> 436"}, true},
+    };
+    for (const Case& c : cases) {
+        const auto before = Snapshot(dir.path());
+        CliRun r = RunCli(c.args + " -n", dir);
+        EXPECT_EQ(r.status, 0) << c.args << r.err;
+        std::vector<std::string> planned = Lines(r.out);
+        const bool normalize = c.args.rfind("normalize", 0) == 0;
+        if (normalize && !planned.empty()) planned.erase(planned.begin(), planned.end() - 1);  // after the peaks
+        EXPECT_EQ(planned, c.plan) << c.args;
+        EXPECT_EQ(Snapshot(dir.path()), before) << c.args;
+
+        // The real run writes what was planned.
+        r = RunCli(c.args + (normalize ? " --yes" : ""), dir);
+        ASSERT_EQ(r.status, 0) << c.args << r.err;
+        std::vector<std::string> written = Lines(r.out);
+        if (normalize && !written.empty()) written.erase(written.begin(), written.end() - 1);
+        ASSERT_EQ(written.size(), c.plan.size()) << c.args;
+        for (std::size_t i = 0; i < written.size(); ++i)
+            EXPECT_EQ(c.plan[i].rfind((c.inPlace ? "would patch " : "would write ") + written[i], 0), 0u) << c.args;
+        if (c.inPlace) continue;
+
+        // Outputs now exist: the dry run says so, --no-clobber leaves them.
+        r = RunCli(c.args + " --dry-run", dir);
+        EXPECT_EQ(r.out.find("would write "), std::string::npos) << c.args;
+        EXPECT_NE(r.out.find("would replace " + written[0]), std::string::npos) << c.args;
+        for (const auto& w : written) dir.write(std::filesystem::path(w).filename().string(), Bytes{'o', 'l', 'd'});
+        const auto kept = Snapshot(dir.path());
+        r = RunCli(c.args + (normalize ? " --yes" : "") + " --no-clobber", dir);
+        EXPECT_EQ(r.status, 1) << c.args;
+        EXPECT_NE(r.err.find(written[0] + " exists; not replaced (--no-clobber)"), std::string::npos) << c.args << r.err;
+        EXPECT_EQ(Snapshot(dir.path()), kept) << c.args;
+    }
+}
+
+TEST(CliScripts, InfoJsonArrayAndJsonLines) {
+    TempDir dir;
+    WavBuilder six;
+    six.channels = 6;
+    six.samplesPerSec = 44100;
+    six.bitsPerSample = 24;
+    six.Extensible(24, 0x3F);
+    six.samples = PatternSamples(44100 + 441, 6, 3);
+    std::string sixPath = dir.write("six.wav", six.Build());
+    WavBuilder three = Stereo16(0);
+    three.channels = 3;
+    three.samples = PatternSamples(7, 3, 2);
+    std::string threePath = dir.write("three.wav", three.Build());
+    std::string tiny = dir.write("tiny.wav", Bytes{'R', 'I', 'F'});
+
+    const std::string files = " " + Quote(sixPath) + " " + Quote(threePath) + " " + Quote(tiny);
+    CliRun r = RunCli("info --json" + files, dir);
+    EXPECT_EQ(r.status, 1);
+    const auto array = nlohmann::json::parse(r.out);
+    ASSERT_TRUE(array.is_array());
+    ASSERT_EQ(array.size(), 3u);
+    EXPECT_DOUBLE_EQ(array[0]["durationSeconds"].get<double>(), 1.01);
+    EXPECT_EQ(array[0]["channelLayout"], (std::vector<std::string>{"Left", "Right", "Center", "LFE", "S-Left", "S-Right"}));
+    EXPECT_DOUBLE_EQ(array[1]["durationSeconds"].get<double>(), 0.007);
+    EXPECT_EQ(array[1]["channelLayout"], nlohmann::json::array());  // three channels, no mask: unknown
+    EXPECT_TRUE(array[2]["durationSeconds"].is_null());
+    EXPECT_EQ(array[2]["messages"][0], "RIFFチャンクがありません\n中断します");
+    for (const auto& j : array) EXPECT_FALSE(j["waveInfo"].contains("droppedFileName"));
+
+    // --jsonl: the same objects, one compact one per line.
+    r = RunCli("info --jsonl" + files, dir);
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(nlohmann::json::parse(lines[i]), array[i]) << i;
+    EXPECT_EQ(RunCli("info --json --jsonl" + files, dir).status, 2);
+    EXPECT_EQ(nlohmann::json::parse(RunCli("info --json " + Quote(dir.file("none.wav")), dir).out).size(), 1u);
+}
+
+TEST(CliScripts, HelpSaysWhatEachVerbTakes) {
+    TempDir dir;
+    struct Format {
+        std::uint16_t bits;
+        bool isFloat;
+    };
+    const Format formats[] = {{8, false}, {16, false}, {24, false}, {32, false}, {32, true}, {64, true}};
+    const auto stereo = [&](Format f) {
+        WavBuilder b;
+        b.samplesPerSec = 1000;
+        b.bitsPerSample = f.bits;
+        if (f.isFloat) b.formatTag = 3;
+        b.samples = PatternSamples(100, 2, f.bits / 8);
+        return dir.write(std::to_string(f.bits) + (f.isFloat ? "f" : "i") + ".wav", b.Build());
+    };
+    // The help's words, and the formats a dry run takes (8-bit only for split).
+    for (const std::string verb : {"split", "surround", "normalize"}) {
+        CliRun help = RunShell("COLUMNS=200 " + std::string(VELMORA_CLI) + " " + verb + " --help", dir);
+        EXPECT_NE(help.out.find(verb == "split" ? "8/16/24/32-bit integer and 32/64-bit float"
+                                                : "16/24/32-bit integer or 32/64-bit float"),
+                  std::string::npos)
+            << verb << help.out;
+        for (Format f : formats) {
+            const int expected = (f.bits == 8 && verb != "split") ? 1 : 0;
+            EXPECT_EQ(RunCli(verb + " -n " + Quote(stereo(f)), dir).status, expected) << verb << " " << f.bits << f.isFloat;
+        }
+    }
+    CliRun help = RunShell("COLUMNS=200 " + std::string(VELMORA_CLI) + " surround --help", dir);
+    EXPECT_NE(help.out.find("0-1000 (default 200)"), std::string::npos) << help.out;
+    EXPECT_NE(RunCli("--help", dir).out.find("  2  usage"), std::string::npos);
+}
