@@ -1,9 +1,10 @@
-// velmora-cli raw2wav FILE... [--rate N] [--bits 16|8] [--mono] [-o DIR]
+// velmora-cli raw2wav FILE... [--rate N] [--bits 16|8] [--mono] [--detect] [-o DIR]
 #include <iostream>
 #include <memory>
 
 #include "ops/option_text.h"
 #include "ops/rawwave.h"
+#include "rescue_cli.h"
 #include "verbs.h"
 #include "wav/error.h"
 
@@ -17,6 +18,8 @@ struct Raw2WavArgs {
     int bits = 16;
     bool mono = false;
     std::string outputDir;
+    bool detect = false;
+    bool formatGiven = false;  // --bits or --mono typed: the fallback of --detect
 };
 
 int RunRaw2Wav(const Raw2WavArgs& args) {
@@ -28,7 +31,7 @@ int RunRaw2Wav(const Raw2WavArgs& args) {
         PrintError(e.what());
         return kExitFailed;
     }
-    return RunOnEach(args.files, std::nullopt, [&](const std::string& path, WaveInfo&, Host& host) {
+    const FileOperation plain = [&](const std::string& path, WaveInfo&, Host& host) {
         RawToWaveOptions options;
         options.rawPath = path;
         options.rate = rate;
@@ -36,7 +39,11 @@ int RunRaw2Wav(const Raw2WavArgs& args) {
         options.channels = args.mono ? RawChannels::Mono : RawChannels::Stereo;
         options.outputFolder = args.outputDir;
         return RawToWave(options, host);
-    });
+    };
+    if (args.detect)
+        return RunDetectedRaw2Wav(args.files, args.rate, args.outputDir,
+                                  args.formatGiven ? std::optional<FileOperation>(plain) : std::nullopt);
+    return RunOnEach(args.files, std::nullopt, plain);
 }
 
 }  // namespace
@@ -49,7 +56,13 @@ void RegisterRaw2Wav(CLI::App& app, Action& action) {
     cmd->add_option("--bits", args->bits, "Bits per sample: 16 (default) or 8")->check(CLI::IsMember({16, 8}));
     cmd->add_flag("--mono", args->mono, "One channel (default: stereo)");
     cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)");
-    cmd->callback([&action, args] { action = [args] { return RunRaw2Wav(*args); }; });
+    cmd->add_flag("--detect", args->detect,
+                  "Detect channels, sample format and start from the samples; refuse when not sure unless "
+                  "--bits or --mono is given");
+    cmd->callback([&action, args, cmd] {
+        args->formatGiven = cmd->count("--bits") > 0 || cmd->count("--mono") > 0;
+        action = [args] { return RunRaw2Wav(*args); };
+    });
 }
 
 }  // namespace velmora::cli

@@ -164,22 +164,38 @@ bool SameRotation(const FormatGuess& a, const FormatGuess& b) {
     return a.format == b.format && a.alignment % a.format.bytesPerSample() == b.alignment % b.format.bytesPerSample();
 }
 
-// Scores to confidences (their share of exp(sharpness × score)), and the
-// verdict: sure when the best is high enough and clearly above every reading
-// of another format or sample boundary, and above its own channel rotations
-// unless `rotationSettled`.
+// Confidences: the format's share of exp(sharpness × format score) times
+// the alignment's share within the format. The verdict: sure when the best
+// format scores high enough, clearly above every other format, and clearly
+// above its own channel rotations unless `rotationSettled`.
 void Conclude(Detection& result, bool rotationSettled) {
-    const double best = result.ranked.front().score;
-    double sum = 0;
-    for (auto& g : result.ranked) sum += (g.confidence = std::exp(kConfidenceSharpness * (g.score - best)));
-    for (auto& g : result.ranked) g.confidence /= sum;
-    double next = 0;
-    for (std::size_t i = 1; i < result.ranked.size(); ++i) {
-        if (rotationSettled && SameRotation(result.ranked[i], result.ranked.front())) continue;
-        next = result.ranked[i].score;
-        break;
+    const FormatGuess& best = result.ranked.front();
+    double formats = 0;
+    for (auto& g : result.ranked) {
+        double within = 0;
+        for (const auto& h : result.ranked)
+            if (h.format == g.format) within += std::exp(kConfidenceSharpness * (h.score - g.score));
+        g.confidence = 1 / within;
+        // Counted once per format, at its first alignment.
+        if (g.alignment == 0) formats += std::exp(kConfidenceSharpness * (g.formatScore - best.formatScore));
     }
-    result.sure = best >= kSureScore && best - next >= kSureLead;
+    for (auto& g : result.ranked)
+        g.confidence *= std::exp(kConfidenceSharpness * (g.formatScore - best.formatScore)) / formats;
+    // Rotations the end of the stretch ruled out lend their share to the best.
+    if (rotationSettled)
+        for (std::size_t i = 1; i < result.ranked.size(); ++i)
+            if (SameRotation(result.ranked[i], best)) {
+                result.ranked.front().confidence += result.ranked[i].confidence;
+                result.ranked[i].confidence = 0;
+            }
+    double nextFormat = 0, nextRotation = 0;
+    for (std::size_t i = 1; i < result.ranked.size(); ++i) {
+        const FormatGuess& g = result.ranked[i];
+        if (!(g.format == best.format)) nextFormat = std::max(nextFormat, g.formatScore);
+        else if (SameRotation(g, best)) nextRotation = std::max(nextRotation, g.score);
+    }
+    result.formatSure = best.formatScore >= kSureScore && best.formatScore - nextFormat >= kSureLead;
+    result.sure = result.formatSure && (rotationSettled || best.score - nextRotation >= kSureLead);
 }
 
 }  // namespace
@@ -193,18 +209,32 @@ Detection RankFormats(const std::vector<std::vector<std::uint8_t>>& windows) {
     for (int channels : kDetectChannels) {
         for (SampleEncoding encoding : kDetectEncodings) {
             const SampleFormat format{channels, encoding};
-            for (int a = 0; a < format.frameSize(); ++a) {
-                double score = 0;
-                for (const auto* w : sounding)
-                    score += AudioScore(w->data(), w->size(), format, static_cast<std::uint32_t>(a));
-                result.ranked.push_back({format, static_cast<std::uint32_t>(a), score / sounding.size(), 0});
+            const auto frame = static_cast<std::size_t>(format.frameSize());
+            // A byte lost midway changes the alignment, not the format: the
+            // format scores its best alignment in each window.
+            std::vector<double> sums(frame, 0.0);
+            double formatScore = 0;
+            for (const auto* w : sounding) {
+                double best = -1e9;
+                for (std::size_t a = 0; a < frame; ++a) {
+                    const double s = AudioScore(w->data(), w->size(), format, static_cast<std::uint32_t>(a));
+                    sums[a] += s;
+                    best = std::max(best, s);
+                }
+                formatScore += best;
             }
+            formatScore /= static_cast<double>(sounding.size());
+            for (std::size_t a = 0; a < frame; ++a)
+                result.ranked.push_back({format, static_cast<std::uint32_t>(a),
+                                         sums[a] / static_cast<double>(sounding.size()), formatScore, 0});
         }
     }
-    // Stable, so equal scores keep the simpler reading (fewer channels,
-    // narrower samples, smaller alignment) first.
-    std::stable_sort(result.ranked.begin(), result.ranked.end(),
-                     [](const FormatGuess& a, const FormatGuess& b) { return a.score > b.score; });
+    // Formats first, then their alignments; stable, so equal scores keep the
+    // simpler reading (fewer channels, narrower samples, smaller alignment).
+    std::stable_sort(result.ranked.begin(), result.ranked.end(), [](const FormatGuess& a, const FormatGuess& b) {
+        if (a.formatScore != b.formatScore) return a.formatScore > b.formatScore;
+        return a.score > b.score;
+    });
     Conclude(result, false);
     return result;
 }
@@ -236,6 +266,18 @@ std::uint32_t BestAlignment(const std::vector<std::vector<std::uint8_t>>& window
         if (score > bestScore) bestScore = score, best = static_cast<std::uint32_t>(a);
     }
     return best;
+}
+
+void SettleAlignment(Detection& detection, std::uint32_t alignment) {
+    auto& r = detection.ranked;
+    if (r.empty()) return;
+    const SampleFormat format = r.front().format;
+    for (std::size_t i = 0; i < r.size(); ++i)
+        if (r[i].format == format && r[i].alignment == alignment) {
+            std::rotate(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(i), r.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+            Conclude(detection, true);
+            return;
+        }
 }
 
 Detection DetectFormat(File& file, std::uint64_t from, std::uint64_t to) {

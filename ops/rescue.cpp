@@ -23,6 +23,8 @@ constexpr double kAudioScore = kSureScore;
 // The alignment scan looks at no more windows than this, however long the file.
 constexpr std::uint64_t kScanWindows = 2048;
 constexpr std::size_t kCopyBlock = 1 << 20;
+// A single sample continues its channel within this share of a frame's limits.
+constexpr double kLoneSample = 0.375;
 constexpr std::size_t kFrameCache = 1 << 20;
 constexpr std::uint16_t kFormatFloat = 3;
 
@@ -152,6 +154,23 @@ std::vector<double> AlignmentScores(const std::vector<std::uint8_t>& w, const Sa
     for (int a = 0; a < format.frameSize(); ++a)
         scores.push_back(AudioScore(w.data(), w.size(), format, static_cast<std::uint32_t>(a)));
     return scores;
+}
+
+// Each channel's spread (mean distance from its mean) in a window read at `alignment`.
+std::vector<double> Levels(const std::vector<std::uint8_t>& w, const SampleFormat& format, std::uint32_t alignment) {
+    const auto frame = static_cast<std::size_t>(format.frameSize());
+    const std::size_t frames = w.size() > alignment ? (w.size() - alignment) / frame : 0;
+    std::vector<double> levels(static_cast<std::size_t>(format.channels), 0.0);
+    for (int c = 0; c < format.channels && frames > 0; ++c) {
+        std::vector<double> x(frames);
+        double mean = 0;
+        for (std::size_t t = 0; t < frames; ++t)
+            mean += x[t] = DecodeSample(w.data() + alignment + t * frame + static_cast<std::size_t>(c * format.bytesPerSample()),
+                                        format.encoding);
+        mean /= static_cast<double>(frames);
+        for (double v : x) levels[static_cast<std::size_t>(c)] += std::fabs(v - mean) / static_cast<double>(frames);
+    }
+    return levels;
 }
 
 std::uint64_t AlignUp(std::uint64_t pos, std::uint64_t origin, std::uint64_t frame) {
@@ -303,12 +322,60 @@ std::optional<Stretch> LocateAudio(File& file, std::uint64_t from, std::uint64_t
     return s;
 }
 
+std::optional<std::uint32_t> SettleRotation(File& file, const SampleFormat& format, std::uint32_t alignment,
+                                            const Stretch& stretch) {
+    const auto frame = static_cast<std::uint64_t>(format.frameSize());
+    const auto width = static_cast<std::uint64_t>(format.bytesPerSample());
+    const int channels = format.channels;
+    if (stretch.end < stretch.start + 2 * frame) return std::nullopt;
+    const std::uint64_t length = file.size();
+    const std::uint64_t span = std::min<std::uint64_t>(stretch.end - stretch.start, kLocateFrames * frame) / frame * frame;
+    const JumpLimits headLimits = LimitsFrom(ReadBytes(file, stretch.start, span), format);
+    const JumpLimits tailLimits = LimitsFrom(ReadBytes(file, stretch.end - span, span), format);
+    const auto sampleAt = [&](std::uint64_t at) {
+        std::uint8_t b[4];
+        return file.readAt(at, b, static_cast<std::size_t>(width)) == width ? std::optional<double>(DecodeSample(b, format.encoding))
+                                                                           : std::nullopt;
+    };
+    // Whether the sample at `at` continues channel c of the frame at `near`
+    // as that frame continues the one at `far`.
+    const auto continues = [&](std::uint64_t at, std::uint64_t near, std::uint64_t far, int c, const JumpLimits& limits) {
+        const auto x = sampleAt(at), n = sampleAt(near + static_cast<std::uint64_t>(c) * width),
+                   f = sampleAt(far + static_cast<std::uint64_t>(c) * width);
+        const auto i = static_cast<std::size_t>(c);
+        // One sample against one: held tighter than whole frames are.
+        return x && n && f && std::fabs(*x - *n) <= kLoneSample * limits.first[i] &&
+               std::fabs(*x - 2 * *n + *f) <= kLoneSample * limits.second[i];
+    };
+    // Samples before the start that continue the last channels of the first frames.
+    int before = 0;
+    while (before < channels - 1 && stretch.start >= static_cast<std::uint64_t>(before + 1) * width &&
+           continues(stretch.start - static_cast<std::uint64_t>(before + 1) * width, stretch.start,
+                     stretch.start + frame, channels - 1 - before, headLimits))
+        ++before;
+    // Samples after the end that continue the first channels of the last frames.
+    int after = 0;
+    while (after < channels - 1 && continues(stretch.end + static_cast<std::uint64_t>(after) * width,
+                                             stretch.end - frame, stretch.end - 2 * frame, after, tailLimits))
+        ++after;
+    const auto shifted = [&](int samples) {
+        return static_cast<std::uint32_t>((alignment + frame - (static_cast<std::uint64_t>(samples) * width) % frame) % frame);
+    };
+    // A frame that starts `before` samples earlier; the file's own start or
+    // end cannot be misjudged junk.
+    if (stretch.start == static_cast<std::uint64_t>(before) * width) return shifted(before);
+    if (stretch.end + static_cast<std::uint64_t>(after) * width == length) return shifted((channels - after) % channels);
+    if ((before + after) % channels == 0) return shifted(before);
+    return std::nullopt;
+}
+
 std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::uint64_t to,
                                            const SampleFormat& format) {
     std::vector<AlignmentChange> changes;
     if (to <= from) return changes;
     const auto frame = static_cast<std::uint64_t>(format.frameSize());
     const std::uint64_t window = kDetectWindow;
+    const auto width = static_cast<std::uint32_t>(format.bytesPerSample());
     std::uint64_t stride = std::max<std::uint64_t>(window, (to - from) / kScanWindows);
     stride = (stride + kFrameLcm - 1) / kFrameLcm * kFrameLcm;
     const auto scoresAt = [&](std::uint64_t at) {
@@ -325,15 +392,45 @@ std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::
     for (std::uint64_t at = from; at < to; at += stride) {
         const std::vector<double> s = scoresAt(at);
         if (s.empty()) continue;
-        const auto a = static_cast<std::uint32_t>(std::max_element(s.begin(), s.end()) - s.begin());
+        auto a = static_cast<std::uint32_t>(std::max_element(s.begin(), s.end()) - s.begin());
         if (s[a] < kAudioScore) continue;
         if (!known) {
             known = {at, a};
             continue;
         }
-        if (a == known->second || !clearly(s, a, known->second)) {
+        // Rotations of the channels are no shift of the bytes.
+        if (a % width == known->second % width || !clearly(s, a, known->second)) {
             known->first = at;
             continue;
+        }
+        // Of the channel rotations of the new reading, the one whose channels
+        // keep the levels they had before; on a tie, the fewest bytes away.
+        const std::vector<double> was = Levels(ReadBytes(file, known->first, std::min(window, to - known->first)), format, known->second);
+        const std::vector<std::uint8_t> now = ReadBytes(file, at, std::min(window, to - at));
+        const auto distance = [&](std::uint32_t x) {
+            const std::uint32_t d = (x + static_cast<std::uint32_t>(frame) - known->second) % static_cast<std::uint32_t>(frame);
+            return std::min(d, static_cast<std::uint32_t>(frame) - d);
+        };
+        // Levels relative to their own mean: the sound grows louder or softer
+        // in every channel alike.
+        const auto shape = [](const std::vector<double>& lv) {
+            std::vector<double> l(lv.size());
+            double mean = 0;
+            for (std::size_t c = 0; c < lv.size(); ++c) mean += (l[c] = std::log(lv[c] + 1e-9)) / static_cast<double>(lv.size());
+            for (double& v : l) v -= mean;
+            return l;
+        };
+        const std::vector<double> wasShape = shape(was);
+        const auto mismatch = [&](std::uint32_t x) {
+            const std::vector<double> l = shape(Levels(now, format, x));
+            double m = 0;
+            for (std::size_t c = 0; c < l.size(); ++c) m += std::fabs(l[c] - wasShape[c]);
+            return m;
+        };
+        double best = mismatch(a);
+        for (std::uint32_t x = a % width; x < frame; x += width) {
+            const double m = mismatch(x);
+            if (m < best - 0.05 || (m <= best + 0.05 && distance(x) < distance(a))) a = x, best = m;
         }
         // Narrow the change down to neighbouring windows, then to the frame.
         std::uint64_t lo = known->first, hi = at;
@@ -398,12 +495,22 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
         if (options.format) {
             r.format = *options.format;
             r.alignment = BestAlignment(windows, r.format);
+            if (const auto s = LocateAudio(source, 0, length, r.format, r.alignment))
+                r.alignment = SettleRotation(source, r.format, r.alignment, *s).value_or(r.alignment);
         } else {
             r.detection = DetectFormat(source, 0, length);
-            if (r.detection->ranked.empty()) throw VelmoraError(kTextNoAudioFound);
-            if (!r.detection->sure) throw VelmoraError(kTextFormatNotSure);
-            r.format = r.detection->ranked.front().format;
-            r.alignment = r.detection->ranked.front().alignment;
+            Detection& d = *r.detection;
+            if (d.ranked.empty()) throw VelmoraError(kTextNoAudioFound);
+            if (!d.sure && d.formatSure) {
+                // The channel order is open: the ends of the audio may settle it.
+                const std::optional<Stretch> s = LocateAudio(source, 0, length, d.ranked.front().format, d.ranked.front().alignment);
+                const std::optional<std::uint32_t> a =
+                    s ? SettleRotation(source, d.ranked.front().format, d.ranked.front().alignment, *s) : std::nullopt;
+                if (a) SettleAlignment(d, *a);
+            }
+            if (!d.sure) throw VelmoraError(kTextFormatNotSure);
+            r.format = d.ranked.front().format;
+            r.alignment = d.ranked.front().alignment;
         }
         header = NewHeader(r.format, r.rate);
     } else {
@@ -420,12 +527,12 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
     r.start = head->start;
     if (!options.like.empty()) {
         // A zeroed or damaged header as long as the healthy one: the samples
-        // start right after it; a longer mess ends where the frames begin to
-        // continue each other.
+        // start right after it; a mess of another length ends where the
+        // frames begin to continue each other.
         std::vector<std::uint8_t> lead = ReadBytes(source, 0, std::min(likeHeader, length));
         const bool zeroed = std::all_of(lead.begin(), lead.end(), [](std::uint8_t b) { return b == 0; });
-        if (likeHeader % frame == firstAlignment % frame && likeHeader <= length && r.start <= likeHeader &&
-            (zeroed || r.start > 0))
+        // Audio from the very start is a header that is missing altogether.
+        if (likeHeader % frame == firstAlignment % frame && likeHeader <= length && (zeroed || r.start > firstAlignment))
             r.start = likeHeader;
         // The samples run in whole frames to the end of the file.
         const std::uint32_t endAlignment = options.realign ? lastAlignment : r.alignment;
@@ -461,8 +568,15 @@ std::vector<std::string> RawToWaveDetected(const std::string& rawPath, std::opti
     File source = File::OpenRead(rawPath);
     const std::uint64_t length = source.size();
     r.detection = DetectFormat(source, 0, length);
-    if (r.detection->ranked.empty()) throw VelmoraError(kTextNoAudioFound);
-    if (!r.detection->sure) throw VelmoraError(kTextFormatNotSure);
+    Detection& d = *r.detection;
+    if (d.ranked.empty()) throw VelmoraError(kTextNoAudioFound);
+    if (!d.sure && d.formatSure) {
+        const FormatGuess& best = d.ranked.front();
+        const auto frame = static_cast<std::uint64_t>(best.format.frameSize());
+        const Stretch whole{best.alignment, best.alignment + (length - std::min<std::uint64_t>(best.alignment, length)) / frame * frame};
+        if (const auto a = SettleRotation(source, best.format, best.alignment, whole)) SettleAlignment(d, *a);
+    }
+    if (!d.sure) throw VelmoraError(kTextFormatNotSure);
     r.format = r.detection->ranked.front().format;
     r.alignment = r.detection->ranked.front().alignment;
     if (rate) r.rate = *rate, r.rateSource = RateSource::Given;

@@ -36,14 +36,18 @@ std::string FormatLabel(const SampleFormat& format);
 struct FormatGuess {
     SampleFormat format;
     std::uint32_t alignment = 0;
-    double score = 0;       // bits of prediction gain per sample; 0 = noise
-    double confidence = 0;  // 0–1, the share of the ranking's weight
+    double score = 0;        // bits of prediction gain per sample; 0 = noise
+    double formatScore = 0;  // the format's: the mean of each window's best alignment
+    double confidence = 0;   // 0–1, the share of the ranking's weight
 };
 
 struct Detection {
     std::vector<FormatGuess> ranked;  // best first; empty when nothing was read
     // The best stands clearly above the next (else the caller must not guess).
     bool sure = false;
+    // The best format does, but which channel comes first is open: the
+    // boundaries of the audio may still settle it.
+    bool formatSure = false;
 };
 
 // Channel counts and encodings tried.
@@ -66,7 +70,8 @@ inline constexpr double kSureLead = 0.25;
 double AudioScore(const std::uint8_t* bytes, std::size_t n, const SampleFormat& format, std::uint32_t alignment);
 
 // Every hypothesis ranked over the given windows (each a separate stretch of
-// the file; silent ones are skipped).
+// the file; silent ones are skipped): formats by their format score, each
+// format's alignments by their own.
 Detection RankFormats(const std::vector<std::vector<std::uint8_t>>& windows);
 
 // A common multiple of every frame size tried.
@@ -84,6 +89,10 @@ std::uint32_t BestAlignment(const std::vector<std::vector<std::uint8_t>>& window
 
 // Detection over a file's [from, to).
 Detection DetectFormat(File& file, std::uint64_t from, std::uint64_t to);
+
+// Moves the guess with this alignment to the top and calls it sure: the
+// boundaries of the audio settled the channel order.
+void SettleAlignment(Detection& detection, std::uint32_t alignment);
 
 // Decodes one sample as a double in the encoding's own units (8-bit centred on 0).
 double DecodeSample(const std::uint8_t* p, SampleEncoding encoding);

@@ -74,6 +74,13 @@ struct Stretch {
 std::optional<Stretch> LocateAudio(File& file, std::uint64_t from, std::uint64_t to, const SampleFormat& format,
                                    std::uint32_t alignment);
 
+// The channel order of a stretch located at `alignment`, from its ends: how
+// many samples before its start (after its end) continue the channels of its
+// first (last) frame. Samples that run to the very start or end of the file,
+// or ends that agree, settle it; nullopt when they do not.
+std::optional<std::uint32_t> SettleRotation(File& file, const SampleFormat& format, std::uint32_t alignment,
+                                            const Stretch& stretch);
+
 // Byte offsets in [from, to) where the best alignment of `format` changes.
 std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::uint64_t to,
                                            const SampleFormat& format);
