@@ -560,6 +560,21 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
     return {path};
 }
 
+Detection DetectRawFormat(File& source) {
+    const std::uint64_t length = source.size();
+    Detection d = DetectFormat(source, 0, length);
+    if (!d.sure && d.formatSure) {
+        // A raw file holds its frames from its alignment on: the samples
+        // before the first whole frame may settle the channel order.
+        const FormatGuess& best = d.ranked.front();
+        const auto frame = static_cast<std::uint64_t>(best.format.frameSize());
+        const std::uint64_t first = std::min<std::uint64_t>(best.alignment, length);
+        const Stretch whole{first, first + (length - first) / frame * frame};
+        if (const auto a = SettleRotation(source, best.format, best.alignment, whole)) SettleAlignment(d, *a);
+    }
+    return d;
+}
+
 std::vector<std::string> RawToWaveDetected(const std::string& rawPath, std::optional<std::int32_t> rate,
                                            const std::string& outputFolder, Host& host, RescueReport* report) {
     if (rawPath.empty()) return {};
@@ -567,16 +582,9 @@ std::vector<std::string> RawToWaveDetected(const std::string& rawPath, std::opti
     RescueReport& r = report ? *report : local;
     File source = File::OpenRead(rawPath);
     const std::uint64_t length = source.size();
-    r.detection = DetectFormat(source, 0, length);
-    Detection& d = *r.detection;
-    if (d.ranked.empty()) throw VelmoraError(kTextNoAudioFound);
-    if (!d.sure && d.formatSure) {
-        const FormatGuess& best = d.ranked.front();
-        const auto frame = static_cast<std::uint64_t>(best.format.frameSize());
-        const Stretch whole{best.alignment, best.alignment + (length - std::min<std::uint64_t>(best.alignment, length)) / frame * frame};
-        if (const auto a = SettleRotation(source, best.format, best.alignment, whole)) SettleAlignment(d, *a);
-    }
-    if (!d.sure) throw VelmoraError(kTextFormatNotSure);
+    r.detection = DetectRawFormat(source);
+    if (r.detection->ranked.empty()) throw VelmoraError(kTextNoAudioFound);
+    if (!r.detection->sure) throw VelmoraError(kTextFormatNotSure);
     r.format = r.detection->ranked.front().format;
     r.alignment = r.detection->ranked.front().alignment;
     if (rate) r.rate = *rate, r.rateSource = RateSource::Given;

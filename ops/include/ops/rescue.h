@@ -85,6 +85,9 @@ std::optional<std::uint32_t> SettleRotation(File& file, const SampleFormat& form
 std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::uint64_t to,
                                            const SampleFormat& format);
 
+// The detection of a raw file: frames from its alignment to its end.
+Detection DetectRawFormat(File& source);
+
 // Detects the format of a raw file and, when sure, wraps its whole frames
 // from the detected alignment into <folder>/<file name>(wavemaker).wav.
 std::vector<std::string> RawToWaveDetected(const std::string& rawPath, std::optional<std::int32_t> rate,
