@@ -370,7 +370,7 @@ std::optional<std::uint32_t> SettleRotation(File& file, const SampleFormat& form
 }
 
 std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::uint64_t to,
-                                           const SampleFormat& format) {
+                                           const SampleFormat& format, std::optional<std::uint32_t> reference) {
     std::vector<AlignmentChange> changes;
     if (to <= from) return changes;
     const auto frame = static_cast<std::uint64_t>(format.frameSize());
@@ -395,7 +395,7 @@ std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::
         auto a = static_cast<std::uint32_t>(std::max_element(s.begin(), s.end()) - s.begin());
         if (s[a] < kAudioScore) continue;
         if (!known) {
-            known = {at, a};
+            known = {at, reference && *reference % width == a % width ? *reference : a};
             continue;
         }
         // Rotations of the channels are no shift of the bytes.
@@ -518,11 +518,28 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
     }
     const auto frame = static_cast<std::uint64_t>(r.format.frameSize());
 
-    r.changes = ScanAlignment(source, 0, length, r.format);
+    const auto width = static_cast<std::uint32_t>(r.format.bytesPerSample());
+    if (!options.like.empty()) {
+        // The healthy header's length places the first frame; the sound alone
+        // may not tell which channel comes first.
+        const auto atHeader = static_cast<std::uint32_t>(likeHeader % frame);
+        if (atHeader % width == r.alignment % width) r.alignment = atHeader;
+    }
+    r.changes = ScanAlignment(source, 0, length, r.format, r.alignment);
     // The stretch starts at the first alignment read and ends at the last one.
-    const std::uint32_t firstAlignment = r.changes.empty() ? r.alignment : r.changes.front().previous;
+    std::uint32_t firstAlignment = r.changes.empty() ? r.alignment : r.changes.front().previous;
+    if (options.realign && options.like.empty() && !r.changes.empty()) {
+        // The first stretch's own start settles its channel order.
+        const std::optional<Stretch> s = LocateAudio(source, 0, length, r.format, firstAlignment);
+        const std::optional<std::uint32_t> a = s ? SettleRotation(source, r.format, firstAlignment, *s) : std::nullopt;
+        if (a && *a != firstAlignment && *a % width == firstAlignment % width) {
+            r.changes = ScanAlignment(source, 0, length, r.format, *a);
+            firstAlignment = r.changes.empty() ? *a : r.changes.front().previous;
+        }
+    }
     const std::uint32_t lastAlignment = r.changes.empty() ? r.alignment : r.changes.back().alignment;
-    const std::optional<Stretch> head = LocateAudio(source, 0, length, r.format, options.realign ? firstAlignment : r.alignment);
+    const std::uint32_t startAlignment = options.realign ? firstAlignment : r.alignment;
+    const std::optional<Stretch> head = LocateAudio(source, 0, length, r.format, startAlignment);
     if (!head) throw VelmoraError(kTextNoAudioFound);
     r.start = head->start;
     if (!options.like.empty()) {
@@ -532,7 +549,7 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
         std::vector<std::uint8_t> lead = ReadBytes(source, 0, std::min(likeHeader, length));
         const bool zeroed = std::all_of(lead.begin(), lead.end(), [](std::uint8_t b) { return b == 0; });
         // Audio from the very start is a header that is missing altogether.
-        if (likeHeader % frame == firstAlignment % frame && likeHeader <= length && (zeroed || r.start > firstAlignment))
+        if (likeHeader % frame == startAlignment && likeHeader <= length && (zeroed || r.start > startAlignment))
             r.start = likeHeader;
         // The samples run in whole frames to the end of the file.
         const std::uint32_t endAlignment = options.realign ? lastAlignment : r.alignment;

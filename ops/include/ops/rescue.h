@@ -82,8 +82,11 @@ std::optional<std::uint32_t> SettleRotation(File& file, const SampleFormat& form
                                             const Stretch& stretch);
 
 // Byte offsets in [from, to) where the best alignment of `format` changes.
+// The reading starts at `reference` when the first sounding window's best is
+// a channel rotation of it.
 std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::uint64_t to,
-                                           const SampleFormat& format);
+                                           const SampleFormat& format,
+                                           std::optional<std::uint32_t> reference = std::nullopt);
 
 // The detection of a raw file: frames from its alignment to its end.
 Detection DetectRawFormat(File& source);
