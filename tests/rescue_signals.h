@@ -38,8 +38,10 @@ inline Bytes SoxRaw(const TempDir& dir, Signal signal, int channels, const std::
     if (channels > 1) {
         std::string remix = " remix", delay = " delay";
         for (int c = 1; c <= channels; ++c) {
-            remix += " 1v0." + std::to_string(9 - c % 5);
-            delay += " " + std::to_string(c * 0.00002);
+            remix += " 1v0.";
+            remix += std::to_string(9 - c % 5);
+            delay += ' ';
+            delay += std::to_string(c * 0.00002);
         }
         // Cut back to the length asked for: the delay pads the ends with zeros.
         effects += remix + delay + " trim 0 " + len;
