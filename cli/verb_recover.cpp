@@ -16,8 +16,9 @@ void RegisterRecover(CLI::App& app, Action& action) {
     cmd->add_option("--like", rescue->like,
                     "A healthy recording of the same recorder: rescue FILE into FILE(rescue).wav with its format");
     cmd->add_option("--rate", rescue->rate, "Sampling frequency of a rescued file (default: --like's, else 48000)");
-    cmd->add_option("--channels", rescue->channels, "Channels of a file without a header (instead of detecting)")
-        ->check(CLI::Range(1, 64));
+    cmd->add_option("--channels", rescue->channels,
+                    "Channels of a file without a header (instead of detecting): 1, 2, 3, 4, 6 or 8")
+        ->check(CLI::IsMember({1, 2, 3, 4, 6, 8}));
     cmd->add_option("--bits", rescue->bits, "Bits per sample of a file without a header: 8, 16, 24 or 32")
         ->check(CLI::IsMember({8, 16, 24, 32}));
     cmd->add_flag("--float", rescue->isFloat, "32-bit float samples (a file without a header)");

@@ -517,6 +517,9 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
         r.alignment = BestAlignment(windows, r.format);
     }
     const auto frame = static_cast<std::uint64_t>(r.format.frameSize());
+    // Windows are taken a multiple of kFrameLcm apart so that alignments read
+    // in any of them agree.
+    if (frame == 0 || kFrameLcm % frame != 0) throw VelmoraError(kTextRescueLayout);
 
     const auto width = static_cast<std::uint32_t>(r.format.bytesPerSample());
     if (!options.like.empty()) {

@@ -35,7 +35,7 @@ _velmora_cli() {
             fi
             return ;;
         --channels)
-            COMPREPLY=($(compgen -W "1 2 4 6 8" -- "$cur"))
+            COMPREPLY=($(compgen -W "1 2 3 4 6 8" -- "$cur"))
             return ;;
         --rate|--delay)
             return ;;

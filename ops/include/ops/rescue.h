@@ -18,6 +18,7 @@ namespace velmora {
 inline constexpr const char* kTextFormatNotSure =
     "サンプル形式を判定できません。推測はしません(形式を指定してください)";
 inline constexpr const char* kTextNoAudioFound = "音声らしいデータが見つかりません";
+inline constexpr const char* kTextRescueLayout = "このチャンネル数とbit解像度の組み合わせには対応していません";
 // "見本のファイル %s の形式を読めません"
 std::string TextLikeUnreadable(const std::string& path);
 
@@ -28,7 +29,9 @@ enum class RateSource { Like, Given, Default };
 struct RescueOptions {
     std::string source;                 // the broken file; empty does nothing
     std::string like;                   // a healthy recording; empty: format given or detected
-    std::optional<SampleFormat> format;  // given by the user (ignored with `like`)
+    // Given by the user (ignored with `like`); its frame size must divide
+    // kFrameLcm, as every detected one does (1, 2, 3, 4, 6 or 8 channels).
+    std::optional<SampleFormat> format;
     std::optional<std::int32_t> rate;    // given by the user (else like's, else 48000)
     bool realign = false;  // read each stretch at its own alignment (a byte lost or added)
     std::string outputFolder;  // empty: the broken file's folder
