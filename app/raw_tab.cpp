@@ -12,10 +12,25 @@
 #include "ops/option_text.h"
 #include "ops/output_paths.h"
 #include "ops/rawwave.h"
+#include "ops/rescue.h"
+#include "wav/file.h"
 #include "wav/text.h"
 #include "widgets.h"
 
 namespace velmora::app {
+
+namespace {
+
+constexpr const char* kTextRawNotSure = "サンプル形式を判定できません(確信が持てないため設定しません)";
+// A format the resolution and mode choices cannot take: 24/32-bit, float,
+// more than two channels, or frames that do not start at the first byte.
+std::string TextRawNeedsCli(const FormatGuess& g) {
+    const std::string shift = g.alignment ? Format("(先頭から %u バイトずれ)", g.alignment) : "";
+    return Format("判定結果は %s%s です。この画面では扱えないため velmora-cli raw2wav --detect を使ってください",
+                  FormatLabel(g.format).c_str(), shift.c_str());
+}
+
+}  // namespace
 
 RawTab::RawTab(TForm1& form, QTabWidget* pages) : form_(form) {
     setObjectName("TabSheet3");
@@ -37,10 +52,32 @@ RawTab::RawTab(TForm1& form, QTabWidget* pages) : form_(form) {
                         "RadioGroup3", 288, 8, 73, 89);
     form_.RadioGroup3->arrange();
     form_.Button12 = MakeButton(this, "Button12", "実行", 16, 104, 75, 25);
+    detectButton_ = MakeButton(this, "RawDetectButton", "形式を判定", 96, 104, 97, 25);
     form_.Label5 = MakeLabel(this, "Label5", "対象ファイル", 16, 136);
     form_.Edit4 = Place(new QLineEdit(this), "Edit4", 16, 152, 449, 20);
 
     connect(form_.Button12, &QPushButton::clicked, this, [this] { Button12Click(); });
+    connect(detectButton_, &QPushButton::clicked, this, [this] { DetectClick(); });
+}
+
+void RawTab::DetectClick() {
+    form_.runOperation([this] {
+        const std::string path = PathFieldValue(form_.Edit4);
+        if (path.empty()) return;
+        File file = File::OpenRead(path);
+        const Detection d = DetectRawFormat(file);
+        if (d.ranked.empty() || !d.sure) {
+            form_.mainHost().message(kTextRawNotSure);
+            return;
+        }
+        const FormatGuess& g = d.ranked.front();
+        if (g.format.isFloat() || g.format.bits() > 16 || g.format.channels > 2 || g.alignment != 0) {
+            form_.mainHost().message(TextRawNeedsCli(g));
+            return;
+        }
+        form_.RadioGroup2->setItemIndex(g.format.bits() == 16 ? 0 : 1);
+        form_.RadioGroup3->setItemIndex(g.format.channels == 2 ? 0 : 1);
+    });
 }
 
 void RawTab::Button12Click() {

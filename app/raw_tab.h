@@ -23,9 +23,13 @@ public:
 
 
     void Button12Click();  // raw to WAV
+    // Sets resolution and mode from the format detected in the raw file, or
+    // says why it cannot.
+    void DetectClick();
 
 private:
     TForm1& form_;
+    QPushButton* detectButton_;
 };
 
 // The folder RawToWave writes into: the output folder when one is set, else

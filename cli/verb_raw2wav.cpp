@@ -1,4 +1,4 @@
-// velmora-cli raw2wav FILE... [--rate N] [--bits 16|8] [--mono] [-o DIR] [-n] [--no-clobber]
+// velmora-cli raw2wav FILE... [--rate N] [--bits 16|8] [--mono] [--detect] [-o DIR] [-n] [--no-clobber]
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -6,6 +6,7 @@
 #include "ops/option_text.h"
 #include "ops/output_paths.h"
 #include "ops/rawwave.h"
+#include "rescue_cli.h"
 #include "verbs.h"
 
 namespace velmora::cli {
@@ -19,6 +20,8 @@ struct Raw2WavArgs {
     bool mono = false;
     std::string outputDir;
     WriteChoice write;
+    bool detect = false;
+    bool formatGiven = false;  // --bits or --mono typed: the fallback of --detect
 };
 
 int RunRaw2Wav(const Raw2WavArgs& args) {
@@ -31,7 +34,7 @@ int RunRaw2Wav(const Raw2WavArgs& args) {
     job.plan = [&](const std::string& path, const WaveInfo&) {
         return std::vector<PlannedOutput>{{OutputPathKeepingExtension(args.outputDir, path, "(wavemaker).wav")}};
     };
-    job.run = [&](const std::string& path, WaveInfo&, Host& host) {
+    const FileOperation plain = [&](const std::string& path, WaveInfo&, Host& host) {
         // No analysis gives the play time: the raw length does.
         std::error_code ec;
         const auto bytes = std::filesystem::file_size(path, ec);
@@ -44,6 +47,10 @@ int RunRaw2Wav(const Raw2WavArgs& args) {
         options.outputFolder = args.outputDir;
         return RawToWave(options, host);
     };
+    if (args.detect)
+        return RunDetectedRaw2Wav(args.files, args.rate, args.outputDir,
+                                  args.formatGiven ? std::optional<FileOperation>(plain) : std::nullopt);
+    job.run = plain;
     return RunOnEach(args.files, job);
 }
 
@@ -61,8 +68,14 @@ void RegisterRaw2Wav(CLI::App& app, Action& action) {
     cmd->add_option("--bits", args->bits, "Bits per sample: 16 (default) or 8")->check(CLI::IsMember({16, 8}));
     cmd->add_flag("--mono", args->mono, "One channel (default: stereo)");
     cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)")->type_name("DIR");
+    cmd->add_flag("--detect", args->detect,
+                  "Detect channels, sample format and start from the samples; refuse when not sure unless "
+                  "--bits or --mono is given");
     AddWriteOptions(cmd, args->write);
-    cmd->callback([&action, args] { action = [args] { return RunRaw2Wav(*args); }; });
+    cmd->callback([&action, args, cmd] {
+        args->formatGiven = cmd->count("--bits") > 0 || cmd->count("--mono") > 0;
+        action = [args] { return RunRaw2Wav(*args); };
+    });
 }
 
 }  // namespace velmora::cli

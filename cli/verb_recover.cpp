@@ -1,5 +1,8 @@
-// velmora-cli recover FILE... [-n]
+// velmora-cli recover FILE... [-n] [--like GOOD.wav] [--rate N] [--channels N --bits N|--float] [--realign]
+#include <algorithm>
+
 #include "ops/recover.h"
+#include "rescue_cli.h"
 #include "verbs.h"
 #include "wav/file.h"
 
@@ -15,8 +18,28 @@ void RegisterRecover(CLI::App& app, Action& action) {
     auto write = std::make_shared<WriteChoice>();
     cmd->add_option("FILE", *files, "WAV files to patch")->required();
     AddWriteOptions(cmd, *write);
-    cmd->callback([&action, files, write] {
-        action = [files, write] {
+    auto rescue = std::make_shared<RescueArgs>();
+    cmd->add_option("--like", rescue->like,
+                    "A healthy recording of the same recorder: rescue FILE into FILE(rescue).wav with its format");
+    cmd->add_option("--rate", rescue->rate, "Sampling frequency of a rescued file (default: --like's, else 48000)");
+    cmd->add_option("--channels", rescue->channels,
+                    "Channels of a file without a header (instead of detecting): 1, 2, 3, 4, 6 or 8")
+        ->check(CLI::IsMember({1, 2, 3, 4, 6, 8}));
+    cmd->add_option("--bits", rescue->bits, "Bits per sample of a file without a header: 8, 16, 24 or 32")
+        ->check(CLI::IsMember({8, 16, 24, 32}));
+    cmd->add_flag("--float", rescue->isFloat, "32-bit float samples (a file without a header)");
+    cmd->add_flag("--realign", rescue->realign,
+                  "Read each stretch at its own alignment after a lost or extra byte: FILE(realign).wav");
+    cmd->callback([&action, files, write, rescue] {
+        action = [files, write, rescue] {
+            // Any rescue option, or a file without a RIFF header: the samples
+            // are rescued into a new file instead.
+            const bool rescuing = !rescue->like.empty() || rescue->realign || !rescue->rate.empty() ||
+                                  rescue->channels != 0 || rescue->bits != 0 || rescue->isFloat;
+            std::vector<std::string> rescued, patched;
+            for (const auto& file : *files) (rescuing || !HasRiffHeader(file) ? rescued : patched).push_back(file);
+            int status = rescued.empty() ? kExitOk : RunRescue(rescued, *rescue);
+            if (patched.empty()) return status;
             // No gate: a file that needs nothing is told so by the operation
             // itself, not refused as an unoffered one.
             FileJob job;
@@ -39,7 +62,7 @@ void RegisterRecover(CLI::App& app, Action& action) {
             job.run = [](const std::string& path, WaveInfo& info, Host& host) {
                 return RecoverDataSize(info, {path}, host);
             };
-            return RunOnEach(*files, job);
+            return std::max(status, RunOnEach(patched, job));
         };
     });
 }

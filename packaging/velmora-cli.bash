@@ -1,5 +1,5 @@
 # bash completion for velmora-cli: the verbs, each verb's options, WAV files
-# for the verbs that analyse, any file for raw2wav, folders after -o.
+# for the verbs that analyse, any file for raw2wav and recover, folders after -o.
 
 _velmora_cli() {
     local cur prev verb i
@@ -28,11 +28,18 @@ _velmora_cli() {
             compopt -o filenames 2>/dev/null
             return ;;
         --bits)
-            COMPREPLY=($(compgen -W "16 8" -- "$cur"))
+            if [[ $verb == recover ]]; then
+                COMPREPLY=($(compgen -W "8 16 24 32" -- "$cur"))
+            else
+                COMPREPLY=($(compgen -W "16 8" -- "$cur"))
+            fi
+            return ;;
+        --channels)
+            COMPREPLY=($(compgen -W "1 2 3 4 6 8" -- "$cur"))
             return ;;
         --rate|--delay)
             return ;;
-        --left|--right|--center|--lfe|--s-left|--s-right)
+        --left|--right|--center|--lfe|--s-left|--s-right|--like)
             _velmora_cli_wavs
             return ;;
     esac
@@ -46,7 +53,8 @@ _velmora_cli() {
         surround) options+=" --delay --swap --plain --cue -o --output" ;;
         normalize) options+=" -y --yes --no -o --output" ;;
         mux) options+=" --left --right --center --lfe --s-left --s-right --plain --cue -o --output" ;;
-        raw2wav) options+=" --rate --bits --mono -o --output" ;;
+        raw2wav) options+=" --rate --bits --mono --detect -o --output" ;;
+        recover) options+=" --like --rate --channels --bits --float --realign" ;;
         set-rate)
             # The rate comes first.
             if [[ $COMP_CWORD -eq $((i + 1)) && $cur != -* ]]; then
@@ -57,7 +65,7 @@ _velmora_cli() {
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
-    elif [[ $verb == raw2wav ]]; then
+    elif [[ $verb == raw2wav || $verb == recover ]]; then
         local IFS=$'\n'
         COMPREPLY=($(compgen -f -- "$cur"))
         compopt -o filenames 2>/dev/null

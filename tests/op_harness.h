@@ -28,6 +28,7 @@
 #include "ops/option_text.h"
 #include "ops/rawwave.h"
 #include "ops/repair.h"
+#include "ops/rescue.h"
 #include "ops/split.h"
 #include "ops/surround.h"
 #include "wav/sample_format.h"
@@ -476,6 +477,26 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
                             return std::string("samples are not the raw file");
                         return detail::Run::HeaderDisagrees(b, 36);
                     });
+    }
+    // Also independent of the analysis: the source's bytes as a recording
+    // without a header, in a given format and in a detected one.
+    {
+        const auto dataAt = [](const Bytes& b) -> std::size_t {
+            return b.size() > 21 && b[20] == 0xFE && b[21] == 0xFF ? 60 : 36;
+        };
+        run.newFile("rescue", true, [&](Host& h, Outcome&) {
+            RescueOptions o;
+            o.source = source;
+            o.format = RawSampleFormat{2, SampleEncoding::S16};
+            o.realign = c.rawModeItem == 1;
+            o.outputFolder = outDir;
+            return RescueRecording(o, h);
+        },
+                    [&](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, dataAt(b)); });
+        run.newFile("raw2wav --detect", true, [&](Host& h, Outcome&) {
+            return RawToWaveDetected(source, std::nullopt, outDir, h);
+        },
+                    [&](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, dataAt(b)); });
     }
     if (complete) RunInPlaceRepairs(run, original, info, c, on(Operation::FixRiffSize), on(Operation::SetRate));
     if (Slurp(source) != original) run.violate("all", "the source is not as it was");

@@ -202,6 +202,9 @@ TEST(HostileFiles, EveryEnabledOperationEndsAsExpectedAndBreaksNoRule) {
         ASSERT_NE(want, expected.end()) << "no expected outcome for " << c.name;
         if (want->second.check) want->second.check(r);
         std::map<std::string, std::string> got = Summaries(r);
+        // The rescues read any bytes as samples: whether they write depends on
+        // how the bytes sound, so only their rules are held to here.
+        EXPECT_TRUE(got.erase("rescue") && got.erase("raw2wav --detect"));
         for (auto& [op, text] : got) {
             const std::string p = "ファイル " + path + " ";
             if (auto at = text.find(p); at != std::string::npos) text.replace(at, p.size(), "ファイル %s ");

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -587,6 +588,49 @@ TEST_F(WindowOpsTest, RawTabWrapsTheRawFileBesideItWhenNoFolderIsSet) {
     form->Button12->click();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, "'' は整数ではありません");
+}
+
+// Samples of a sound with a few partials and a slow swell; channel c a
+// little softer and a sample later than the one before.
+Bytes Partials(int frames, int channels, int bytesPerSample) {
+    Bytes b;
+    for (int t = 0; t < frames; ++t)
+        for (int c = 0; c < channels; ++c) {
+            const double u = (t - c) / 48000.0;
+            const double v = (0.5 + 0.4 * std::sin(6.0 * u)) * (1 - 0.1 * c) *
+                             (0.5 * std::sin(2 * M_PI * 220 * u) + 0.3 * std::sin(2 * M_PI * 347 * u) +
+                              0.2 * std::sin(2 * M_PI * 1210 * u));
+            const auto q = static_cast<std::int32_t>(v * (bytesPerSample == 3 ? 6000000 : 20000));
+            for (int k = 0; k < bytesPerSample; ++k) b.push_back(static_cast<std::uint8_t>(q >> (8 * k)));
+        }
+    return b;
+}
+
+TEST_F(WindowOpsTest, RawTabDetectSetsResolutionAndModeOrSaysToUseTheCli) {
+    DropOn(2, Write("mono.raw", Partials(48000, 1, 2)));
+    form->RadioGroup3->setItemIndex(0);
+    QPushButton* detect = form->findChild<QPushButton*>("RawDetectButton");
+    ASSERT_NE(detect, nullptr);
+    detect->click();
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(form->RadioGroup2->itemIndex(), 0);  // 16Bit
+    EXPECT_EQ(form->RadioGroup3->itemIndex(), 1);  // Mono
+
+    // 24 bits: the choices stay, the message names the format and the CLI.
+    DropOn(2, Write("wide.raw", Partials(48000, 2, 3)));
+    detect->click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text,
+              "判定結果は 24-bit 2ch です。この画面では扱えないため velmora-cli raw2wav --detect を使ってください");
+    EXPECT_EQ(form->RadioGroup3->itemIndex(), 1);
+
+    Bytes noise(100000);
+    std::uint32_t x = 12345;
+    for (auto& v : noise) v = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+    DropOn(2, Write("noise.raw", noise));
+    detect->click();
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[1].text, "サンプル形式を判定できません(確信が持てないため設定しません)");
 }
 
 TEST(RawOutputFolder, FallsBackToTheRawFilesFolder) {

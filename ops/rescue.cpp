@@ -1,0 +1,623 @@
+#include "ops/rescue.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "ops/output_paths.h"
+#include "wav/analysis.h"
+#include "wav/error.h"
+#include "wav/file.h"
+#include "wav/records.h"
+#include "wav/rf64.h"
+#include "wav/text.h"
+
+namespace velmora {
+
+namespace {
+
+// A window of this many frames sounds like audio or not on its own.
+constexpr std::uint64_t kLocateFrames = 2048;
+// A stretch scores at least this to count as audio.
+constexpr double kAudioScore = kSureScore;
+// The alignment scan looks at no more windows than this, however long the file.
+constexpr std::uint64_t kScanWindows = 2048;
+constexpr std::size_t kCopyBlock = 1 << 20;
+// A single sample continues its channel within this share of a frame's limits.
+constexpr double kLoneSample = 0.375;
+constexpr std::size_t kFrameCache = 1 << 20;
+constexpr std::uint16_t kFormatFloat = 3;
+
+// Reads single frames, decoded, through a block cache around the last one.
+class FrameSource {
+public:
+    FrameSource(File& file, const RawSampleFormat& format) : file_(file), format_(format) {}
+    // The frame at pos, or false past the end of the file.
+    bool read(std::uint64_t pos, std::vector<double>& out) {
+        const auto frame = static_cast<std::uint64_t>(format_.frameSize());
+        if (pos < at_ || pos + frame > at_ + buf_.size()) {
+            at_ = pos > kFrameCache / 2 ? pos - kFrameCache / 2 : 0;
+            buf_.resize(kFrameCache);
+            buf_.resize(file_.readAt(at_, buf_.data(), buf_.size()));
+            if (pos + frame > at_ + buf_.size()) return false;
+        }
+        out.resize(static_cast<std::size_t>(format_.channels));
+        const std::uint8_t* p = buf_.data() + (pos - at_);
+        for (int c = 0; c < format_.channels; ++c)
+            out[static_cast<std::size_t>(c)] = DecodeSample(p + c * format_.bytesPerSample(), format_.encoding);
+        return true;
+    }
+
+private:
+    File& file_;
+    RawSampleFormat format_;
+    std::vector<std::uint8_t> buf_;
+    std::uint64_t at_ = 0;
+};
+
+// How far one frame of audio may lie from its neighbour (first step) and
+// from the line through its two neighbours (second step), per channel.
+struct JumpLimits {
+    std::vector<double> first, second;
+};
+
+double Quantile99(std::vector<double> v) {
+    if (v.empty()) return 0;
+    auto at = v.begin() + static_cast<std::ptrdiff_t>(v.size() * 99 / 100);
+    std::nth_element(v.begin(), at, v.end());
+    return *at;
+}
+
+// Far beyond what the audio around the boundary does, yet mostly closer than
+// a frame of junk bytes, which lands anywhere in the range.
+JumpLimits LimitsFrom(const std::vector<std::uint8_t>& bytes, const RawSampleFormat& format) {
+    const auto frame = static_cast<std::size_t>(format.frameSize());
+    const std::size_t frames = bytes.size() / frame;
+    const double least = format.isFloat() ? std::ldexp(1.0, -11) : std::max(2.0, std::ldexp(1.0, format.bits() - 12));
+    JumpLimits limits;
+    for (int c = 0; c < format.channels; ++c) {
+        std::vector<double> x(frames), d1, d2;
+        for (std::size_t t = 0; t < frames; ++t)
+            x[t] = DecodeSample(bytes.data() + t * frame + static_cast<std::size_t>(c * format.bytesPerSample()),
+                                format.encoding);
+        for (std::size_t t = 2; t < frames; ++t) {
+            d1.push_back(std::fabs(x[t] - x[t - 1]));
+            d2.push_back(std::fabs(x[t] - 2 * x[t - 1] + x[t - 2]));
+        }
+        limits.first.push_back(std::max(least, 8 * Quantile99(d1)));
+        limits.second.push_back(std::max(least, 8 * Quantile99(d2)));
+    }
+    return limits;
+}
+
+// Whether frame `next` continues `cur` (and `before`, the frame on cur's
+// other side, when there is one).
+bool Continues(const std::vector<double>& next, const std::vector<double>& cur, const std::vector<double>* before,
+               const JumpLimits& limits) {
+    for (std::size_t c = 0; c < next.size(); ++c) {
+        if (std::fabs(next[c] - cur[c]) > limits.first[c]) return false;
+        if (before && std::fabs(next[c] - 2 * cur[c] + (*before)[c]) > limits.second[c]) return false;
+    }
+    return true;
+}
+
+// The first frame of the chain of continuing frames that reaches back from
+// the frame at `pos`, no earlier than `lowest`.
+std::uint64_t WalkBack(FrameSource& source, std::uint64_t pos, std::uint64_t lowest, std::uint64_t frame,
+                       const JumpLimits& limits) {
+    std::vector<double> cur, after, prev;
+    if (!source.read(pos, cur)) return pos;
+    bool hasAfter = source.read(pos + frame, after);
+    while (pos >= lowest + frame) {
+        if (!source.read(pos - frame, prev) || !Continues(prev, cur, hasAfter ? &after : nullptr, limits)) break;
+        after = std::move(cur);
+        cur = std::move(prev);
+        hasAfter = true;
+        pos -= frame;
+    }
+    return pos;
+}
+
+// One past the last frame of the chain of continuing frames that reaches on
+// from the frame at `pos`, no later than `highest`.
+std::uint64_t WalkOn(FrameSource& source, std::uint64_t pos, std::uint64_t highest, std::uint64_t frame,
+                     const JumpLimits& limits) {
+    std::vector<double> cur, before, next;
+    if (!source.read(pos, cur)) return pos;
+    bool hasBefore = pos >= frame && source.read(pos - frame, before);
+    while (pos + 2 * frame <= highest) {
+        if (!source.read(pos + frame, next) || !Continues(next, cur, hasBefore ? &before : nullptr, limits)) break;
+        before = std::move(cur);
+        cur = std::move(next);
+        hasBefore = true;
+        pos += frame;
+    }
+    return pos + frame;
+}
+
+std::vector<std::uint8_t> ReadBytes(File& file, std::uint64_t at, std::uint64_t n) {
+    std::vector<std::uint8_t> b(static_cast<std::size_t>(n));
+    b.resize(file.readAt(at, b.data(), b.size()));
+    return b;
+}
+
+double WindowScore(const std::vector<std::uint8_t>& w, const RawSampleFormat& format) {
+    if (w.empty() || std::all_of(w.begin(), w.end(), [&](std::uint8_t b) { return b == w.front(); })) return 0;
+    return AudioScore(w.data(), w.size(), format, 0);
+}
+
+// The score of every alignment of one window, relative to its start; empty
+// for a silent window.
+std::vector<double> AlignmentScores(const std::vector<std::uint8_t>& w, const RawSampleFormat& format) {
+    std::vector<double> scores;
+    if (w.empty() || std::all_of(w.begin(), w.end(), [&](std::uint8_t b) { return b == w.front(); })) return scores;
+    for (int a = 0; a < format.frameSize(); ++a)
+        scores.push_back(AudioScore(w.data(), w.size(), format, static_cast<std::uint32_t>(a)));
+    return scores;
+}
+
+// Each channel's spread (mean distance from its mean) in a window read at `alignment`.
+std::vector<double> Levels(const std::vector<std::uint8_t>& w, const RawSampleFormat& format, std::uint32_t alignment) {
+    const auto frame = static_cast<std::size_t>(format.frameSize());
+    const std::size_t frames = w.size() > alignment ? (w.size() - alignment) / frame : 0;
+    std::vector<double> levels(static_cast<std::size_t>(format.channels), 0.0);
+    for (int c = 0; c < format.channels && frames > 0; ++c) {
+        std::vector<double> x(frames);
+        double mean = 0;
+        for (std::size_t t = 0; t < frames; ++t)
+            mean += x[t] = DecodeSample(w.data() + alignment + t * frame + static_cast<std::size_t>(c * format.bytesPerSample()),
+                                        format.encoding);
+        mean /= static_cast<double>(frames);
+        for (double v : x) levels[static_cast<std::size_t>(c)] += std::fabs(v - mean) / static_cast<double>(frames);
+    }
+    return levels;
+}
+
+std::uint64_t AlignUp(std::uint64_t pos, std::uint64_t origin, std::uint64_t frame) {
+    return pos <= origin ? origin : origin + (pos - origin + frame - 1) / frame * frame;
+}
+
+// The pieces of the new data: bytes copied from the source, then frames
+// repeating the last one written (where a lost byte garbled a frame).
+struct Piece {
+    std::uint64_t from = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t fillerFrames = 0;
+};
+
+std::uint64_t DataSizeOf(const std::vector<Piece>& pieces, std::uint64_t frame) {
+    std::uint64_t n = 0;
+    for (const auto& p : pieces) n += p.bytes + p.fillerFrames * frame;
+    return n;
+}
+
+// Writes header and pieces. Blocks of zeros become holes where the output's
+// file system keeps them, so a mostly silent (or sparse) source needs no
+// more disk than its sounding parts.
+void WritePieces(const std::string& path, File& source, const std::vector<std::uint8_t>& header,
+                 const std::vector<Piece>& pieces, std::uint64_t frame, Host& host) {
+    OutputFile out = OutputFile::Create(path);
+    out.write(header.data(), header.size());
+    const std::uint64_t total = DataSizeOf(pieces, frame);
+    const std::uint64_t end = header.size() + total;
+    std::vector<std::uint8_t> buf(kCopyBlock), last(static_cast<std::size_t>(frame), 0);
+    std::uint64_t done = 0;
+    for (const auto& piece : pieces) {
+        for (std::uint64_t pos = 0; pos < piece.bytes;) {
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(piece.bytes - pos, kCopyBlock));
+            if (source.readAt(piece.from + pos, buf.data(), want) != want) throw VelmoraError(TextCannotRead(source.path()));
+            const bool zeros = std::all_of(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(want),
+                                           [](std::uint8_t b) { return b == 0; });
+            if (zeros && out.position() + want < end) out.seek(out.position() + want);
+            else out.write(buf.data(), want);
+            if (want >= frame) std::memcpy(last.data(), buf.data() + want - frame, static_cast<std::size_t>(frame));
+            pos += want;
+            done += want;
+            host.progress(static_cast<int>(done * 100 / std::max<std::uint64_t>(total, 1)));
+            host.pumpMessages();
+        }
+        for (std::uint64_t f = 0; f < piece.fillerFrames; ++f) out.write(last.data(), last.size());
+        done += piece.fillerFrames * frame;
+    }
+    out.commit();
+    host.progress(100);
+}
+
+// A header for detected or given formats: plain for integer mono or stereo
+// up to 16 bits (and float mono or stereo), extensible otherwise.
+std::vector<std::uint8_t> NewHeader(const RawSampleFormat& format, std::int32_t rate) {
+    const auto blockAlign = static_cast<std::int16_t>(format.frameSize());
+    FormatBlock fmt{MakeFourCC("fmt "),
+                    16,
+                    format.isFloat() ? kFormatFloat : kFormatPcm,
+                    static_cast<std::int16_t>(format.channels),
+                    rate,
+                    ByteRate(rate, blockAlign),
+                    blockAlign,
+                    static_cast<std::int16_t>(format.bits())};
+    const RiffHeader riff{MakeFourCC("RIFF"), 0, MakeFourCC("WAVE")};
+    const DataHeader data{MakeFourCC("data"), 0};
+    if (format.channels <= 2 && (format.bits() <= 16 || format.isFloat())) return BuildPlainHeader(riff, fmt, data);
+    std::vector<std::uint8_t> h = BuildExtensibleHeader(riff, fmt, static_cast<std::uint16_t>(format.bits()),
+                                                        DefaultChannelMask(format.channels), data, false);
+    if (format.isFloat()) h[kExtensibleSubFormatAt] = kFormatFloat;
+    return h;
+}
+
+// The header sized for dataSize bytes of samples: 32-bit fields while the
+// file stays below 4 GiB, RF64 past that.
+std::vector<std::uint8_t> Sized(std::vector<std::uint8_t> header, std::uint64_t dataSize) {
+    const auto put = [&](std::size_t at, std::uint64_t v) {
+        for (int i = 0; i < 4; ++i) header[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    if (header.size() >= kPlainHeaderSize && std::memcmp(header.data(), "RIFF", 4) == 0) {
+        put(4, header.size() + dataSize - kChunkHeaderSize);
+        put(header.size() - 4, dataSize);
+    }
+    return SizedHeader(std::move(header), dataSize);
+}
+
+std::string RateNote(RateSource source) {
+    switch (source) {
+        case RateSource::Like: return "見本のファイルから";
+        case RateSource::Given: return "指定";
+        default: return "既定値";
+    }
+}
+
+// The frames from `start` to `end`; with `realign`, split where the alignment
+// changes, the garbled bytes between two stretches standing for the frames
+// they held.
+std::vector<Piece> PiecesOf(std::uint64_t start, std::uint64_t end, std::uint64_t frame,
+                            const std::vector<AlignmentChange>& changes, bool realign) {
+    std::vector<Piece> pieces;
+    std::uint64_t cur = start;
+    if (realign) {
+        for (const auto& c : changes) {
+            if (c.offset <= cur || c.offset >= end) continue;
+            const std::uint64_t lastEnd = cur + (std::clamp(c.previousEnd, cur, c.offset) - cur) / frame * frame;
+            pieces.push_back({cur, lastEnd - cur, (c.offset - lastEnd + frame / 2) / frame});
+            cur = c.offset;
+        }
+    }
+    pieces.push_back({cur, (end > cur ? end - cur : 0) / frame * frame, 0});
+    return pieces;
+}
+
+}  // namespace
+
+std::string TextLikeUnreadable(const std::string& path) { return Format("見本のファイル %s の形式を読めません", path.c_str()); }
+
+std::optional<Stretch> LocateAudio(File& file, std::uint64_t from, std::uint64_t to, const RawSampleFormat& format,
+                                   std::uint32_t alignment) {
+    const auto frame = static_cast<std::uint64_t>(format.frameSize());
+    const std::uint64_t first = from + alignment;
+    if (first + frame > to) return std::nullopt;
+    const std::uint64_t frames = (to - first) / frame;
+    const std::uint64_t window = kLocateFrames * frame;
+    const std::uint64_t windows = (frames + kLocateFrames - 1) / kLocateFrames;
+    const auto windowAt = [&](std::uint64_t k) {
+        const std::uint64_t at = first + k * window;
+        return ReadBytes(file, at, std::min(window, (to - at) / frame * frame));
+    };
+    // The first and last windows that sound like audio: junk before and after
+    // is skipped window by window, never the whole file read for it.
+    std::optional<std::uint64_t> head, tail;
+    for (std::uint64_t k = 0; k < windows && !head; ++k)
+        if (WindowScore(windowAt(k), format) >= kAudioScore) head = k;
+    if (!head) return std::nullopt;
+    for (std::uint64_t k = windows; k-- > *head && !tail;)
+        if (WindowScore(windowAt(k), format) >= kAudioScore) tail = k;
+
+    FrameSource source(file, format);
+    Stretch s;
+    // From inside each end window outwards, frame by frame.
+    const std::uint64_t headMid = first + *head * window + window / 2 / frame * frame;
+    const JumpLimits headLimits = LimitsFrom(windowAt(*head), format);
+    s.start = WalkBack(source, std::min(headMid, first + (frames - 1) * frame), first, frame, headLimits);
+    const std::uint64_t tailMid = first + *tail * window + window / 2 / frame * frame;
+    const JumpLimits tailLimits = LimitsFrom(windowAt(*tail), format);
+    s.end = WalkOn(source, std::max(s.start, std::min(tailMid, first + (frames - 1) * frame)),
+                   first + frames * frame, frame, tailLimits);
+    return s;
+}
+
+std::optional<std::uint32_t> SettleRotation(File& file, const RawSampleFormat& format, std::uint32_t alignment,
+                                            const Stretch& stretch) {
+    const auto frame = static_cast<std::uint64_t>(format.frameSize());
+    const auto width = static_cast<std::uint64_t>(format.bytesPerSample());
+    const int channels = format.channels;
+    if (stretch.end < stretch.start + 2 * frame) return std::nullopt;
+    const std::uint64_t length = file.size();
+    const std::uint64_t span = std::min<std::uint64_t>(stretch.end - stretch.start, kLocateFrames * frame) / frame * frame;
+    const JumpLimits headLimits = LimitsFrom(ReadBytes(file, stretch.start, span), format);
+    const JumpLimits tailLimits = LimitsFrom(ReadBytes(file, stretch.end - span, span), format);
+    const auto sampleAt = [&](std::uint64_t at) {
+        std::uint8_t b[4];
+        return file.readAt(at, b, static_cast<std::size_t>(width)) == width ? std::optional<double>(DecodeSample(b, format.encoding))
+                                                                           : std::nullopt;
+    };
+    // Whether the sample at `at` continues channel c of the frame at `near`
+    // as that frame continues the one at `far`.
+    const auto continues = [&](std::uint64_t at, std::uint64_t near, std::uint64_t far, int c, const JumpLimits& limits) {
+        const auto x = sampleAt(at), n = sampleAt(near + static_cast<std::uint64_t>(c) * width),
+                   f = sampleAt(far + static_cast<std::uint64_t>(c) * width);
+        const auto i = static_cast<std::size_t>(c);
+        // One sample against one: held tighter than whole frames are.
+        return x && n && f && std::fabs(*x - *n) <= kLoneSample * limits.first[i] &&
+               std::fabs(*x - 2 * *n + *f) <= kLoneSample * limits.second[i];
+    };
+    // Samples before the start that continue the last channels of the first frames.
+    int before = 0;
+    while (before < channels - 1 && stretch.start >= static_cast<std::uint64_t>(before + 1) * width &&
+           continues(stretch.start - static_cast<std::uint64_t>(before + 1) * width, stretch.start,
+                     stretch.start + frame, channels - 1 - before, headLimits))
+        ++before;
+    // Samples after the end that continue the first channels of the last frames.
+    int after = 0;
+    while (after < channels - 1 && continues(stretch.end + static_cast<std::uint64_t>(after) * width,
+                                             stretch.end - frame, stretch.end - 2 * frame, after, tailLimits))
+        ++after;
+    const auto shifted = [&](int samples) {
+        return static_cast<std::uint32_t>((alignment + frame - (static_cast<std::uint64_t>(samples) * width) % frame) % frame);
+    };
+    // A frame that starts `before` samples earlier; the file's own start or
+    // end cannot be misjudged junk.
+    if (stretch.start == static_cast<std::uint64_t>(before) * width) return shifted(before);
+    if (stretch.end + static_cast<std::uint64_t>(after) * width == length) return shifted((channels - after) % channels);
+    if ((before + after) % channels == 0) return shifted(before);
+    return std::nullopt;
+}
+
+std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::uint64_t to,
+                                           const RawSampleFormat& format, std::optional<std::uint32_t> reference) {
+    std::vector<AlignmentChange> changes;
+    if (to <= from) return changes;
+    const auto frame = static_cast<std::uint64_t>(format.frameSize());
+    const std::uint64_t window = kDetectWindow;
+    const auto width = static_cast<std::uint32_t>(format.bytesPerSample());
+    std::uint64_t stride = std::max<std::uint64_t>(window, (to - from) / kScanWindows);
+    stride = (stride + kFrameLcm - 1) / kFrameLcm * kFrameLcm;
+    const auto scoresAt = [&](std::uint64_t at) {
+        return AlignmentScores(ReadBytes(file, at, std::min(window, to - at)), format);
+    };
+    // A window changes the reading only when the new alignment is clearly
+    // better there than the old: channels much alike make rotations of one
+    // reading score alike, and those must not count as shifts.
+    const auto clearly = [](const std::vector<double>& s, std::uint32_t better, std::uint32_t worse) {
+        return !s.empty() && s[better] >= kAudioScore && s[better] - s[worse] >= kSureLead;
+    };
+    std::optional<std::pair<std::uint64_t, std::uint32_t>> known;  // last window that sounded, and its alignment
+    FrameSource source(file, format);
+    for (std::uint64_t at = from; at < to; at += stride) {
+        const std::vector<double> s = scoresAt(at);
+        if (s.empty()) continue;
+        auto a = static_cast<std::uint32_t>(std::max_element(s.begin(), s.end()) - s.begin());
+        if (s[a] < kAudioScore) continue;
+        if (!known) {
+            known = {at, reference && *reference % width == a % width ? *reference : a};
+            continue;
+        }
+        // Rotations of the channels are no shift of the bytes.
+        if (a % width == known->second % width || !clearly(s, a, known->second)) {
+            known->first = at;
+            continue;
+        }
+        // Of the channel rotations of the new reading, the one whose channels
+        // keep the levels they had before; on a tie, the fewest bytes away.
+        const std::vector<double> was = Levels(ReadBytes(file, known->first, std::min(window, to - known->first)), format, known->second);
+        const std::vector<std::uint8_t> now = ReadBytes(file, at, std::min(window, to - at));
+        const auto distance = [&](std::uint32_t x) {
+            const std::uint32_t d = (x + static_cast<std::uint32_t>(frame) - known->second) % static_cast<std::uint32_t>(frame);
+            return std::min(d, static_cast<std::uint32_t>(frame) - d);
+        };
+        // Levels relative to their own mean: the sound grows louder or softer
+        // in every channel alike.
+        const auto shape = [](const std::vector<double>& lv) {
+            std::vector<double> l(lv.size());
+            double mean = 0;
+            for (std::size_t c = 0; c < lv.size(); ++c) mean += (l[c] = std::log(lv[c] + 1e-9)) / static_cast<double>(lv.size());
+            for (double& v : l) v -= mean;
+            return l;
+        };
+        const std::vector<double> wasShape = shape(was);
+        const auto mismatch = [&](std::uint32_t x) {
+            const std::vector<double> l = shape(Levels(now, format, x));
+            double m = 0;
+            for (std::size_t c = 0; c < l.size(); ++c) m += std::fabs(l[c] - wasShape[c]);
+            return m;
+        };
+        double best = mismatch(a);
+        for (std::uint32_t x = a % width; x < frame; x += width) {
+            const double m = mismatch(x);
+            if (m < best - 0.05 || (m <= best + 0.05 && distance(x) < distance(a))) a = x, best = m;
+        }
+        // Narrow the change down to neighbouring windows, then to the frame.
+        std::uint64_t lo = known->first, hi = at;
+        while (hi - lo > window) {
+            const std::uint64_t mid = lo + (hi - lo) / 2 / kFrameLcm * kFrameLcm;
+            if (mid == lo) break;
+            const std::vector<double> m = scoresAt(mid);
+            if (clearly(m, a, known->second)) hi = mid;
+            else if (clearly(m, known->second, a)) lo = mid;
+            else break;
+        }
+        const std::uint64_t oldFrame = lo + known->second;
+        const std::uint64_t newFirst = hi + a;
+        const std::uint64_t newFrame = newFirst + (std::min(window, to - hi) / 2) / frame * frame;
+        const JumpLimits oldLimits = LimitsFrom(ReadBytes(file, oldFrame, std::min(window, to - oldFrame) / frame * frame), format);
+        const JumpLimits newLimits = LimitsFrom(ReadBytes(file, newFirst, std::min(window, to - newFirst) / frame * frame), format);
+        AlignmentChange change;
+        change.previous = known->second;
+        change.alignment = a;
+        change.previousEnd = WalkOn(source, oldFrame, hi + window, frame, oldLimits);
+        change.offset = WalkBack(source, newFrame, lo, frame, newLimits);
+        if (change.offset < change.previousEnd) change.offset = AlignUp(change.previousEnd, from + a, frame);
+        changes.push_back(change);
+        known = {at, a};
+    }
+    return changes;
+}
+
+std::vector<std::string> RescueRecording(const RescueOptions& options, Host& host, RescueReport* report) {
+    if (options.source.empty()) return {};
+    RescueReport local;
+    RescueReport& r = report ? *report : local;
+
+    std::vector<std::uint8_t> header;
+    std::uint64_t likeHeader = 0;
+    if (!options.like.empty()) {
+        WaveInfo info;
+        const AnalysisResult result = AnalyzeWave(options.like, info);
+        const int bits = info.format.bitsPerSample;
+        const bool isFloat = info.format.formatTag == kFormatFloat ||
+                             (info.format.formatTag == kFormatExtensible && info.subFormatTag == kFormatFloat);
+        if (!result.complete() || info.format.channels <= 0 || info.format.blockAlign != info.format.channels * bits / 8 ||
+            (bits != 8 && bits != 16 && bits != 24 && bits != 32) || (isFloat && bits != 32))
+            throw VelmoraError(TextLikeUnreadable(options.like));
+        r.format = {info.format.channels, EncodingOf(bits, isFloat)};
+        r.rate = info.format.samplesPerSec;
+        r.rateSource = RateSource::Like;
+        likeHeader = static_cast<std::uint64_t>(info.dataChunkPos) + DataHeader::kSize;
+        File like = File::OpenRead(options.like);
+        header = ReadBytes(like, 0, likeHeader);
+        if (header.size() != likeHeader) throw VelmoraError(TextCannotRead(options.like));
+    }
+    if (options.rate) {
+        r.rate = *options.rate;
+        r.rateSource = RateSource::Given;
+    }
+
+    File source = File::OpenRead(options.source);
+    const std::uint64_t length = source.size();
+    const std::vector<std::vector<std::uint8_t>> windows = SampleWindows(source, 0, length);
+    if (options.like.empty()) {
+        if (options.format) {
+            r.format = *options.format;
+            r.alignment = BestAlignment(windows, r.format);
+            if (const auto s = LocateAudio(source, 0, length, r.format, r.alignment))
+                r.alignment = SettleRotation(source, r.format, r.alignment, *s).value_or(r.alignment);
+        } else {
+            r.detection = DetectFormat(source, 0, length);
+            Detection& d = *r.detection;
+            if (d.ranked.empty()) throw VelmoraError(kTextNoAudioFound);
+            if (!d.sure && d.formatSure) {
+                // The channel order is open: the ends of the audio may settle it.
+                const std::optional<Stretch> s = LocateAudio(source, 0, length, d.ranked.front().format, d.ranked.front().alignment);
+                const std::optional<std::uint32_t> a =
+                    s ? SettleRotation(source, d.ranked.front().format, d.ranked.front().alignment, *s) : std::nullopt;
+                if (a) SettleAlignment(d, *a);
+            }
+            if (!d.sure) throw VelmoraError(kTextFormatNotSure);
+            r.format = d.ranked.front().format;
+            r.alignment = d.ranked.front().alignment;
+        }
+        header = NewHeader(r.format, r.rate);
+    } else {
+        r.alignment = BestAlignment(windows, r.format);
+    }
+    const auto frame = static_cast<std::uint64_t>(r.format.frameSize());
+    // Windows are taken a multiple of kFrameLcm apart so that alignments read
+    // in any of them agree.
+    if (frame == 0 || kFrameLcm % frame != 0) throw VelmoraError(kTextRescueLayout);
+
+    const auto width = static_cast<std::uint32_t>(r.format.bytesPerSample());
+    if (!options.like.empty()) {
+        // The healthy header's length places the first frame; the sound alone
+        // may not tell which channel comes first.
+        const auto atHeader = static_cast<std::uint32_t>(likeHeader % frame);
+        if (atHeader % width == r.alignment % width) r.alignment = atHeader;
+    }
+    r.changes = ScanAlignment(source, 0, length, r.format, r.alignment);
+    // The stretch starts at the first alignment read and ends at the last one.
+    std::uint32_t firstAlignment = r.changes.empty() ? r.alignment : r.changes.front().previous;
+    if (options.realign && options.like.empty() && !r.changes.empty()) {
+        // The first stretch's own start settles its channel order.
+        const std::optional<Stretch> s = LocateAudio(source, 0, length, r.format, firstAlignment);
+        const std::optional<std::uint32_t> a = s ? SettleRotation(source, r.format, firstAlignment, *s) : std::nullopt;
+        if (a && *a != firstAlignment && *a % width == firstAlignment % width) {
+            r.changes = ScanAlignment(source, 0, length, r.format, *a);
+            firstAlignment = r.changes.empty() ? *a : r.changes.front().previous;
+        }
+    }
+    const std::uint32_t lastAlignment = r.changes.empty() ? r.alignment : r.changes.back().alignment;
+    const std::uint32_t startAlignment = options.realign ? firstAlignment : r.alignment;
+    const std::optional<Stretch> head = LocateAudio(source, 0, length, r.format, startAlignment);
+    if (!head) throw VelmoraError(kTextNoAudioFound);
+    r.start = head->start;
+    if (!options.like.empty()) {
+        // A zeroed or damaged header as long as the healthy one: the samples
+        // start right after it; a mess of another length ends where the
+        // frames begin to continue each other.
+        std::vector<std::uint8_t> lead = ReadBytes(source, 0, std::min(likeHeader, length));
+        const bool zeroed = std::all_of(lead.begin(), lead.end(), [](std::uint8_t b) { return b == 0; });
+        // Audio from the very start is a header that is missing altogether.
+        if (likeHeader % frame == startAlignment && likeHeader <= length && (zeroed || r.start > startAlignment))
+            r.start = likeHeader;
+        // The samples run in whole frames to the end of the file.
+        const std::uint32_t endAlignment = options.realign ? lastAlignment : r.alignment;
+        r.end = length - (length - endAlignment) % frame;
+        if (r.end < r.start) r.end = r.start;
+    } else if (options.realign && lastAlignment != firstAlignment) {
+        const std::optional<Stretch> tail = LocateAudio(source, 0, length, r.format, lastAlignment);
+        r.end = tail ? tail->end : length;
+    } else {
+        r.end = head->end;
+    }
+
+    const std::vector<Piece> pieces = PiecesOf(r.start, r.end, frame, r.changes, options.realign);
+    r.dataSize = DataSizeOf(pieces, frame);
+
+    host.log(Format("形式 %s、サンプリング周波数 %dHz(%s)", FormatLabel(r.format).c_str(), r.rate,
+                    RateNote(r.rateSource).c_str()));
+    host.log(Format("音声 %s～%s バイト目", GroupThousands(r.start).c_str(), GroupThousands(r.end).c_str()));
+    for (const auto& c : r.changes)
+        host.log(Format("%s バイト目から読み位置がずれています", GroupThousands(c.offset).c_str()));
+
+    const std::string path = OutputPath(options.outputFolder, options.source,
+                                        options.realign ? "(realign).wav" : "(rescue).wav");
+    WritePieces(path, source, Sized(header, r.dataSize), pieces, frame, host);
+    return {path};
+}
+
+Detection DetectRawFormat(File& source) {
+    const std::uint64_t length = source.size();
+    Detection d = DetectFormat(source, 0, length);
+    if (!d.sure && d.formatSure) {
+        // A raw file holds its frames from its alignment on: the samples
+        // before the first whole frame may settle the channel order.
+        const FormatGuess& best = d.ranked.front();
+        const auto frame = static_cast<std::uint64_t>(best.format.frameSize());
+        const std::uint64_t first = std::min<std::uint64_t>(best.alignment, length);
+        const Stretch whole{first, first + (length - first) / frame * frame};
+        if (const auto a = SettleRotation(source, best.format, best.alignment, whole)) SettleAlignment(d, *a);
+    }
+    return d;
+}
+
+std::vector<std::string> RawToWaveDetected(const std::string& rawPath, std::optional<std::int32_t> rate,
+                                           const std::string& outputFolder, Host& host, RescueReport* report) {
+    if (rawPath.empty()) return {};
+    RescueReport local;
+    RescueReport& r = report ? *report : local;
+    File source = File::OpenRead(rawPath);
+    const std::uint64_t length = source.size();
+    r.detection = DetectRawFormat(source);
+    if (r.detection->ranked.empty()) throw VelmoraError(kTextNoAudioFound);
+    if (!r.detection->sure) throw VelmoraError(kTextFormatNotSure);
+    r.format = r.detection->ranked.front().format;
+    r.alignment = r.detection->ranked.front().alignment;
+    if (rate) r.rate = *rate, r.rateSource = RateSource::Given;
+    const auto frame = static_cast<std::uint64_t>(r.format.frameSize());
+    // The whole file from its first whole frame, as the plain wrapper takes it all.
+    r.start = std::min<std::uint64_t>(r.alignment, length);
+    r.end = r.start + (length - r.start) / frame * frame;
+    r.dataSize = r.end - r.start;
+    host.log(Format("形式 %s、サンプリング周波数 %dHz(%s)", FormatLabel(r.format).c_str(), r.rate,
+                    RateNote(r.rateSource).c_str()));
+    const std::string path = OutputPathKeepingExtension(outputFolder, rawPath, "(wavemaker).wav");
+    WritePieces(path, source, Sized(NewHeader(r.format, r.rate), r.dataSize), {{r.start, r.dataSize, 0}}, frame, host);
+    return {path};
+}
+
+}  // namespace velmora

@@ -1,0 +1,268 @@
+// Recordings without a usable header: the format guessed from the samples,
+// the audio found between junk, the rescue with a healthy file's header, and
+// the realignment after a lost or extra byte.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+
+#include "cli_runner.h"
+#include "ops/rescue.h"
+#include "recording_host.h"
+#include "rescue_signals.h"
+#include "wav/analysis.h"
+#include "wav/error.h"
+#include "wav_builder.h"
+
+namespace velmora::test {
+namespace {
+
+Bytes Slice(const Bytes& b, std::size_t from, std::size_t n) {
+    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+    Bytes r;
+    for (const auto& p : parts) AppendBytes(r, p);
+    return r;
+}
+
+struct DetectCase {
+    Signal signal;
+    int channels;
+    const char* encoding;  // sox's name
+    int bits;
+    std::uint32_t offset;  // junk bytes before the first frame
+};
+
+SampleEncoding EncodingOfSox(const DetectCase& c) {
+    return EncodingOf(c.bits, std::string(c.encoding) == "floating-point");
+}
+
+TEST(FormatDetection, RanksTheRecordedFormatFirstAndSaysWhenNotSure) {
+    if (!HaveSox()) GTEST_SKIP() << "sox not installed";
+    const DetectCase cases[] = {
+        {Signal::Speech, 1, "signed", 16, 0},  {Signal::Speech, 1, "signed", 16, 1},
+        {Signal::Speech, 2, "signed", 16, 3},  {Signal::Speech, 2, "signed", 24, 0},
+        {Signal::Speech, 6, "signed", 24, 5},  {Signal::Speech, 1, "unsigned", 8, 0},
+        {Signal::Speech, 2, "floating-point", 32, 4}, {Signal::Speech, 4, "signed", 32, 9},
+        {Signal::Music, 1, "signed", 16, 0},   {Signal::Music, 2, "signed", 16, 2},
+        {Signal::Music, 2, "signed", 24, 1},   {Signal::Music, 4, "signed", 16, 5},
+        {Signal::Music, 2, "signed", 32, 3},   {Signal::Music, 8, "signed", 16, 0},
+        {Signal::Music, 1, "floating-point", 32, 1}, {Signal::Music, 6, "floating-point", 32, 7},
+        {Signal::Noise, 1, "signed", 16, 0},   {Signal::Noise, 2, "signed", 16, 1},
+        {Signal::Noise, 2, "unsigned", 8, 1},  {Signal::Noise, 4, "signed", 24, 7},
+        {Signal::Noise, 1, "signed", 32, 2},   {Signal::Noise, 8, "signed", 24, 13},
+        {Signal::Quiet, 1, "signed", 16, 1},   {Signal::Quiet, 2, "signed", 16, 0},
+        {Signal::Quiet, 2, "signed", 24, 4},   {Signal::Quiet, 6, "signed", 16, 3},
+        {Signal::Quiet, 1, "floating-point", 32, 0}, {Signal::Quiet, 4, "signed", 16, 6},
+    };
+    TempDir dir;
+    int right = 0, total = 0;
+    std::cout << "| signal | format | offset | ranked first | score | confidence | verdict |\n";
+    for (const auto& c : cases) {
+        const RawSampleFormat expected{c.channels, EncodingOfSox(c)};
+        SCOPED_TRACE(std::string(SignalName(c.signal)) + " " + FormatLabel(expected) + " +" + std::to_string(c.offset));
+        const Bytes audio = SoxRaw(dir, c.signal, c.channels, c.encoding, c.bits);
+        ASSERT_FALSE(audio.empty());
+        const std::string path = dir.write("case.raw", Join({Junk(c.offset, c.offset + 7), audio}));
+        File file = File::OpenRead(path);
+        const Detection d = DetectFormat(file, 0, file.size());
+        ASSERT_FALSE(d.ranked.empty());
+        const FormatGuess& top = d.ranked.front();
+        const bool ok = top.format == expected && top.alignment == c.offset;
+        right += ok;
+        ++total;
+        std::cout << "| " << SignalName(c.signal) << " | " << FormatLabel(expected) << " | " << c.offset << " | "
+                  << FormatLabel(top.format) << " +" << top.alignment << " | " << top.score << " | "
+                  << std::lround(top.confidence * 100) << " % | " << (d.sure ? "sure" : "not sure") << " |\n";
+        if (d.sure) {
+            EXPECT_TRUE(ok) << "a sure answer must never be a wrong one";
+        } else {
+            // Not sure: the rescue refuses instead of guessing, and writes nothing.
+            RecordingHost host;
+            RescueOptions options;
+            options.source = path;
+            try {
+                RescueRecording(options, host);
+                ADD_FAILURE() << "rescued although not sure";
+            } catch (const VelmoraError& e) {
+                EXPECT_STREQ(e.what(), kTextFormatNotSure);
+            }
+            EXPECT_EQ(FileSizeOf(dir.file("case(rescue).wav")), -1);
+        }
+    }
+    std::cout << "ranked first: " << right << " of " << total << "\n";
+    EXPECT_GE(right * 100, total * 95);
+}
+
+// The healthy file and the broken one come from the same recorder: one
+// format, different sounds.
+struct LikeCase {
+    const char* name;
+    int channels;
+    int bits;
+    enum Damage { Zeroed, Overwritten, Missing } damage;
+    std::size_t partialFrame;  // bytes of an unfinished frame at the end
+};
+
+TEST(Rescue, TakesFormatAndHeaderFromAHealthyRecording) {
+    if (!HaveSox()) GTEST_SKIP() << "sox not installed";
+    const LikeCase cases[] = {
+        {"zeroed, stereo 16-bit, cut mid-frame", 2, 16, LikeCase::Zeroed, 3},
+        {"overwritten, stereo 16-bit", 2, 16, LikeCase::Overwritten, 0},
+        {"zeroed, 4ch 24-bit extensible", 4, 24, LikeCase::Zeroed, 5},
+        {"missing, mono 16-bit", 1, 16, LikeCase::Missing, 1},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string good = dir.file("good.wav");
+        const std::string make = "sox -R -n -r 44100 -e signed -b " + std::to_string(c.bits) + " '" + good +
+                                 "' synth 2 sine 440 remix" + std::string(c.channels > 1 ? " 1v0.8" : "") +
+                                 (c.channels > 2 ? " 1v0.6 1v0.5" : "") + " 1v0.7 2>/dev/null";
+        ASSERT_EQ(std::system(make.c_str()), 0);
+        WaveInfo goodInfo;
+        ASSERT_TRUE(AnalyzeWave(good, goodInfo).complete());
+        const std::size_t headerSize = static_cast<std::size_t>(goodInfo.dataChunkPos) + 8;
+        const Bytes goodBytes = ReadFile(good);
+
+        const Bytes samples = SoxRaw(dir, Signal::Speech, c.channels, "signed", c.bits, 2, 44100);
+        Bytes header(headerSize, 0);
+        if (c.damage == LikeCase::Overwritten) header = Junk(headerSize, 3);
+        if (c.damage == LikeCase::Missing) header.clear();
+        const std::string broken = dir.write("broken.wav", Join({header, samples, Junk(c.partialFrame, 5)}));
+        const Bytes before = ReadFile(broken);
+
+        RecordingHost host;
+        RescueOptions options;
+        options.source = broken;
+        options.like = good;
+        RescueReport report;
+        const auto out = RescueRecording(options, host, &report);
+        ASSERT_EQ(out, std::vector<std::string>{dir.file("broken(rescue).wav")});
+        EXPECT_EQ(ReadFile(broken), before);  // only read
+
+        const Bytes rescued = ReadFile(out[0]);
+        ASSERT_EQ(rescued.size(), headerSize + samples.size());
+        EXPECT_EQ(Slice(rescued, headerSize, samples.size()), samples);
+        // The healthy header, sizes aside.
+        EXPECT_EQ(Slice(rescued, 8, headerSize - 12), Slice(goodBytes, 8, headerSize - 12));
+        WaveInfo info;
+        EXPECT_TRUE(AnalyzeWave(out[0], info).complete());
+        EXPECT_EQ(info.dataSize, samples.size());
+        EXPECT_EQ(report.rateSource, RateSource::Like);
+        EXPECT_EQ(report.rate, 44100);
+    }
+}
+
+// A card image: junk, a recording with no header, more junk.
+TEST(Rescue, FindsHeaderlessAudioBetweenJunk) {
+    if (!HaveSox()) GTEST_SKIP() << "sox not installed";
+    TempDir dir;
+    const Bytes audio = SoxRaw(dir, Signal::Speech, 2, "signed", 16, 3);
+    const std::string card = dir.write("card.img", Join({Junk(100003, 1), audio, Junk(77777, 2)}));
+    const CliRun run = RunCli("recover " + Quote(card), dir);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, dir.file("card(rescue).wav") + "\n");
+    EXPECT_NE(run.err.find("rate: 48000 Hz (default)"), std::string::npos) << run.err;
+    const Bytes rescued = ReadFile(dir.file("card(rescue).wav"));
+    ASSERT_EQ(rescued.size(), 44 + audio.size());
+    EXPECT_TRUE(Slice(rescued, 44, audio.size()) == audio);
+    WaveInfo info;
+    ASSERT_TRUE(AnalyzeWave(dir.file("card(rescue).wav"), info).complete());
+    EXPECT_EQ(info.format.channels, 2);
+    EXPECT_EQ(info.format.samplesPerSec, 48000);
+
+    // The rate cannot be heard: given, it is the one written.
+    const CliRun rated = RunCli("recover --rate 22050 " + Quote(card), dir);
+    EXPECT_NE(rated.err.find("rate: 22050 Hz (from --rate)"), std::string::npos) << rated.err;
+    ASSERT_TRUE(AnalyzeWave(dir.file("card(rescue).wav"), info).complete());
+    EXPECT_EQ(info.format.samplesPerSec, 22050);
+}
+
+TEST(Rescue, RefusesToGuessUnlessTheFormatIsGiven) {
+    TempDir dir;
+    const std::string junk = dir.write("junk.bin", Junk(300000, 9));
+    const CliRun run = RunCli("recover " + Quote(junk), dir);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("not sure"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(kTextFormatNotSure), std::string::npos) << run.err;
+    EXPECT_EQ(FileSizeOf(dir.file("junk(rescue).wav")), -1);
+    const CliRun raw = RunCli("raw2wav --detect " + Quote(junk), dir);
+    EXPECT_EQ(raw.status, 1);
+    EXPECT_EQ(FileSizeOf(dir.file("junk.bin(wavemaker).wav")), -1);
+    // Given a format, the user's word stands.
+    const CliRun given = RunCli("raw2wav --detect --mono " + Quote(junk), dir);
+    EXPECT_EQ(given.status, 0) << given.err;
+    EXPECT_EQ(FileSizeOf(dir.file("junk.bin(wavemaker).wav")), 44 + 300000);
+}
+
+TEST(Rescue, Raw2WavDetectWritesFormatsTheWrapperCannot) {
+    if (!HaveSox()) GTEST_SKIP() << "sox not installed";
+    TempDir dir;
+    const Bytes audio = SoxRaw(dir, Signal::Music, 4, "signed", 24, 2);
+    const std::string raw = dir.write("take.raw", Join({Junk(5, 4), audio}));
+    const CliRun run = RunCli("raw2wav --detect " + Quote(raw), dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("24-bit 4ch"), std::string::npos);
+    WaveInfo info;
+    const std::string out = dir.file("take.raw(wavemaker).wav");
+    ASSERT_TRUE(AnalyzeWave(out, info).complete());
+    EXPECT_EQ(info.format.channels, 4);
+    EXPECT_EQ(info.format.bitsPerSample, 24);
+    EXPECT_EQ(Slice(ReadFile(out), static_cast<std::size_t>(info.dataChunkPos) + 8, audio.size()), audio);
+}
+
+// One byte lost, or one too many, in the middle of a recording.
+TEST(Rescue, RealignsAfterALostOrExtraByte) {
+    if (!HaveSox()) GTEST_SKIP() << "sox not installed";
+    struct Case {
+        const char* name;
+        int channels;
+        const char* encoding;
+        int bits;
+        bool lost;
+    } cases[] = {
+        {"lost, stereo 16-bit", 2, "signed", 16, true},
+        {"extra, stereo 16-bit", 2, "signed", 16, false},
+        {"lost, mono 24-bit", 1, "signed", 24, true},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes audio = SoxRaw(dir, Signal::Speech, c.channels, c.encoding, c.bits, 3);
+        const std::size_t frame = static_cast<std::size_t>(c.channels * c.bits / 8);
+        const std::size_t cutFrame = audio.size() / frame * 4 / 7;
+        const std::size_t cut = cutFrame * frame + 1;  // inside the frame
+        Bytes damaged = Slice(audio, 0, cut);
+        if (!c.lost) damaged.push_back(0x5A);
+        AppendBytes(damaged, Slice(audio, c.lost ? cut + 1 : cut, audio.size() - (c.lost ? cut + 1 : cut)));
+        const std::string path = dir.write("take.raw", damaged);
+
+        RecordingHost host;
+        RescueOptions options;
+        options.source = path;
+        options.realign = true;
+        RescueReport report;
+        const auto out = RescueRecording(options, host, &report);
+        ASSERT_EQ(report.changes.size(), 1u);
+        EXPECT_NEAR(static_cast<double>(report.changes[0].offset), static_cast<double>(cut), 2.0 * frame);
+        const Bytes data = Slice(ReadFile(out.at(0)), ReadFile(out[0]).size() - report.dataSize, report.dataSize);
+        // Every frame as recorded but the one the byte garbled; the length too.
+        ASSERT_EQ(data.size(), audio.size());
+        const std::size_t after = (cutFrame + 1) * frame;
+        EXPECT_TRUE(Slice(data, 0, cutFrame * frame) == Slice(audio, 0, cutFrame * frame));
+        EXPECT_TRUE(Slice(data, after, audio.size() - after) == Slice(audio, after, audio.size() - after));
+
+        // Without --realign the shift is reported, not mended.
+        options.realign = false;
+        RescueReport plain;
+        RescueRecording(options, host, &plain);
+        EXPECT_EQ(plain.changes.size(), 1u);
+    }
+}
+
+}  // namespace
+}  // namespace velmora::test
