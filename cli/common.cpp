@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "wav/error.h"
+#include "wav/file.h"
 #include "wav/text.h"
 
 namespace velmora::cli {
@@ -77,6 +78,8 @@ void PrintRefusal(const std::string& path, const std::string& operation) {
 int RunOnEach(const std::vector<std::string>& files, std::optional<Operation> gate,
               const FileOperation& operation) {
     int status = kExitOk;
+    // An output of one file must not replace a file named later on the line.
+    for (const auto& path : files) ProtectInput(path);
     for (const auto& path : files) {
         CliHost host;
         try {

@@ -99,6 +99,7 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
     if (info.format.blockAlign <= 0) throw VelmoraError(kTextBadLayout);
 
     File file = File::OpenReadWrite(options.source);
+    LockForPatch(file, info);
     // Positions and sizes are the analysed file's; a file that changed
     // length since would be patched by stale numbers.
     if (file.size() != info.fileSize) throw VelmoraError(kTextNotAnalysed);

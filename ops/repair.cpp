@@ -25,7 +25,7 @@ constexpr std::size_t kMaxPiece = 0x100000;
 // Reads exactly n bytes at offset or throws: a header unit that is no longer
 // all there means the file shrank since the analysis.
 void ReadUnit(File& file, std::uint64_t offset, std::uint8_t* buf, std::size_t n) {
-    if (file.readAt(offset, buf, n) != n) throw VelmoraError(TextCannotRead(file.path()));
+    ReadAsAnalysed(file, offset, buf, n);
 }
 
 // Copies n bytes from the source's position to the output's. Returns false
@@ -77,6 +77,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     DataHeader data = info.dataHeader();
 
     File src = File::OpenRead(options.source);
+    RequireUnchanged(src, info);
     std::uint8_t unit[FormatBlock::kSize];
     ReadUnit(src, 0, unit, RiffHeader::kSize);
     info.setRiffHeader(RiffHeader::Decode(unit));
@@ -111,7 +112,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
 
     const std::string path =
         OutputPath(options.outputFolder, options.source, "(reheader).wav");
-    OutputFile out = OutputFile::Create(path);
+    OutputFile out = OutputFile::Create(path, {&src});
     const std::vector<std::uint8_t> header =
         SizedHeader(BuildPlainHeader(riff, fmt, data), static_cast<std::uint64_t>(copied));
     out.write(header.data(), header.size());
@@ -130,9 +131,10 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
         return CopyBytes(src, out, b.frames * static_cast<std::uint64_t>(frameBytes), mover, piece);
     });
 
-    src.close();
     // The source lost bytes since the analysis: the output is incomplete.
-    if (!whole) throw VelmoraError(TextCannotRead(options.source));
+    if (!whole) throw VelmoraError(TextSourceChanged(options.source));
+    RequireUnchanged(src, info);
+    src.close();
     out.commit();
     return {path};
 }
@@ -142,11 +144,12 @@ std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOp
     RequireAnalysed(options.source, info);
 
     File file = File::OpenReadWrite(options.source);
-    // The new size is the analysed length; a file that changed length since
-    // would get a size matching neither.
-    if (file.size() != info.fileSize) throw VelmoraError(kTextNotAnalysed);
+    // The new size is the analysed length; a file that changed since, or is
+    // still being written, would get a size matching neither.
+    LockForPatch(file, info);
     std::uint8_t unit[RiffHeader::kSize];
-    ReadUnit(file, 0, unit, sizeof unit);
+    info.riff.Encode(unit);
+    RequireBytesAsAnalysed(file, 0, unit, sizeof unit);
     const bool rf64 = info.rf64;
     info.setRiffHeader(RiffHeader::Decode(unit));
 
@@ -160,8 +163,10 @@ std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOp
         std::uint8_t field[4];
         PutU32(field, static_cast<std::uint32_t>(riffSize));
         PatchInPlace(file, 4, field, sizeof field);
+        info.riff.riffSize = static_cast<std::uint32_t>(riffSize);
     }
     info.riffSize = riffSize;  // only once the file says so
+    info.fileModifiedNs = file.modifiedNs();
     file.close();
     host.progress(100);
     return {options.source};
@@ -172,6 +177,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     RequireAnalysed(options.source, info);
 
     File src = File::OpenRead(options.source);
+    RequireUnchanged(src, info);
     const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + DataHeader::kSize;
     const std::uint64_t riffSize64 = info.dataSize + static_cast<std::uint64_t>(info.dataChunkPos);
     const auto riffSize = static_cast<std::uint32_t>(riffSize64);
@@ -191,7 +197,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     const std::string path =
         OutputPath(options.outputFolder, options.source, "(futta del).wav");
     header = SizedHeader(std::move(header), info.dataSize);
-    OutputFile out = OutputFile::Create(path);
+    OutputFile out = OutputFile::Create(path, {&src});
     out.write(header.data(), header.size());
 
     // Everything after the data chunk header but the footer's length at the end.
@@ -207,6 +213,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
         if (got == 0 && written < count) {
             // The file holds fewer bytes than counted (it shrank, or the
             // footer's size wrapped the count): no output.
+            RequireUnchanged(src, info);
             throw VelmoraError(TextCannotRead(options.source));
         }
         total += got;
@@ -216,6 +223,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
         written += take;
     } while (written < count);
 
+    RequireUnchanged(src, info);
     src.close();
     out.commit();
     host.progress(100);
@@ -234,9 +242,10 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     File file = File::OpenReadWrite(options.source);
     const auto at = static_cast<std::uint64_t>(info.fmtChunkPos);
     RequireWithin(file, at + FormatBlock::kSize);
+    LockForPatch(file, info);
     std::uint8_t unit[FormatBlock::kSize];
-    ReadUnit(file, at, unit, sizeof unit);
-    info.format = FormatBlock::Decode(unit);
+    info.format.Encode(unit);
+    RequireBytesAsAnalysed(file, at, unit, sizeof unit);
     RequireUsableRate(rate, rateText, info.format.blockAlign);
 
     FormatBlock patched = info.format;
@@ -246,6 +255,7 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     // The whole block at once: the file is never left half-patched.
     PatchInPlace(file, at, unit, sizeof unit);
     info.format = patched;  // only once the file says so
+    info.fileModifiedNs = file.modifiedNs();
     file.close();
     return {options.source};
 }

@@ -61,14 +61,19 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
                                                          monoData);
 
     File source = File::OpenRead(options.source);
+    RequireUnchanged(source, info);
+    SourceReader reader(source);
 
     const std::int64_t seconds = info.totalSeconds();
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
     const std::size_t rate = static_cast<std::size_t>(info.format.samplesPerSec);
     const std::size_t stride = static_cast<std::size_t>(info.format.blockAlign);
     const std::size_t width = static_cast<std::size_t>(monoBlockAlign);
-    // A file shorter than a second never needs a whole second of buffer.
-    const std::size_t blockFrames = seconds > 0 ? rate : remainder;
+    // A file shorter than a second never needs a whole second of buffer, and
+    // no block more than a piece.
+    const std::uint64_t pieceFrames = PieceFrames(stride);
+    const std::size_t blockFrames =
+        static_cast<std::size_t>(std::min<std::uint64_t>(seconds > 0 ? rate : remainder, pieceFrames));
     // At least one frame, so the channel's start lies inside the buffer even
     // when there is nothing to copy.
     std::vector<std::uint8_t> in(std::max<std::size_t>(blockFrames, 1) * stride);
@@ -89,7 +94,7 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
         const std::string path = OutputPath(options.outputFolder, options.source,
                                             "(" + names[static_cast<std::size_t>(c)] + ")(" + std::to_string(c) + ").wav");
         host.log("書込中: " + path);
-        outputs.push_back(OutputFile::Create(path));
+        outputs.push_back(OutputFile::Create(path, {&source}));
         written.push_back(path);
     }
     for (OutputFile& output : outputs) output.write(header.data(), header.size());
@@ -109,13 +114,16 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     walk.progress = BlockProgress::Before;
     walk.pump = BlockPump::Before;
     walk.fullProgressOnRemainder = true;
+    walk.pieceFrames = pieceFrames;
     WalkSecondBlocks(
         host, walk,
-        [&](const SecondBlock& b) {
-            ReadBlock(source, b.offset, in.data(), static_cast<std::size_t>(b.frames) * stride);
-        },
+        [&](const SecondBlock& b) { reader.read(b.offset, in.data(), static_cast<std::size_t>(b.frames) * stride); },
         [&](const SecondBlock& b) { spread(static_cast<std::size_t>(b.frames)); });
-    for (OutputFile& output : outputs) output.commit();
+    // All or none, and only from the file that was analysed.
+    RequireUnchanged(source, info);
+    std::vector<OutputFile*> set;
+    for (OutputFile& output : outputs) set.push_back(&output);
+    OutputFile::CommitAll(set);
     source.close();
     host.log("終わり");
     return written;
