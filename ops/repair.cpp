@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "ops/guard.h"
 #include "ops/output_paths.h"
@@ -18,8 +19,8 @@ namespace velmora {
 namespace {
 
 constexpr std::size_t kFooterBlock = 0x100000;  // 1 MiB
-// The rebuild copies a second of audio per step; a second larger than this
-// (an absurd rate) is moved in pieces so memory stays bounded.
+// The rebuild copies at most this much per call, whatever the rate: a huge
+// second is moved in pieces, tiny seconds are gathered up to it.
 constexpr std::size_t kMaxPiece = 0x100000;
 
 // Reads exactly n bytes at offset or throws: a header unit that is no longer
@@ -117,19 +118,22 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
         SizedHeader(BuildPlainHeader(riff, fmt, data), static_cast<std::uint64_t>(copied));
     out.write(header.data(), header.size());
 
-    std::int64_t largest = std::max(seconds > 0 ? secondBytes : 0, restBytes);
-    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(largest, kMaxPiece));
+    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(copied, kMaxPiece));
     BlockMover mover(piece);
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8u;
     src.seek(dataStart);
 
-    // The copy runs on from where the last block ended; a block the source
-    // cannot fill ends it.
+    // The copy runs on from where the last copy ended, a piece at a time
+    // however small the seconds are; a piece the source cannot fill ends it.
+    std::uint64_t owed = 0;  // bytes of the seconds walked, not yet copied
     SecondBlockWalk walk = PlayTimeWalk(info, dataStart, static_cast<std::uint64_t>(secondBytes));
     walk.progress = BlockProgress::After;
-    const bool whole = WalkSecondBlocks(host, walk, [&](const SecondBlock& b) {
-        return CopyBytes(src, out, b.frames * static_cast<std::uint64_t>(frameBytes), mover, piece);
+    bool whole = WalkSecondBlocks(host, walk, [&](const SecondBlock& b) {
+        owed += b.frames * static_cast<std::uint64_t>(frameBytes);
+        if (owed < piece) return true;
+        return CopyBytes(src, out, std::exchange(owed, 0), mover, piece);
     });
+    if (whole && owed > 0) whole = CopyBytes(src, out, owed, mover, piece);
 
     // The source lost bytes since the analysis: the output is incomplete.
     if (!whole) throw VelmoraError(TextSourceChanged(options.source));
