@@ -103,10 +103,13 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     // samples leave it for their own file.
     const bool packed = stride == static_cast<std::size_t>(channels) * width;
     const auto spread = [&](std::size_t frameCount) {
-        if (packed) kernels::Deinterleave(in.data(), outs.size(), width, outs.data(), frameCount);
+        // The vector kernel's setup outweighs a few frames (a tiny rate's
+        // seconds); those are copied channel by channel, to the same bytes.
+        const bool whole = packed && frameCount >= 64;
+        if (whole) kernels::Deinterleave(in.data(), outs.size(), width, outs.data(), frameCount);
         for (std::size_t c = 0; c < outs.size(); ++c) {
             // A frame with bytes past its samples: each channel on its own.
-            if (!packed) kernels::ExtractChannel(in.data() + c * width, stride, width, outs[c], frameCount);
+            if (!whole) kernels::ExtractChannel(in.data() + c * width, stride, width, outs[c], frameCount);
             outputs[c].write(outs[c], frameCount * width);
         }
     };
