@@ -166,33 +166,38 @@ std::string InChild(const std::function<std::string()>& fn) {
 // ---- Links and inputs at output names -------------------------------------
 
 TEST(OutputNames, ALinkIsReplacedAsANameAndAnInputByAnyNameIsRefused) {
-    for (const Op& op : NewFileOps()) {
-        SCOPED_TRACE(op.name);
-        TempDir dir, elsewhere;
-        const Bytes original = Source(op.channels);
-        const std::string src = dir.file("take.wav");
-        WriteFile(src, original);
-        // The last name, so that a refusal has to come before any output is named.
-        const std::string last = dir.file(op.outputs.back());
+    // Both ways of naming an output: a link to the unnamed file, a rename.
+    for (const bool unnamed : {true, false}) {
+        for (const Op& op : NewFileOps()) {
+            SCOPED_TRACE(std::string(op.name) + (unnamed ? " unnamed" : " temporary name"));
+            AllowUnnamedOutputs(unnamed);
+            TempDir dir, elsewhere;
+            const Bytes original = Source(op.channels);
+            const std::string src = dir.file("take.wav");
+            WriteFile(src, original);
+            // The last name, so that a refusal has to come before any output is named.
+            const std::string last = dir.file(op.outputs.back());
 
-        // The multiplex writer's own rule refuses it first, in its own words.
-        const std::string refusal = std::string(op.name) == "mux" ? kTextOutputIsInput : TextOutputIsInput(last);
-        for (const bool hard : {false, true}) {
-            hard ? fs::create_hard_link(src, last) : fs::create_symlink("take.wav", last);
-            EXPECT_EQ(RunFor(op.prepare(src)), refusal);
+            // The multiplex writer's own rule refuses it first, in its own words.
+            const std::string refusal = std::string(op.name) == "mux" ? kTextOutputIsInput : TextOutputIsInput(last);
+            for (const bool hard : {false, true}) {
+                hard ? fs::create_hard_link(src, last) : fs::create_symlink("take.wav", last);
+                EXPECT_EQ(RunFor(op.prepare(src)), refusal);
+                EXPECT_EQ(ReadFile(src), original);
+                EXPECT_EQ(FilesIn(dir.path()).size(), 2u);  // the source and the link
+                fs::remove(last);
+            }
+
+            const std::string victim = elsewhere.file("victim.wav");
+            WriteFile(victim, Bytes{'k', 'e', 'e', 'p'});
+            fs::create_symlink(victim, last);
+            EXPECT_EQ(RunFor(op.prepare(src)), "ok");
+            EXPECT_EQ(ReadFile(victim), (Bytes{'k', 'e', 'e', 'p'}));
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(last)));
             EXPECT_EQ(ReadFile(src), original);
-            EXPECT_EQ(FilesIn(dir.path()).size(), 2u);  // the source and the link
-            fs::remove(last);
         }
-
-        const std::string victim = elsewhere.file("victim.wav");
-        WriteFile(victim, Bytes{'k', 'e', 'e', 'p'});
-        fs::create_symlink(victim, last);
-        EXPECT_EQ(RunFor(op.prepare(src)), "ok");
-        EXPECT_EQ(ReadFile(victim), (Bytes{'k', 'e', 'e', 'p'}));
-        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(last)));
-        EXPECT_EQ(ReadFile(src), original);
     }
+    AllowUnnamedOutputs(true);
 }
 
 TEST(OutputNames, TheCliNeverReplacesAFileNamedOnItsCommandLine) {
