@@ -59,13 +59,13 @@ void RequireBytesAsAnalysed(File& file, std::uint64_t offset, const void* expect
 
 void LockForPatch(File& file, const WaveInfo& info) {
     if (!file.tryLockExclusive()) throw VelmoraError(TextFileBusy(file.path()));
-    const FileIdentity first = file.identity();
-    const std::int64_t firstChange = file.modifiedNs();
     if (const int pause = writerCheckPause.load(); pause > 0) {
+        const FileIdentity first = file.identity();
         std::this_thread::sleep_for(std::chrono::milliseconds(pause));
         // A writer that does not lock still moves the length or the time of
         // the last change.
-        if (file.identity().length != first.length || file.modifiedNs() != firstChange)
+        const FileIdentity second = file.identity();
+        if (second.length != first.length || second.modifiedNs != first.modifiedNs)
             throw VelmoraError(TextFileBusy(file.path()));
     }
     RequireUnchanged(file, info);

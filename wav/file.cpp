@@ -113,11 +113,6 @@ void ProtectInput(const std::string& path) {
     }
 }
 
-void ClearProtectedInputs() {
-    std::lock_guard<std::mutex> lock(protectedMutex);
-    protectedInputs.clear();
-}
-
 void AllowUnnamedOutputs(bool allow) { unnamedAllowed = allow; }
 
 File File::OpenRead(const std::string& path) {

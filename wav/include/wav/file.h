@@ -143,7 +143,6 @@ private:
 // Inputs of the whole run (a command line's files): no output of any
 // operation may take their names, even those of files not yet read.
 void ProtectInput(const std::string& path);
-void ClearProtectedInputs();
 
 // Whether outputs may be written unnamed where the system offers it (the
 // default). Off, they always take the temporary-name road, so tests cover it.
