@@ -554,3 +554,48 @@ TEST(Bounded, ATinyRateIsReadAndWrittenInLargeCalls) {
         for (const auto& name : op.outputs) fs::remove(dir.file(name));
     }
 }
+
+TEST(Bounded, SecondsLargerThanABlockGiveTheBytesOfWholeSeconds) {
+    // 1.2 MHz 16-bit stereo: a second is 4.8 MB, walked in two pieces.
+    constexpr std::uint32_t kRate = 1200000;
+    constexpr std::size_t kFrames = kRate * 2 + 12345;
+    TempDir dir;
+    WavBuilder b;
+    b.samplesPerSec = kRate;
+    b.samples = PatternSamples(kFrames, 2, 2);
+    const std::string src = dir.file("take.wav");
+    WriteFile(src, b.Build());
+    WaveInfo info = Analysed(src);
+    RecordingHost host;
+    const auto frame = [&](std::size_t i) { return ReadU32(b.samples, 4 * i); };
+
+    // Every frame: the first that differs, or kFrames.
+    const auto firstWrong = [&](const std::function<bool(std::size_t)>& right) {
+        std::size_t i = 0;
+        while (i < kFrames && right(i)) ++i;
+        return i;
+    };
+    const auto split = ChannelSplit(info, {src, dir.path()}, host);
+    for (int c = 0; c < 2; ++c) {
+        const Bytes out = ReadFile(split.at(static_cast<std::size_t>(c)));
+        ASSERT_EQ(out.size(), 44 + 2 * kFrames);
+        EXPECT_EQ(firstWrong([&](std::size_t i) { return ReadU16(out, 44 + 2 * i) == ReadU16(b.samples, 4 * i + 2 * c); }),
+                  kFrames) << c;
+    }
+    // The rear pair from the frame a whole second (then 0.3 s) before, which
+    // in pieces lies outside the block before.
+    for (const int delayMs : {1000, 300}) {
+        SCOPED_TRACE(delayMs);
+        const auto paths = PseudoSurround(info, {src, dir.path(), delayMs, false, SurroundHeader::Plain, false}, host);
+        const Bytes out = ReadFile(paths.at(0));
+        ASSERT_EQ(out.size(), 44 + 12 * kFrames);
+        const std::size_t delay = static_cast<std::size_t>(DelayFrames(kRate, delayMs));
+        EXPECT_EQ(firstWrong([&](std::size_t i) {
+                      const std::size_t at = 44 + 12 * i;
+                      return ReadU32(out, at) == frame(i) && ReadU32(out, at + 4) == 0 &&
+                             ReadU32(out, at + 8) == (i < delay ? 0u : frame(i - delay));
+                  }),
+                  kFrames);
+        fs::remove(paths.at(0));
+    }
+}
