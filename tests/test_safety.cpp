@@ -44,6 +44,14 @@ Bytes Source(int channels, std::uint32_t rate = 1000, std::size_t frames = 3000,
     return b.Build();
 }
 
+// A file both in-place repairs take: its RIFF size is wrong.
+Bytes WrongRiffSize() {
+    WavBuilder b;
+    b.samples = PatternSamples(100, 2, 2);
+    b.riffSize = 5;
+    return b.Build();
+}
+
 // One operation: `prepare` analyses (or registers) the source and returns
 // the run; `outputs` are the file names it writes beside the source.
 struct Op {
@@ -329,10 +337,7 @@ TEST(InPlacePatch, BytesThatDifferFromTheAnalysisAreNotReplaced) {
         SCOPED_TRACE(op.name);
         TempDir dir;
         const std::string src = dir.file("take.wav");
-        WavBuilder b;
-        b.samples = PatternSamples(100, 2, 2);
-        b.riffSize = 5;
-        WriteFile(src, b.Build());
+        WriteFile(src, WrongRiffSize());
         struct stat st {};
         ::stat(src.c_str(), &st);
         const auto run = op.prepare(src);
@@ -351,10 +356,7 @@ TEST(InPlacePatch, BytesThatDifferFromTheAnalysisAreNotReplaced) {
 TEST(InPlacePatch, AFileLockedByAnotherProcessIsRefusedUntilItIsReleased) {
     TempDir dir;
     const std::string src = dir.file("take.wav");
-    WavBuilder b;
-    b.samples = PatternSamples(100, 2, 2);
-    b.riffSize = 5;
-    const Bytes original = b.Build();
+    const Bytes original = WrongRiffSize();
     WriteFile(src, original);
     int ready[2], release[2];
     ASSERT_EQ(::pipe(ready), 0);
@@ -384,10 +386,7 @@ TEST(InPlacePatch, AFileLockedByAnotherProcessIsRefusedUntilItIsReleased) {
 TEST(InPlacePatch, AFileThatGrowsBetweenTheTwoLooksIsRefused) {
     TempDir dir;
     const std::string src = dir.file("take.wav");
-    WavBuilder b;
-    b.samples = PatternSamples(100, 2, 2);
-    b.riffSize = 5;
-    const Bytes original = b.Build();
+    const Bytes original = WrongRiffSize();
     WriteFile(src, original);
     struct stat st {};
     ASSERT_EQ(::stat(src.c_str(), &st), 0);
