@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <iostream>
 
+#include "wav/error.h"
+#include "wav/file.h"
 #include "wav/text.h"
 
 namespace velmora::cli {
@@ -268,6 +270,8 @@ std::optional<int> CheckPlan(const std::string& source, const std::vector<Planne
 
 int RunOnEach(const std::vector<std::string>& files, const FileJob& job) {
     int status = kExitOk;
+    // An output of one file must not replace a file named later on the line.
+    for (const auto& path : files) ProtectInput(path);
     for (const auto& path : files) {
         CliHost host(path);
         host.setMessagesAreNotes(job.emptyIsNothingToDo);

@@ -1,16 +1,76 @@
 #include "ops/guard.h"
 
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
 #include "wav/error.h"
 
 namespace velmora {
 
+namespace {
+
+std::atomic<int> writerCheckPause{150};
+
+bool MatchesAnalysis(const FileIdentity& id, const WaveInfo& info) {
+    return id.device == info.fileDevice && id.inode == info.fileInode && id.length == info.fileSize &&
+           id.modifiedNs == info.fileModifiedNs;
+}
+
+// The path's file against the analysis. A path that names no regular file
+// is left to the open, which reports it as a file it cannot open.
+void RequireSameFileAtPath(const std::string& source, const WaveInfo& info) {
+    const std::optional<FileIdentity> id = IdentityOf(source);
+    if (!id) return;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(source, ec)) return;
+    if (!MatchesAnalysis(*id, info)) throw VelmoraError(TextSourceChanged(source));
+}
+
+}  // namespace
+
 void RequireAnalysed(const std::string& source, const WaveInfo& info) {
     if (!info.analysisComplete || source != info.analyzedPath) throw VelmoraError(kTextNotAnalysed);
+    RequireSameFileAtPath(source, info);
 }
 
 void RequireRateRewritable(const std::string& source, const WaveInfo& info) {
     if (!(info.analysisComplete || info.rateRewriteOnly) || source != info.analyzedPath)
         throw VelmoraError(kTextNotAnalysed);
+    RequireSameFileAtPath(source, info);
 }
+
+void RequireUnchanged(const File& source, const WaveInfo& info) {
+    if (!MatchesAnalysis(source.identity(), info)) throw VelmoraError(TextSourceChanged(source.path()));
+}
+
+void ReadAsAnalysed(File& file, std::uint64_t offset, void* buf, std::size_t n) {
+    if (file.readAt(offset, buf, n) != n) throw VelmoraError(TextSourceChanged(file.path()));
+}
+
+void RequireBytesAsAnalysed(File& file, std::uint64_t offset, const void* expected, std::size_t n) {
+    std::vector<std::uint8_t> now(n);
+    ReadAsAnalysed(file, offset, now.data(), n);
+    if (n > 0 && std::memcmp(now.data(), expected, n) != 0) throw VelmoraError(TextSourceChanged(file.path()));
+}
+
+void LockForPatch(File& file, const WaveInfo& info) {
+    if (!file.tryLockExclusive()) throw VelmoraError(TextFileBusy(file.path()));
+    if (const int pause = writerCheckPause.load(); pause > 0) {
+        const FileIdentity first = file.identity();
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        // A writer that does not lock still moves the length or the time of
+        // the last change.
+        const FileIdentity second = file.identity();
+        if (second.length != first.length || second.modifiedNs != first.modifiedNs)
+            throw VelmoraError(TextFileBusy(file.path()));
+    }
+    RequireUnchanged(file, info);
+}
+
+void SetWriterCheckPause(int milliseconds) { writerCheckPause = milliseconds < 0 ? 0 : milliseconds; }
 
 }  // namespace velmora

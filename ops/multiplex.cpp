@@ -32,6 +32,14 @@ bool SameFile(const std::string& a, const std::string& b) {
     return !ec && same;
 }
 
+// A registered file read by the writer is still the one its registration
+// analysed.
+void RequireRegisteredFile(const File& file, const ChannelEntry& e) {
+    const FileIdentity now = file.identity();
+    if (!now.sameFile(e.analysed) || now.length != e.analysed.length || now.modifiedNs != e.analysed.modifiedNs)
+        throw VelmoraError(TextSourceChanged(file.path()));
+}
+
 std::int32_t AsInt32(std::uint64_t v) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(v)); }
 
 }  // namespace
@@ -82,7 +90,8 @@ ChannelRegistration RegisterChannelFile(int row, const std::string& path, WaveIn
                            info.dataSize,
                            info.dataChunkPos,
                            ChannelFormat{info.riffHeader(), info.format, info.validBits, info.subFormatTag,
-                                         info.data.dataId}};
+                                         info.data.dataId},
+                           FileIdentity{info.fileDevice, info.fileInode, info.fileSize, info.fileModifiedNs}};
     list.setRow(row, std::move(r));
     reg.registered = true;
     return reg;
@@ -278,6 +287,7 @@ RowInputs OpenRowInputs(const MuxPlan& plan, const ChannelRowSource& rows, bool 
             if (!plan.agrees(e)) throw VelmoraError(kTextFormatMismatch);
             if (SameFile(inPath, plan.outPath)) throw VelmoraError(kTextOutputIsInput);
             RowInput in{File::OpenRead(inPath)};
+            RequireRegisteredFile(in.file, e);
             in.start = static_cast<std::uint64_t>(static_cast<std::uint32_t>(e.dataChunkPos)) + DataHeader::kSize;
             in.slot = static_cast<std::size_t>(slot);
             const std::uint64_t size = in.file.size();
@@ -307,8 +317,10 @@ void WriteRowBlocks(const MuxPlan& plan, const SecondBlockWalk& walk, std::vecto
     // One second of the output and of each input, or the whole data when it
     // is shorter; the slots no input fills take theirs from `silence`.
     const auto inBlock = static_cast<std::uint64_t>(plan.inBlock);
-    const std::size_t inBytes = static_cast<std::size_t>(std::min(plan.inSecond, plan.frames * inBlock));
-    std::vector<std::uint8_t> outBuf(static_cast<std::size_t>(std::min(plan.outSecond, plan.dataSize)));
+    const std::uint64_t piece = walk.pieceFrames;
+    const std::size_t inBytes = static_cast<std::size_t>(std::min({plan.inSecond, plan.frames * inBlock, piece * inBlock}));
+    std::vector<std::uint8_t> outBuf(
+        static_cast<std::size_t>(std::min({plan.outSecond, plan.dataSize, piece * plan.outBlock})));
     std::vector<std::uint8_t> inBufs(inBytes * inputs.size()), silence(inBytes, 0);
     std::vector<const std::uint8_t*> slots(static_cast<std::size_t>(plan.channels));
     WalkSecondBlocks(host, walk, [&](const SecondBlock& b) {
@@ -318,7 +330,7 @@ void WriteRowBlocks(const MuxPlan& plan, const SecondBlockWalk& walk, std::vecto
             RowInput& in = inputs[k];
             if (b.index >= in.fullBlocks) continue;  // past the end of a short input: silence
             std::uint8_t* buf = inBufs.data() + k * inBytes;
-            const std::size_t got = in.file.readAt(in.start + b.index * plan.inSecond, buf, inWant);
+            const std::size_t got = in.file.readAt(in.start + b.index * plan.inSecond + b.first * inBlock, buf, inWant);
             // Shortened since it was opened: the run stops here.
             if (got < inWant) {
                 host.log(Format("in size:%d miss:%d ", AsInt32(in.file.size()), AsInt32(got)));
@@ -353,6 +365,7 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     walk.secondBytes = plan.outSecond;
     walk.progress = BlockProgress::BeforeCounting;
     walk.pump = BlockPump::After;
+    walk.pieceFrames = PieceFrames(static_cast<std::size_t>(plan.outBlock));
 
     PassZeroArea(host);
     RowInputs passes = OpenRowInputs(plan, rows, options.extensible, walk, host);

@@ -42,13 +42,17 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     view.clearRows();
 
     File source = File::OpenRead(options.source);
+    RequireUnchanged(source, info);
+    SourceReader reader(source);
     const std::int64_t seconds = info.totalSeconds();
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
     const std::size_t frameBytes = sampleBytes * static_cast<std::size_t>(info.format.channels);
     const std::size_t secondBytes = static_cast<std::size_t>(info.format.samplesPerSec) * frameBytes;
     const std::size_t remainderBytes = remainder * frameBytes;
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
-    std::vector<std::uint8_t> buffer(seconds > 0 ? secondBytes : remainderBytes);
+    const std::uint64_t pieceFrames = PieceFrames(frameBytes);
+    std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(seconds > 0 ? secondBytes : remainderBytes,
+                                                             pieceFrames * frameBytes));
 
     // Stage 1: the peaks. A block's loudest value is first reached within
     // that block's second, so one comparison per block keeps the earliest.
@@ -75,13 +79,14 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     };
     SecondBlockWalk scan = PlayTimeWalk(info, dataStart, secondBytes);
     scan.pump = BlockPump::Before;
+    scan.pieceFrames = pieceFrames;
     WalkSecondBlocks(host, scan, [&](const SecondBlock& b) {
         const std::size_t bytes = static_cast<std::size_t>(b.frames) * frameBytes;
         const auto s = static_cast<std::int64_t>(b.index) + 1;
-        ReadBlock(source, b.offset, buffer.data(), bytes);
+        reader.read(b.offset, buffer.data(), bytes);
         takeBlock(bytes, s);
         // Each full minute's row is shown as soon as its last second is in.
-        if (!b.remainder && s % 60 == 0) {
+        if (!b.remainder && b.lastPiece && s % 60 == 0) {
             addRow(static_cast<int>(s / 60 - 1));
             host.pumpMessages();
             minutePeak = 0;
@@ -105,15 +110,18 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
             kernels::Scale16(buffer.data(), bytes / 2, gain);
     };
 
-    // Stage 2: the question.
+    // Stage 2: the question. The file may change while it waits: the gain
+    // found above is only applied to the file it was found in.
     if (!host.ask(kNormalizeQuestion)) return {};
+    RequireUnchanged(source, info);
+    RequireAnalysed(options.source, info);
 
     // Stage 3: the copied header, then the scaled samples.
     const std::string path =
         OutputPath(options.outputFolder, options.source, "(normalize).wav");
-    OutputFile output = OutputFile::Create(path);
+    OutputFile output = OutputFile::Create(path, {&source});
     std::vector<std::uint8_t> sourceHeader(static_cast<std::size_t>(dataStart));
-    ReadBlock(source, 0, sourceHeader.data(), sourceHeader.size());
+    reader.read(0, sourceHeader.data(), sourceHeader.size());
     // The RIFF size counts what this file holds: the header, the samples and
     // the pad byte of odd data, none of the source's pad or tail.
     const std::uint64_t pad = info.dataSize & 1;
@@ -125,9 +133,10 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     SecondBlockWalk write = PlayTimeWalk(info, dataStart, secondBytes);
     write.pump = BlockPump::Before;
     write.progress = BlockProgress::After;
+    write.pieceFrames = pieceFrames;
     WalkSecondBlocks(host, write, [&](const SecondBlock& b) {
         const std::size_t bytes = static_cast<std::size_t>(b.frames) * frameBytes;
-        ReadBlock(source, b.offset, buffer.data(), bytes);
+        reader.read(b.offset, buffer.data(), bytes);
         scale(bytes);
         output.write(buffer.data(), bytes);
     });
@@ -136,14 +145,15 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     const std::size_t partial = info.dataSize % frameBytes;
     if (partial > 0) {
         std::vector<std::uint8_t> tail(partial);
-        ReadBlock(source, dataStart + static_cast<std::uint64_t>(seconds) * secondBytes + remainderBytes,
-                  tail.data(), partial);
+        reader.read(dataStart + static_cast<std::uint64_t>(seconds) * secondBytes + remainderBytes, tail.data(),
+                    partial);
         output.write(tail.data(), partial);
     }
     if (pad != 0) {
         const std::uint8_t zero = 0;
         output.write(&zero, 1);
     }
+    RequireUnchanged(source, info);
     output.commit();
     source.close();
     view.hide();

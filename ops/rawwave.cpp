@@ -41,7 +41,7 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
     const DataHeader data{MakeFourCC("data"), dataSize};
 
     const std::string path = OutputPathKeepingExtension(options.outputFolder, options.rawPath, "(wavemaker).wav");
-    OutputFile out = OutputFile::Create(path);
+    OutputFile out = OutputFile::Create(path, {&raw});
     const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
     out.write(header.data(), header.size());
 

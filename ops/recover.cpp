@@ -84,6 +84,15 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
     if (info.format.blockAlign <= 0) throw VelmoraError(kTextBadLayout);
 
     File file = File::OpenReadWrite(options.source);
+    LockForPatch(file, info);
+    // The two fields it replaces still hold what the analysis read.
+    if (!info.rf64) {
+        std::uint8_t field[4];
+        PutU32(field, info.riff.riffSize);
+        RequireBytesAsAnalysed(file, 4, field, sizeof field);
+        PutU32(field, info.data.dataSize);
+        RequireBytesAsAnalysed(file, static_cast<std::uint64_t>(info.dataChunkPos) + 4, field, sizeof field);
+    }
     const std::optional<SizeRepair> sizes = PlanRecovery(file, info);
     if (!sizes) {
         file.close();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "ops/guard.h"
 #include "ops/output_paths.h"
@@ -19,14 +20,14 @@ namespace velmora {
 namespace {
 
 constexpr std::size_t kFooterBlock = 0x100000;  // 1 MiB
-// The rebuild copies a second of audio per step; a second larger than this
-// (an absurd rate) is moved in pieces so memory stays bounded.
+// The rebuild copies at most this much per call, whatever the rate: a huge
+// second is moved in pieces, tiny seconds are gathered up to it.
 constexpr std::size_t kMaxPiece = 0x100000;
 
 // Reads exactly n bytes at offset or throws: a header unit that is no longer
 // all there means the file shrank since the analysis.
 void ReadUnit(File& file, std::uint64_t offset, std::uint8_t* buf, std::size_t n) {
-    if (file.readAt(offset, buf, n) != n) throw VelmoraError(TextCannotRead(file.path()));
+    ReadAsAnalysed(file, offset, buf, n);
 }
 
 // Copies n bytes from the source's position to the output's. Returns false
@@ -78,6 +79,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     DataHeader data = info.dataHeader();
 
     File src = File::OpenRead(options.source);
+    RequireUnchanged(src, info);
     std::uint8_t unit[FormatBlock::kSize];
     ReadUnit(src, 0, unit, RiffHeader::kSize);
     info.setRiffHeader(RiffHeader::Decode(unit));
@@ -112,28 +114,32 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
 
     const std::string path =
         OutputPath(options.outputFolder, options.source, "(reheader).wav");
-    OutputFile out = OutputFile::Create(path);
+    OutputFile out = OutputFile::Create(path, {&src});
     const std::vector<std::uint8_t> header =
         SizedHeader(BuildPlainHeader(riff, fmt, data), static_cast<std::uint64_t>(copied));
     out.write(header.data(), header.size());
 
-    std::int64_t largest = std::max(seconds > 0 ? secondBytes : 0, restBytes);
-    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(largest, kMaxPiece));
+    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(copied, kMaxPiece));
     BlockMover mover(piece);
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8u;
     src.seek(dataStart);
 
-    // The copy runs on from where the last block ended; a block the source
-    // cannot fill ends it.
+    // The copy runs on from where the last copy ended, a piece at a time
+    // however small the seconds are; a piece the source cannot fill ends it.
+    std::uint64_t owed = 0;  // bytes of the seconds walked, not yet copied
     SecondBlockWalk walk = PlayTimeWalk(info, dataStart, static_cast<std::uint64_t>(secondBytes));
     walk.progress = BlockProgress::After;
-    const bool whole = WalkSecondBlocks(host, walk, [&](const SecondBlock& b) {
-        return CopyBytes(src, out, b.frames * static_cast<std::uint64_t>(frameBytes), mover, piece);
+    bool whole = WalkSecondBlocks(host, walk, [&](const SecondBlock& b) {
+        owed += b.frames * static_cast<std::uint64_t>(frameBytes);
+        if (owed < piece) return true;
+        return CopyBytes(src, out, std::exchange(owed, 0), mover, piece);
     });
+    if (whole && owed > 0) whole = CopyBytes(src, out, owed, mover, piece);
 
-    src.close();
     // The source lost bytes since the analysis: the output is incomplete.
-    if (!whole) throw VelmoraError(TextCannotRead(options.source));
+    if (!whole) throw VelmoraError(TextSourceChanged(options.source));
+    RequireUnchanged(src, info);
+    src.close();
     out.commit();
     return {path};
 }
@@ -143,11 +149,12 @@ std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOp
     RequireAnalysed(options.source, info);
 
     File file = File::OpenReadWrite(options.source);
-    // The new size is the analysed length; a file that changed length since
-    // would get a size matching neither.
-    if (file.size() != info.fileSize) throw VelmoraError(kTextNotAnalysed);
+    // The new size is the analysed length; a file that changed since, or is
+    // still being written, would get a size matching neither.
+    LockForPatch(file, info);
     std::uint8_t unit[RiffHeader::kSize];
-    ReadUnit(file, 0, unit, sizeof unit);
+    info.riff.Encode(unit);
+    RequireBytesAsAnalysed(file, 0, unit, sizeof unit);
     const bool rf64 = info.rf64;
     info.setRiffHeader(RiffHeader::Decode(unit));
 
@@ -161,8 +168,10 @@ std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOp
         std::uint8_t field[4];
         PutU32(field, static_cast<std::uint32_t>(riffSize));
         PatchInPlace(file, 4, field, sizeof field);
+        info.riff.riffSize = static_cast<std::uint32_t>(riffSize);
     }
     info.riffSize = riffSize;  // only once the file says so
+    info.fileModifiedNs = file.modifiedNs();
     file.close();
     host.progress(100);
     return {options.source};
@@ -173,6 +182,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     RequireAnalysed(options.source, info);
 
     File src = File::OpenRead(options.source);
+    RequireUnchanged(src, info);
     const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + DataHeader::kSize;
     // The data keeps its pad byte; the RIFF size counts it.
     const std::uint64_t pad = info.dataSize & 1;
@@ -194,7 +204,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     const std::string path =
         OutputPath(options.outputFolder, options.source, "(futta del).wav");
     header = SizedHeader(std::move(header), info.dataSize, pad);
-    OutputFile out = OutputFile::Create(path);
+    OutputFile out = OutputFile::Create(path, {&src});
     out.write(header.data(), header.size());
 
     // The samples, then the pad byte (the source's, or a zero where the
@@ -209,6 +219,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
         if (got == 0 && written < count) {
             // The file holds fewer bytes than counted (it shrank since the
             // analysis): no output.
+            RequireUnchanged(src, info);
             throw VelmoraError(TextCannotRead(options.source));
         }
         total += got;
@@ -222,6 +233,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
         const std::uint8_t zero = 0;
         out.write(&zero, 1);
     }
+    RequireUnchanged(src, info);
     src.close();
     out.commit();
     host.progress(100);
@@ -240,9 +252,10 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     File file = File::OpenReadWrite(options.source);
     const auto at = static_cast<std::uint64_t>(info.fmtChunkPos);
     RequireWithin(file, at + FormatBlock::kSize);
+    LockForPatch(file, info);
     std::uint8_t unit[FormatBlock::kSize];
-    ReadUnit(file, at, unit, sizeof unit);
-    info.format = FormatBlock::Decode(unit);
+    info.format.Encode(unit);
+    RequireBytesAsAnalysed(file, at, unit, sizeof unit);
     RequireUsableRate(rate, rateText, info.format.blockAlign);
 
     FormatBlock patched = info.format;
@@ -263,6 +276,7 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     // The whole block at once: the file is never left half-patched.
     PatchInPlace(file, at, unit, sizeof unit);
     info.format = patched;  // only once the file says so
+    info.fileModifiedNs = file.modifiedNs();
     file.close();
     return {options.source};
 }

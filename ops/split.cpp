@@ -61,14 +61,19 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
                                                          monoData);
 
     File source = File::OpenRead(options.source);
+    RequireUnchanged(source, info);
+    SourceReader reader(source);
 
     const std::int64_t seconds = info.totalSeconds();
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
     const std::size_t rate = static_cast<std::size_t>(info.format.samplesPerSec);
     const std::size_t stride = static_cast<std::size_t>(info.format.blockAlign);
     const std::size_t width = static_cast<std::size_t>(monoBlockAlign);
-    // A file shorter than a second never needs a whole second of buffer.
-    const std::size_t blockFrames = seconds > 0 ? rate : remainder;
+    // A file shorter than a second never needs a whole second of buffer, and
+    // no block more than a piece.
+    const std::uint64_t pieceFrames = PieceFrames(stride);
+    const std::size_t blockFrames =
+        static_cast<std::size_t>(std::min<std::uint64_t>(seconds > 0 ? rate : remainder, pieceFrames));
     // At least one frame, so the channel's start lies inside the buffer even
     // when there is nothing to copy.
     std::vector<std::uint8_t> in(std::max<std::size_t>(blockFrames, 1) * stride);
@@ -89,7 +94,7 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
         const std::string path = OutputPath(options.outputFolder, options.source,
                                             "(" + names[static_cast<std::size_t>(c)] + ")(" + std::to_string(c) + ").wav");
         host.log("書込中: " + path);
-        outputs.push_back(OutputFile::Create(path));
+        outputs.push_back(OutputFile::Create(path, {&source}));
         written.push_back(path);
     }
     for (OutputFile& output : outputs) output.write(header.data(), header.size());
@@ -98,10 +103,13 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     // samples leave it for their own file.
     const bool packed = stride == static_cast<std::size_t>(channels) * width;
     const auto spread = [&](std::size_t frameCount) {
-        if (packed) kernels::Deinterleave(in.data(), outs.size(), width, outs.data(), frameCount);
+        // The vector kernel's setup outweighs a few frames (a tiny rate's
+        // seconds); those are copied channel by channel, to the same bytes.
+        const bool whole = packed && frameCount >= 64;
+        if (whole) kernels::Deinterleave(in.data(), outs.size(), width, outs.data(), frameCount);
         for (std::size_t c = 0; c < outs.size(); ++c) {
             // A frame with bytes past its samples: each channel on its own.
-            if (!packed) kernels::ExtractChannel(in.data() + c * width, stride, width, outs[c], frameCount);
+            if (!whole) kernels::ExtractChannel(in.data() + c * width, stride, width, outs[c], frameCount);
             outputs[c].write(outs[c], frameCount * width);
         }
     };
@@ -109,13 +117,16 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     walk.progress = BlockProgress::Before;
     walk.pump = BlockPump::Before;
     walk.fullProgressOnRemainder = true;
+    walk.pieceFrames = pieceFrames;
     WalkSecondBlocks(
         host, walk,
-        [&](const SecondBlock& b) {
-            ReadBlock(source, b.offset, in.data(), static_cast<std::size_t>(b.frames) * stride);
-        },
+        [&](const SecondBlock& b) { reader.read(b.offset, in.data(), static_cast<std::size_t>(b.frames) * stride); },
         [&](const SecondBlock& b) { spread(static_cast<std::size_t>(b.frames)); });
-    for (OutputFile& output : outputs) output.commit();
+    // All or none, and only from the file that was analysed.
+    RequireUnchanged(source, info);
+    std::vector<OutputFile*> set;
+    for (OutputFile& output : outputs) set.push_back(&output);
+    OutputFile::CommitAll(set);
     source.close();
     host.log("終わり");
     return written;

@@ -81,50 +81,70 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     header = SizedHeader(std::move(header), outData);
 
     File source = File::OpenRead(options.source);
+    RequireUnchanged(source, info);
+    SourceReader reader(source);
     const std::size_t rate = static_cast<std::size_t>(info.format.samplesPerSec);
     const std::size_t delay = static_cast<std::size_t>(DelayFrames(info.format.samplesPerSec, delayMs));
     const std::string path = SurroundOutputPath(options);
-    OutputFile output = OutputFile::Create(path);
+    OutputFile output = OutputFile::Create(path, {&source});
     output.write(header.data(), header.size());
 
     const std::int64_t seconds = info.totalSeconds();
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
-    const std::size_t blockFrames = seconds > 0 ? rate : remainder;
     const std::size_t outFrame = (extensible ? 4 : 6) * sampleBytes;
-    // The rear pair runs `delay` frames behind the front, so an output second
-    // takes its first rear pairs from the end of the source second before it.
-    // Two input blocks alternate, and every output frame is built whole in
-    // one output block. Before the first second the rear is silent: the
-    // second input block starts zeroed.
+    const std::uint64_t pieceFrames = PieceFrames(outFrame);
+    const std::size_t blockFrames =
+        static_cast<std::size_t>(std::min<std::uint64_t>(seconds > 0 ? rate : remainder, pieceFrames));
+    // The rear pair runs `delay` frames behind the front: output frame i
+    // takes its rear pair from source frame i − delay, silence before the
+    // first. A block takes the rear pairs that lie before it (at most its own
+    // length of them) from the block before, or, when that does not hold
+    // them (a second walked in pieces), from `lead`, read where they lie; the
+    // rest come from its own frames.
     std::vector<std::uint8_t> in[2] = {std::vector<std::uint8_t>(blockFrames * inFrame),
                                        std::vector<std::uint8_t>(blockFrames * inFrame)};
+    std::vector<std::uint8_t> lead(blockFrames * inFrame);
     std::vector<std::uint8_t> block(blockFrames * outFrame);
-    const auto rearLead = [&](std::int64_t t) -> const std::uint8_t* {
-        if (t == 0) return in[1].data();
-        return in[(t - 1) % 2].data() + (rate - delay) * inFrame;
-    };
     const int outChannels = extensible ? 4 : 6;
-    const auto spread = [&](const std::uint8_t* cur, const std::uint8_t* lead, std::size_t frames) {
-        if (wideSamples)
-            wide::SpreadSurround(cur, lead, frames, delay, block.data(), outChannels, options.swapRear, sampleBytes);
-        else
-            kernels::SpreadSurround(cur, lead, frames, delay, block.data(), outChannels, options.swapRear);
-    };
     const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
     const std::uint64_t secondBytes = std::uint64_t{rate} * inFrame;
+    // The block before this one, whose frames usually hold the rear pairs.
+    std::uint64_t prevAt = 0, prevFrames = 0;
+    int turn = 0;
 
     host.log("擬似サラウンド出力中");
     SecondBlockWalk walk = PlayTimeWalk(info, dataStart, secondBytes);
     walk.progress = BlockProgress::Before;
+    walk.pieceFrames = pieceFrames;
     // In the remainder, rear pairs that would land after the end of the
     // output are dropped.
     WalkSecondBlocks(host, walk, [&](const SecondBlock& b) {
-        const auto t = static_cast<std::int64_t>(b.index);
         const auto frames = static_cast<std::size_t>(b.frames);
-        std::uint8_t* cur = in[t % 2].data();
-        ReadBlock(source, b.offset, cur, frames * inFrame);
-        spread(cur, rearLead(t), frames);
+        std::uint8_t* cur = in[turn].data();
+        const std::uint8_t* prev = in[1 - turn].data();
+        reader.read(b.offset, cur, frames * inFrame);
+        // This block's first frame in the whole play time.
+        const std::uint64_t at = b.index * rate + b.first;
+        const std::size_t early = std::min(delay, frames);
+        // Source frames at − delay … at − delay + early; those before the
+        // start are silence.
+        const std::uint64_t silent = at < delay ? std::min<std::uint64_t>(delay - at, early) : 0;
+        const std::uint64_t from = at + silent - delay;
+        const std::uint8_t* rear = lead.data();
+        if (silent == 0 && early > 0 && prevFrames > 0 && from >= prevAt && from + early <= prevAt + prevFrames) {
+            rear = prev + (from - prevAt) * inFrame;
+        } else {
+            std::fill_n(lead.begin(), silent * inFrame, std::uint8_t{0});
+            if (silent < early) reader.read(dataStart + from * inFrame, lead.data() + silent * inFrame, (early - silent) * inFrame);
+        }
+        if (wideSamples)
+            wide::SpreadSurround(cur, rear, frames, early, block.data(), outChannels, options.swapRear, sampleBytes);
+        else
+            kernels::SpreadSurround(cur, rear, frames, early, block.data(), outChannels, options.swapRear);
         output.write(block.data(), frames * outFrame);
+        prevAt = at;
+        prevFrames = frames;
+        turn = 1 - turn;
     });
     // A dataSize that ends in part of a frame: its share of the output data
     // size is written as silence, so the file is as long as its header says.
@@ -133,6 +153,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
         const std::vector<std::uint8_t> silence(partial, 0);
         output.write(silence.data(), partial);
     }
+    RequireUnchanged(source, info);
     source.close();
     output.commit();
     host.log("終わり");

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "ops/guard.h"
 #include "ops/host.h"
 #include "ops/multiplex.h"
 #include "ops/normalize.h"
@@ -317,6 +318,9 @@ inline std::uint64_t PromisedOutput(const WaveInfo& w) {
 // RIFF size, the sampling rate: each when asked for).
 inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const WaveInfo& info, const Choices& c,
                               bool withRiffSize, bool withSampleRate) {
+    // These files have no other writer; the look for one would only cost
+    // a pause per patch.
+    SetWriterCheckPause(0);
     const std::string& source = run.source;
     if (withRiffSize) {
         // An RF64 file whose 32-bit field defers to ds64 gets its size there.

@@ -347,8 +347,9 @@ TEST_F(MuxTest, InputCutShortAfterRegistration) {
     std::string r = Register(1, 230);
     Register(2, 230);
     const std::string out = dir.file("L(EX)(mux).wav");
-    // Cut inside the second whole second, then inside the remainder.
-    for (auto [keepFrames, got] : {std::pair<std::size_t, int>{150, 100}, {210, 20}}) {
+    // Cut inside the second whole second, then inside the remainder: either
+    // way the file is no longer the one registered.
+    for (std::size_t keepFrames : {150u, 210u}) {
         WriteFile(r, Mono(230, 1).Build());
         std::filesystem::resize_file(r, 44 + keepFrames * 2);
         host = RecordingHost{};
@@ -356,14 +357,12 @@ TEST_F(MuxTest, InputCutShortAfterRegistration) {
             Write();
             ADD_FAILURE() << "a short input was reported as done";
         } catch (const VelmoraError& e) {
-            EXPECT_STREQ(e.what(), "!");
+            EXPECT_EQ(e.what(), TextSourceChanged(r));
         }
         // The log runs as far as the short row (the rows after it are never
         // reached), and the failed run leaves no output at all: only the three
         // inputs are in the folder.
-        EXPECT_EQ(host.logLines,
-                  (std::vector<std::string>{out, "00padding", l, r,
-                                            Format("in size:%d miss:%d ", static_cast<int>(44 + keepFrames * 2), got)}));
+        EXPECT_EQ(host.logLines, (std::vector<std::string>{out, "00padding", l, r}));
         EXPECT_FALSE(HasOutput());
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
     }

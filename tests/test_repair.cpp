@@ -170,7 +170,7 @@ TEST(RebuildHeader, SourceShrunkAfterTheAnalysisIsReported) {
     Analyse(path, info);
     std::filesystem::resize_file(path, 46 + 1500 * 4);
     RecordingHost host;
-    EXPECT_EQ(ErrorOf([&] { RebuildHeader(info, {path, dir.path()}, host); }), TextCannotRead(path));
+    EXPECT_EQ(ErrorOf([&] { RebuildHeader(info, {path, dir.path()}, host); }), TextSourceChanged(path));
     // An incomplete copy is no output: nothing appears.
     EXPECT_FALSE(std::filesystem::exists(dir.file("shrunk(reheader).wav")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
@@ -242,12 +242,12 @@ TEST(RewriteRiffSize, FileChangedSinceTheAnalysisIsLeftAlone) {
     // Shrunk below the RIFF header, and grown: neither gets a size it would not match.
     WriteFile(path, Bytes{'R', 'I', 'F', 'F', 9, 9});
     RecordingHost host;
-    EXPECT_EQ(ErrorOf([&] { RewriteRiffSize(info, {path}, host); }), kTextNotAnalysed);
+    EXPECT_EQ(ErrorOf([&] { RewriteRiffSize(info, {path}, host); }), TextSourceChanged(path));
     EXPECT_EQ(ReadFile(path), Bytes({'R', 'I', 'F', 'F', 9, 9}));
     Bytes grown = src.Build();
     grown.push_back(0);
     WriteFile(path, grown);
-    EXPECT_EQ(ErrorOf([&] { RewriteRiffSize(info, {path}, host); }), kTextNotAnalysed);
+    EXPECT_EQ(ErrorOf([&] { RewriteRiffSize(info, {path}, host); }), TextSourceChanged(path));
     EXPECT_EQ(ReadFile(path), grown);
     EXPECT_EQ(host.progressCalls, 0);
 }
@@ -350,7 +350,7 @@ TEST(RewriteSampleRate, FormatBlockNoLongerInTheFileIsNotWritten) {
     Analyse(path, info);
     std::filesystem::resize_file(path, static_cast<std::uintmax_t>(info.fmtChunkPos) + 20);
     RecordingHost host;
-    EXPECT_EQ(ErrorOf([&] { RewriteSampleRate(info, {path, 44100}, host); }), kTextNotAnalysed);
+    EXPECT_EQ(ErrorOf([&] { RewriteSampleRate(info, {path, 44100}, host); }), TextSourceChanged(path));
     EXPECT_EQ(std::filesystem::file_size(path), static_cast<std::uintmax_t>(info.fmtChunkPos) + 20);
 }
 
@@ -442,7 +442,7 @@ TEST(RemoveFooter, SourceShorterThanCountedEndsWithTheMessage) {
     Analyse(p1, i1);
     std::filesystem::resize_file(p1, 44 + 100);
     RecordingHost h1;
-    EXPECT_EQ(ErrorOf([&] { RemoveFooter(i1, {p1, dir.path()}, h1); }), TextCannotRead(p1));
+    EXPECT_EQ(ErrorOf([&] { RemoveFooter(i1, {p1, dir.path()}, h1); }), TextSourceChanged(p1));
     EXPECT_FALSE(std::filesystem::exists(dir.file("shrunk(futta del).wav")));  // no partial copy
     EXPECT_NE(h1.lastProgress, 100);
 

@@ -77,4 +77,51 @@ TEST(SecondBlockWalk, GaugeAndPumpAroundEachBlock) {
     }
 }
 
+// Pieces of at most 3 frames: the host hears exactly what it hears of whole
+// seconds, and the pieces cover each block's bytes once, in order.
+TEST(SecondBlockWalk, ASecondLargerThanAPieceIsWalkedInPiecesWithTheSameHostCalls) {
+    const std::pair<BlockProgress, BlockPump> modes[] = {{BlockProgress::Before, BlockPump::Before},
+                                                         {BlockProgress::After, BlockPump::Before},
+                                                         {BlockProgress::BeforeCounting, BlockPump::After}};
+    for (const auto& [gauge, pump] : modes) {
+        for (const std::uint64_t remainder : {0u, 7u}) {
+            SecondBlockWalk walk;
+            walk.seconds = 3;
+            walk.rate = 10;
+            walk.remainder = remainder;
+            walk.start = 44;
+            walk.secondBytes = 40;
+            walk.progress = gauge;
+            walk.pump = pump;
+            walk.fullProgressOnRemainder = true;
+            const auto hostCalls = [&](std::uint64_t piece, std::vector<SecondBlock>& blocks) {
+                walk.pieceFrames = piece;
+                EventHost host;
+                WalkSecondBlocks(host, walk, [&](const SecondBlock& b) { blocks.push_back(b); });
+                return host.events;
+            };
+            std::vector<SecondBlock> whole, pieces;
+            EXPECT_EQ(hostCalls(3, pieces), hostCalls(0, whole));
+            std::uint64_t next = 44;
+            std::size_t w = 0;
+            std::uint64_t inBlock = 0;
+            for (const SecondBlock& b : pieces) {
+                EXPECT_LE(b.frames, 3u);
+                EXPECT_EQ(b.offset, next);
+                EXPECT_EQ(b.index, whole[w].index);
+                EXPECT_EQ(b.first, inBlock);
+                next += b.frames * 4;
+                inBlock += b.frames;
+                EXPECT_EQ(b.lastPiece, inBlock == whole[w].frames);
+                if (b.lastPiece) {
+                    ++w;
+                    inBlock = 0;
+                }
+            }
+            EXPECT_EQ(w, whole.size());
+            EXPECT_EQ(next, 44 + 3 * 40 + remainder * 4);
+        }
+    }
+}
+
 }  // namespace

@@ -187,18 +187,15 @@ TEST(PseudoSurround, CueHeaderAndSourceShorterThanTheDelay) {
     EXPECT_EQ(Slice(out, 128, d), Expected(s.samples, 1600, false, false));
 }
 
-TEST(PseudoSurround, FileShortenedAfterAnalysisGivesSilenceNotStaleAudio) {
+TEST(PseudoSurround, FileShortenedAfterAnalysisIsRefusedWithNoOutput) {
     TempDir dir;
     Source s = MakeSource(dir, 8000, 3 * 8000 + 50);
     WaveInfo info = Analysed(s.path);
     const std::size_t kept = 8000 + 3000;
     WriteFile(s.path, Slice(s.builder.Build(), 0, 44 + kept * 4));
     TraceHost host;
-    auto paths = PseudoSurround(info, Options(s, dir.path(), 100), host);
-    Bytes src = Slice(s.samples, 0, kept * 4);
-    src.resize(s.samples.size(), 0);
-    Bytes out = ReadFile(paths.at(0));
-    EXPECT_EQ(Slice(out, 68, out.size() - 68), Expected(src, 800, false, false));
+    EXPECT_EQ(ErrorOf([&] { PseudoSurround(info, Options(s, dir.path(), 100), host); }), TextSourceChanged(s.path));
+    EXPECT_EQ(FilesIn(dir.path()).size(), 1u);  // the source alone
 }
 
 TEST(PseudoSurround, OutputsPast32BitsHeadedRf64) {

@@ -704,3 +704,22 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+TEST_F(WindowOpsTest, AFileChangedOnDiskAfterTheDropIsRefusedByEveryButton) {
+    // The same name, other contents: the guard looks at the file, not at its name.
+    WavBuilder src = Stereo(1500);
+    src.fmtSize = 18;  // so that the rebuild is offered too
+    std::string a = Write("a.wav", src.Build());
+    DropOn(0, a);
+    const Bytes replaced = Stereo(700).Build();
+    WriteFile(a + ".new", replaced);
+    std::filesystem::rename(a + ".new", a);
+    for (QPushButton* button : {form->Button3, form->Button4, form->Button7, form->Button8, form->Button10}) {
+        ASSERT_TRUE(button->isEnabled()) << button->text().toStdString();
+        dialogs.messages.clear();
+        button->click();
+        EXPECT_EQ(MessageTexts(), QStringList{Q(TextSourceChanged(a))}) << button->text().toStdString();
+    }
+    EXPECT_EQ(ReadFile(a), replaced);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}

@@ -211,7 +211,11 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     info.analysisComplete = false;
     info.rateRewriteOnly = false;
 
-    const std::uint64_t length = file.size();
+    const FileIdentity identity = file.identity();
+    info.fileDevice = identity.device;
+    info.fileInode = identity.inode;
+    info.fileModifiedNs = identity.modifiedNs;
+    const std::uint64_t length = identity.length;
     result.fileLength = length;
     std::vector<std::uint8_t> head(kHeadBytes, 0);  // past the end reads as zero
     file.readAt(0, head.data(), head.size());

@@ -133,6 +133,7 @@ std::size_t BlockMover::read(File& src, std::size_t n) {
 }
 
 void BlockMover::write(File& dst, std::size_t n) {
+    dst.flush();  // bytes it gathered go first, at their own place
     n = std::min(n, held_);
     if (pipe_[0] < 0) {
         dst.write(buffer_.data(), n);

@@ -4,10 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -38,18 +41,6 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A name that an output may take: free, or a regular file we could have
-// opened for writing (the one an output replaces). False leaves the reason in errno.
-bool MayReplace(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
-    if (!S_ISREG(st.st_mode)) {
-        errno = EISDIR;
-        return false;
-    }
-    return ::access(path.c_str(), W_OK) == 0;
-}
-
 // A fresh hidden name in the folder, taken by `take` (which returns false
 // with errno EEXIST when the name is in use, to try another).
 template <typename Take>
@@ -64,7 +55,63 @@ bool TakeTemporaryName(const std::string& folder, std::string& name, Take&& take
     return false;
 }
 
+FileIdentity IdentityFromStat(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+std::mutex protectedMutex;
+std::vector<FileIdentity> protectedInputs;
+
+std::vector<FileIdentity> ProtectedIdentities() {
+    std::lock_guard<std::mutex> lock(protectedMutex);
+    return protectedInputs;
+}
+
+OutputFile::NameState NameStateOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return {};
+    return {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+// An exclusive flock on a folder for as long as it lives. Where the folder
+// cannot be locked (a file system without flock) it locks nothing.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder)
+        : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    FolderLock(FolderLock&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    FolderLock& operator=(FolderLock&&) = delete;
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+private:
+    int fd_;
+};
+
 }  // namespace
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return IdentityFromStat(st);
+}
+
+void ProtectInput(const std::string& path) {
+    if (const auto id = IdentityOf(path)) {
+        std::lock_guard<std::mutex> lock(protectedMutex);
+        protectedInputs.push_back(*id);
+    }
+}
 
 void AllowUnnamedOutputs(bool allow) { unnamedAllowed = allow; }
 
@@ -83,7 +130,7 @@ File File::OpenReadWrite(const std::string& path) {
 File File::Create(const std::string& path) {
     // Read-write, so the multiplex writer can read back what it wrote.
     int fd = fault::BeforeOpen() ? -1
-                                 : ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+                                 : ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     int err = errno;
     if (fd >= 0) {
         struct stat st {};
@@ -97,48 +144,62 @@ File File::Create(const std::string& path) {
     return File(fd, path);
 }
 
-OutputFile OutputFile::Create(const std::string& path) {
+OutputFile OutputFile::Create(const std::string& path, std::initializer_list<const File*> inputs) {
     if (fault::BeforeOpen()) throw VelmoraError(TextCannotCreate(path));
-    // A link at that name: the file it names is the one replaced, as when
-    // it was opened and truncated through the link.
-    std::string target = path;
+    std::vector<FileIdentity> protectedFiles = ProtectedIdentities();
+    for (const File* input : inputs)
+        if (input && input->isOpen()) protectedFiles.push_back(input->identity());
+    const auto isInput = [&](const struct stat& st) {
+        const FileIdentity id = IdentityFromStat(st);
+        return std::any_of(protectedFiles.begin(), protectedFiles.end(),
+                           [&](const FileIdentity& p) { return p.sameFile(id); });
+    };
+    // The name itself is what an output replaces: a link there goes, and the
+    // file it points to stays as it is, unless that file is an input, which
+    // is refused as plainly as the input's own name.
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            struct stat to {};
+            if (::stat(path.c_str(), &to) == 0 && isInput(to)) throw VelmoraError(TextOutputIsInput(path));
+        } else if (!S_ISREG(st.st_mode)) {
+            throw VelmoraError(TextCannotCreate(path));
+        } else if (isInput(st)) {
+            throw VelmoraError(TextOutputIsInput(path));
+        } else if (::access(path.c_str(), W_OK) != 0) {
+            throw VelmoraError(TextCannotCreate(path));
         }
+    } else if (errno != ENOENT) {
+        throw VelmoraError(TextCannotCreate(path), errno);
     }
-    if (!MayReplace(target)) throw VelmoraError(TextCannotCreate(path), errno);
-    const std::string folder = FolderOf(target);
+    const NameState before = NameStateOf(path);
+    const std::string folder = FolderOf(path);
 #if defined(__linux__) && defined(O_TMPFILE)
     // Naming it later goes through /proc/self/fd.
     if (unnamedAllowed && ::access("/proc/self/fd", X_OK) == 0) {
         const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-        if (fd >= 0) return OutputFile(fd, path, target, "");
+        if (fd >= 0) return OutputFile(fd, path, "", before);
     }
 #endif
     int fd = -1;
     std::string temporary;
     TakeTemporaryName(folder, temporary, [&](const std::string& name) {
-        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         return fd >= 0;
     });
     if (fd < 0) throw VelmoraError(TextCannotCreate(path), errno);
-    return OutputFile(fd, path, target, temporary);
+    return OutputFile(fd, path, temporary, before);
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : File(std::move(other)),
-      target_(std::move(other.target_)),
-      temporary_(std::exchange(other.temporary_, {})) {}
+    : File(std::move(other)), temporary_(std::exchange(other.temporary_, {})), before_(other.before_) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     if (this != &other) {
         discard();
         File::operator=(std::move(other));
-        target_ = std::move(other.target_);
         temporary_ = std::exchange(other.temporary_, {});
+        before_ = other.before_;
     }
     return *this;
 }
@@ -146,33 +207,58 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
 OutputFile::~OutputFile() { discard(); }
 
 void OutputFile::discard() noexcept {
+    pending_.clear();
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
     if (!temporary_.empty()) ::unlink(std::exchange(temporary_, {}).c_str());
 }
 
-void OutputFile::commit() {
-    if (fd_ < 0) return;
+void OutputFile::commit() { CommitAll({this}); }
+
+void OutputFile::CommitAll(std::vector<OutputFile*> outputs) {
+    std::erase_if(outputs, [](const OutputFile* o) { return o == nullptr || o->fd_ < 0; });
+    const auto discardAll = [&] {
+        for (OutputFile* o : outputs) o->discard();
+    };
     try {
-        sync();
+        for (OutputFile* o : outputs) o->sync();
     } catch (const VelmoraError&) {
-        discard();
+        discardAll();
         throw;
     }
+    // Another run naming the same files waits here until this set is named.
+    std::vector<std::string> folders;
+    for (const OutputFile* o : outputs) folders.push_back(FolderOf(o->path_));
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    std::vector<FolderLock> locks;
+    for (const std::string& folder : folders) locks.emplace_back(folder);
+    for (OutputFile* o : outputs) {
+        if (NameStateOf(o->path_) != o->before_) {
+            const std::string path = o->path_;
+            discardAll();
+            throw VelmoraError(TextOutputClash(path));
+        }
+    }
+    for (OutputFile* o : outputs) o->name();
+}
+
+void OutputFile::name() {
     bool named = false;
     if (!temporary_.empty()) {
-        named = ::rename(temporary_.c_str(), target_.c_str()) == 0;
+        // rename() replaces a link at the name, never what it points to.
+        named = ::rename(temporary_.c_str(), path_.c_str()) == 0;
         if (named) temporary_.clear();
     } else {
         const std::string self = "/proc/self/fd/" + std::to_string(fd_);
         const auto link = [&](const std::string& name) {
             return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
         };
-        named = link(target_);
+        named = link(path_);
         if (!named && errno == EEXIST) {
             // A link cannot replace a file: name it beside, then rename over.
             std::string beside;
-            if (TakeTemporaryName(FolderOf(target_), beside, link)) {
-                named = ::rename(beside.c_str(), target_.c_str()) == 0;
+            if (TakeTemporaryName(FolderOf(path_), beside, link)) {
+                named = ::rename(beside.c_str(), path_.c_str()) == 0;
                 if (!named) ::unlink(beside.c_str());
             }
         }
@@ -206,7 +292,14 @@ void PatchInPlace(File& file, std::uint64_t offset, const void* bytes, std::size
 }
 
 File::File(File&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)), pos_(other.pos_) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      path_(std::move(other.path_)),
+      pos_(other.pos_),
+      gather_(other.gather_),
+      pending_(std::move(other.pending_)),
+      pendingAt_(other.pendingAt_) {
+    other.pending_.clear();
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
@@ -214,6 +307,10 @@ File& File::operator=(File&& other) noexcept {
         fd_ = std::exchange(other.fd_, -1);
         path_ = std::move(other.path_);
         pos_ = other.pos_;
+        gather_ = other.gather_;
+        pending_ = std::move(other.pending_);
+        other.pending_.clear();
+        pendingAt_ = other.pendingAt_;
     }
     return *this;
 }
@@ -228,7 +325,23 @@ std::uint64_t File::size() const {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
+FileIdentity File::identity() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) throw VelmoraError(TextCannotRead(path_));
+    return IdentityFromStat(st);
+}
+
+bool File::tryLockExclusive() {
+    for (;;) {
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno == EINTR) continue;
+        // A file system without flock cannot tell; only a held lock refuses.
+        return errno != EWOULDBLOCK;
+    }
+}
+
 std::size_t File::readAt(std::uint64_t offset, void* buf, std::size_t n) {
+    flush();
     auto* p = static_cast<char*>(buf);
     std::size_t done = 0;
     while (done < n) {
@@ -250,6 +363,21 @@ std::size_t File::readAt(std::uint64_t offset, void* buf, std::size_t n) {
 }
 
 void File::writeAt(std::uint64_t offset, const void* buf, std::size_t n) {
+    flush();
+    writeThrough(offset, buf, n);
+}
+
+void File::flush() {
+    if (pending_.empty()) return;
+    const std::uint64_t at = pendingAt_;
+    std::vector<std::uint8_t> bytes;
+    bytes.swap(pending_);
+    writeThrough(at, bytes.data(), bytes.size());
+    bytes.clear();
+    pending_.swap(bytes);  // keeps the capacity
+}
+
+void File::writeThrough(std::uint64_t offset, const void* buf, std::size_t n) {
     const auto* p = static_cast<const char*>(buf);
     std::size_t done = 0;
     while (done < n) {
@@ -276,11 +404,25 @@ std::size_t File::read(void* buf, std::size_t n) {
 }
 
 void File::write(const void* buf, std::size_t n) {
-    writeAt(pos_, buf, n);
+    // Small writes are gathered; anything else, or a write elsewhere than
+    // after the gathered bytes, first hands those over.
+    constexpr std::size_t kSmall = 64 * 1024;
+    if (gather_ == 0 || n >= kSmall) {
+        writeAt(pos_, buf, n);
+    } else {
+        if (!pending_.empty() && (pendingAt_ + pending_.size() != pos_ || pending_.size() + n > gather_)) flush();
+        if (pending_.empty()) {
+            pending_.reserve(gather_);
+            pendingAt_ = pos_;
+        }
+        const auto* p = static_cast<const std::uint8_t*>(buf);
+        pending_.insert(pending_.end(), p, p + n);
+    }
     pos_ += n;
 }
 
 void File::sync() {
+    flush();
     // Counted as a write: it is where a full disk may first show.
     if (fault::BeforeWrite()) throw VelmoraError(TextCannotWrite(path_), ENOSPC);
     if (::fsync(fd_) != 0) throw VelmoraError(TextCannotWrite(path_), errno);

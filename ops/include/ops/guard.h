@@ -1,18 +1,49 @@
-// Every main-tab operation goes through this check first: it acts only on the
-// file that the last analysis described completely.
+// Every operation goes through these checks: it acts only on the file that
+// the last analysis described completely, and only while that file is still
+// the one the analysis read.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
+#include "wav/file.h"
 #include "wav/waveinfo.h"
 
 namespace velmora {
 
 // Throws VelmoraError("解析済みのファイルではありません。ファイルを選び直してください。")
-// unless source is the file of the last completed analysis.
+// unless source is the file of the last completed analysis, and
+// TextSourceChanged when the file at that path is no longer the analysed one
+// (another file put there, or its length changed).
 void RequireAnalysed(const std::string& source, const WaveInfo& info);
 // The same for the rate rewrite, which may also mend a file whose analysis
 // stopped on a stored rate of 0.
 void RequireRateRewritable(const std::string& source, const WaveInfo& info);
+
+// The opened source is the analysed file (device, inode) at its analysed
+// length; TextSourceChanged otherwise. Operations call it after opening and
+// again before their outputs are named.
+void RequireUnchanged(const File& source, const WaveInfo& info);
+
+// Reads exactly n bytes at offset; fewer means the file lost them since it
+// was analysed: TextSourceChanged. Never fills in what is missing.
+void ReadAsAnalysed(File& file, std::uint64_t offset, void* buf, std::size_t n);
+
+// The n bytes at offset are still `expected` (what the analysis saw there);
+// TextSourceChanged otherwise. For in-place patches, before they write.
+void RequireBytesAsAnalysed(File& file, std::uint64_t offset, const void* expected, std::size_t n);
+
+// For in-place patches, after opening the file for writing: takes an
+// exclusive advisory lock for as long as the file stays open and refuses
+// (TextFileBusy) a file that another process holds locked or that changes
+// between two looks a moment apart (a writer still at work); then
+// RequireUnchanged.
+void LockForPatch(File& file, const WaveInfo& info);
+
+// The moment between the two looks, in milliseconds (150 unless set). The
+// test harnesses, whose files have no other writer, set 0 to keep their
+// thousands of patches fast.
+void SetWriterCheckPause(int milliseconds);
 
 }  // namespace velmora

@@ -11,6 +11,7 @@
 
 #include "ops/host.h"
 #include "wav/analysis.h"
+#include "wav/file.h"
 #include "wav/records.h"
 #include "wav/waveinfo.h"
 
@@ -52,6 +53,8 @@ struct ChannelEntry {
     std::uint64_t dataSize = 0;
     std::int32_t dataChunkPos = 0;
     ChannelFormat format;
+    // The file its analysis read; the writer reads only that file.
+    FileIdentity analysed{};
 };
 
 // One row of the list: its check box and, once a file is registered there,

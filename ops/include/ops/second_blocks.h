@@ -3,9 +3,11 @@
 // share.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+#include <vector>
 #include <utility>
 
 #include "ops/host.h"
@@ -36,14 +38,32 @@ inline std::uint64_t PlayFrames(const WaveInfo& info) {
 }
 
 
-// Reads n bytes at offset. A file that shrank since the analysis gives fewer:
-// the missing part becomes silence, never what the buffer held before.
-inline void ReadBlock(File& file, std::uint64_t offset, std::uint8_t* buf, std::size_t n) {
-    std::size_t got = file.readAt(offset, buf, n);
-    if (got < n) {
-        for (std::size_t i = got; i < n; ++i) buf[i] = 0;
-    }
+// The most bytes a block of the walk holds: a "second" larger than this (an
+// absurd rate) is walked in pieces, so memory follows bytes, not the rate.
+inline constexpr std::size_t kMaxBlockBytes = std::size_t{4} << 20;
+
+// Frames of a piece for frames of frameBytes (at least one).
+inline std::uint64_t PieceFrames(std::size_t frameBytes) {
+    return frameBytes == 0 || frameBytes >= kMaxBlockBytes ? 1 : kMaxBlockBytes / frameBytes;
 }
+
+// Reads the analysed source for a walk: exactly the bytes asked for, or
+// TextSourceChanged (the file lost them since the analysis). Requests too
+// small to be worth a call of their own (a tiny rate's seconds) are served
+// from one larger read ahead.
+class SourceReader {
+public:
+    explicit SourceReader(File& file) : file_(file) {}
+    void read(std::uint64_t offset, std::uint8_t* buf, std::size_t n);
+    File& file() { return file_; }
+
+private:
+    static constexpr std::size_t kSmall = 64 * 1024;
+    static constexpr std::size_t kAhead = 512 * 1024;
+    File& file_;
+    std::vector<std::uint8_t> ahead_;
+    std::uint64_t aheadAt_ = 0;
+};
 
 // Progress value k × 100 / total, truncated.
 inline int Percent(std::int64_t k, std::int64_t total) {
@@ -54,9 +74,11 @@ inline int Percent(std::int64_t k, std::int64_t total) {
 // after the last one.
 struct SecondBlock {
     std::uint64_t index = 0;   // the second's number; `seconds` for the remainder
-    std::uint64_t offset = 0;  // walk.start + index × walk.secondBytes
+    std::uint64_t offset = 0;  // walk.start + index × walk.secondBytes, + the piece's start
     std::uint64_t frames = 0;
     bool remainder = false;
+    std::uint64_t first = 0;   // the piece's first frame within its second
+    bool lastPiece = true;     // the second (or the remainder) ends with this piece
 };
 
 // Where the host hears of a whole second. The remainder gets neither, except
@@ -79,6 +101,9 @@ struct SecondBlockWalk {
     BlockPump pump = BlockPump::None;
     // 100 on the progress between the remainder's read and its use.
     bool fullProgressOnRemainder = false;
+    // Frames of the largest block handed out (PieceFrames); 0 for whole
+    // seconds. The host hears of a second once, however many pieces it has.
+    std::uint64_t pieceFrames = 0;
 };
 
 // The walk over an analysed file's play time (after RequireUsableLayout),
@@ -105,30 +130,43 @@ bool RunBlockStep(F& step, const SecondBlock& b) {
 }
 }  // namespace detail
 
-// The walk: each whole second, then the remainder when there is one. On a
-// progress-before walk the progress comes before the pump. `read` may return false
-// to end the walk at once (no progress for that block, no remainder after it);
-// the walk then returns false. `use` follows `read` for the same block.
+// The walk: each whole second, then the remainder when there is one, each in
+// pieces of at most walk.pieceFrames frames. On a progress-before walk the
+// progress comes before the pump. `read` may return false to end the walk at
+// once (no progress for that second, no remainder after it); the walk then
+// returns false. `use` follows `read` for the same piece.
 template <class Read, class Use>
 bool WalkSecondBlocks(Host& host, const SecondBlockWalk& walk, Read&& read, Use&& use) {
     const auto total = static_cast<std::int64_t>(walk.seconds);
+    const std::uint64_t frameBytes = walk.rate > 0 ? walk.secondBytes / walk.rate : 0;
+    // The pieces of one block; `between` runs after the first piece's read.
+    const auto pieces = [&](std::uint64_t index, std::uint64_t frames, bool remainder, auto&& between) {
+        const std::uint64_t piece = walk.pieceFrames > 0 ? walk.pieceFrames : frames;
+        const std::uint64_t base = walk.start + index * walk.secondBytes;
+        std::uint64_t first = 0;
+        do {
+            const std::uint64_t n = std::min(piece, frames - first);
+            const SecondBlock b{index, base + first * frameBytes, n, remainder, first, first + n >= frames};
+            if (!detail::RunBlockStep(read, b)) return false;
+            if (first == 0) between();
+            use(b);
+            first += n;
+        } while (first < frames);
+        return true;
+    };
     for (std::uint64_t k = 0; k < walk.seconds; ++k) {
         const auto done = static_cast<std::int64_t>(k);
         if (walk.progress == BlockProgress::Before) host.progress(Percent(done, total));
         if (walk.progress == BlockProgress::BeforeCounting) host.progress(Percent(done + 1, total));
         if (walk.pump == BlockPump::Before) host.pumpMessages();
-        const SecondBlock b{k, walk.start + k * walk.secondBytes, walk.rate, false};
-        if (!detail::RunBlockStep(read, b)) return false;
-        use(b);
+        if (!pieces(k, walk.rate, false, [] {})) return false;
         if (walk.progress == BlockProgress::After) host.progress(Percent(done + 1, total));
         if (walk.pump == BlockPump::After) host.pumpMessages();
     }
     if (walk.remainder == 0) return true;
-    const SecondBlock b{walk.seconds, walk.start + walk.seconds * walk.secondBytes, walk.remainder, true};
-    if (!detail::RunBlockStep(read, b)) return false;
-    if (walk.fullProgressOnRemainder) host.progress(100);
-    use(b);
-    return true;
+    return pieces(walk.seconds, walk.remainder, true, [&] {
+        if (walk.fullProgressOnRemainder) host.progress(100);
+    });
 }
 
 // The same with the whole block in one step.

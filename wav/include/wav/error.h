@@ -25,6 +25,15 @@ std::string TextCannotCreate(const std::string& path);   // ファイル %s を�
 std::string TextCannotWrite(const std::string& path);    // ファイル %s に書き込めません
 std::string TextCannotRead(const std::string& path);     // ファイル %s を最後まで読めませんでした
 std::string TextNotInteger(const std::string& text);     // '%s' は整数ではありません
+// The source is no longer the file the analysis read (replaced, shortened,
+// grown or rewritten where a patch would go).
+std::string TextSourceChanged(const std::string& path);  // ファイル %s は解析の後で変更されています…
+// An output name that is one of the inputs (the same file by any name).
+std::string TextOutputIsInput(const std::string& path);  // 出力ファイル %s が入力ファイルと同じです
+// Another program holds the file or is still writing it.
+std::string TextFileBusy(const std::string& path);       // ファイル %s は他のプログラムが書き込み中です…
+// Another run wrote one of our output names while we were writing them.
+std::string TextOutputClash(const std::string& path);    // 出力ファイル %s を他の処理が同時に書き込みました…
 
 inline constexpr const char* kTextDivByZero = "0 による浮動小数点数除算";
 inline constexpr const char* kTextInvalidFloatOp = "不正な浮動小数点数演算命令";

@@ -5,10 +5,25 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace velmora {
+
+// Which file a name or descriptor stands for, and how long it is: two looks
+// with the same device and inode are the same file, whatever its names.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t length = 0;
+    std::int64_t modifiedNs = 0;  // last change of the contents
+    bool sameFile(const FileIdentity& o) const { return device == o.device && inode == o.inode; }
+};
+
+// The file a path names now (following links); nullopt when there is none.
+std::optional<FileIdentity> IdentityOf(const std::string& path);
 
 class File {
 public:
@@ -31,6 +46,12 @@ public:
     const std::string& path() const { return path_; }
 
     std::uint64_t size() const;
+    // Device, inode and length of the open file.
+    FileIdentity identity() const;
+    std::int64_t modifiedNs() const { return identity().modifiedNs; }
+    // An exclusive advisory lock (flock), released when the file closes;
+    // false when another process holds one.
+    bool tryLockExclusive();
 
     // Reads up to n bytes at the given position; fewer only at the end of the
     // file. A read error throws "ファイル %s を最後まで読めませんでした".
@@ -45,6 +66,8 @@ public:
 
     // Flushes what was written to disk; a failure is a failed write.
     void sync();
+    // Hands the bytes that write() holds back to the file now.
+    void flush();
 
     // Closes now; a failing close of an output is a failed write.
     void close();
@@ -52,9 +75,15 @@ public:
 protected:
     friend class BlockMover;
     File(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    void writeThrough(std::uint64_t offset, const void* buf, std::size_t n);
     int fd_ = -1;
     std::string path_;
     std::uint64_t pos_ = 0;
+    // Outputs gather small sequential writes (the blocks of a file at a tiny
+    // rate) into calls of a useful size; 0 writes every call through.
+    std::size_t gather_ = 0;
+    std::vector<std::uint8_t> pending_;
+    std::uint64_t pendingAt_ = 0;
 };
 
 // A new output file that appears under its name only once it is complete.
@@ -67,8 +96,11 @@ protected:
 class OutputFile : public File {
 public:
     // "ファイル %s を作成できません" when the folder cannot take a new file,
-    // or the name is held by something other than a writable regular file.
-    static OutputFile Create(const std::string& path);
+    // or the name is held by something other than a writable regular file or
+    // a symbolic link. A link there is replaced as a name: the file it points
+    // to is never written. "出力ファイル %s が入力ファイルと同じです" when the
+    // name is one of `inputs` or of the protected inputs below, by any link.
+    static OutputFile Create(const std::string& path, std::initializer_list<const File*> inputs = {});
 
     OutputFile() = default;
     OutputFile(OutputFile&& other) noexcept;
@@ -81,13 +113,36 @@ public:
     // Only commit() or destruction ends an output.
     void close() = delete;
 
+    // Commits a set of outputs as one: all flushed first, then named while
+    // their folders are locked (flock) against other runs, after checking
+    // that no other run has put anything under any of the names since they
+    // were created ("出力ファイル %s を他の処理が同時に書き込んだため中止しました",
+    // nothing named). Two runs writing the same names thus leave one run's
+    // whole set, never a mix.
+    static void CommitAll(std::vector<OutputFile*> outputs);
+
+    // What the name held when the output was created.
+    struct NameState {
+        bool exists = false;
+        std::uint64_t device = 0, inode = 0;
+        std::int64_t changedNs = 0;
+        bool operator==(const NameState&) const = default;
+    };
+
 private:
-    OutputFile(int fd, std::string path, std::string target, std::string temporary)
-        : File(fd, std::move(path)), target_(std::move(target)), temporary_(std::move(temporary)) {}
+    OutputFile(int fd, std::string path, std::string temporary, NameState before)
+        : File(fd, std::move(path)), temporary_(std::move(temporary)), before_(before) {
+        gather_ = 256 * 1024;
+    }
     void discard() noexcept;
-    std::string target_;     // the name it gets: the path, or the file a link there names
+    void name();
     std::string temporary_;  // the hidden name while written; "" when unnamed
+    NameState before_;
 };
+
+// Inputs of the whole run (a command line's files): no output of any
+// operation may take their names, even those of files not yet read.
+void ProtectInput(const std::string& path);
 
 // Whether outputs may be written unnamed where the system offers it (the
 // default). Off, they always take the temporary-name road, so tests cover it.

@@ -47,6 +47,12 @@ struct WaveInfo {
     // Operations act only on a completely analysed file (see ops/guard.h).
     std::string analyzedPath;
     bool analysisComplete = false;
+    // Which file that was (device and inode) and when its contents last
+    // changed; with fileSize, what every operation checks the file it opens
+    // against. The in-place repairs move the time on with their own patch.
+    std::uint64_t fileDevice = 0;
+    std::uint64_t fileInode = 0;
+    std::int64_t fileModifiedNs = 0;
     // The analysis stopped on a stored rate of 0: only the rate rewrite may act.
     bool rateRewriteOnly = false;
     // The file is RF64: its sizes live in the ds64 chunk after "WAVE".
