@@ -47,4 +47,13 @@ inline std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+// A 16-bit stereo file at 1000 Hz: a second per thousand frames, small
+// enough for any CLI test.
+inline WavBuilder CliStereo16(std::size_t frames) {
+    WavBuilder b;
+    b.samplesPerSec = 1000;
+    b.samples = PatternSamples(frames, 2, 2);
+    return b;
+}
+
 }  // namespace velmora::test

@@ -16,12 +16,6 @@ using namespace velmora::test;
 
 namespace {
 
-WavBuilder Stereo16(std::size_t frames) {
-    WavBuilder b;
-    b.samplesPerSec = 1000;
-    b.samples = PatternSamples(frames, 2, 2);
-    return b;
-}
 
 // The body of the first chunk with the given id in a RIFF file, walking the
 // chunk headers (with the pad byte after an odd body).
@@ -44,15 +38,15 @@ std::optional<Bytes> ChunkBody(const Bytes& wav, const char* id) {
 TEST(CliRepair, RebuildHeaderWritesIntoTheFolderAndRefusesPlainFiles) {
     TempDir dir;
     std::filesystem::create_directory(dir.file("out"));
-    WavBuilder eighteen = Stereo16(1500);
+    WavBuilder eighteen = CliStereo16(1500);
     eighteen.fmtSize = 18;
     std::string good = dir.write("good.wav", eighteen.Build());
-    std::string plain = dir.write("plain.wav", Stereo16(10).Build());
+    std::string plain = dir.write("plain.wav", CliStereo16(10).Build());
 
     CliRun r = RunCli("rebuild-header " + Quote(plain) + " " + Quote(good) + " -o " + Quote(dir.file("out")), dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(Lines(r.out), std::vector<std::string>{dir.file("out") + "/good(reheader).wav"});
-    EXPECT_EQ(ReadFile(dir.file("out/good(reheader).wav")), Stereo16(1500).Build());
+    EXPECT_EQ(ReadFile(dir.file("out/good(reheader).wav")), CliStereo16(1500).Build());
     EXPECT_EQ(Lines(r.err).size(), 1u);
     EXPECT_NE(r.err.find(plain), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir.file("out/plain(reheader).wav")));
@@ -66,11 +60,11 @@ TEST(CliRepair, RebuildHeaderWritesIntoTheFolderAndRefusesPlainFiles) {
 
 TEST(CliRepair, InPlaceVerbsPatchOnlyWhatTheAnalysisOffers) {
     TempDir dir;
-    WavBuilder off = Stereo16(100);
+    WavBuilder off = CliStereo16(100);
     off.riffSize = 7;
     Bytes offBytes = off.Build();
     std::string wrong = dir.write("wrong.wav", offBytes);
-    Bytes consistent = Stereo16(100).Build();
+    Bytes consistent = CliStereo16(100).Build();
     std::string right = dir.write("right.wav", consistent);
 
     CliRun r = RunCli("fix-riff-size " + Quote(wrong), dir);
@@ -106,16 +100,16 @@ TEST(CliRepair, InPlaceVerbsPatchOnlyWhatTheAnalysisOffers) {
     }
 
     // A stored rate of 0: the analysis stops, yet the rate can be given.
-    WavBuilder zeroRate = Stereo16(100);
+    WavBuilder zeroRate = CliStereo16(100);
     zeroRate.samplesPerSec = 0;
     std::string zero = dir.write("zero.wav", zeroRate.Build());
     EXPECT_EQ(RunCli("split " + Quote(zero), dir).status, 1);
     r = RunCli("set-rate 8000 " + Quote(zero), dir);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, zero + ": 0 による浮動小数点数除算\n");
-    EXPECT_EQ(ReadFile(zero), [] { WavBuilder b = Stereo16(100); b.samplesPerSec = 8000; return b.Build(); }());
+    EXPECT_EQ(ReadFile(zero), [] { WavBuilder b = CliStereo16(100); b.samplesPerSec = 8000; return b.Build(); }());
 
-    WavBuilder tagged = Stereo16(100);
+    WavBuilder tagged = CliStereo16(100);
     tagged.trailer = ListChunk(8);
     Bytes taggedBytes = tagged.Build();
     std::string list = dir.write("list.wav", taggedBytes);
@@ -126,14 +120,14 @@ TEST(CliRepair, InPlaceVerbsPatchOnlyWhatTheAnalysisOffers) {
 
 TEST(CliRepair, RemoveFooterAndMissingFiles) {
     TempDir dir;
-    WavBuilder tagged = Stereo16(100);
+    WavBuilder tagged = CliStereo16(100);
     tagged.trailer = ListChunk(12);
     std::string list = dir.write("list.wav", tagged.Build());
     std::string missing = dir.file("missing.wav");
     CliRun r = RunCli("remove-footer " + Quote(missing) + " " + Quote(list), dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(Lines(r.out), std::vector<std::string>{dir.file("list(futta del).wav")});
-    EXPECT_EQ(ReadFile(dir.file("list(futta del).wav")), Stereo16(100).Build());
+    EXPECT_EQ(ReadFile(dir.file("list(futta del).wav")), CliStereo16(100).Build());
     EXPECT_EQ(r.err, missing + ": ファイル " + missing + " は開けません: " + std::strerror(ENOENT) + "\n");
 }
 

@@ -16,12 +16,6 @@ using namespace velmora::test;
 
 namespace {
 
-WavBuilder Stereo16(std::size_t frames) {
-    WavBuilder b;
-    b.samplesPerSec = 1000;
-    b.samples = PatternSamples(frames, 2, 2);
-    return b;
-}
 
 // Every file under the folder with its bytes.
 std::map<std::string, Bytes> Snapshot(const std::string& folder) {
@@ -44,8 +38,8 @@ bool EveryLineStartsWith(const std::string& text, const std::vector<std::string>
 
 TEST(CliScripts, ErrorsNameTheirFileAndTheSystemsReason) {
     TempDir dir;
-    std::string good = dir.write("good.wav", Stereo16(100).Build());
-    std::string mono = dir.write("mono.wav", [] { WavBuilder b = Stereo16(0); b.channels = 1; b.samples = PatternSamples(50, 1, 2); return b.Build(); }());
+    std::string good = dir.write("good.wav", CliStereo16(100).Build());
+    std::string mono = dir.write("mono.wav", [] { WavBuilder b = CliStereo16(0); b.channels = 1; b.samples = PatternSamples(50, 1, 2); return b.Build(); }());
     std::string broken = dir.write("broken.wav", Bytes{'R', 'I', 'F'});
     std::string missing = dir.file("missing.wav");
 
@@ -78,9 +72,9 @@ TEST(CliScripts, ErrorsNameTheirFileAndTheSystemsReason) {
 
 TEST(CliScripts, ExitStatuses) {
     TempDir dir;
-    std::string good = dir.write("good.wav", Stereo16(100).Build());
+    std::string good = dir.write("good.wav", CliStereo16(100).Build());
     const Bytes goodBytes = ReadFile(good);
-    WavBuilder unfinished = Stereo16(100);
+    WavBuilder unfinished = CliStereo16(100);
     unfinished.dataSize = 0;
     unfinished.riffSize = 36;
     std::string cut = dir.write("cut.wav", unfinished.Build());
@@ -126,7 +120,7 @@ TEST(CliScripts, ExitStatuses) {
     EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"cut.wav", "good.wav"}));
 
     // A rate that fits one file's frame but not another's fails that file only.
-    WavBuilder wide = Stereo16(0);
+    WavBuilder wide = CliStereo16(0);
     wide.channels = 8;
     wide.bitsPerSample = 32;
     wide.samples = PatternSamples(10, 8, 4);
@@ -139,7 +133,7 @@ TEST(CliScripts, ExitStatuses) {
 
 TEST(CliScripts, NormalizeWithoutATerminalMustBeToldWhatToDo) {
     TempDir dir;
-    WavBuilder b = Stereo16(0);
+    WavBuilder b = CliStereo16(0);
     std::vector<std::int16_t> s(2 * 2000, 10);
     s[2 * 1500] = 8192;
     b.samples = Pcm16(s);
@@ -163,22 +157,22 @@ TEST(CliScripts, NormalizeWithoutATerminalMustBeToldWhatToDo) {
 
 TEST(CliScripts, DryRunAndNoClobberForEveryVerbThatWrites) {
     TempDir dir;
-    std::string song = dir.write("song.wav", Stereo16(1500).Build());
-    WavBuilder eighteen = Stereo16(100);
+    std::string song = dir.write("song.wav", CliStereo16(1500).Build());
+    WavBuilder eighteen = CliStereo16(100);
     eighteen.fmtSize = 18;
     std::string reb = dir.write("reb.wav", eighteen.Build());
-    WavBuilder tagged = Stereo16(100);
+    WavBuilder tagged = CliStereo16(100);
     tagged.trailer = ListChunk(10);
     std::string list = dir.write("list.wav", tagged.Build());
     std::string raw = dir.write("take.pcm", PatternSamples(300, 2, 2));
-    WavBuilder monoB = Stereo16(0);
+    WavBuilder monoB = CliStereo16(0);
     monoB.channels = 1;
     monoB.samples = PatternSamples(120, 1, 2);
     std::string mono = dir.write("m.wav", monoB.Build());
-    WavBuilder off = Stereo16(100);
+    WavBuilder off = CliStereo16(100);
     off.riffSize = 7;
     std::string riff = dir.write("riff.wav", off.Build());
-    WavBuilder unfinished = Stereo16(100);
+    WavBuilder unfinished = CliStereo16(100);
     unfinished.dataSize = 0xFFFFFFFF;
     std::string cut = dir.write("cut.wav", unfinished.Build());
 
@@ -244,7 +238,7 @@ TEST(CliScripts, InfoJsonArrayAndJsonLines) {
     six.Extensible(24, 0x3F);
     six.samples = PatternSamples(44100 + 441, 6, 3);
     std::string sixPath = dir.write("six.wav", six.Build());
-    WavBuilder three = Stereo16(0);
+    WavBuilder three = CliStereo16(0);
     three.channels = 3;
     three.samples = PatternSamples(7, 3, 2);
     std::string threePath = dir.write("three.wav", three.Build());
