@@ -80,6 +80,12 @@ ChannelRegistration RegisterChannelFile(int row, const std::string& path, WaveIn
         reg.refusal = kTextCompressedRow;
         return reg;
     }
+    // Samples are copied by the frame size: one that is not the sample's
+    // width would shift or drop them.
+    if (info.format.blockAlign != (info.format.bitsPerSample + 7) / 8) {
+        reg.refusal = kTextMuxRowFrame;
+        return reg;
+    }
     ChannelRow r;
     r.checked = true;
     r.entry = ChannelEntry{path,
@@ -149,12 +155,11 @@ MuxPlan PlanMultiplex(const ChannelRowSource& rows, const MultiplexOptions& opti
     }
     if (first < 0) throw VelmoraError(kTextNoChannelFiles);
 
-    // Common length over every registered row, checked or not, counted in
-    // 32 bits.
-    std::uint32_t commonLength = 0xFFFFFFFFu;
+    // Common length over every registered row, checked or not; RF64 rows
+    // are longer than 32 bits.
+    std::uint64_t commonLength = UINT64_MAX;
     for (const auto& r : plan.start)
-        if (r.entry && static_cast<std::uint32_t>(r.entry->dataSize) < commonLength)
-            commonLength = static_cast<std::uint32_t>(r.entry->dataSize);
+        if (r.entry) commonLength = std::min(commonLength, r.entry->dataSize);
 
     // The output's format is the first registered file's own, whatever was
     // analysed since.
@@ -235,7 +240,7 @@ std::vector<std::uint8_t> MultiplexHeader(const MuxPlan& plan) {
         fmt.formatTag = kFormatPcm;
         header = BuildPlainHeader(riff, fmt, data);
     }
-    return SizedHeader(std::move(header), plan.dataSize);
+    return OutputHeader(std::move(header), plan.dataSize);
 }
 
 // The zero area. None is written any more: every output frame is written
@@ -376,6 +381,8 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
         throw VelmoraError(kTextShortRead);
     }
     if (passes.failure) std::rethrow_exception(passes.failure);
+    out.seek(header.size() + plan.dataSize);
+    WritePad(out, plan.dataSize);
     out.commit();
     host.log("end");
     return {plan.outPath};

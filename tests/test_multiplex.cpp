@@ -319,8 +319,13 @@ TEST_F(MuxTest, UncheckedRowWithAnotherRateStopsTheRun) {
     // The resolution counts as much as the rate, and so does the frame size.
     Register(1, Mono(230, 1, 8, 1));
     ExpectRefused(kTextFormatMismatch);
-    Register(1, Mono(115, 1, 16, 4));
-    ExpectRefused(kTextFormatMismatch);
+    // A frame size that is not the sample's width is refused at registration
+    // (its channel used to come out as silence); the row keeps its file.
+    const std::string wide = dir.write("wide.wav", Mono(115, 1, 16, 4).Build());
+    ChannelRegistration reg = RegisterChannelFile(1, wide, info, list);
+    EXPECT_FALSE(reg.registered);
+    EXPECT_EQ(reg.refusal, std::optional<std::string>(kTextMuxRowFrame));
+    EXPECT_NE(list.at(1).inputPath(), wide);
 }
 
 TEST_F(MuxTest, CommonLengthUnderOneSecond) {

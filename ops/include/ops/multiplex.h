@@ -21,6 +21,7 @@ inline constexpr int kChannelRows = 6;
 
 inline constexpr const char* kTextMonoOnly = "モノラルwavしか登録できません";
 inline constexpr const char* kTextCompressedRow = "圧縮形式のwavは多重化できません。無圧縮PCMか浮動小数点のファイルを登録してください";
+inline constexpr const char* kTextMuxRowFrame = "ブロックサイズがbit解像度と合わないwavは多重化できません";
 inline constexpr const char* kTextFormatMismatch = "サンプリングレートかbit解像度が揃っていません";
 inline constexpr const char* kTextNoChannelFiles = "多重化するファイルが登録されていません";
 inline constexpr const char* kTextOutputIsInput = "出力ファイルが入力ファイルと同じです";
