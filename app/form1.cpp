@@ -1,5 +1,7 @@
 #include "form1.h"
 
+#include <array>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
@@ -127,19 +129,27 @@ void TForm1::runInPlace(const std::function<std::vector<std::string>()>& body) {
 
 void TForm1::showMessage(const std::string& text) { dialogs_.message(this, Q(kApplicationTitle), Q(text)); }
 
+std::vector<QWidget*> TForm1::controlsOf(Operation op) const {
+    // One row per operation, in the enum's order.
+    const std::array<std::vector<QWidget*>, kOperationCount> controls = {{
+        {Button3},               // Split
+        {surround},              // Surround
+        {Button7},               // Normalize
+        {Button8},               // RebuildHeader
+        {Button5},               // Multiplex
+        {Button11},              // RemoveFooter
+        {Button10, ComboBox1},   // SetRate
+        {Button13},              // FixRiffSize
+        {Button14},              // Recover
+    }};
+    const auto i = static_cast<std::size_t>(op);
+    return i < controls.size() ? controls[i] : std::vector<QWidget*>{};
+}
+
 // The analysis offers operations of both the main and the multiplex tab.
 void TForm1::applyEnabled(const OperationSet& allowed) {
-    const auto offer = [&allowed](QWidget* control, Operation op) { control->setEnabled(allowed.contains(op)); };
-    offer(Button3, Operation::Split);
-    offer(surround, Operation::Surround);
-    offer(Button7, Operation::Normalize);
-    offer(Button8, Operation::RebuildHeader);
-    offer(Button5, Operation::Multiplex);
-    offer(Button11, Operation::RemoveFooter);
-    offer(Button10, Operation::SetRate);
-    offer(ComboBox1, Operation::SetRate);
-    offer(Button13, Operation::FixRiffSize);
-    offer(Button14, Operation::Recover);
+    for (Operation op : kAllOperations)
+        for (QWidget* control : controlsOf(op)) control->setEnabled(allowed.contains(op));
 }
 
 AnalysisResult TForm1::ShowAnalysis(const std::string& path) {

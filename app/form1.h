@@ -184,6 +184,10 @@ public:
     // report, the play time and the enabled operations describe it as it is now.
     void runInPlace(const std::function<std::vector<std::string>()>& body);
 
+    // The controls an analysis enables for each operation; every operation
+    // has at least one.
+    std::vector<QWidget*> controlsOf(Operation op) const;
+
 protected:
     // Registers the file last dropped on the multiplex tab at a row of ListView1; started by the
     // items of PopupMenu1.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 #include <filesystem>
 #include <stdexcept>
 
@@ -80,6 +79,12 @@ ChannelRegistration RegisterChannelFile(int row, const std::string& path, WaveIn
         reg.refusal = kTextCompressedRow;
         return reg;
     }
+    // Samples are copied by the frame size: one that is not the sample's
+    // width would shift or drop them.
+    if (info.format.blockAlign != (info.format.bitsPerSample + 7) / 8) {
+        reg.refusal = kTextMuxRowFrame;
+        return reg;
+    }
     ChannelRow r;
     r.checked = true;
     r.entry = ChannelEntry{path,
@@ -149,12 +154,11 @@ MuxPlan PlanMultiplex(const ChannelRowSource& rows, const MultiplexOptions& opti
     }
     if (first < 0) throw VelmoraError(kTextNoChannelFiles);
 
-    // Common length over every registered row, checked or not, counted in
-    // 32 bits.
-    std::uint32_t commonLength = 0xFFFFFFFFu;
+    // Common length over every registered row, checked or not; RF64 rows
+    // are longer than 32 bits.
+    std::uint64_t commonLength = UINT64_MAX;
     for (const auto& r : plan.start)
-        if (r.entry && static_cast<std::uint32_t>(r.entry->dataSize) < commonLength)
-            commonLength = static_cast<std::uint32_t>(r.entry->dataSize);
+        if (r.entry) commonLength = std::min(commonLength, r.entry->dataSize);
 
     // The output's format is the first registered file's own, whatever was
     // analysed since.
@@ -235,13 +239,13 @@ std::vector<std::uint8_t> MultiplexHeader(const MuxPlan& plan) {
         fmt.formatTag = kFormatPcm;
         header = BuildPlainHeader(riff, fmt, data);
     }
-    return SizedHeader(std::move(header), plan.dataSize);
+    return OutputHeader(std::move(header), plan.dataSize);
 }
 
 // The zero area. None is written any more: every output frame is written
 // once, whole, and the slots no row fills are silence. The log keeps its
-// line, and the user's pending messages run here, before the rows are read
-// the second time.
+// line, and the user's pending messages run here; what they change in the
+// list no longer reaches this run.
 void PassZeroArea(Host& host) {
     host.log("00padding");
     host.pumpMessages();
@@ -254,60 +258,46 @@ struct RowInput {
     std::uint64_t fullBlocks = 0;  // blocks it fills; fewer than the output's when short
 };
 
-// The inputs of the row passes, and how the passes end.
-struct RowInputs {
-    std::vector<RowInput> inputs;
-    std::exception_ptr failure;
-    std::string shortLine;  // the log line of a short input
-};
-
-// The checked rows in order, read again now, each with the checks, the log
-// line and the open its turn has always had. A row that fails them, or whose
-// file is too short for the output's length, ends the list: the rows before
-// it are still written in full (and the short one up to the block it cannot
-// fill), then its failure is reported, as when each row had a pass of its
-// own.
-RowInputs OpenRowInputs(const MuxPlan& plan, const ChannelRowSource& rows, bool extensibleLayout, const SecondBlockWalk& walk,
-                        Host& host) {
+// The checked rows as the run read them at its start, in order, each with
+// the checks, the log line and the open its turn has always had. The first
+// row that fails them, or whose file is too short for the output's length,
+// stops the run before a sample is written.
+std::vector<RowInput> OpenRowInputs(const MuxPlan& plan, bool extensibleLayout, const SecondBlockWalk& walk, Host& host) {
     const std::uint64_t blocks = walk.seconds + (walk.remainder > 0 ? 1 : 0);
-    RowInputs result;
+    std::vector<RowInput> inputs;
     int met = 0;
-    for (int i = 0; i < kChannelRows && !result.failure && result.shortLine.empty(); ++i) {
-        const ChannelRow r = rows.row(i);
+    for (int i = 0; i < kChannelRows; ++i) {
+        const ChannelRow& r = plan.start[static_cast<std::size_t>(i)];
         if (!r.checked) continue;
         ++met;
         const int slot = extensibleLayout ? met - 1 : i;
-        // A row checked after the run began may find no channel left for it.
         if (slot >= plan.channels) continue;
         const std::string inPath = r.inputPath();
         host.log(inPath);
-        try {
-            if (!r.registered()) throw VelmoraError(TextCannotOpen(inPath));
-            const ChannelEntry& e = *r.entry;
-            if (!plan.agrees(e)) throw VelmoraError(kTextFormatMismatch);
-            if (SameFile(inPath, plan.outPath)) throw VelmoraError(kTextOutputIsInput);
-            RowInput in{File::OpenRead(inPath)};
-            RequireRegisteredFile(in.file, e);
-            in.start = static_cast<std::uint64_t>(static_cast<std::uint32_t>(e.dataChunkPos)) + DataHeader::kSize;
-            in.slot = static_cast<std::size_t>(slot);
-            const std::uint64_t size = in.file.size();
-            const std::uint64_t avail = size > in.start ? size - in.start : 0;
-            in.fullBlocks = std::min(walk.seconds, avail / plan.inSecond);
-            if (in.fullBlocks == walk.seconds && walk.remainder > 0 &&
-                avail - walk.seconds * plan.inSecond >= walk.remainder * static_cast<std::uint64_t>(plan.inBlock))
-                in.fullBlocks = blocks;
-            if (in.fullBlocks < blocks) {
-                const std::uint64_t want = (in.fullBlocks < walk.seconds ? walk.rate : walk.remainder) *
-                                           static_cast<std::uint64_t>(plan.inBlock);
-                const std::uint64_t got = std::min(avail - std::min(avail, in.fullBlocks * plan.inSecond), want);
-                result.shortLine = Format("in size:%d miss:%d ", AsInt32(size), AsInt32(got));
-            }
-            result.inputs.push_back(std::move(in));
-        } catch (const VelmoraError&) {
-            result.failure = std::current_exception();
+        if (!r.registered()) throw VelmoraError(TextCannotOpen(inPath));
+        const ChannelEntry& e = *r.entry;
+        if (!plan.agrees(e)) throw VelmoraError(kTextFormatMismatch);
+        if (SameFile(inPath, plan.outPath)) throw VelmoraError(kTextOutputIsInput);
+        RowInput in{File::OpenRead(inPath)};
+        RequireRegisteredFile(in.file, e);
+        in.start = static_cast<std::uint64_t>(static_cast<std::uint32_t>(e.dataChunkPos)) + DataHeader::kSize;
+        in.slot = static_cast<std::size_t>(slot);
+        const std::uint64_t size = in.file.size();
+        const std::uint64_t avail = size > in.start ? size - in.start : 0;
+        in.fullBlocks = std::min(walk.seconds, avail / plan.inSecond);
+        if (in.fullBlocks == walk.seconds && walk.remainder > 0 &&
+            avail - walk.seconds * plan.inSecond >= walk.remainder * static_cast<std::uint64_t>(plan.inBlock))
+            in.fullBlocks = blocks;
+        if (in.fullBlocks < blocks) {
+            const std::uint64_t want = (in.fullBlocks < walk.seconds ? walk.rate : walk.remainder) *
+                                       static_cast<std::uint64_t>(plan.inBlock);
+            const std::uint64_t got = std::min(avail - std::min(avail, in.fullBlocks * plan.inSecond), want);
+            host.log(Format("in size:%d miss:%d ", AsInt32(size), AsInt32(got)));
+            throw VelmoraError(kTextShortRead);
         }
+        inputs.push_back(std::move(in));
     }
-    return result;
+    return inputs;
 }
 
 // The row passes in one: each block of every input is read once and its
@@ -368,14 +358,11 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     walk.pieceFrames = PieceFrames(static_cast<std::size_t>(plan.outBlock));
 
     PassZeroArea(host);
-    RowInputs passes = OpenRowInputs(plan, rows, options.extensible, walk, host);
-    WriteRowBlocks(plan, walk, passes.inputs, out, host);
-    for (RowInput& in : passes.inputs) in.file.close();
-    if (!passes.shortLine.empty()) {
-        host.log(passes.shortLine);
-        throw VelmoraError(kTextShortRead);
-    }
-    if (passes.failure) std::rethrow_exception(passes.failure);
+    std::vector<RowInput> inputs = OpenRowInputs(plan, options.extensible, walk, host);
+    WriteRowBlocks(plan, walk, inputs, out, host);
+    for (RowInput& in : inputs) in.file.close();
+    out.seek(header.size() + plan.dataSize);
+    WritePad(out, plan.dataSize);
     out.commit();
     host.log("end");
     return {plan.outPath};

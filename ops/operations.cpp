@@ -10,21 +10,6 @@
 
 namespace velmora {
 
-const char* OperationName(Operation op) {
-    switch (op) {
-        case Operation::Split: return "split";
-        case Operation::Surround: return "surround";
-        case Operation::Normalize: return "normalize";
-        case Operation::RebuildHeader: return "rebuild-header";
-        case Operation::Multiplex: return "mux";
-        case Operation::RemoveFooter: return "remove-footer";
-        case Operation::SetRate: return "set-rate";
-        case Operation::FixRiffSize: return "fix-riff-size";
-        case Operation::Recover: return "recover";
-    }
-    return "";
-}
-
 namespace {
 
 constexpr const char* kWhyCompressed = "圧縮形式のためサンプルを扱えません";
@@ -124,6 +109,11 @@ OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
     if (data == result.chunks.end())
         v.refuse(Recover, kWhyDataNotInChain);
     else if (!data->extent)
+        v.refuse(Recover, kWhyDataOK);
+    // The sizes a recovery would write are there already (a data chunk of
+    // less than a frame, recovered once to 0).
+    else if (const auto align = static_cast<std::uint64_t>(std::max<int>(w.format.blockAlign, 1));
+             data->size == *data->extent / align * align && w.riffSize + 8 == w.fileSize)
         v.refuse(Recover, kWhyDataOK);
     return v.reasons();
 }

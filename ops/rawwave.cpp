@@ -6,6 +6,7 @@
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
+#include "wav/rf64.h"
 #include "wav/text.h"
 
 namespace velmora {
@@ -26,10 +27,9 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
 
     File raw = File::OpenRead(options.rawPath);
     const std::uint64_t rawSize = raw.size();
-    if (rawSize > kMaxRawSize) throw VelmoraError(kTextOutputTooLarge);
-    const auto dataSize = static_cast<std::uint32_t>(rawSize);
-
-    const RiffHeader riff{MakeFourCC("RIFF"), dataSize + RiffSizeOfHeader(kPlainHeaderSize), MakeFourCC("WAVE")};
+    // A card image past 4 GiB becomes RF64; the 32-bit fields are filled in
+    // from the length by OutputHeader.
+    const RiffHeader riff{MakeFourCC("RIFF"), 0, MakeFourCC("WAVE")};
     const FormatBlock fmt{MakeFourCC("fmt "),
                           16,
                           kFormatPcm,
@@ -38,11 +38,11 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
                           ByteRate(rate, blockAlign),
                           blockAlign,
                           static_cast<std::int16_t>(bytesPerSample * 8)};
-    const DataHeader data{MakeFourCC("data"), dataSize};
+    const DataHeader data{MakeFourCC("data"), 0};
 
     const std::string path = OutputPathKeepingExtension(options.outputFolder, options.rawPath, "(wavemaker).wav");
     OutputFile out = OutputFile::Create(path, {&raw});
-    const std::vector<std::uint8_t> header = BuildPlainHeader(riff, fmt, data);
+    const std::vector<std::uint8_t> header = OutputHeader(BuildPlainHeader(riff, fmt, data), rawSize);
     out.write(header.data(), header.size());
 
     BlockMover mover(static_cast<std::size_t>(std::min<std::uint64_t>(rawSize, kRawBlock)));
@@ -61,6 +61,7 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
         mover.write(out, got);
     }
 
+    WritePad(out, rawSize);
     raw.close();
     out.commit();
     // An empty raw file is complete at once: its WAV is the header alone.

@@ -116,7 +116,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
         OutputPath(options.outputFolder, options.source, "(reheader).wav");
     OutputFile out = OutputFile::Create(path, {&src});
     const std::vector<std::uint8_t> header =
-        SizedHeader(BuildPlainHeader(riff, fmt, data), static_cast<std::uint64_t>(copied));
+        OutputHeader(BuildPlainHeader(riff, fmt, data), static_cast<std::uint64_t>(copied));
     out.write(header.data(), header.size());
 
     const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(copied, kMaxPiece));
@@ -138,6 +138,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
 
     // The source lost bytes since the analysis: the output is incomplete.
     if (!whole) throw VelmoraError(TextSourceChanged(options.source));
+    WritePad(out, static_cast<std::uint64_t>(copied));
     RequireUnchanged(src, info);
     src.close();
     out.commit();

@@ -55,10 +55,11 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     DataHeader data = info.dataHeader();
     data.dataSize = monoDataSize;
     // Wider samples keep their kind: a float source gives float mono files.
-    const std::vector<std::uint8_t> header = SizedHeader(format && format->wide()
-                                                             ? BuildPlainHeaderFor(*format, riff, fmt, data)
-                                                             : BuildPlainHeader(riff, fmt, data),
-                                                         monoData);
+    // Odd data (8 or 24 bits, an odd frame count) is followed by its pad byte.
+    const std::vector<std::uint8_t> header = OutputHeader(format && format->wide()
+                                                              ? BuildPlainHeaderFor(*format, riff, fmt, data)
+                                                              : BuildPlainHeader(riff, fmt, data),
+                                                          monoData);
 
     File source = File::OpenRead(options.source);
     RequireUnchanged(source, info);
@@ -122,6 +123,7 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
         host, walk,
         [&](const SecondBlock& b) { reader.read(b.offset, in.data(), static_cast<std::size_t>(b.frames) * stride); },
         [&](const SecondBlock& b) { spread(static_cast<std::size_t>(b.frames)); });
+    for (OutputFile& output : outputs) WritePad(output, monoData);
     // All or none, and only from the file that was analysed.
     RequireUnchanged(source, info);
     std::vector<OutputFile*> set;

@@ -78,7 +78,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
         fmt.formatTag = kFormatPcm;
         header = BuildPlainHeader(riff, fmt, data);
     }
-    header = SizedHeader(std::move(header), outData);
+    header = OutputHeader(std::move(header), outData);
 
     File source = File::OpenRead(options.source);
     RequireUnchanged(source, info);
@@ -153,6 +153,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
         const std::vector<std::uint8_t> silence(partial, 0);
         output.write(silence.data(), partial);
     }
+    WritePad(output, outData);
     RequireUnchanged(source, info);
     source.close();
     output.commit();

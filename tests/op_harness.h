@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +29,7 @@
 #include "ops/operations.h"
 #include "ops/option_text.h"
 #include "ops/rawwave.h"
+#include "ops/recover.h"
 #include "ops/repair.h"
 #include "ops/rescue.h"
 #include "ops/split.h"
@@ -256,13 +258,28 @@ struct Run {
     // only the bytes in [from, to) may change, and only on success.
     template <typename Op>
     void inPlace(const std::string& op, const Bytes& original, std::size_t from, std::size_t to, Op&& run,
-                 const std::function<std::string(const Bytes&)>& checkPatched) {
+                 const std::function<std::string(const Bytes&)>& checkPatched,
+                 std::optional<Operation> settles = std::nullopt) {
+        inPlace(op, original, std::vector<std::pair<std::size_t, std::size_t>>{{from, to}}, run, checkPatched, settles);
+    }
+
+    // The same with several fields [from, to). A repair that finds nothing
+    // to do returns no path and leaves every byte.
+    template <typename Op>
+    void inPlace(const std::string& op, const Bytes& original, const std::vector<std::pair<std::size_t, std::size_t>>& fields,
+                 Op&& run, const std::function<std::string(const Bytes&)>& checkPatched,
+                 std::optional<Operation> settles = std::nullopt) {
+        const auto named = [&](std::size_t i) {
+            return std::any_of(fields.begin(), fields.end(), [i](const auto& f) { return i >= f.first && i < f.second; });
+        };
         Outcome o;
         o.op = op;
         o.enabled = true;
         Spill(source, original);
         WaveInfo info;
         AnalysisResult r = AnalyzeWave(source, info);
+        const std::optional<OperationSet> before = AllowedOperations(info, r);
+        const bool offered = settles && before && before->contains(*settles);
         std::filesystem::remove_all(outDir);
         std::filesystem::create_directories(outDir);
         const Tree sourceSide = Snapshot(FolderPart(source));
@@ -280,18 +297,29 @@ struct Run {
         after[source] = sourceSide.at(source);
         if (after != sourceSide) violate(op, "touched another file beside the source");
         if (!Snapshot(outDir).empty()) violate(op, "wrote into the output folder");
+        const bool untouched = o.failure || o.written.empty();
         if (patched.size() != original.size()) violate(op, "changed the file's length");
         else {
             for (std::size_t i = 0; i < original.size(); ++i)
-                if (patched[i] != original[i] && (o.failure || i < from || i >= to)) {
+                if (patched[i] != original[i] && (untouched || !named(i))) {
                     violate(op, "changed byte " + std::to_string(i));
                     break;
                 }
-            if (!o.failure) {
+            if (!untouched) {
                 o.files.push_back(patched);
                 if (o.written != std::vector<std::string>{source}) violate(op, "did not return the patched path");
                 const std::string broken = checkPatched(patched);
                 if (!broken.empty()) violate(op, broken);
+                // Run where the analysis offered it, the repair leaves a file
+                // that passes its own analysis and needs no second repair of
+                // the same kind (a new rate may always be set again).
+                WaveInfo again;
+                const AnalysisResult ra = AnalyzeWave(source, again);
+                const std::optional<OperationSet> still = AllowedOperations(again, ra);
+                if (offered && (!ra.complete() || !still))
+                    violate(op, "the patched file no longer passes its analysis");
+                else if (offered && *settles != Operation::SetRate && still->contains(*settles))
+                    violate(op, "the patched file still needs the repair");
             }
         }
         (void)r;
@@ -317,7 +345,7 @@ inline std::uint64_t PromisedOutput(const WaveInfo& w) {
 // The two in-place repairs, each on a fresh copy of the original bytes (the
 // RIFF size, the sampling rate: each when asked for).
 inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const WaveInfo& info, const Choices& c,
-                              bool withRiffSize, bool withSampleRate) {
+                              bool withRiffSize, bool withSampleRate, bool withRecover) {
     // These files have no other writer; the look for one would only cost
     // a pause per patch.
     SetWriterCheckPause(0);
@@ -330,7 +358,20 @@ inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const Wav
         }, [&](const Bytes& p) {
             const std::uint64_t size = ds64 ? (std::uint64_t{U32(p, 20)} | std::uint64_t{U32(p, 24)} << 32) : U32(p, 4);
             return size + 8 == p.size() ? std::string() : std::string("riffSize + 8 != length");
-        });
+        }, Operation::FixRiffSize);
+    }
+    if (withRecover) {
+        // The RIFF and data sizes, in ds64 or in their 32-bit fields.
+        const auto dataSizeAt = static_cast<std::size_t>(info.dataChunkPos) + 4;
+        const std::vector<std::pair<std::size_t, std::size_t>> fields =
+            info.rf64 ? std::vector<std::pair<std::size_t, std::size_t>>{{20, 36}}
+                      : std::vector<std::pair<std::size_t, std::size_t>>{{4, 8}, {dataSizeAt, dataSizeAt + 4}};
+        run.inPlace("recover", original, fields, [&](WaveInfo& w, Host& h) {
+            return RecoverDataSize(w, {source}, h);
+        }, [&](const Bytes& p) {
+            if (info.rf64) return std::string();
+            return U32(p, dataSizeAt) <= p.size() - dataSizeAt - 4 ? std::string() : std::string("data past the end");
+        }, Operation::Recover);
     }
     if (withSampleRate) {
         const auto at = static_cast<std::size_t>(info.fmtChunkPos);
@@ -349,9 +390,20 @@ inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const Wav
             if (U32(p, at + 12) != rate || U32(p, at + 16) != byteRate)
                 return std::string("rate fields hold other values");
             return std::string();
-        });
+        }, Operation::SetRate);
     }
 }
+
+// The name each operation's run goes by in a report, in the enum's order:
+// a new Operation without its run here fails to build.
+inline constexpr std::array<const char*, kOperationCount> kRunNames = {
+    "split", "surround", "normalize", "rebuild", "multiplex", "removeFooter", "sampleRate", "riffSize", "recover",
+};
+static_assert([] {
+    for (const char* n : kRunNames)
+        if (n == nullptr) return false;
+    return true;
+}(), "kRunNames: one run per Operation");
 
 // source: the file to work on, alone in its folder or among files that must
 // not change; outDir: a folder the harness empties and fills for every
@@ -477,7 +529,10 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
             return RawToWave(o, h);
         },
                     [&](const std::string&, const Bytes& b) {
-                        if (b.size() != original.size() + 44 || !std::equal(original.begin(), original.end(), b.begin() + 44))
+                        // Odd raw data is followed by its pad byte.
+                        const std::size_t pad = original.size() & 1;
+                        if (b.size() != original.size() + 44 + pad || !std::equal(original.begin(), original.end(), b.begin() + 44) ||
+                            (pad != 0 && b.back() != 0))
                             return std::string("samples are not the raw file");
                         return detail::Run::HeaderDisagrees(b, 36);
                     });
@@ -502,7 +557,9 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
         },
                     [&](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, dataAt(b)); });
     }
-    if (complete) RunInPlaceRepairs(run, original, info, c, on(Operation::FixRiffSize), on(Operation::SetRate));
+    if (complete)
+        RunInPlaceRepairs(run, original, info, c, on(Operation::FixRiffSize), on(Operation::SetRate),
+                          on(Operation::Recover));
     if (Slurp(source) != original) run.violate("all", "the source is not as it was");
     std::filesystem::remove_all(outDir);
     return rep;

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli_runner.h"
+#include "ops/operations.h"
 #include "ops_fixture.h"
 
 using namespace velmora::test;
@@ -298,3 +299,34 @@ TEST(CliScripts, HelpSaysWhatEachVerbTakes) {
     EXPECT_NE(help.out.find("0-1000 (default 200)"), std::string::npos) << help.out;
     EXPECT_NE(RunCli("--help", dir).out.find("  2  usage"), std::string::npos);
 }
+
+namespace velmora::test {
+
+// Every operation reaches the command line whole: a verb that answers --help,
+// a completion entry and a manual page entry.
+TEST(CliScripts, EveryOperationHasItsVerbCompletionAndManualEntry) {
+    TempDir dir;
+    const Bytes completionBytes = ReadFile(std::string(VELMORA_PACKAGING) + "/velmora-cli.bash");
+    const Bytes manBytes = ReadFile(std::string(VELMORA_PACKAGING) + "/velmora-cli.1.in");
+    const std::string completion(completionBytes.begin(), completionBytes.end());
+    const std::string man(manBytes.begin(), manBytes.end());
+    ASSERT_FALSE(completion.empty());
+    ASSERT_FALSE(man.empty());
+    const std::size_t verbsAt = completion.find("local verbs=\"");
+    ASSERT_NE(verbsAt, std::string::npos);
+    const std::string verbs = " " + completion.substr(verbsAt + 13, completion.find('"', verbsAt + 13) - verbsAt - 13) + " ";
+    const std::string verbSection = man.substr(man.find(".SH VERBS"));
+    for (Operation op : kAllOperations) {
+        const std::string verb = OperationName(op);
+        SCOPED_TRACE(verb);
+        const CliRun help = RunCli(verb + " --help", dir);
+        EXPECT_EQ(help.status, 0) << help.err;
+        EXPECT_NE(help.out.find("velmora-cli " + verb), std::string::npos);
+        EXPECT_NE(verbs.find(" " + verb + " "), std::string::npos);
+        std::string escaped;
+        for (char ch : verb) escaped += ch == '-' ? std::string("\\-") : std::string(1, ch);
+        EXPECT_NE(verbSection.find("\n.B " + escaped + "\n"), std::string::npos) << escaped;
+    }
+}
+
+}  // namespace velmora::test

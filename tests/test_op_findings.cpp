@@ -134,7 +134,8 @@ TEST(OperationFindings, PartialLastFrameIsPartOfTheOutput) {
         SurroundOptions o{src, dir.path(), 0, false, ext ? SurroundHeader::Extensible : SurroundHeader::Plain, false};
         Bytes out = ReadFile(PseudoSurround(info, o, host).at(0));
         const std::size_t header = ext ? 68 : 44;
-        ASSERT_EQ(out.size(), header + (ext ? 2 : 3) * 19u);
+        // The plain form's 57 bytes of data are odd: a pad byte follows.
+        ASSERT_EQ(out.size(), header + (ext ? 2 : 3) * 19u + (ext ? 0 : 1));
         EXPECT_EQ(ReadU32(out, 4) + 8, out.size());
         EXPECT_EQ(Bytes(out.end() - (ext ? 6 : 9), out.end()), Bytes(ext ? 6 : 9, 0));
     }

@@ -13,6 +13,7 @@
 #include "ops/split.h"
 #include "ops/surround.h"
 #include "ops_fixture.h"
+#include "wav/bytes.h"
 #include "wav/file.h"
 #include "wav/rf64.h"
 #include "wav/text.h"
@@ -143,6 +144,40 @@ TEST(Rf64, HeadersTurnRf64OnlyPast32Bits) {
     Bytes imaged = plain;
     std::memcpy(imaged.data(), "BW64", 4);
     EXPECT_EQ(SizedHeader(imaged, 0xFFFFFFFFull - 36), plain);
+}
+
+// The header of an output: the RIFF size counts the pad byte of odd data,
+// in the 32-bit field and in ds64; even data keeps the header it had.
+TEST(Rf64, OutputHeaderCountsThePadByte) {
+    const Bytes plain = Slice(Stereo48k().Build(), 0, 44);
+    struct Case {
+        std::uint64_t data;
+        bool rf64;
+        std::uint64_t riff;
+    };
+    for (const Case& c : {Case{0, false, 36}, Case{1000, false, 1036}, Case{1001, false, 1038},
+                          Case{0xFFFFFFFFull - 37, false, 0xFFFFFFFFull - 1}, Case{0xFFFFFFFFull - 36, true, 0},
+                          Case{5 * k4G + 13, true, 80 + 5 * k4G + 13 + 1 - 8}}) {
+        SCOPED_TRACE(c.data);
+        const Bytes h = OutputHeader(plain, c.data);
+        EXPECT_EQ(PadAfter(c.data), c.data & 1);
+        if (!c.rf64) {
+            ASSERT_EQ(h.size(), 44u);
+            EXPECT_EQ(ReadU32(h, 4), c.riff);
+            EXPECT_EQ(ReadU32(h, 40), c.data);
+            EXPECT_EQ(Slice(h, 8, 32), Slice(plain, 8, 32));
+            continue;
+        }
+        ASSERT_EQ(h.size(), 80u);
+        EXPECT_EQ(std::string(h.begin(), h.begin() + 4), "RF64");
+        EXPECT_EQ(ReadU64(h, 20), 80 + c.data + (c.data & 1) - 8);
+        EXPECT_EQ(ReadU64(h, 28), c.data);
+    }
+    // Even data below 4 GiB: the bytes the builder gave.
+    Bytes built = plain;
+    PutU32(built.data() + 4, 36 + 400);
+    PutU32(built.data() + 40, 400);
+    EXPECT_EQ(OutputHeader(built, 400), built);
 }
 
 // A header as the writers build it past 4 GiB, read back by the analysis and

@@ -173,7 +173,13 @@ TEST(ChannelSplit, OddSampleWidthCopiesWholeSamples) {
     for (int c = 0; c < 2; ++c) {
         Bytes out = ReadFile(paths[c]);
         EXPECT_EQ(ReadU16(out, 32), 3u);
-        EXPECT_EQ(Slice(out, 44, out.size() - 44), ChannelOf(b.samples, 6, 3, c));
+        // 8005 samples of 3 bytes: odd data, then its pad byte.
+        const Bytes want = ChannelOf(b.samples, 6, 3, c);
+        ASSERT_EQ(out.size(), 44 + want.size() + 1);
+        EXPECT_EQ(ReadU32(out, 40), want.size());
+        EXPECT_EQ(ReadU32(out, 4), out.size() - 8);
+        EXPECT_EQ(Slice(out, 44, want.size()), want);
+        EXPECT_EQ(out.back(), 0);
     }
 }
 

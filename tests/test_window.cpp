@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <stdexcept>
 
 #include <QApplication>
@@ -202,6 +203,20 @@ TEST_F(WindowTest, ControlsCarryTheirNamesAndFitTheirPlaces) {
     // The longest hex dump line fits Memo4 without wrapping.
     QString dumpLine = "0000:" + QString(" 00").repeated(16);
     EXPECT_LE(textWidth(form->Memo4, dumpLine), form->Memo4->viewport()->width() - 8);
+}
+
+// Each operation has controls of its own that the analysis turns on and off.
+TEST_F(WindowTest, EveryOperationHasItsControls) {
+    std::set<QWidget*> seen;
+    for (Operation op : kAllOperations) {
+        SCOPED_TRACE(OperationName(op));
+        const std::vector<QWidget*> controls = form->controlsOf(op);
+        EXPECT_FALSE(controls.empty());
+        for (QWidget* w : controls) {
+            ASSERT_NE(w, nullptr);
+            EXPECT_TRUE(seen.insert(w).second) << w->objectName().toStdString() << " serves two operations";
+        }
+    }
 }
 
 TEST_F(WindowTest, DropOnMainTabAnalysesTheFirstOfThreeFiles) {

@@ -80,6 +80,24 @@ std::vector<std::uint8_t> SizedHeader(std::vector<std::uint8_t> header, std::uin
     return header;
 }
 
+std::vector<std::uint8_t> OutputHeader(std::vector<std::uint8_t> header, std::uint64_t dataSize) {
+    const std::uint64_t pad = PadAfter(dataSize);
+    if (header.size() >= kPlainHeaderSize && IsId(header.data(), "RIFF")) {
+        const std::uint64_t riff = header.size() + dataSize + pad - kChunkHeaderSize;
+        if (riff <= 0xFFFFFFFFull) {
+            PutU32(header.data() + 4, static_cast<std::uint32_t>(riff));
+            PutU32(header.data() + header.size() - 4, static_cast<std::uint32_t>(dataSize));
+        }
+    }
+    return SizedHeader(std::move(header), dataSize, pad);
+}
+
+void WritePad(File& out, std::uint64_t dataSize) {
+    if (PadAfter(dataSize) == 0) return;
+    const std::uint8_t zero = 0;
+    out.write(&zero, 1);
+}
+
 void PatchDs64Sizes(File& file, std::uint64_t riffSize, std::uint64_t dataSize) {
     std::uint8_t fields[16];
     PutU64(fields, riffSize);

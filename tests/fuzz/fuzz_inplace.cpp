@@ -1,4 +1,4 @@
-// The in-place repairs on arbitrary bytes, whether the analysis offers them
+// The in-place repairs (RIFF size, rate, recovery) on arbitrary bytes, whether the analysis offers them
 // or not, with the rules of tests/op_harness.h: only the named bytes change,
 // only on success, and the file keeps its length. Much faster than the
 // operations target, so the patches get many more inputs.
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int fds = harness::OpenDescriptors();
         harness::Report report;
         harness::detail::Run run{source, outDir, report};
-        harness::RunInPlaceRepairs(run, bytes, info, choices, true, true);
+        harness::RunInPlaceRepairs(run, bytes, info, choices, true, true, true);
         for (const auto& v : report.violations) std::fprintf(stderr, "violation: %s\n", v.c_str());
         VELMORA_CHECK(report.violations.empty());
         VELMORA_CHECK(harness::OpenDescriptors() == fds);

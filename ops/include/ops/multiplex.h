@@ -21,6 +21,7 @@ inline constexpr int kChannelRows = 6;
 
 inline constexpr const char* kTextMonoOnly = "モノラルwavしか登録できません";
 inline constexpr const char* kTextCompressedRow = "圧縮形式のwavは多重化できません。無圧縮PCMか浮動小数点のファイルを登録してください";
+inline constexpr const char* kTextMuxRowFrame = "ブロックサイズがbit解像度と合わないwavは多重化できません";
 inline constexpr const char* kTextFormatMismatch = "サンプリングレートかbit解像度が揃っていません";
 inline constexpr const char* kTextNoChannelFiles = "多重化するファイルが登録されていません";
 inline constexpr const char* kTextOutputIsInput = "出力ファイルが入力ファイルと同じです";
@@ -69,10 +70,9 @@ struct ChannelRow {
     std::string inputPath() const { return entry ? entry->path : "  "; }
 };
 
-// Where the writer reads the rows: once at the start for the output's shape,
-// and once more, after the first pending messages, for the files and slots
-// the samples come from. The list may change while messages run; changes
-// after that second reading no longer reach the run.
+// Where the writer reads the rows: once, at the start, for the output's
+// shape and the files and slots the samples come from. The list may change
+// while messages run; those changes no longer reach the run.
 class ChannelRowSource {
 public:
     virtual ~ChannelRowSource() = default;
@@ -122,7 +122,8 @@ struct MultiplexOptions {
 // returns its path. Logs (through host.log, emptied first)
 // the output path, "00padding", each input path and "end". Every refusal is
 // a VelmoraError thrown before the output is created; an input shorter than
-// the output's length logs "in size:%d miss:%d " and throws "!". Each input is
+// the output's length logs "in size:%d miss:%d " and throws "!". The first
+// row that fails stops the run before a sample is written. Each input is
 // read once and every output frame written once.
 std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const MultiplexOptions& options,
                                         Host& host);

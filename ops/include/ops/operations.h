@@ -5,6 +5,7 @@
 
 #include <array>
 #include <bitset>
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -23,16 +24,52 @@ enum class Operation {
     SetRate,        // the sampling frequency rewritten in place
     FixRiffSize,    // the RIFF size rewritten in place
     Recover,        // the sizes of an unfinalized recording rewritten in place
+    Count,          // no operation: how many there are; new ones go above
 };
 
-inline constexpr std::array<Operation, 9> kAllOperations = {
-    Operation::Split,        Operation::Surround, Operation::Normalize,   Operation::RebuildHeader,
-    Operation::Multiplex,    Operation::RemoveFooter, Operation::SetRate, Operation::FixRiffSize,
-    Operation::Recover,
+inline constexpr std::size_t kOperationCount = static_cast<std::size_t>(Operation::Count);
+
+// Every operation once, in the order of the enum, with the name velmora-cli
+// gives its verb. A new Operation without its row here does not compile.
+struct OperationEntry {
+    Operation op;
+    const char* verb;
 };
+inline constexpr std::array<OperationEntry, kOperationCount> kOperationTable = {{
+    {Operation::Split, "split"},
+    {Operation::Surround, "surround"},
+    {Operation::Normalize, "normalize"},
+    {Operation::RebuildHeader, "rebuild-header"},
+    {Operation::Multiplex, "mux"},
+    {Operation::RemoveFooter, "remove-footer"},
+    {Operation::SetRate, "set-rate"},
+    {Operation::FixRiffSize, "fix-riff-size"},
+    {Operation::Recover, "recover"},
+}};
+
+namespace detail {
+constexpr bool TableInEnumOrder() {
+    for (std::size_t i = 0; i < kOperationTable.size(); ++i)
+        if (static_cast<std::size_t>(kOperationTable[i].op) != i || kOperationTable[i].verb == nullptr ||
+            kOperationTable[i].verb[0] == '\0')
+            return false;
+    return true;
+}
+constexpr std::array<Operation, kOperationCount> AllOperations() {
+    std::array<Operation, kOperationCount> all{};
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = kOperationTable[i].op;
+    return all;
+}
+}  // namespace detail
+static_assert(detail::TableInEnumOrder(), "kOperationTable: one row per Operation, in the enum's order, each named");
+
+inline constexpr std::array<Operation, kOperationCount> kAllOperations = detail::AllOperations();
 
 // The operation's own name, as velmora-cli calls its verb ("split", "set-rate", …).
-const char* OperationName(Operation op);
+constexpr const char* OperationName(Operation op) {
+    const auto i = static_cast<std::size_t>(op);
+    return i < kOperationTable.size() ? kOperationTable[i].verb : "";
+}
 
 class OperationSet {
 public:

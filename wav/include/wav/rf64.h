@@ -44,6 +44,20 @@ std::optional<Ds64> ReadDs64(const std::uint8_t* head, std::size_t n);
 std::vector<std::uint8_t> SizedHeader(std::vector<std::uint8_t> header, std::uint64_t dataSize,
                                       std::uint64_t trailing = 0);
 
+// The pad byte that follows odd data: 1 for an odd size, else 0.
+constexpr std::uint64_t PadAfter(std::uint64_t dataSize) { return dataSize & 1; }
+
+// The header of an output whose data chunk is all that follows it: dataSize
+// bytes of samples and their pad byte. The 32-bit RIFF and data sizes are
+// written from those two, whatever the builder put there; past 4 GiB the
+// result is RF64 as SizedHeader makes it.
+std::vector<std::uint8_t> OutputHeader(std::vector<std::uint8_t> header, std::uint64_t dataSize);
+
+// Writes the pad byte odd data needs at the output's position, right after
+// the last sample.
+class File;
+void WritePad(File& out, std::uint64_t dataSize);
+
 // The RIFF size an output of that header, data and trailing bytes gets in
 // whichever form SizedHeader picks.
 std::uint64_t SizedRiffSize(std::size_t plainHeaderSize, std::uint64_t dataSize, std::uint64_t trailing = 0);
