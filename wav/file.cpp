@@ -317,7 +317,8 @@ File::File(File&& other) noexcept
       pendingAt_(other.pendingAt_),
       writeback_(other.writeback_),
       dirtyFrom_(other.dirtyFrom_),
-      dirtyTo_(other.dirtyTo_) {}
+      dirtyTo_(other.dirtyTo_),
+      writtenTo_(other.writtenTo_) {}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
@@ -333,6 +334,7 @@ File& File::operator=(File&& other) noexcept {
         writeback_ = other.writeback_;
         dirtyFrom_ = other.dirtyFrom_;
         dirtyTo_ = other.dirtyTo_;
+        writtenTo_ = other.writtenTo_;
     }
     return *this;
 }
@@ -404,7 +406,11 @@ std::uint8_t* File::gatherSpace(std::uint64_t offset, std::size_t n) {
 }
 
 void File::writeAt(std::uint64_t offset, const void* buf, std::size_t n) {
-    if (gathers(n)) {
+    // Positioned writes that continue the bytes before them (a stream of
+    // blocks) are gathered; one elsewhere (a header, a patch) is in the file
+    // when this returns, as it always was.
+    const bool continues = pendingLen_ > 0 ? offset == pendingAt_ + pendingLen_ : offset == writtenTo_ && offset > 0;
+    if (continues && gathers(n)) {
         if (n > 0) std::memcpy(gatherSpace(offset, n), buf, n);
         return;
     }
@@ -429,6 +435,7 @@ void File::flush() {
 }
 
 void File::wrote(std::uint64_t offset, std::size_t n) {
+    writtenTo_ = offset + n;
     if (!writeback_ || n == 0) return;
     // A few MiB per call: large enough for the disk, small enough that the
     // writeback follows the work closely.
@@ -476,7 +483,13 @@ std::size_t File::read(void* buf, std::size_t n) {
 }
 
 void File::write(const void* buf, std::size_t n) {
-    writeAt(pos_, buf, n);
+    if (gathers(n)) {
+        if (n > 0) std::memcpy(gatherSpace(pos_, n), buf, n);
+    } else {
+        flush();
+        writeThrough(pos_, buf, n);
+        wrote(pos_, n);
+    }
     pos_ += n;
 }
 

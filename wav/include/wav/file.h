@@ -102,6 +102,7 @@ protected:
     // on, so the fsync before naming finds little left to do.
     bool writeback_ = false;
     std::uint64_t dirtyFrom_ = 0, dirtyTo_ = 0;
+    std::uint64_t writtenTo_ = 0;  // end of the last bytes handed to the file
 };
 
 // A new output file that appears under its name only once it is complete.
