@@ -437,9 +437,10 @@ void File::flush() {
 void File::wrote(std::uint64_t offset, std::size_t n) {
     writtenTo_ = offset + n;
     if (!writeback_ || n == 0) return;
-    // A few MiB per call: large enough for the disk, small enough that the
-    // writeback follows the work closely.
-    constexpr std::uint64_t kWritebackRange = std::uint64_t{2} << 20;
+    // At least 1 MiB per call, so each gathered write (and each 1 MiB
+    // block a BlockMover splices) starts its own: large enough for the disk,
+    // and the writeback follows the work closely.
+    constexpr std::uint64_t kWritebackRange = std::uint64_t{1} << 20;
     if (dirtyTo_ > dirtyFrom_ && offset != dirtyTo_) startWriteback();
     if (dirtyTo_ == dirtyFrom_) dirtyFrom_ = offset;
     dirtyTo_ = offset + n;
