@@ -103,11 +103,11 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
         view.setLabel(Format("ピーク値:%d ", static_cast<int>(overallPeak)));
     if (overallPeak == 0) throw VelmoraError(kTextDivByZero);
     const float gain = wideSamples ? 0.0f : NormalizeGain(static_cast<int>(overallPeak));
-    const auto scale = [&](std::size_t bytes) {
+    const auto scale = [&](std::uint8_t* samples, std::size_t bytes) {
         if (wideSamples)
-            wide::Scale(buffer.data(), bytes / sampleBytes, *format, overallPeak);
+            wide::Scale(samples, bytes / sampleBytes, *format, overallPeak);
         else
-            kernels::Scale16(buffer.data(), bytes / 2, gain);
+            kernels::Scale16(samples, bytes / 2, gain);
     };
 
     // Stage 2: the question. The file may change while it waits: the gain
@@ -136,8 +136,15 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     write.pieceFrames = pieceFrames;
     WalkSecondBlocks(host, write, [&](const SecondBlock& b) {
         const std::size_t bytes = static_cast<std::size_t>(b.frames) * frameBytes;
+        // Read and scaled where the output gathers its bytes, when it takes
+        // the block: no copy on the way.
+        if (std::uint8_t* to = output.writeInPlace(bytes)) {
+            reader.read(b.offset, to, bytes);
+            scale(to, bytes);
+            return;
+        }
         reader.read(b.offset, buffer.data(), bytes);
-        scale(bytes);
+        scale(buffer.data(), bytes);
         output.write(buffer.data(), bytes);
     });
     // The copied header counts a dataSize that may end in part of a frame;

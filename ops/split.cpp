@@ -90,12 +90,14 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     // before it were never named and vanish with it.
     std::vector<std::string> written;
     std::vector<OutputFile> outputs;
+    const std::size_t gather = GatherPerOutput(static_cast<std::size_t>(channels));
     outputs.reserve(static_cast<std::size_t>(channels));
     for (int c = 0; c < channels; ++c) {
         const std::string path = OutputPath(options.outputFolder, options.source,
                                             "(" + names[static_cast<std::size_t>(c)] + ")(" + std::to_string(c) + ").wav");
         host.log("書込中: " + path);
         outputs.push_back(OutputFile::Create(path, {&source}));
+        outputs.back().setGather(gather);
         written.push_back(path);
     }
     for (OutputFile& output : outputs) output.write(header.data(), header.size());
@@ -103,11 +105,21 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     // One pass: each block of frames is read once and every channel's
     // samples leave it for their own file.
     const bool packed = stride == static_cast<std::size_t>(channels) * width;
+    std::vector<std::uint8_t*> direct(outs.size());
     const auto spread = [&](std::size_t frameCount) {
         // The vector kernel's setup outweighs a few frames (a tiny rate's
         // seconds); those are copied channel by channel, to the same bytes.
         const bool whole = packed && frameCount >= 64;
-        if (whole) kernels::Deinterleave(in.data(), outs.size(), width, outs.data(), frameCount);
+        if (whole) {
+            // Straight into what each output gathers, when it takes the
+            // block (all outputs gather alike: all do, or none).
+            if (frameCount * width <= gather) {
+                for (std::size_t c = 0; c < outputs.size(); ++c) direct[c] = outputs[c].writeInPlace(frameCount * width);
+                kernels::Deinterleave(in.data(), direct.size(), width, direct.data(), frameCount);
+                return;
+            }
+            kernels::Deinterleave(in.data(), outs.size(), width, outs.data(), frameCount);
+        }
         for (std::size_t c = 0; c < outs.size(); ++c) {
             // A frame with bytes past its samples: each channel on its own.
             if (!whole) kernels::ExtractChannel(in.data() + c * width, stride, width, outs[c], frameCount);

@@ -137,11 +137,14 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
             std::fill_n(lead.begin(), silent * inFrame, std::uint8_t{0});
             if (silent < early) reader.read(dataStart + from * inFrame, lead.data() + silent * inFrame, (early - silent) * inFrame);
         }
+        // Built where the output gathers its bytes, when it takes the block.
+        std::uint8_t* to = output.writeInPlace(frames * outFrame);
+        std::uint8_t* frameOut = to ? to : block.data();
         if (wideSamples)
-            wide::SpreadSurround(cur, rear, frames, early, block.data(), outChannels, options.swapRear, sampleBytes);
+            wide::SpreadSurround(cur, rear, frames, early, frameOut, outChannels, options.swapRear, sampleBytes);
         else
-            kernels::SpreadSurround(cur, rear, frames, early, block.data(), outChannels, options.swapRear);
-        output.write(block.data(), frames * outFrame);
+            kernels::SpreadSurround(cur, rear, frames, early, frameOut, outChannels, options.swapRear);
+        if (!to) output.write(block.data(), frames * outFrame);
         prevAt = at;
         prevFrames = frames;
         turn = 1 - turn;

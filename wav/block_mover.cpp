@@ -172,6 +172,7 @@ void BlockMover::write(File& dst, std::size_t n) {
     inPipe_ -= fromPipe;
     if (n > fromPipe && !WriteFully(dst.fd_, dst.pos_ + fromPipe, buffer_.data(), n - fromPipe))
         throw VelmoraError(TextCannotWrite(dst.path_), errno);
+    dst.wrote(dst.pos_, n);
     dst.pos_ += n;
     // Bytes read but not to be written are dropped.
     emptyPipe();

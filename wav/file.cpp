@@ -206,8 +206,17 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
 
 OutputFile::~OutputFile() { discard(); }
 
+void OutputFile::setGather(std::size_t bytes) {
+    flush();
+    gather_ = bytes;
+    if (pendingCap_ != bytes) {
+        pending_.reset();
+        pendingCap_ = 0;
+    }
+}
+
 void OutputFile::discard() noexcept {
-    pending_.clear();
+    pendingLen_ = 0;
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
     if (!temporary_.empty()) ::unlink(std::exchange(temporary_, {}).c_str());
 }
@@ -220,6 +229,12 @@ void OutputFile::CommitAll(std::vector<OutputFile*> outputs) {
         for (OutputFile* o : outputs) o->discard();
     };
     try {
+        // Every output's writeback is under way before the first fsync
+        // waits, so the disk works on all of them at once.
+        for (OutputFile* o : outputs) {
+            o->flush();
+            o->startWriteback();
+        }
         for (OutputFile* o : outputs) o->sync();
     } catch (const VelmoraError&) {
         discardAll();
@@ -297,9 +312,13 @@ File::File(File&& other) noexcept
       pos_(other.pos_),
       gather_(other.gather_),
       pending_(std::move(other.pending_)),
-      pendingAt_(other.pendingAt_) {
-    other.pending_.clear();
-}
+      pendingLen_(std::exchange(other.pendingLen_, 0)),
+      pendingCap_(std::exchange(other.pendingCap_, 0)),
+      pendingAt_(other.pendingAt_),
+      writeback_(other.writeback_),
+      dirtyFrom_(other.dirtyFrom_),
+      dirtyTo_(other.dirtyTo_),
+      writtenTo_(other.writtenTo_) {}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
@@ -309,8 +328,13 @@ File& File::operator=(File&& other) noexcept {
         pos_ = other.pos_;
         gather_ = other.gather_;
         pending_ = std::move(other.pending_);
-        other.pending_.clear();
+        pendingLen_ = std::exchange(other.pendingLen_, 0);
+        pendingCap_ = std::exchange(other.pendingCap_, 0);
         pendingAt_ = other.pendingAt_;
+        writeback_ = other.writeback_;
+        dirtyFrom_ = other.dirtyFrom_;
+        dirtyTo_ = other.dirtyTo_;
+        writtenTo_ = other.writtenTo_;
     }
     return *this;
 }
@@ -362,19 +386,75 @@ std::size_t File::readAt(std::uint64_t offset, void* buf, std::size_t n) {
     return done;
 }
 
+bool File::gathers(std::size_t n) const {
+    // A write that fills the gathering alone goes straight through.
+    return gather_ > 0 && n < gather_;
+}
+
+std::uint8_t* File::gatherSpace(std::uint64_t offset, std::size_t n) {
+    // Bytes elsewhere than after the gathered ones, or more than fit, first
+    // hand those over.
+    if (pendingLen_ > 0 && (pendingAt_ + pendingLen_ != offset || pendingLen_ + n > gather_)) flush();
+    if (pendingCap_ < gather_) {
+        pending_ = std::make_unique_for_overwrite<std::uint8_t[]>(gather_);
+        pendingCap_ = gather_;
+    }
+    if (pendingLen_ == 0) pendingAt_ = offset;
+    std::uint8_t* p = pending_.get() + pendingLen_;
+    pendingLen_ += n;
+    return p;
+}
+
 void File::writeAt(std::uint64_t offset, const void* buf, std::size_t n) {
+    // Positioned writes that continue the bytes before them (a stream of
+    // blocks) are gathered; one elsewhere (a header, a patch) is in the file
+    // when this returns, as it always was.
+    const bool continues = pendingLen_ > 0 ? offset == pendingAt_ + pendingLen_ : offset == writtenTo_ && offset > 0;
+    if (continues && gathers(n)) {
+        if (n > 0) std::memcpy(gatherSpace(offset, n), buf, n);
+        return;
+    }
     flush();
     writeThrough(offset, buf, n);
+    wrote(offset, n);
+}
+
+std::uint8_t* File::writeInPlace(std::size_t n) {
+    if (gather_ == 0 || n > gather_) return nullptr;
+    std::uint8_t* p = gatherSpace(pos_, n);
+    pos_ += n;
+    return p;
 }
 
 void File::flush() {
-    if (pending_.empty()) return;
+    if (pendingLen_ == 0) return;
     const std::uint64_t at = pendingAt_;
-    std::vector<std::uint8_t> bytes;
-    bytes.swap(pending_);
-    writeThrough(at, bytes.data(), bytes.size());
-    bytes.clear();
-    pending_.swap(bytes);  // keeps the capacity
+    const std::size_t n = std::exchange(pendingLen_, 0);  // a failed write is not tried again
+    writeThrough(at, pending_.get(), n);
+    wrote(at, n);
+}
+
+void File::wrote(std::uint64_t offset, std::size_t n) {
+    writtenTo_ = offset + n;
+    if (!writeback_ || n == 0) return;
+    // At least 1 MiB per call, so each gathered write (and each 1 MiB
+    // block a BlockMover splices) starts its own: large enough for the disk,
+    // and the writeback follows the work closely.
+    constexpr std::uint64_t kWritebackRange = std::uint64_t{1} << 20;
+    if (dirtyTo_ > dirtyFrom_ && offset != dirtyTo_) startWriteback();
+    if (dirtyTo_ == dirtyFrom_) dirtyFrom_ = offset;
+    dirtyTo_ = offset + n;
+    if (dirtyTo_ - dirtyFrom_ >= kWritebackRange) startWriteback();
+}
+
+void File::startWriteback() {
+#if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
+    // Only a start: a failure here shows again, and is reported, at the fsync.
+    if (dirtyTo_ > dirtyFrom_)
+        ::sync_file_range(fd_, static_cast<off_t>(dirtyFrom_), static_cast<off_t>(dirtyTo_ - dirtyFrom_),
+                          SYNC_FILE_RANGE_WRITE);
+#endif
+    dirtyFrom_ = dirtyTo_;
 }
 
 void File::writeThrough(std::uint64_t offset, const void* buf, std::size_t n) {
@@ -404,25 +484,19 @@ std::size_t File::read(void* buf, std::size_t n) {
 }
 
 void File::write(const void* buf, std::size_t n) {
-    // Small writes are gathered; anything else, or a write elsewhere than
-    // after the gathered bytes, first hands those over.
-    constexpr std::size_t kSmall = 64 * 1024;
-    if (gather_ == 0 || n >= kSmall) {
-        writeAt(pos_, buf, n);
+    if (gathers(n)) {
+        if (n > 0) std::memcpy(gatherSpace(pos_, n), buf, n);
     } else {
-        if (!pending_.empty() && (pendingAt_ + pending_.size() != pos_ || pending_.size() + n > gather_)) flush();
-        if (pending_.empty()) {
-            pending_.reserve(gather_);
-            pendingAt_ = pos_;
-        }
-        const auto* p = static_cast<const std::uint8_t*>(buf);
-        pending_.insert(pending_.end(), p, p + n);
+        flush();
+        writeThrough(pos_, buf, n);
+        wrote(pos_, n);
     }
     pos_ += n;
 }
 
 void File::sync() {
     flush();
+    startWriteback();
     // Counted as a write: it is where a full disk may first show.
     if (fault::BeforeWrite()) throw VelmoraError(TextCannotWrite(path_), ENOSPC);
     if (::fsync(fd_) != 0) throw VelmoraError(TextCannotWrite(path_), errno);

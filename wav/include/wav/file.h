@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,6 +64,10 @@ public:
     std::uint64_t position() const { return pos_; }
     std::size_t read(void* buf, std::size_t n);
     void write(const void* buf, std::size_t n);
+    // The next n bytes at the position, to be filled in place before the
+    // next call on this file: write() without a copy. nullptr where this
+    // file does not gather, or n is more than it gathers.
+    std::uint8_t* writeInPlace(std::size_t n);
 
     // Flushes what was written to disk; a failure is a failed write.
     void sync();
@@ -76,14 +81,28 @@ protected:
     friend class BlockMover;
     File(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     void writeThrough(std::uint64_t offset, const void* buf, std::size_t n);
+    // Bytes that reached the file at offset (by any road): outputs start
+    // their writeback once enough of them lie together.
+    void wrote(std::uint64_t offset, std::size_t n);
+    // Starts writeback of what wrote() collected (Linux; elsewhere nothing).
+    void startWriteback();
+    bool gathers(std::size_t n) const;
+    // n bytes at offset in the gathering, after the bytes it holds.
+    std::uint8_t* gatherSpace(std::uint64_t offset, std::size_t n);
     int fd_ = -1;
     std::string path_;
     std::uint64_t pos_ = 0;
-    // Outputs gather small sequential writes (the blocks of a file at a tiny
-    // rate) into calls of a useful size; 0 writes every call through.
+    // Outputs gather sequential writes into calls of a few MiB (fewer calls,
+    // and whole ranges for the writeback); 0 writes every call through.
     std::size_t gather_ = 0;
-    std::vector<std::uint8_t> pending_;
+    std::unique_ptr<std::uint8_t[]> pending_;
+    std::size_t pendingLen_ = 0, pendingCap_ = 0;
     std::uint64_t pendingAt_ = 0;
+    // Outputs start writing back each finished range while the work goes
+    // on, so the fsync before naming finds little left to do.
+    bool writeback_ = false;
+    std::uint64_t dirtyFrom_ = 0, dirtyTo_ = 0;
+    std::uint64_t writtenTo_ = 0;  // end of the last bytes handed to the file
 };
 
 // A new output file that appears under its name only once it is complete.
@@ -112,6 +131,11 @@ public:
     void commit();
     // Only commit() or destruction ends an output.
     void close() = delete;
+    // How many bytes of sequential writes it gathers into one call (after
+    // handing over what it holds); an operation with many outputs keeps the
+    // sum of them bounded.
+    void setGather(std::size_t bytes);
+    static constexpr std::size_t kDefaultGather = std::size_t{2} << 20;
 
     // Commits a set of outputs as one: all flushed first, then named while
     // their folders are locked (flock) against other runs, after checking
@@ -132,7 +156,8 @@ public:
 private:
     OutputFile(int fd, std::string path, std::string temporary, NameState before)
         : File(fd, std::move(path)), temporary_(std::move(temporary)), before_(before) {
-        gather_ = 256 * 1024;
+        gather_ = kDefaultGather;
+        writeback_ = true;
     }
     void discard() noexcept;
     void name();
