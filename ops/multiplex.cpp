@@ -8,7 +8,7 @@
 #include "ops/output_paths.h"
 #include "ops/sample_kernels.h"
 #include "ops/second_blocks.h"
-#include "wav/rf64.h"
+#include "wav/header.h"
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/sample_format.h"
@@ -123,8 +123,8 @@ bool IsFloat(const ChannelFormat& f) {
 struct MuxPlan {
     std::array<ChannelRow, kChannelRows> start;
     ChannelFormat source;  // the first registered file's
-    // Samples wider than 16 bits, or float, keep their kind in the output.
-    std::optional<SampleFormat> wide;
+    // The samples keep their kind in the output: float stays float.
+    std::optional<SampleFormat> samples;
     std::int32_t refRate = 0, refBits = 0;
     bool extensible = false, withCue = false;
     std::uint32_t mask = 0;
@@ -164,7 +164,7 @@ MuxPlan PlanMultiplex(const ChannelRowSource& rows, const MultiplexOptions& opti
     // analysed since.
     const ChannelEntry& firstEntry = *plan.start[first].entry;
     plan.source = firstEntry.format;
-    if (auto f = SampleFormatOf(plan.source); f && f->wide()) plan.wide = f;
+    plan.samples = SampleFormatOf(plan.source);
     for (const auto& r : plan.start) {
         if (!r.entry) continue;
         if (plan.refRate == 0) plan.refRate = r.entry->samplesPerSec;
@@ -214,32 +214,29 @@ MuxPlan PlanMultiplex(const ChannelRowSource& rows, const MultiplexOptions& opti
 // The output's header in the form the plan picked, RF64 past 4 GiB.
 std::vector<std::uint8_t> MultiplexHeader(const MuxPlan& plan) {
     const ChannelFormat& source = plan.source;
-    RiffHeader riff = source.riff;
-    FormatBlock fmt = source.format;
+    HeaderDescription description;
+    description.riff = source.riff;
+    description.data.dataId = source.dataId;
+    description.dataSize = plan.dataSize;
+    FormatBlock& fmt = description.format;
+    fmt = source.format;
     fmt.channels = static_cast<std::int16_t>(plan.channels);
     fmt.samplesPerSec = static_cast<std::int32_t>(plan.rate);
     fmt.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(plan.channels) *
                                                    static_cast<std::uint32_t>(source.format.avgBytesPerSec));
     fmt.blockAlign = static_cast<std::int16_t>(static_cast<std::uint16_t>(plan.outBlock));
-    const DataHeader data{source.dataId, static_cast<std::uint32_t>(plan.dataSize)};
-    std::vector<std::uint8_t> header;
+    const SampleFormat samples = plan.samples.value_or(SampleFormat{});
     if (plan.extensible) {
-        riff.riffSize = static_cast<std::uint32_t>(plan.dataSize) +
-                        RiffSizeOfHeader(plan.withCue ? kExtensibleCueHeaderSize : kExtensibleHeaderSize);
         // 20-bit samples travel in 24-bit containers; validBits keeps the 20.
         if (source.validBits == 0 && source.format.bitsPerSample == 20) fmt.bitsPerSample = 24;
         const std::uint16_t validBits =
             source.validBits != 0 ? source.validBits : static_cast<std::uint16_t>(source.format.bitsPerSample);
-        header = plan.wide ? BuildExtensibleHeaderFor(*plan.wide, riff, fmt, validBits, plan.mask, data, plan.withCue)
-                           : BuildExtensibleHeader(riff, fmt, validBits, plan.mask, data, plan.withCue);
-    } else if (plan.wide) {
-        header = BuildPlainHeaderFor(*plan.wide, riff, fmt, data);
+        description.extension = ExtensionFor(samples, validBits, plan.mask);
+        description.cue = plan.withCue;
     } else {
-        riff.riffSize = static_cast<std::uint32_t>(plan.dataSize) + RiffSizeOfHeader(kPlainHeaderSize);
-        fmt.formatTag = kFormatPcm;
-        header = BuildPlainHeader(riff, fmt, data);
+        UsePlainForm(description, samples);
     }
-    return OutputHeader(std::move(header), plan.dataSize);
+    return EncodeHeader(description);
 }
 
 // The zero area. None is written any more: every output frame is written

@@ -7,7 +7,7 @@
 #include "ops/sample_kernels.h"
 #include "ops/wide_samples.h"
 #include "ops/second_blocks.h"
-#include "wav/rf64.h"
+#include "wav/header.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
 #include "wav/file.h"
@@ -49,7 +49,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     const std::size_t frameBytes = sampleBytes * static_cast<std::size_t>(info.format.channels);
     const std::size_t secondBytes = static_cast<std::size_t>(info.format.samplesPerSec) * frameBytes;
     const std::size_t remainderBytes = remainder * frameBytes;
-    const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
+    const std::uint64_t dataStart = info.dataStart();
     const std::uint64_t pieceFrames = PieceFrames(frameBytes);
     std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(seconds > 0 ? secondBytes : remainderBytes,
                                                              pieceFrames * frameBytes));
@@ -120,15 +120,13 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     const std::string path =
         OutputPath(options.outputFolder, options.source, "(normalize).wav");
     OutputFile output = OutputFile::Create(path, {&source});
-    std::vector<std::uint8_t> sourceHeader(static_cast<std::size_t>(dataStart));
-    reader.read(0, sourceHeader.data(), sourceHeader.size());
-    // The RIFF size counts what this file holds: the header, the samples and
-    // the pad byte of odd data, none of the source's pad or tail.
-    const std::uint64_t pad = info.dataSize & 1;
-    std::vector<HeaderPatch> patches;
-    if (!info.rf64) patches.push_back({4, static_cast<std::uint32_t>(dataStart + info.dataSize + pad - 8)});
-    const std::vector<std::uint8_t> header =
-        SizedHeader(BuildCopiedHeader(std::move(sourceHeader), patches), info.dataSize, pad);
+    // The source's header; its sizes count what this file holds: the
+    // samples and the pad byte of odd data, none of the source's tail.
+    HeaderDescription description;
+    description.copied.resize(static_cast<std::size_t>(dataStart));
+    reader.read(0, description.copied.data(), description.copied.size());
+    description.dataSize = info.dataSize;
+    const std::vector<std::uint8_t> header = EncodeHeader(description);
     output.write(header.data(), header.size());
     SecondBlockWalk write = PlayTimeWalk(info, dataStart, secondBytes);
     write.pump = BlockPump::Before;
@@ -156,10 +154,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
                     partial);
         output.write(tail.data(), partial);
     }
-    if (pad != 0) {
-        const std::uint8_t zero = 0;
-        output.write(&zero, 1);
-    }
+    WritePad(output, info.dataSize);
     RequireUnchanged(source, info);
     output.commit();
     source.close();

@@ -6,7 +6,7 @@
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
-#include "wav/rf64.h"
+#include "wav/header.h"
 #include "wav/text.h"
 
 namespace velmora {
@@ -27,10 +27,10 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
 
     File raw = File::OpenRead(options.rawPath);
     const std::uint64_t rawSize = raw.size();
-    // A card image past 4 GiB becomes RF64; the 32-bit fields are filled in
-    // from the length by OutputHeader.
-    const RiffHeader riff{MakeFourCC("RIFF"), 0, MakeFourCC("WAVE")};
-    const FormatBlock fmt{MakeFourCC("fmt "),
+    // A card image past 4 GiB becomes RF64.
+    HeaderDescription description;
+    description.dataSize = rawSize;
+    description.format = {MakeFourCC("fmt "),
                           16,
                           kFormatPcm,
                           channels,
@@ -38,11 +38,10 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
                           ByteRate(rate, blockAlign),
                           blockAlign,
                           static_cast<std::int16_t>(bytesPerSample * 8)};
-    const DataHeader data{MakeFourCC("data"), 0};
 
     const std::string path = OutputPathKeepingExtension(options.outputFolder, options.rawPath, "(wavemaker).wav");
     OutputFile out = OutputFile::Create(path, {&raw});
-    const std::vector<std::uint8_t> header = OutputHeader(BuildPlainHeader(riff, fmt, data), rawSize);
+    const std::vector<std::uint8_t> header = EncodeHeader(description);
     out.write(header.data(), header.size());
 
     BlockMover mover(static_cast<std::size_t>(std::min<std::uint64_t>(rawSize, kRawBlock)));

@@ -7,6 +7,7 @@
 #include "ops/guard.h"
 #include "ops/output_paths.h"
 #include "ops/second_blocks.h"
+#include "wav/header.h"
 #include "wav/rf64.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
@@ -73,10 +74,11 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     if (options.source.empty()) return {};
     RequireAnalysed(options.source, info);
 
-    // The header as the analysis saw it; the output is built from these.
-    RiffHeader riff = info.riffHeader();
-    FormatBlock fmt = info.format;
-    DataHeader data = info.dataHeader();
+    // The header as the analysis saw it; the output is built from it.
+    HeaderDescription description;
+    description.riff = info.riffHeader();
+    description.format = info.format;
+    description.data = info.dataHeader();
 
     File src = File::OpenRead(options.source);
     RequireUnchanged(src, info);
@@ -108,20 +110,17 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     // The output describes itself: its data chunk holds exactly the whole
     // frames copied, and nothing follows it, whatever chunks the source had.
     const std::int64_t copied = seconds * secondBytes + restBytes;
-    fmt.fmtSize = 16;
-    data.dataSize = static_cast<std::uint32_t>(copied);
-    riff.riffSize = data.dataSize + RiffSizeOfHeader(kPlainHeaderSize);
+    description.dataSize = static_cast<std::uint64_t>(copied);
 
     const std::string path =
         OutputPath(options.outputFolder, options.source, "(reheader).wav");
     OutputFile out = OutputFile::Create(path, {&src});
-    const std::vector<std::uint8_t> header =
-        OutputHeader(BuildPlainHeader(riff, fmt, data), static_cast<std::uint64_t>(copied));
+    const std::vector<std::uint8_t> header = EncodeHeader(description);
     out.write(header.data(), header.size());
 
     const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(copied, kMaxPiece));
     BlockMover mover(piece);
-    const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8u;
+    const std::uint64_t dataStart = info.dataStart();
     src.seek(dataStart);
 
     // The copy runs on from where the last copy ended, a piece at a time
@@ -184,27 +183,18 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
 
     File src = File::OpenRead(options.source);
     RequireUnchanged(src, info);
-    const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + DataHeader::kSize;
-    // The data keeps its pad byte; the RIFF size counts it.
-    const std::uint64_t pad = info.dataSize & 1;
-    const std::uint64_t riffSize64 = info.dataSize + pad + static_cast<std::uint64_t>(info.dataChunkPos);
-    const auto riffSize = static_cast<std::uint32_t>(riffSize64);
-    std::vector<std::uint8_t> header;
-    if (info.fmtChunkPos == static_cast<std::int32_t>(kFirstChunkAt) && info.format.fmtSize == 16 &&
-        info.dataChunkPos == static_cast<std::int32_t>(kPlainDataChunkAt)) {
-        RiffHeader riff = info.riffHeader();
-        riff.riffSize = riffSize;
-        header = BuildPlainHeader(riff, info.format, info.dataHeader());
-    } else {
-        // Any other header is kept whole, so the output still describes itself.
-        std::vector<std::uint8_t> sourceHeader(headerSize);
-        ReadUnit(src, 0, sourceHeader.data(), sourceHeader.size());
-        header = BuildCopiedHeader(std::move(sourceHeader), {{4, riffSize}});
-    }
+    const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataStart());
+    // The source's header is kept whole, so the output still describes
+    // itself; its sizes count the samples and their pad byte.
+    HeaderDescription description;
+    description.copied.resize(headerSize);
+    ReadUnit(src, 0, description.copied.data(), headerSize);
+    description.dataSize = info.dataSize;
+    const std::vector<std::uint8_t> header = EncodeHeader(description);
+    const std::uint64_t pad = PadAfter(info.dataSize);
 
     const std::string path =
         OutputPath(options.outputFolder, options.source, "(futta del).wav");
-    header = SizedHeader(std::move(header), info.dataSize, pad);
     OutputFile out = OutputFile::Create(path, {&src});
     out.write(header.data(), header.size());
 
@@ -230,10 +220,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
         written += take;
     } while (written < count);
 
-    if (pad != 0 && info.dataPad == 0) {
-        const std::uint8_t zero = 0;
-        out.write(&zero, 1);
-    }
+    if (info.dataPad == 0) WritePad(out, info.dataSize);
     RequireUnchanged(src, info);
     src.close();
     out.commit();

@@ -9,7 +9,7 @@
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
-#include "wav/rf64.h"
+#include "wav/header.h"
 #include "wav/text.h"
 
 namespace velmora {
@@ -219,42 +219,28 @@ void WritePieces(const std::string& path, File& source, const std::vector<std::u
         for (std::uint64_t f = 0; f < piece.fillerFrames; ++f) out.write(last.data(), last.size());
         done += piece.fillerFrames * frame;
     }
+    WritePad(out, total);
     out.commit();
     host.progress(100);
 }
 
 // A header for detected or given formats: plain for integer mono or stereo
 // up to 16 bits (and float mono or stereo), extensible otherwise.
-std::vector<std::uint8_t> NewHeader(const RawSampleFormat& format, std::int32_t rate) {
+HeaderDescription NewHeader(const RawSampleFormat& format, std::int32_t rate) {
     const auto blockAlign = static_cast<std::int16_t>(format.frameSize());
-    FormatBlock fmt{MakeFourCC("fmt "),
-                    16,
-                    format.isFloat() ? kFormatFloat : kFormatPcm,
-                    static_cast<std::int16_t>(format.channels),
-                    rate,
-                    ByteRate(rate, blockAlign),
-                    blockAlign,
-                    static_cast<std::int16_t>(format.bits())};
-    const RiffHeader riff{MakeFourCC("RIFF"), 0, MakeFourCC("WAVE")};
-    const DataHeader data{MakeFourCC("data"), 0};
-    if (format.channels <= 2 && (format.bits() <= 16 || format.isFloat())) return BuildPlainHeader(riff, fmt, data);
-    std::vector<std::uint8_t> h = BuildExtensibleHeader(riff, fmt, static_cast<std::uint16_t>(format.bits()),
-                                                        DefaultChannelMask(format.channels), data, false);
-    if (format.isFloat()) h[kExtensibleSubFormatAt] = kFormatFloat;
+    HeaderDescription h;
+    h.format = {MakeFourCC("fmt "),
+                16,
+                format.isFloat() ? kFormatFloat : kFormatPcm,
+                static_cast<std::int16_t>(format.channels),
+                rate,
+                ByteRate(rate, blockAlign),
+                blockAlign,
+                static_cast<std::int16_t>(format.bits())};
+    if (format.channels > 2 || (format.bits() > 16 && !format.isFloat()))
+        h.extension = FormatExtension{static_cast<std::uint16_t>(format.bits()), DefaultChannelMask(format.channels),
+                                      format.isFloat() ? kFormatFloat : kFormatPcm};
     return h;
-}
-
-// The header sized for dataSize bytes of samples: 32-bit fields while the
-// file stays below 4 GiB, RF64 past that.
-std::vector<std::uint8_t> Sized(std::vector<std::uint8_t> header, std::uint64_t dataSize) {
-    const auto put = [&](std::size_t at, std::uint64_t v) {
-        for (int i = 0; i < 4; ++i) header[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-    };
-    if (header.size() >= kPlainHeaderSize && std::memcmp(header.data(), "RIFF", 4) == 0) {
-        put(4, header.size() + dataSize - kChunkHeaderSize);
-        put(header.size() - 4, dataSize);
-    }
-    return SizedHeader(std::move(header), dataSize);
 }
 
 std::string RateNote(RateSource source) {
@@ -464,8 +450,9 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
     RescueReport local;
     RescueReport& r = report ? *report : local;
 
-    std::vector<std::uint8_t> header;
+    HeaderDescription header;
     std::uint64_t likeHeader = 0;
+    std::uint64_t likeFormatAt = 0;
     if (!options.like.empty()) {
         WaveInfo info;
         const AnalysisResult result = AnalyzeWave(options.like, info);
@@ -478,14 +465,22 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
         r.format = {info.format.channels, EncodingOf(bits, isFloat)};
         r.rate = info.format.samplesPerSec;
         r.rateSource = RateSource::Like;
-        likeHeader = static_cast<std::uint64_t>(info.dataChunkPos) + DataHeader::kSize;
+        likeHeader = info.dataStart();
+        likeFormatAt = static_cast<std::uint64_t>(info.fmtChunkPos);
         File like = File::OpenRead(options.like);
-        header = ReadBytes(like, 0, likeHeader);
-        if (header.size() != likeHeader) throw VelmoraError(TextCannotRead(options.like));
+        header.copied = ReadBytes(like, 0, likeHeader);
+        if (header.copied.size() != likeHeader) throw VelmoraError(TextCannotRead(options.like));
     }
     if (options.rate) {
         r.rate = *options.rate;
         r.rateSource = RateSource::Given;
+        // The healthy file's header, at the rate asked for.
+        if (!header.copied.empty() && likeFormatAt + FormatBlock::kSize <= header.copied.size()) {
+            FormatBlock fmt = FormatBlock::Decode(header.copied.data() + likeFormatAt);
+            fmt.samplesPerSec = r.rate;
+            fmt.avgBytesPerSec = ByteRate(r.rate, fmt.blockAlign);
+            fmt.Encode(header.copied.data() + likeFormatAt);
+        }
     }
 
     File source = File::OpenRead(options.source);
@@ -576,7 +571,8 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
 
     const std::string path = OutputPath(options.outputFolder, options.source,
                                         options.realign ? "(realign).wav" : "(rescue).wav");
-    WritePieces(path, source, Sized(header, r.dataSize), pieces, frame, host);
+    header.dataSize = r.dataSize;
+    WritePieces(path, source, EncodeHeader(header), pieces, frame, host);
     return {path};
 }
 
@@ -616,7 +612,9 @@ std::vector<std::string> RawToWaveDetected(const std::string& rawPath, std::opti
     host.log(Format("形式 %s、サンプリング周波数 %dHz(%s)", FormatLabel(r.format).c_str(), r.rate,
                     RateNote(r.rateSource).c_str()));
     const std::string path = OutputPathKeepingExtension(outputFolder, rawPath, "(wavemaker).wav");
-    WritePieces(path, source, Sized(NewHeader(r.format, r.rate), r.dataSize), {{r.start, r.dataSize, 0}}, frame, host);
+    HeaderDescription header = NewHeader(r.format, r.rate);
+    header.dataSize = r.dataSize;
+    WritePieces(path, source, EncodeHeader(header), {{r.start, r.dataSize, 0}}, frame, host);
     return {path};
 }
 

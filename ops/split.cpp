@@ -8,7 +8,7 @@
 #include "ops/output_paths.h"
 #include "ops/sample_kernels.h"
 #include "ops/second_blocks.h"
-#include "wav/rf64.h"
+#include "wav/header.h"
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
@@ -43,23 +43,20 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     const std::uint64_t frames = PlayFrames(info);
     const std::optional<SampleFormat> format = TransformSampleFormat(info);
     const std::uint64_t monoData = frames * static_cast<std::uint64_t>(monoBlockAlign);
-    const auto monoDataSize = static_cast<std::uint32_t>(monoData);
 
-    RiffHeader riff = info.riffHeader();
-    riff.riffSize = monoDataSize + RiffSizeOfHeader(kPlainHeaderSize);
-    FormatBlock fmt = info.format;
-    fmt.formatTag = kFormatPcm;
+    HeaderDescription description;
+    description.riff = info.riffHeader();
+    description.data = info.dataHeader();
+    description.dataSize = monoData;
+    FormatBlock& fmt = description.format;
+    fmt = info.format;
     fmt.channels = 1;
     fmt.avgBytesPerSec = info.format.avgBytesPerSec / channels;
     fmt.blockAlign = static_cast<std::int16_t>(monoBlockAlign);
-    DataHeader data = info.dataHeader();
-    data.dataSize = monoDataSize;
-    // Wider samples keep their kind: a float source gives float mono files.
+    // Samples keep their kind: a float source gives float mono files.
     // Odd data (8 or 24 bits, an odd frame count) is followed by its pad byte.
-    const std::vector<std::uint8_t> header = OutputHeader(format && format->wide()
-                                                              ? BuildPlainHeaderFor(*format, riff, fmt, data)
-                                                              : BuildPlainHeader(riff, fmt, data),
-                                                          monoData);
+    UsePlainForm(description, format.value_or(SampleFormat{}));
+    const std::vector<std::uint8_t> header = EncodeHeader(description);
 
     File source = File::OpenRead(options.source);
     RequireUnchanged(source, info);
@@ -82,7 +79,7 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     std::vector<std::uint8_t> out(static_cast<std::size_t>(channels) * blockFrames * width);
     std::vector<std::uint8_t*> outs;
     for (int c = 0; c < channels; ++c) outs.push_back(out.data() + static_cast<std::size_t>(c) * blockFrames * width);
-    const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
+    const std::uint64_t dataStart = info.dataStart();
     const std::uint64_t secondBytes = std::uint64_t{rate} * stride;
 
     // Every output exists before the first sample moves, so an output that

@@ -8,7 +8,7 @@
 #include "ops/sample_kernels.h"
 #include "ops/wide_samples.h"
 #include "ops/second_blocks.h"
-#include "wav/rf64.h"
+#include "wav/header.h"
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/records.h"
@@ -55,30 +55,25 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const std::uint32_t factor = extensible ? 2 : 3;
     const std::uint64_t outData = std::uint64_t{info.dataSize} * factor;
 
-    // Sizes and rates wrap in 32 bits, blockAlign in 16, as the fields hold them.
-    RiffHeader riff = info.riffHeader();
-    riff.riffSize = static_cast<std::uint32_t>(outData) +
-                    RiffSizeOfHeader(extensible ? (withCue ? kExtensibleCueHeaderSize : kExtensibleHeaderSize)
-                                                : kPlainHeaderSize);
-    FormatBlock fmt = info.format;
+    // Rates wrap in 32 bits, blockAlign in 16, as the fields hold them.
+    HeaderDescription description;
+    description.riff = info.riffHeader();
+    description.data = info.dataHeader();
+    description.dataSize = outData;
+    FormatBlock& fmt = description.format;
+    fmt = info.format;
     fmt.channels = extensible ? 4 : 6;
     fmt.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(info.format.avgBytesPerSec) * factor);
     fmt.blockAlign = static_cast<std::int16_t>(static_cast<std::uint16_t>(info.format.blockAlign) * factor);
-    DataHeader data = info.dataHeader();
-    data.dataSize = static_cast<std::uint32_t>(outData);
-    std::vector<std::uint8_t> header;
-    if (wideSamples && extensible) {
-        header = BuildExtensibleHeaderFor(*format, riff, fmt, static_cast<std::uint16_t>(info.format.bitsPerSample), 0x33,
-                                          data, withCue);
-    } else if (wideSamples) {
-        header = BuildPlainHeaderFor(*format, riff, fmt, data);
-    } else if (extensible) {
-        header = BuildExtensibleHeader(riff, fmt, 16, 0x33, data, withCue);
+    const SampleFormat samples = wideSamples ? *format : SampleFormat{};
+    if (extensible) {
+        const auto validBits = static_cast<std::uint16_t>(wideSamples ? info.format.bitsPerSample : 16);
+        description.extension = ExtensionFor(samples, validBits, 0x33);
+        description.cue = withCue;
     } else {
-        fmt.formatTag = kFormatPcm;
-        header = BuildPlainHeader(riff, fmt, data);
+        UsePlainForm(description, samples);
     }
-    header = OutputHeader(std::move(header), outData);
+    const std::vector<std::uint8_t> header = EncodeHeader(description);
 
     File source = File::OpenRead(options.source);
     RequireUnchanged(source, info);
@@ -106,7 +101,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     std::vector<std::uint8_t> lead(blockFrames * inFrame);
     std::vector<std::uint8_t> block(blockFrames * outFrame);
     const int outChannels = extensible ? 4 : 6;
-    const std::uint64_t dataStart = static_cast<std::uint64_t>(info.dataChunkPos) + 8;
+    const std::uint64_t dataStart = info.dataStart();
     const std::uint64_t secondBytes = std::uint64_t{rate} * inFrame;
     // The block before this one, whose frames usually hold the rear pairs.
     std::uint64_t prevAt = 0, prevFrames = 0;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "wav/bytes.h"
+#include "wav/header.h"
 #include "wav/records.h"
 #include "wav_builder.h"
 
@@ -16,6 +17,20 @@ FormatBlock SampleFormat() {
     return {MakeFourCC("fmt "), 18, 1, 2, 44100, 176400, 4, 16};
 }
 DataHeader SampleData() { return {MakeFourCC("data"), 1000}; }
+HeaderDescription SampleHeader() {
+    HeaderDescription d;
+    d.riff = SampleRiff();
+    d.format = SampleFormat();
+    d.data = SampleData();
+    d.dataSize = 1000;
+    return d;
+}
+Bytes Extensible(bool cue) {
+    HeaderDescription d = SampleHeader();
+    d.extension = FormatExtension{16, 0x33, kFormatPcm};
+    d.cue = cue;
+    return EncodeHeader(d);
+}
 
 }  // namespace
 
@@ -43,17 +58,26 @@ TEST(Records, UnitsRoundTripLittleEndian) {
 }
 
 TEST(Records, PlainHeaderIs44BytesWithFmtSize16) {
-    Bytes h = BuildPlainHeader(SampleRiff(), SampleFormat(), SampleData());
+    Bytes h = EncodeHeader(SampleHeader());
     ASSERT_EQ(h.size(), 44u);
     EXPECT_EQ(ReadU32(h, 16), 16u);  // forced, although the image said 18
     EXPECT_EQ(ReadU16(h, 22), 2u);
     EXPECT_EQ(0, std::memcmp(h.data() + 36, "data", 4));
     EXPECT_EQ(ReadU32(h, 40), 1000u);
-    EXPECT_EQ(ReadU32(h, 4), 0x11223344u);  // riffSize is the caller's
+    EXPECT_EQ(ReadU32(h, 4), 1036u);  // the sizes come from the form, not the records
+    HeaderDescription odd = SampleHeader();
+    odd.dataSize = 1001;
+    odd.cbSize = true;  // an 18-byte format chunk
+    h = EncodeHeader(odd);
+    ASSERT_EQ(h.size(), 46u);
+    EXPECT_EQ(ReadU32(h, 16), 18u);
+    EXPECT_EQ(ReadU16(h, 36), 0u);
+    EXPECT_EQ(ReadU32(h, 4), 46u + 1001 + 1 - 8);  // the pad byte counts
+    EXPECT_EQ(ReadU32(h, 42), 1001u);
 }
 
 TEST(Records, ExtensibleHeaderWithAndWithoutCue) {
-    Bytes h = BuildExtensibleHeader(SampleRiff(), SampleFormat(), 16, 0x33, SampleData(), false);
+    Bytes h = Extensible(false);
     ASSERT_EQ(h.size(), 68u);
     EXPECT_EQ(ReadU32(h, 16), 40u);
     EXPECT_EQ(ReadU16(h, 20), 0xFFFEu);
@@ -65,9 +89,11 @@ TEST(Records, ExtensibleHeaderWithAndWithoutCue) {
     EXPECT_EQ(0, std::memcmp(h.data() + 44, guid, 16));
     EXPECT_EQ(0, std::memcmp(h.data() + 60, "data", 4));
 
-    Bytes c = BuildExtensibleHeader(SampleRiff(), SampleFormat(), 16, 0x33, SampleData(), true);
+    Bytes c = Extensible(true);
     ASSERT_EQ(c.size(), 128u);
-    EXPECT_EQ(0, std::memcmp(c.data(), h.data(), 60));
+    EXPECT_EQ(0, std::memcmp(c.data() + 8, h.data() + 8, 52));
+    EXPECT_EQ(ReadU32(h, 4), 68u + 1000 - 8);
+    EXPECT_EQ(ReadU32(c, 4), 128u + 1000 - 8);
     EXPECT_EQ(0, std::memcmp(c.data() + 60, "cue ", 4));
     EXPECT_EQ(ReadU32(c, 64), 52u);
     for (int i = 68; i < 120; ++i) EXPECT_EQ(c[i], 0) << i;
@@ -75,14 +101,23 @@ TEST(Records, ExtensibleHeaderWithAndWithoutCue) {
     EXPECT_EQ(ReadU32(c, 124), 1000u);
 }
 
-TEST(Records, CopiedHeaderPatchesOnlyNamedFields) {
-    Bytes src(50, 0xAB);
-    Bytes out = BuildCopiedHeader(src, {{4, 0x01020304}, {44, 7}, {48, 9}});
+TEST(Records, CopiedHeaderChangesOnlyItsSizes) {
+    HeaderDescription d;
+    d.copied = Bytes(50, 0xAB);
+    std::memcpy(d.copied.data(), "RIFF", 4);
+    d.dataSize = 7;
+    Bytes out = EncodeHeader(d);
     ASSERT_EQ(out.size(), 50u);
-    EXPECT_EQ(ReadU32(out, 4), 0x01020304u);
-    EXPECT_EQ(ReadU32(out, 44), 7u);
-    EXPECT_EQ(out[48], 0xAB);  // a patch that would run past the end is ignored
-    for (int i : {0, 3, 8, 43}) EXPECT_EQ(out[i], 0xAB);
+    EXPECT_EQ(ReadU32(out, 4), 50u + 7 + 1 - 8);
+    EXPECT_EQ(ReadU32(out, 46), 7u);
+    for (int i : {8, 12, 43, 45}) EXPECT_EQ(out[i], 0xAB);
+    // The extension reads back as written.
+    std::uint8_t ext[FormatExtension::kSize];
+    FormatExtension{20, 0x60F, 3}.Encode(ext);
+    const FormatExtension back = FormatExtension::Decode(ext);
+    EXPECT_EQ(back.validBits, 20);
+    EXPECT_EQ(back.channelMask, 0x60Fu);
+    EXPECT_EQ(back.subFormat, 3);
 }
 
 TEST(Records, SpeakerNamesAndDefaultMasks) {

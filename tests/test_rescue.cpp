@@ -154,6 +154,13 @@ TEST(Rescue, TakesFormatAndHeaderFromAHealthyRecording) {
         EXPECT_EQ(info.dataSize, samples.size());
         EXPECT_EQ(report.rateSource, RateSource::Like);
         EXPECT_EQ(report.rate, 44100);
+
+        // A rate given beside the healthy file is the one written.
+        options.rate = 22050;
+        RescueRecording(options, host, &report);
+        ASSERT_TRUE(AnalyzeWave(out[0], info).complete());
+        EXPECT_EQ(info.format.samplesPerSec, 22050);
+        EXPECT_EQ(info.format.avgBytesPerSec, 22050 * info.format.blockAlign);
     }
 }
 

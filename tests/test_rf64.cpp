@@ -9,6 +9,7 @@
 #include "allowed.h"
 #include "cli_runner.h"
 #include "ops/recover.h"
+#include "wav/header.h"
 #include "ops/repair.h"
 #include "ops/split.h"
 #include "ops/surround.h"
@@ -114,13 +115,25 @@ TEST(Rf64, InfoJsonGivesSixtyFourBitSizes) {
     EXPECT_EQ(j["waveInfo"]["riffId"], "RF64");
 }
 
+// A copied header sized for dataSize bytes of samples.
+Bytes Sized(const Bytes& header, std::uint64_t dataSize) {
+    HeaderDescription d;
+    d.copied = header;
+    d.dataSize = dataSize;
+    return EncodeHeader(d);
+}
+
 TEST(Rf64, HeadersTurnRf64OnlyPast32Bits) {
     const Bytes plain = Slice(Stereo48k().Build(), 0, 44);
-    // Within 32 bits a plain header is kept byte for byte.
-    EXPECT_EQ(SizedHeader(plain, 0xFFFFFFFFull - 36), plain);
+    // Within 32 bits a plain header is kept byte for byte but for its sizes.
+    const std::uint64_t largest = 0xFFFFFFFFull - 37;
+    Bytes fits = plain;
+    PutU32(fits.data() + 4, 0xFFFFFFFEu);
+    PutU32(fits.data() + 40, static_cast<std::uint32_t>(largest));
+    EXPECT_EQ(Sized(plain, largest), fits);
 
     const std::uint64_t data = 5 * k4G + 12;
-    const Bytes rf = SizedHeader(plain, data);
+    const Bytes rf = Sized(plain, data);
     ASSERT_EQ(rf.size(), 80u);
     EXPECT_EQ(std::string(rf.begin(), rf.begin() + 4), "RF64");
     EXPECT_EQ(ReadU32(rf, 4), 0xFFFFFFFFu);
@@ -134,7 +147,7 @@ TEST(Rf64, HeadersTurnRf64OnlyPast32Bits) {
     EXPECT_EQ(ReadU32(rf, 76), 0xFFFFFFFFu);
 
     // An RF64 header copied from a source loses its ds64 when the output fits.
-    Bytes back = SizedHeader(rf, 400);
+    Bytes back = Sized(rf, 400);
     Bytes expect = Slice(plain, 0, 4);
     AppendU32(expect, 36 + 400);
     AppendBytes(expect, Slice(plain, 8, 32));
@@ -143,7 +156,7 @@ TEST(Rf64, HeadersTurnRf64OnlyPast32Bits) {
     // Images of an RF64 source without the ds64 still become plain RIFF.
     Bytes imaged = plain;
     std::memcpy(imaged.data(), "BW64", 4);
-    EXPECT_EQ(SizedHeader(imaged, 0xFFFFFFFFull - 36), plain);
+    EXPECT_EQ(Sized(imaged, largest), fits);
 }
 
 // The header of an output: the RIFF size counts the pad byte of odd data,
@@ -159,7 +172,7 @@ TEST(Rf64, OutputHeaderCountsThePadByte) {
                           Case{0xFFFFFFFFull - 37, false, 0xFFFFFFFFull - 1}, Case{0xFFFFFFFFull - 36, true, 0},
                           Case{5 * k4G + 13, true, 80 + 5 * k4G + 13 + 1 - 8}}) {
         SCOPED_TRACE(c.data);
-        const Bytes h = OutputHeader(plain, c.data);
+        const Bytes h = Sized(plain, c.data);
         EXPECT_EQ(PadAfter(c.data), c.data & 1);
         if (!c.rf64) {
             ASSERT_EQ(h.size(), 44u);
@@ -177,7 +190,7 @@ TEST(Rf64, OutputHeaderCountsThePadByte) {
     Bytes built = plain;
     PutU32(built.data() + 4, 36 + 400);
     PutU32(built.data() + 40, 400);
-    EXPECT_EQ(OutputHeader(built, 400), built);
+    EXPECT_EQ(Sized(built, 400), built);
 }
 
 // A header as the writers build it past 4 GiB, read back by the analysis and
@@ -190,7 +203,7 @@ TEST(Rf64, WrittenHeaderReadsBack) {
     const std::uint64_t frames = 48000ull * 3600 * 3;  // three hours of 6 channels: past 4 GiB
     const std::uint64_t data = frames * 12;
     const std::string path = dir.file("written.wav");
-    WriteSparse(path, SizedHeader(plain, data), 80 + data);
+    WriteSparse(path, Sized(plain, data), 80 + data);
 
     const WaveInfo info = Analysed(path);
     EXPECT_EQ(info.dataSize, data);

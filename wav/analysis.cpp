@@ -9,6 +9,7 @@
 #include "wav/chunks.h"
 #include "wav/error.h"
 #include "wav/file.h"
+#include "wav/header.h"
 #include "wav/rf64.h"
 #include "wav/sample_format.h"
 #include "wav/text.h"
@@ -68,7 +69,7 @@ std::optional<std::int32_t> SearchChunkId(File& file, const std::vector<std::uin
 // Bytes after the data beyond the LIST footer; 32-bit as the fields for a
 // file that fits them.
 std::int64_t FooterExcess(const WaveInfo& w) {
-    if (w.fileSize > 0xFFFFFFFFull || w.rf64) return w.footerSize - std::int64_t{w.listFooterSize};
+    if (w.sizesPast32Bits()) return w.footerSize - std::int64_t{w.listFooterSize};
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(w.footerSize) - w.listFooterSize);
 }
 
@@ -97,7 +98,7 @@ std::vector<std::string> BuildReport(const WaveInfo& w, const AnalysisResult& re
     r.push_back("データサイズ            : " + GroupThousands(w.dataSize) + "Byte");
     r.push_back("ファイルサイズ          : " + GroupThousands(w.fileSize) + "Byte");
     r.push_back("ヘッダサイズ            : " +
-                GroupThousands(static_cast<std::uint32_t>(w.dataChunkPos) + 8u) + "Byte");
+                GroupThousands(static_cast<std::uint32_t>(w.dataStart())) + "Byte");
     r.push_back("フッタサイズ            : " + GroupThousands(w.listFooterSize) + "Byte");
     r.push_back("fmtチャンク位置         : " + GroupThousands(static_cast<std::uint32_t>(w.fmtChunkPos)));
     r.push_back("dataチャンク位置        : " + GroupThousands(static_cast<std::uint32_t>(w.dataChunkPos)));
@@ -250,14 +251,15 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
         result.messages.emplace_back("fmtチャンクが見つかりません。\r\n処理を中断します。");
         return result;
     }
-    std::uint8_t fmt[FormatBlock::kSize + 10] = {};
+    std::uint8_t fmt[FormatBlock::kSize + FormatExtension::kDecodedSize] = {};
     file.readAt(static_cast<std::uint64_t>(info.fmtChunkPos), fmt, sizeof fmt);
     info.format = FormatBlock::Decode(fmt);
     result.cbSize = GetI16(fmt + FormatBlock::kSize);
     if (info.format.fmtSize > 16 && result.cbSize > 0) {
-        info.validBits = GetU16(fmt + 26);
-        info.channelMask = GetU32(fmt + 28);
-        info.subFormatTag = GetU16(fmt + 32);
+        const FormatExtension extension = FormatExtension::Decode(fmt + FormatBlock::kSize);
+        info.validBits = extension.validBits;
+        info.channelMask = extension.channelMask;
+        info.subFormatTag = extension.subFormat;
         info.extChannelMask = info.channelMask;
     } else {
         info.validBits = 0;
@@ -279,16 +281,16 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     std::uint8_t dataHead[DataHeader::kSize] = {};
     file.readAt(static_cast<std::uint64_t>(info.dataChunkPos), dataHead, sizeof dataHead);
     info.setDataHeader(DataHeader::Decode(dataHead));
-    const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + DataHeader::kSize;
+    const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataStart());
     result.headerSize = headerSize;
     // Sizes past 32 bits: the ds64 ones stand where a 32-bit field says
     // 0xFFFFFFFF; a plain file past 4 GiB whose data runs to its end keeps
     // the true sizes modulo 2^32.
-    const bool wide = info.rf64 || length > 0xFFFFFFFFull;
+    const bool sizes64 = info.sizesPast32Bits();
     if (ds64) {
         if (info.riffSize == 0xFFFFFFFFu) info.riffSize = ds64->riffSize;
         if (info.dataSize == 0xFFFFFFFFu) info.dataSize = ds64->dataSize;
-    } else if (wide && length >= headerSize) {
+    } else if (sizes64 && length >= headerSize) {
         if (((length - headerSize) & 0xFFFFFFFFull) == info.dataSize) info.dataSize = length - headerSize;
         if (((length - 8) & 0xFFFFFFFFull) == info.riffSize) info.riffSize = length - 8;
     }
@@ -299,7 +301,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     const bool fromChain = dataChunk && dataChunk->offset == static_cast<std::uint64_t>(info.dataChunkPos);
     info.dataPad = fromChain && dataChunk->padded && dataChunk->size == info.dataSize ? 1 : 0;
     info.listFooterSize = 0;
-    const std::uint64_t dataEnd = wide ? headerSize + info.dataSize
+    const std::uint64_t dataEnd = sizes64 ? headerSize + info.dataSize
                                        : std::uint64_t{static_cast<std::uint32_t>(headerSize + info.dataSize)};
     const std::uint64_t tailStart = dataEnd + info.dataPad;
     if (tailStart < length) {
@@ -335,7 +337,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     result.hexDump = HexDumpLines(head.data(), std::min<std::size_t>(headerSize, kHexDumpCap));
     file.close();
 
-    if (wide) {
+    if (sizes64) {
         info.footerSize = static_cast<std::int64_t>(info.fileSize - headerSize - info.dataSize - info.dataPad);
         info.computedDataSize =
             info.fileSize - (static_cast<std::uint64_t>(info.footerSize) + info.dataPad + headerSize);

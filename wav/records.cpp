@@ -100,46 +100,4 @@ std::vector<std::string> SpeakerNamesOfMask(std::uint32_t mask) {
     return names;
 }
 
-std::vector<std::uint8_t> BuildPlainHeader(const RiffHeader& riff, FormatBlock fmt,
-                                           const DataHeader& data) {
-    std::vector<std::uint8_t> out(kPlainHeaderSize);
-    fmt.fmtSize = 16;
-    riff.Encode(out.data());
-    fmt.Encode(out.data() + kFirstChunkAt);
-    data.Encode(out.data() + kPlainDataChunkAt);
-    return out;
-}
-
-std::vector<std::uint8_t> BuildExtensibleHeader(const RiffHeader& riff, FormatBlock fmt,
-                                                std::uint16_t validBits, std::uint32_t channelMask,
-                                                const DataHeader& data, bool withCue) {
-    std::vector<std::uint8_t> out(withCue ? kExtensibleCueHeaderSize : kExtensibleHeaderSize);
-    fmt.fmtSize = kExtensibleFormatSize;
-    fmt.formatTag = kFormatExtensible;
-    riff.Encode(out.data());
-    fmt.Encode(out.data() + kFirstChunkAt);
-    std::uint8_t* p = out.data() + kFormatExtensionAt;
-    PutU16(p, 22);
-    PutU16(p + 2, validBits);
-    // The mask goes out as two 16-bit halves, low half first.
-    PutU16(p + 4, static_cast<std::uint16_t>(channelMask & 0xFFFF));
-    PutU16(p + 6, static_cast<std::uint16_t>(channelMask >> 16));
-    PutU16(out.data() + kExtensibleSubFormatAt, 1);
-    std::copy(kExtensibleTail.begin(), kExtensibleTail.end(), out.begin() + kExtensibleSubFormatAt + 2);
-    if (withCue) {
-        auto cue = CueBlock();
-        std::copy(cue.begin(), cue.end(), out.begin() + (kExtensibleHeaderSize - DataHeader::kSize));
-    }
-    data.Encode(out.data() + out.size() - DataHeader::kSize);
-    return out;
-}
-
-std::vector<std::uint8_t> BuildCopiedHeader(std::vector<std::uint8_t> sourceHeader,
-                                            const std::vector<HeaderPatch>& patches) {
-    for (const auto& patch : patches)
-        if (patch.offset + 4 <= sourceHeader.size())
-            PutU32(sourceHeader.data() + patch.offset, patch.value);
-    return sourceHeader;
-}
-
 }  // namespace velmora

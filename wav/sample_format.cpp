@@ -45,32 +45,13 @@ std::optional<SampleFormat> TransformSampleFormat(const WaveInfo& info) {
                                  info.format.bitsPerSample);
 }
 
-std::vector<std::uint8_t> BuildPlainHeaderFor(const SampleFormat& format, RiffHeader riff, FormatBlock fmt,
-                                              const DataHeader& data) {
-    fmt.formatTag = format.plainTag();
-    if (!format.isFloat()) {
-        riff.riffSize = data.dataSize + RiffSizeOfHeader(kPlainHeaderSize);
-        return BuildPlainHeader(riff, fmt, data);
-    }
-    std::vector<std::uint8_t> out(kPlainFloatHeaderSize);
-    riff.riffSize = data.dataSize + RiffSizeOfHeader(kPlainFloatHeaderSize);
-    fmt.fmtSize = 18;
-    riff.Encode(out.data());
-    fmt.Encode(out.data() + kFirstChunkAt);
-    PutU16(out.data() + kFormatExtensionAt, 0);  // cbSize
-    data.Encode(out.data() + kPlainFloatHeaderSize - DataHeader::kSize);
-    return out;
+void UsePlainForm(HeaderDescription& header, const SampleFormat& format) {
+    header.format.formatTag = format.plainTag();
+    header.cbSize = format.isFloat();
 }
 
-std::vector<std::uint8_t> BuildExtensibleHeaderFor(const SampleFormat& format, const RiffHeader& riff,
-                                                   const FormatBlock& fmt, std::uint16_t validBits,
-                                                   std::uint32_t channelMask, const DataHeader& data,
-                                                   bool withCue) {
-    std::vector<std::uint8_t> out = BuildExtensibleHeader(riff, fmt, validBits, channelMask, data, withCue);
-    // The sub-format GUIDs of integer PCM and float differ in their first
-    // two bytes only.
-    PutU16(out.data() + kExtensibleSubFormatAt, format.isFloat() ? kFormatFloat : kFormatPcm);
-    return out;
+FormatExtension ExtensionFor(const SampleFormat& format, std::uint16_t validBits, std::uint32_t channelMask) {
+    return {validBits, channelMask, format.isFloat() ? kFormatFloat : kFormatPcm};
 }
 
 }  // namespace velmora

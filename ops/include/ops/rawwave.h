@@ -22,13 +22,9 @@ struct RawToWaveOptions {
     std::string outputFolder;  // empty: the raw file's folder
 };
 
-// The largest raw file whose WAV keeps the plain 32-bit header; a longer one
-// is written as RF64.
-inline constexpr std::uint64_t kMaxRawSize = 0xFFFFFFFFull - RiffSizeOfHeader(kPlainHeaderSize);
-
 // Writes <folder>/<raw file name with extension>(wavemaker).wav and returns its
 // path; an empty rawPath does nothing. Odd raw data gets its pad byte; a raw
-// file above kMaxRawSize gives an RF64 file.
+// file whose WAV would pass 4 GiB gives an RF64 file.
 std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host);
 
 }  // namespace velmora

@@ -30,5 +30,12 @@ inline void PutU32(std::uint8_t* p, std::uint32_t v) {
     p[2] = static_cast<std::uint8_t>(v >> 16);
     p[3] = static_cast<std::uint8_t>(v >> 24);
 }
+inline std::uint64_t GetU64(const std::uint8_t* p) {
+    return std::uint64_t{GetU32(p)} | (std::uint64_t{GetU32(p + 4)} << 32);
+}
+inline void PutU64(std::uint8_t* p, std::uint64_t v) {
+    PutU32(p, static_cast<std::uint32_t>(v));
+    PutU32(p + 4, static_cast<std::uint32_t>(v >> 32));
+}
 
 }  // namespace velmora

@@ -77,13 +77,9 @@ std::uint32_t DefaultChannelMask(int channels);
 // Names of the set bits 0–17 of a mask, lowest bit first.
 std::vector<std::string> SpeakerNamesOfMask(std::uint32_t mask);
 
-enum class HeaderForm { Plain, Extensible, ExtensibleWithCue, Copied };
-
 // A chunk's id and 32-bit size, ahead of its body. The RIFF size counts all
 // of a file but the RIFF chunk's own.
 inline constexpr std::uint32_t kChunkHeaderSize = 8;
-// What a RIFF size counts of a header that ends in the data chunk header.
-constexpr std::uint32_t RiffSizeOfHeader(std::uint32_t headerSize) { return headerSize - kChunkHeaderSize; }
 
 // The first chunk after "WAVE": the format chunk of the headers written
 // here, the ds64 of an RF64 file.
@@ -95,32 +91,8 @@ inline constexpr std::uint32_t kFormatExtensionAt = kFirstChunkAt + FormatBlock:
 // Length of the plain header: RIFF header, 16-byte format chunk, data header.
 inline constexpr std::uint32_t kPlainHeaderSize = 44;
 inline constexpr std::uint32_t kPlainDataChunkAt = kPlainHeaderSize - DataHeader::kSize;
-// The extensible header: a 40-byte format chunk (cbSize 22), then the data
-// chunk header, or the cue block and then the data chunk header.
+// The extensible format chunk's body: 16 bytes of fields, cbSize 22 and the
+// 22 bytes it counts.
 inline constexpr std::int32_t kExtensibleFormatSize = 40;
-inline constexpr std::uint32_t kExtensibleHeaderSize = 68;
-inline constexpr std::uint32_t kExtensibleCueHeaderSize = kExtensibleHeaderSize + kCueBlockSize;
-// The sub-format tag, the first two bytes of the sub-format GUID.
-inline constexpr std::uint32_t kExtensibleSubFormatAt = kFormatExtensionAt + 8;
-// Plain form, 44 bytes: RIFF header, format block with fmtSize 16, data header.
-// Every other field is written as the caller set it.
-std::vector<std::uint8_t> BuildPlainHeader(const RiffHeader& riff, FormatBlock fmt,
-                                           const DataHeader& data);
-
-// Extensible form, 68 bytes, or 128 with the cue block between the format
-// chunk and the data chunk header. fmtSize 40, formatTag 0xFFFE, cbSize 22,
-// subFormatTag 1 and the tail block are fixed; the rest is the caller's.
-std::vector<std::uint8_t> BuildExtensibleHeader(const RiffHeader& riff, FormatBlock fmt,
-                                                std::uint16_t validBits, std::uint32_t channelMask,
-                                                const DataHeader& data, bool withCue);
-
-// Copied form: the source's first dataChunkPos + 8 bytes with single 32-bit
-// fields patched at the given offsets.
-struct HeaderPatch {
-    std::size_t offset;
-    std::uint32_t value;
-};
-std::vector<std::uint8_t> BuildCopiedHeader(std::vector<std::uint8_t> sourceHeader,
-                                            const std::vector<HeaderPatch>& patches);
 
 }  // namespace velmora

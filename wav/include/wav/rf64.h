@@ -1,13 +1,12 @@
 // Files past 4 GiB. An RF64 file ("RF64" or "BW64" in place of "RIFF") keeps
 // its true RIFF and data sizes in a "ds64" chunk right after "WAVE" and
-// 0xFFFFFFFF in the 32-bit fields; the writers switch to that form only when
-// an output's RIFF size would not fit 32 bits.
+// 0xFFFFFFFF in the 32-bit fields; the header writer switches to that form
+// only when an output's RIFF size would not fit 32 bits.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "wav/records.h"
 
@@ -33,34 +32,6 @@ struct Ds64 {
 // The 64-bit sizes of a file whose first n bytes are head: present when its
 // id is "RF64" or "BW64" and a ds64 chunk starts at offset 12.
 std::optional<Ds64> ReadDs64(const std::uint8_t* head, std::size_t n);
-
-// The header to write before dataSize bytes of samples and `trailing` bytes
-// after them. `header` is a finished header in any form: a RIFF header, the
-// chunks before the samples, the data chunk header last; one copied from an
-// RF64 file still holds its ds64. While the RIFF size fits 32 bits, a RIFF
-// header is returned unchanged and an RF64 one loses its ds64 and becomes
-// plain RIFF; past that the result is RF64, ds64 after "WAVE" and 0xFFFFFFFF
-// in both 32-bit size fields.
-std::vector<std::uint8_t> SizedHeader(std::vector<std::uint8_t> header, std::uint64_t dataSize,
-                                      std::uint64_t trailing = 0);
-
-// The pad byte that follows odd data: 1 for an odd size, else 0.
-constexpr std::uint64_t PadAfter(std::uint64_t dataSize) { return dataSize & 1; }
-
-// The header of an output whose data chunk is all that follows it: dataSize
-// bytes of samples and their pad byte. The 32-bit RIFF and data sizes are
-// written from those two, whatever the builder put there; past 4 GiB the
-// result is RF64 as SizedHeader makes it.
-std::vector<std::uint8_t> OutputHeader(std::vector<std::uint8_t> header, std::uint64_t dataSize);
-
-// Writes the pad byte odd data needs at the output's position, right after
-// the last sample.
-class File;
-void WritePad(File& out, std::uint64_t dataSize);
-
-// The RIFF size an output of that header, data and trailing bytes gets in
-// whichever form SizedHeader picks.
-std::uint64_t SizedRiffSize(std::size_t plainHeaderSize, std::uint64_t dataSize, std::uint64_t trailing = 0);
 
 // Writes the RIFF and data sizes of an RF64 file in place: the ds64 fields
 // in one write, the 32-bit fields left at 0xFFFFFFFF.

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "wav/header.h"
 #include "wav/waveinfo.h"
 
 namespace velmora {
@@ -47,21 +48,13 @@ std::optional<SampleFormat> TransformSampleFormat(const WaveInfo& info);
 std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::uint16_t subFormatTag,
                                                   int channels, int blockAlign, int bitsPerSample);
 
-// The plain header of float samples: an 18-byte format chunk.
-inline constexpr std::uint32_t kPlainFloatHeaderSize = 46;
+// The plain form of an output in this sample format: integers tag 1 in a
+// 16-byte format chunk; float tag 3 with cbSize 0, the form readers expect of
+// a format other than integer PCM.
+void UsePlainForm(HeaderDescription& header, const SampleFormat& format);
 
-// The plain header of an output in this sample format, with riffSize set to
-// match: integers the 44-byte form with tag 1; float tag 3 with an 18-byte
-// format chunk (cbSize 0), 46 bytes, the form readers expect of a format
-// other than integer PCM.
-std::vector<std::uint8_t> BuildPlainHeaderFor(const SampleFormat& format, RiffHeader riff, FormatBlock fmt,
-                                              const DataHeader& data);
-
-// The extensible header with the sub-format of this sample format (1 for
-// integers, 3 for float); riffSize as the caller set it.
-std::vector<std::uint8_t> BuildExtensibleHeaderFor(const SampleFormat& format, const RiffHeader& riff,
-                                                   const FormatBlock& fmt, std::uint16_t validBits,
-                                                   std::uint32_t channelMask, const DataHeader& data,
-                                                   bool withCue);
+// The extension of the extensible form, sub-format 1 for integers, 3 for
+// float.
+FormatExtension ExtensionFor(const SampleFormat& format, std::uint16_t validBits, std::uint32_t channelMask);
 
 }  // namespace velmora

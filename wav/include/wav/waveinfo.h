@@ -58,6 +58,14 @@ struct WaveInfo {
     // The file is RF64: its sizes live in the ds64 chunk after "WAVE".
     bool rf64 = false;
 
+    // Sizes that need more than the 32-bit fields: an RF64 file, or a plain
+    // one past 4 GiB whose fields hold them modulo 2^32.
+    bool sizesPast32Bits() const { return rf64 || fileSize > 0xFFFFFFFFull; }
+
+    // Where the samples start: right after the data chunk's header, which
+    // ends every header the writers copy.
+    std::uint64_t dataStart() const { return static_cast<std::uint64_t>(dataChunkPos) + DataHeader::kSize; }
+
     // The records with the true sizes in their 32-bit fields (modulo 2^32),
     // the form the writers start from.
     RiffHeader riffHeader() const {

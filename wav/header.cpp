@@ -1,0 +1,109 @@
+#include "wav/header.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "wav/bytes.h"
+#include "wav/file.h"
+#include "wav/rf64.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::uint16_t kExtensionCbSize = 22;
+
+bool IsId(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+bool IsRf64Id(const std::uint8_t* p) { return IsId(p, "RF64") || IsId(p, "BW64"); }
+
+// The header's own chunks in their 32-bit form, sizes still unset.
+std::vector<std::uint8_t> Chunks(const HeaderDescription& h) {
+    if (!h.copied.empty()) return h.copied;
+    FormatBlock fmt = h.format;
+    const std::size_t fmtBody = h.extension ? kExtensibleFormatSize : h.cbSize ? 18 : 16;
+    const std::size_t cue = h.cue ? kCueBlockSize : 0;
+    std::vector<std::uint8_t> out(RiffHeader::kSize + kChunkHeaderSize + fmtBody + cue + DataHeader::kSize);
+    fmt.fmtSize = static_cast<std::int32_t>(fmtBody);
+    if (h.extension) fmt.formatTag = kFormatExtensible;
+    h.riff.Encode(out.data());
+    fmt.Encode(out.data() + kFirstChunkAt);
+    if (h.extension) h.extension->Encode(out.data() + kFormatExtensionAt);
+    // cbSize 0 is already there.
+    if (h.cue) {
+        const auto block = CueBlock();
+        std::copy(block.begin(), block.end(), out.end() - DataHeader::kSize - kCueBlockSize);
+    }
+    h.data.Encode(out.data() + out.size() - DataHeader::kSize);
+    return out;
+}
+
+// A copied RF64 header without its ds64 chunk, so that it can be sized like
+// any other.
+void DropDs64(std::vector<std::uint8_t>& header) {
+    if (header.size() < kDs64At + kDs64ChunkSize + kChunkHeaderSize || !IsRf64Id(header.data()) ||
+        !IsId(header.data() + kDs64At, "ds64"))
+        return;
+    const std::size_t body = GetU32(header.data() + kDs64BodySizeAt);
+    const std::size_t drop = std::min<std::size_t>(header.size() - kDs64At - DataHeader::kSize,
+                                                kChunkHeaderSize + body + (body & 1));
+    header.erase(header.begin() + kDs64At, header.begin() + kDs64At + static_cast<std::ptrdiff_t>(drop));
+}
+
+// Frame size from the first "fmt " in the header, for the sample count.
+std::uint32_t BlockAlignOf(const std::vector<std::uint8_t>& h) {
+    for (std::size_t p = kFirstChunkAt; p + FormatBlock::kSize <= h.size(); ++p)
+        if (IsId(h.data() + p, "fmt ")) return GetU16(h.data() + p + 20);
+    return 0;
+}
+
+}  // namespace
+
+void FormatExtension::Encode(std::uint8_t* out) const {
+    PutU16(out, kExtensionCbSize);
+    PutU16(out + 2, validBits);
+    PutU32(out + 4, channelMask);
+    PutU16(out + 8, subFormat);
+    std::copy(kExtensibleTail.begin(), kExtensibleTail.end(), out + 10);
+}
+
+FormatExtension FormatExtension::Decode(const std::uint8_t* in) {
+    return {GetU16(in + 2), GetU32(in + 4), GetU16(in + 8)};
+}
+
+std::uint64_t HeaderRiffSize(std::size_t headerSize, std::uint64_t dataSize) {
+    return headerSize + dataSize + PadAfter(dataSize) - kChunkHeaderSize;
+}
+
+std::vector<std::uint8_t> EncodeHeader(const HeaderDescription& h) {
+    std::vector<std::uint8_t> header = Chunks(h);
+    DropDs64(header);
+    const std::uint64_t riff = HeaderRiffSize(header.size(), h.dataSize);
+    if (riff <= 0xFFFFFFFFull) {
+        // A copied RF64 header whose output fits is plain RIFF.
+        if (IsRf64Id(header.data())) std::memcpy(header.data(), "RIFF", 4);
+        PutU32(header.data() + 4, static_cast<std::uint32_t>(riff));
+        PutU32(header.data() + header.size() - 4, static_cast<std::uint32_t>(h.dataSize));
+        return header;
+    }
+
+    std::uint8_t ds64[kDs64ChunkSize] = {'d', 's', '6', '4'};
+    PutU32(ds64 + 4, kDs64ChunkSize - kChunkHeaderSize);
+    PutU64(ds64 + 8, riff + kDs64ChunkSize);
+    PutU64(ds64 + 16, h.dataSize);
+    const std::uint32_t frame = BlockAlignOf(header);
+    PutU64(ds64 + 24, frame ? h.dataSize / frame : 0);
+    PutU32(ds64 + 32, 0);  // no table of further chunk sizes
+    header.insert(header.begin() + kDs64At, ds64, ds64 + kDs64ChunkSize);
+    std::memcpy(header.data(), "RF64", 4);
+    PutU32(header.data() + 4, 0xFFFFFFFFu);
+    PutU32(header.data() + header.size() - 4, 0xFFFFFFFFu);
+    return header;
+}
+
+void WritePad(OutputFile& out, std::uint64_t dataSize) {
+    if (PadAfter(dataSize) == 0) return;
+    const std::uint8_t zero = 0;
+    out.write(&zero, 1);
+}
+
+}  // namespace velmora

@@ -1,0 +1,69 @@
+// The one header writer: every output's header is described here and turned
+// into bytes by EncodeHeader, which alone derives the RIFF size, the data
+// size, the pad byte's share and the RF64 form past 4 GiB.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "wav/records.h"
+
+namespace velmora {
+
+// What follows the format block in an extensible format chunk: cbSize 22,
+// the valid bits, the speaker mask and the sub-format GUID, whose first two
+// bytes are the sub-format tag and whose rest is fixed.
+struct FormatExtension {
+    static constexpr std::size_t kSize = 24;
+    // Decode reads cbSize through the sub-format tag.
+    static constexpr std::size_t kDecodedSize = 10;
+    std::uint16_t validBits = 0;
+    std::uint32_t channelMask = 0;
+    std::uint16_t subFormat = kFormatPcm;
+
+    void Encode(std::uint8_t* out) const;
+    static FormatExtension Decode(const std::uint8_t* in);
+};
+
+// An output's header. The sizes in riff, format and data are never used:
+// EncodeHeader writes them from the form and dataSize.
+struct HeaderDescription {
+    // The ids; the source's, where the output stands for it.
+    RiffHeader riff{MakeFourCC("RIFF"), 0, MakeFourCC("WAVE")};
+    FormatBlock format;
+    DataHeader data{MakeFourCC("data"), 0};
+    // The extensible form: tag 0xFFFE, a 40-byte format chunk.
+    std::optional<FormatExtension> extension;
+    // In the plain form, an 18-byte format chunk ending in cbSize 0, as
+    // readers expect of any format but integer PCM.
+    bool cbSize = false;
+    // The empty cue block between the format chunk and the data chunk.
+    bool cue = false;
+    // A source's own header, its chunks through the data chunk header, kept
+    // as it is but for its sizes. When set, the fields above are not used.
+    std::vector<std::uint8_t> copied;
+    // The samples that follow; a pad byte follows odd data.
+    std::uint64_t dataSize = 0;
+};
+
+// The bytes of the header. The RIFF size counts the header, the samples and
+// the pad byte of odd data. Past 32 bits the header is RF64: a ds64 chunk
+// after "WAVE" holds the sizes and both 32-bit fields are 0xFFFFFFFF; a
+// copied RF64 header whose output fits becomes plain RIFF.
+std::vector<std::uint8_t> EncodeHeader(const HeaderDescription& header);
+
+// The RIFF size EncodeHeader gives a header of that length (in its 32-bit
+// form) before dataSize bytes of samples.
+std::uint64_t HeaderRiffSize(std::size_t headerSize, std::uint64_t dataSize);
+
+// The pad byte that follows odd data: 1 for an odd size, else 0.
+constexpr std::uint64_t PadAfter(std::uint64_t dataSize) { return dataSize & 1; }
+
+// Writes the pad byte odd data needs at the output's position, right after
+// the last sample.
+class OutputFile;
+void WritePad(OutputFile& out, std::uint64_t dataSize);
+
+}  // namespace velmora
