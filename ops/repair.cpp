@@ -75,10 +75,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     RequireAnalysed(options.source, info);
 
     // The header as the analysis saw it; the output is built from it.
-    HeaderDescription description;
-    description.riff = info.riffHeader();
-    description.format = info.format;
-    description.data = info.dataHeader();
+    HeaderDescription description = DescriptionOf(info, 0);
 
     File src = File::OpenRead(options.source);
     RequireUnchanged(src, info);

@@ -44,12 +44,8 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     const std::optional<SampleFormat> format = TransformSampleFormat(info);
     const std::uint64_t monoData = frames * static_cast<std::uint64_t>(monoBlockAlign);
 
-    HeaderDescription description;
-    description.riff = info.riffHeader();
-    description.data = info.dataHeader();
-    description.dataSize = monoData;
+    HeaderDescription description = DescriptionOf(info, monoData);
     FormatBlock& fmt = description.format;
-    fmt = info.format;
     fmt.channels = 1;
     fmt.avgBytesPerSec = info.format.avgBytesPerSec / channels;
     fmt.blockAlign = static_cast<std::int16_t>(monoBlockAlign);

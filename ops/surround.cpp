@@ -56,12 +56,8 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const std::uint64_t outData = std::uint64_t{info.dataSize} * factor;
 
     // Rates wrap in 32 bits, blockAlign in 16, as the fields hold them.
-    HeaderDescription description;
-    description.riff = info.riffHeader();
-    description.data = info.dataHeader();
-    description.dataSize = outData;
+    HeaderDescription description = DescriptionOf(info, outData);
     FormatBlock& fmt = description.format;
-    fmt = info.format;
     fmt.channels = extensible ? 4 : 6;
     fmt.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(info.format.avgBytesPerSec) * factor);
     fmt.blockAlign = static_cast<std::int16_t>(static_cast<std::uint16_t>(info.format.blockAlign) * factor);

@@ -45,6 +45,15 @@ std::optional<SampleFormat> TransformSampleFormat(const WaveInfo& info) {
                                  info.format.bitsPerSample);
 }
 
+HeaderDescription DescriptionOf(const WaveInfo& info, std::uint64_t dataSize) {
+    HeaderDescription h;
+    h.riff = info.riffHeader();
+    h.format = info.format;
+    h.data = info.dataHeader();
+    h.dataSize = dataSize;
+    return h;
+}
+
 void UsePlainForm(HeaderDescription& header, const SampleFormat& format) {
     header.format.formatTag = format.plainTag();
     header.cbSize = format.isFloat();

@@ -48,6 +48,10 @@ std::optional<SampleFormat> TransformSampleFormat(const WaveInfo& info);
 std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::uint16_t subFormatTag,
                                                   int channels, int blockAlign, int bitsPerSample);
 
+// An output that stands for the analysed file: its ids and format record,
+// dataSize bytes of samples.
+HeaderDescription DescriptionOf(const WaveInfo& info, std::uint64_t dataSize);
+
 // The plain form of an output in this sample format: integers tag 1 in a
 // 16-byte format chunk; float tag 3 with cbSize 0, the form readers expect of
 // a format other than integer PCM.
