@@ -56,6 +56,12 @@ std::uint32_t BlockAlignOf(const std::vector<std::uint8_t>& h) {
     return 0;
 }
 
+// What a RIFF size counts: all of the file but its first chunk header, the
+// pad byte of odd data included.
+std::uint64_t HeaderRiffSize(std::size_t headerSize, std::uint64_t dataSize) {
+    return headerSize + dataSize + PadAfter(dataSize) - kChunkHeaderSize;
+}
+
 }  // namespace
 
 void FormatExtension::Encode(std::uint8_t* out) const {
@@ -68,10 +74,6 @@ void FormatExtension::Encode(std::uint8_t* out) const {
 
 FormatExtension FormatExtension::Decode(const std::uint8_t* in) {
     return {GetU16(in + 2), GetU32(in + 4), GetU16(in + 8)};
-}
-
-std::uint64_t HeaderRiffSize(std::size_t headerSize, std::uint64_t dataSize) {
-    return headerSize + dataSize + PadAfter(dataSize) - kChunkHeaderSize;
 }
 
 std::vector<std::uint8_t> EncodeHeader(const HeaderDescription& h) {
@@ -90,7 +92,9 @@ std::vector<std::uint8_t> EncodeHeader(const HeaderDescription& h) {
     PutU32(ds64 + 4, kDs64ChunkSize - kChunkHeaderSize);
     PutU64(ds64 + 8, riff + kDs64ChunkSize);
     PutU64(ds64 + 16, h.dataSize);
-    const std::uint32_t frame = BlockAlignOf(header);
+    // A copied header's frame size is in its bytes; a described one's in its record.
+    const std::uint32_t frame =
+        h.copied.empty() ? static_cast<std::uint16_t>(h.format.blockAlign) : BlockAlignOf(header);
     PutU64(ds64 + 24, frame ? h.dataSize / frame : 0);
     PutU32(ds64 + 32, 0);  // no table of further chunk sizes
     header.insert(header.begin() + kDs64At, ds64, ds64 + kDs64ChunkSize);

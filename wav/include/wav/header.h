@@ -54,10 +54,6 @@ struct HeaderDescription {
 // copied RF64 header whose output fits becomes plain RIFF.
 std::vector<std::uint8_t> EncodeHeader(const HeaderDescription& header);
 
-// The RIFF size EncodeHeader gives a header of that length (in its 32-bit
-// form) before dataSize bytes of samples.
-std::uint64_t HeaderRiffSize(std::size_t headerSize, std::uint64_t dataSize);
-
 // The pad byte that follows odd data: 1 for an odd size, else 0.
 constexpr std::uint64_t PadAfter(std::uint64_t dataSize) { return dataSize & 1; }
 
