@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "ops/guard.h"
+#include "ops/source_checks.h"
 #include "ops/output_paths.h"
 #include "ops/second_blocks.h"
 #include "wav/rf64.h"
