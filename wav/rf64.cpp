@@ -92,7 +92,7 @@ std::vector<std::uint8_t> OutputHeader(std::vector<std::uint8_t> header, std::ui
     return SizedHeader(std::move(header), dataSize, pad);
 }
 
-void WritePad(File& out, std::uint64_t dataSize) {
+void WritePad(OutputFile& out, std::uint64_t dataSize) {
     if (PadAfter(dataSize) == 0) return;
     const std::uint8_t zero = 0;
     out.write(&zero, 1);

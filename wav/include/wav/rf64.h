@@ -55,8 +55,8 @@ std::vector<std::uint8_t> OutputHeader(std::vector<std::uint8_t> header, std::ui
 
 // Writes the pad byte odd data needs at the output's position, right after
 // the last sample.
-class File;
-void WritePad(File& out, std::uint64_t dataSize);
+class OutputFile;
+void WritePad(OutputFile& out, std::uint64_t dataSize);
 
 // The RIFF size an output of that header, data and trailing bytes gets in
 // whichever form SizedHeader picks.
