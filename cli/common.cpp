@@ -66,11 +66,6 @@ std::string FitColumns(const std::string& s, int n) {
     return s.substr(0, i);
 }
 
-std::string BaseName(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 ProgressLine::ProgressLine(std::string subject)
@@ -78,7 +73,7 @@ ProgressLine::ProgressLine(std::string subject)
 
 std::string ProgressLine::text(double fraction, double elapsed) const {
     fraction = std::clamp(fraction, 0.0, 1.0);
-    std::string s = BaseName(subject_);
+    std::string s = FileNamePart(subject_);
     char pct[16];
     std::snprintf(pct, sizeof pct, "%3d%%", static_cast<int>(fraction * 100 + 1e-9));
     s += (s.empty() ? "" : "  ") + std::string(pct);

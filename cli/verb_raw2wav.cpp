@@ -59,7 +59,7 @@ int RunRaw2Wav(const Raw2WavArgs& args) {
 void RegisterRaw2Wav(CLI::App& app, Action& action) {
     auto* cmd = app.add_subcommand(
         "raw2wav", "Wrap each headerless PCM FILE (little-endian 16-bit signed or 8-bit unsigned) into "
-                   "FILE(wavemaker).wav, byte for byte behind a plain 44-byte header");
+                   "FILE(wavemaker).wav, byte for byte behind a plain 44-byte header (RF64 once the file passes 4 GiB)");
     auto args = std::make_shared<Raw2WavArgs>();
     cmd->add_option("FILE", args->files, "Raw PCM files")->required();
     cmd->add_option("--rate", args->rate, "Sampling frequency, an integer stored as given (default 48000)")

@@ -38,7 +38,7 @@ void RegisterRebuildHeader(CLI::App& app, Action& action) {
     auto* cmd = app.add_subcommand(
         "rebuild-header",
         "Copy each 16-bit stereo integer FILE whose format chunk is not the plain 16-byte one into "
-        "FILE(reheader).wav with the plain 44-byte header");
+        "FILE(reheader).wav with the plain 44-byte header (RF64 once the file passes 4 GiB)");
     auto args = std::make_shared<FilesAndFolder>();
     cmd->add_option("FILE", args->files, "WAV files to rebuild")->required();
     cmd->add_option("-o,--output", args->outputDir, "Output folder (default: each file's folder)")->type_name("DIR");

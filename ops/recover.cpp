@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "ops/guard.h"
+#include "ops/source_checks.h"
 #include "ops/second_blocks.h"
 #include "wav/chunks.h"
 #include "wav/rf64.h"

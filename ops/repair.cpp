@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "ops/guard.h"
+#include "ops/source_checks.h"
 #include "ops/output_paths.h"
 #include "ops/second_blocks.h"
 #include "wav/header.h"
@@ -33,7 +33,7 @@ void ReadUnit(File& file, std::uint64_t offset, std::uint8_t* buf, std::size_t n
 
 // Copies n bytes from the source's position to the output's. Returns false
 // when the source ended first; what was read is written all the same.
-bool CopyBytes(File& src, File& out, std::uint64_t n, BlockMover& mover, std::size_t piece) {
+bool CopyBytes(File& src, OutputFile& out, std::uint64_t n, BlockMover& mover, std::size_t piece) {
     while (n > 0) {
         std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n, piece));
         std::size_t got = mover.read(src, want);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ops/guard.h"
+#include "ops/source_checks.h"
 #include "wav/error.h"
 
 namespace velmora {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "ops/guard.h"
+#include "ops/source_checks.h"
 #include "ops/output_paths.h"
 #include "ops/sample_kernels.h"
 #include "ops/second_blocks.h"

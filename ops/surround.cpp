@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ops/guard.h"
+#include "ops/source_checks.h"
 #include "ops/output_paths.h"
 #include "ops/sample_kernels.h"
 #include "ops/wide_samples.h"

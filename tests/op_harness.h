@@ -22,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "ops/guard.h"
 #include "ops/host.h"
 #include "ops/multiplex.h"
 #include "ops/normalize.h"
@@ -32,6 +31,7 @@
 #include "ops/recover.h"
 #include "ops/repair.h"
 #include "ops/rescue.h"
+#include "ops/source_checks.h"
 #include "ops/split.h"
 #include "ops/surround.h"
 #include "wav/sample_format.h"

@@ -250,15 +250,39 @@ TEST_P(AtomicOutputs, GatheredWritesLandInOrder) {
     const std::vector<std::uint8_t> big(3000, 9);
     f.write(big.data(), big.size());  // straight through
     want.insert(want.end(), big.begin(), big.end());
-    std::vector<std::uint8_t> back(want.size());
-    EXPECT_EQ(f.readAt(0, back.data(), back.size()), want.size());  // hands over what it gathered first
-    EXPECT_EQ(back, want);
     f.commit();
     std::vector<std::uint8_t> named(want.size() + 1);
     File g = File::OpenRead(path);
     EXPECT_EQ(g.readAt(0, named.data(), named.size()), want.size());
     named.resize(want.size());
     EXPECT_EQ(named, want);
+}
+
+// An output that has ended has nothing left to name: committing it again is
+// refused, never passed over as if it had been named, and the file under the
+// name stays as the first commit left it.
+TEST_P(AtomicOutputs, CommitOfAnEndedOutputIsAnError) {
+    const std::string path = out + "/ended.bin";
+    struct Ending {
+        const char* how;
+        std::function<void(OutputFile&)> end;
+        std::int64_t named;  // the length under the name afterwards; -1: none
+    };
+    const std::vector<Ending> endings = {
+        {"committed", [](OutputFile& o) { o.commit(); }, 4},
+        {"moved from", [](OutputFile& o) { OutputFile(std::move(o)).commit(); }, 4},
+        {"discarded", [](OutputFile& o) { o = OutputFile(); }, -1},
+    };
+    for (const Ending& e : endings) {
+        SCOPED_TRACE(e.how);
+        std::filesystem::remove(path);
+        OutputFile f = OutputFile::Create(path);
+        f.write("ours", 4);
+        e.end(f);
+        EXPECT_THROW(f.commit(), std::logic_error);
+        EXPECT_THROW(OutputFile::CommitAll({&f}), std::logic_error);
+        EXPECT_EQ(FileSizeOf(path), e.named);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Unnamed, AtomicOutputs, ::testing::Values(true));

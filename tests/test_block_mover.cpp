@@ -1,10 +1,11 @@
-// BlockMover copies as File::read then File::write would, whatever the
+// BlockMover copies as File::read then OutputFile::write would, whatever the
 // block's alignment, the pipe's size or the path its bytes take.
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "wav/file.h"
+#include "wav/transfer.h"
 #include "wav_builder.h"
 
 using namespace velmora;
@@ -24,7 +25,7 @@ Bytes Copy(const std::string& src, std::size_t block, std::uint64_t from, std::s
            std::vector<std::size_t>* reads = nullptr) {
     TempDir dir;
     File in = File::OpenRead(src);
-    File out = File::Create(dir.file("out"));
+    OutputFile out = OutputFile::Create(dir.file("out"));
     out.write("HDR", 3);  // the output's blocks start off the page boundaries too
     in.seek(from);
     BlockMover mover(block);
@@ -34,7 +35,7 @@ Bytes Copy(const std::string& src, std::size_t block, std::uint64_t from, std::s
         if (got == 0) break;
         mover.write(out, std::min(got, keep));
     }
-    out.close();
+    out.commit();
     return ReadFile(dir.file("out"));
 }
 
@@ -82,7 +83,7 @@ TEST(BlockMover, ReadsNoFurtherThanAsked) {
     TempDir dir;
     const Bytes data = Random(100000);
     File in = File::OpenRead(dir.write("src", data));
-    File out = File::Create(dir.file("out"));
+    OutputFile out = OutputFile::Create(dir.file("out"));
     BlockMover mover(65536);
     EXPECT_EQ(mover.read(in, 1000), 1000u);
     EXPECT_EQ(in.position(), 1000u);
@@ -92,6 +93,47 @@ TEST(BlockMover, ReadsNoFurtherThanAsked) {
     EXPECT_EQ(mover.read(in, 65536), 100000u - 66536u);
     mover.write(out, 65536);  // no more than was read
     EXPECT_EQ(out.position(), 100000u);
-    out.close();
+    out.commit();
     EXPECT_EQ(ReadFile(dir.file("out")), data);
+}
+
+// The one loop of the file layer's calls: again after EINTR and after a short
+// count, to the end of the file or the first real failure.
+TEST(Transfer, RetriesInterruptedAndShortCallsAndStopsAtTheEndOrAFailure) {
+    constexpr ssize_t kInterrupted = -EINTR, kNoSpace = -ENOSPC;
+    struct Case {
+        std::size_t n;
+        std::vector<ssize_t> calls;  // what each call returns; negative: fails with that errno
+        std::size_t bytes;
+        int error;
+        std::size_t callsMade;
+    };
+    const std::vector<Case> cases = {
+        {8, {8}, 8, 0, 1},
+        {8, {kInterrupted, 3, kInterrupted, kInterrupted, 5}, 8, 0, 5},
+        {8, {1, 1, 1, 5}, 8, 0, 4},
+        {8, {3, 0}, 3, 0, 2},               // the end of the file
+        {8, {2, kNoSpace}, 2, ENOSPC, 2},   // what moved before the failure counts
+        {0, {}, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        std::size_t made = 0;
+        std::vector<std::size_t> asked;
+        const Transferred t = Transfer(c.n, [&](std::size_t done) -> ssize_t {
+            asked.push_back(done);
+            const ssize_t r = c.calls.at(made++);
+            if (r >= 0) return r;
+            errno = static_cast<int>(-r);
+            return -1;
+        });
+        EXPECT_EQ(t.bytes, c.bytes);
+        EXPECT_EQ(t.error, c.error);
+        EXPECT_EQ(made, c.callsMade);
+        // Each call goes on from the bytes already moved.
+        std::size_t done = 0;
+        for (std::size_t i = 0; i < asked.size(); ++i) {
+            EXPECT_EQ(asked[i], done);
+            if (c.calls[i] > 0) done += static_cast<std::size_t>(c.calls[i]);
+        }
+    }
 }

@@ -159,7 +159,9 @@ TEST(ChunkWalk, EachClassIsReadAsItsChainSays) {
         const OperationReasons why = WhyNotOffered(info, r);
         for (Operation op : kAllOperations) EXPECT_EQ(WhyNot(why, op).empty(), allowed.contains(op)) << OperationName(op);
         // The chunk list after the report names every chunk (none for a plain file).
-        if (r.chunks.size() > 2 || r.partialFrame) EXPECT_NE(std::find(r.report->begin(), r.report->end(), "** チャンク一覧 **"), r.report->end());
+        if (r.chunks.size() > 2 || r.partialFrame) {
+            EXPECT_NE(std::find(r.report->begin(), r.report->end(), "** チャンク一覧 **"), r.report->end());
+        }
 
         if (allowed.contains(RemoveFooter)) {
             // The whole tail goes; the samples stay with their pad byte.

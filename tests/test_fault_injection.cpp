@@ -256,3 +256,38 @@ TEST(FaultInjection, EveryOperationFailsCleanlyAtEveryOpenReadAndWrite) {
     }
     AllowUnnamedOutputs(true);
 }
+
+// The folder is synced after the output is named, so the name outlasts a
+// power cut: the last step of a commit that can fail comes after the name
+// is made, and its failure is reported, not passed over.
+TEST(FaultInjection, CommitSyncsTheFolderAfterNaming) {
+    TempDir dir;
+    const std::string path = dir.file("out.wav");
+    for (bool unnamed : {true, false}) {
+        SCOPED_TRACE(unnamed ? "unnamed" : "temporary names");
+        AllowUnnamedOutputs(unnamed);
+        std::vector<std::int64_t> namedAtFault;  // the length under the name after each fault
+        for (long n = 1; n <= 100; ++n) {
+            std::filesystem::remove(path);
+            OutputFile out = OutputFile::Create(path);
+            out.write("data", 4);
+            fault::Arm(0, 0, n);
+            std::optional<std::string> failure;
+            try {
+                out.commit();
+            } catch (const VelmoraError& e) {
+                failure = e.what();
+            }
+            const bool fired = fault::Fired();
+            fault::Disarm();
+            if (!fired) break;
+            EXPECT_EQ(failure, TextCannotWrite(path));
+            namedAtFault.push_back(FileSizeOf(path));
+        }
+        ASSERT_GE(namedAtFault.size(), 2u);
+        EXPECT_EQ(namedAtFault.back(), 4) << "no step after the naming";
+        namedAtFault.pop_back();
+        for (std::int64_t named : namedAtFault) EXPECT_EQ(named, -1) << "named before all was on disk";
+    }
+    AllowUnnamedOutputs(true);
+}

@@ -35,7 +35,7 @@
 #include "app/form2.h"
 #include "app/startup.h"
 #include "app/widgets.h"
-#include "ops/guard.h"
+#include "ops/source_checks.h"
 #include "scripted_dialogs.h"
 #include "wav/analysis.h"
 #include "wav/error.h"

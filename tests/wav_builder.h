@@ -174,6 +174,13 @@ inline void WriteSparse(const std::string& path, const Bytes& bytes, std::uint64
     std::filesystem::resize_file(path, length);
 }
 
+// Length of the file at path, or -1 when there is no such entry.
+inline std::int64_t FileSizeOf(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? -1 : static_cast<std::int64_t>(size);
+}
+
 inline Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

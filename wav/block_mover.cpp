@@ -7,6 +7,7 @@
 #include "wav/error.h"
 #include "wav/fault.h"
 #include "wav/file.h"
+#include "wav/transfer.h"
 
 namespace velmora {
 
@@ -19,31 +20,12 @@ constexpr std::size_t kMaxPipe = 1u << 24;
 // splice() refuses files it cannot move (no support in the file system, an
 // appending output, no such call): then nothing has moved.
 bool CannotSplice(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
-
-// pread/pwrite of all n bytes at offset; fewer only at the end of the file.
-std::size_t ReadFully(int fd, std::uint64_t offset, std::uint8_t* p, std::size_t n) {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t r = ::pread(fd, p + done, n - done, static_cast<off_t>(offset + done));
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return static_cast<std::size_t>(-1);
-        if (r == 0) break;
-        done += static_cast<std::size_t>(r);
-    }
-    return done;
-}
-
-bool WriteFully(int fd, std::uint64_t offset, const std::uint8_t* p, std::size_t n) {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t r = ::pwrite(fd, p + done, n - done, static_cast<off_t>(offset + done));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        done += static_cast<std::size_t>(r);
-    }
-    return true;
-}
 #endif
+
+// Reads n bytes from the pipe into p.
+Transferred ReadPipe(int pipe, std::uint8_t* p, std::size_t n) {
+    return Transfer(n, [&](std::size_t done) { return ::read(pipe, p + done, n - done); });
+}
 
 }  // namespace
 
@@ -80,13 +62,12 @@ void BlockMover::useBuffer() {
 void BlockMover::emptyPipe() {
     std::uint8_t scratch[4096];
     while (inPipe_ > 0) {
-        const ssize_t k = ::read(pipe_[0], scratch, std::min(inPipe_, sizeof scratch));
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) {
+        const std::size_t want = std::min(inPipe_, sizeof scratch);
+        if (ReadPipe(pipe_[0], scratch, want).bytes < want) {
             useBuffer();  // a pipe that cannot be emptied is not used again
             return;
         }
-        inPipe_ -= static_cast<std::size_t>(k);
+        inPipe_ -= want;
     }
 }
 
@@ -102,29 +83,32 @@ std::size_t BlockMover::read(File& src, std::size_t n) {
     // into the buffer.
     const std::size_t fits = pipeBytes_ - static_cast<std::size_t>(src.pos_ % page_);
     const std::size_t toPipe = std::min(n, fits);
-    std::size_t done = 0;
-    while (done < toPipe) {
+    const Transferred spliced = Transfer(toPipe, [&](std::size_t done) {
         loff_t at = static_cast<loff_t>(src.pos_ + done);
-        const ssize_t r = ::splice(src.fd_, &at, pipe_[1], nullptr, toPipe - done, SPLICE_F_NONBLOCK);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0 && errno == EAGAIN) break;
-        if (r < 0 && done == 0 && CannotSplice(errno)) {
-            useBuffer();
-            return held_ = src.read(buffer_.data(), n);
-        }
-        if (r < 0) throw VelmoraError(TextCannotRead(src.path_), errno);
-        if (r == 0) {  // end of file
-            n = done;
-            break;
-        }
-        done += static_cast<std::size_t>(r);
+        return ::splice(src.fd_, &at, pipe_[1], nullptr, toPipe - done, SPLICE_F_NONBLOCK);
+    });
+    std::size_t done = spliced.bytes;
+    if (spliced.error == EAGAIN) {
+        // The pipe is full: the rest goes through the buffer.
+    } else if (spliced.error != 0 && done == 0 && CannotSplice(spliced.error)) {
+        useBuffer();
+        return held_ = src.read(buffer_.data(), n);
+    } else if (spliced.error != 0) {
+        throw VelmoraError(TextCannotRead(src.path_), spliced.error);
+    } else if (done < toPipe) {
+        n = done;  // end of file
     }
     inPipe_ = done;
     if (done < n) {
         if (buffer_.size() < n - done) buffer_.resize(blockSize_);
-        const std::size_t got = ReadFully(src.fd_, src.pos_ + done, buffer_.data(), n - done);
-        if (got == static_cast<std::size_t>(-1)) throw VelmoraError(TextCannotRead(src.path_), errno);
-        done += got;
+        std::uint8_t* p = buffer_.data();
+        const std::uint64_t from = src.pos_ + done;
+        const std::size_t want = n - done;
+        const Transferred got = Transfer(want, [&](std::size_t k) {
+            return ::pread(src.fd_, p + k, want - k, static_cast<off_t>(from + k));
+        });
+        if (got.error != 0) throw VelmoraError(TextCannotRead(src.path_), got.error);
+        done += got.bytes;
     }
     src.pos_ += done;
     held_ = done;
@@ -132,47 +116,46 @@ std::size_t BlockMover::read(File& src, std::size_t n) {
     return held_;
 }
 
-void BlockMover::write(File& dst, std::size_t n) {
-    dst.flush();  // bytes it gathered go first, at their own place
+void BlockMover::write(OutputFile& out, std::size_t n) {
+    out.flush();  // bytes it gathered go first, at their own place
     n = std::min(n, held_);
     if (pipe_[0] < 0) {
-        dst.write(buffer_.data(), n);
+        out.write(buffer_.data(), n);
         held_ = 0;
         return;
     }
 #ifdef __linux__
+    File& dst = out.file_;
     if (fault::BeforeWrite()) throw VelmoraError(TextCannotWrite(dst.path_));
     const std::size_t fromPipe = std::min(n, inPipe_);
-    std::size_t done = 0;
-    while (done < fromPipe) {
+    const Transferred spliced = Transfer(fromPipe, [&](std::size_t done) {
         loff_t at = static_cast<loff_t>(dst.pos_ + done);
-        const ssize_t r = ::splice(pipe_[0], nullptr, dst.fd_, &at, fromPipe - done, 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0 && done == 0 && CannotSplice(errno)) {
-            // The output takes no splice: this block and the next ones go
-            // through the buffer.
-            std::vector<std::uint8_t> block(held_);
-            std::size_t got = 0;
-            while (got < inPipe_) {
-                const ssize_t k = ::read(pipe_[0], block.data() + got, inPipe_ - got);
-                if (k < 0 && errno == EINTR) continue;
-                if (k <= 0) throw VelmoraError(TextCannotWrite(dst.path_));
-                got += static_cast<std::size_t>(k);
-            }
-            std::copy(buffer_.begin(), buffer_.begin() + static_cast<long>(held_ - inPipe_),
-                      block.begin() + static_cast<long>(inPipe_));
-            useBuffer();
-            std::copy(block.begin(), block.end(), buffer_.begin());
-            dst.write(buffer_.data(), n);
-            return;
-        }
-        if (r <= 0) throw VelmoraError(TextCannotWrite(dst.path_), r < 0 ? errno : 0);
-        done += static_cast<std::size_t>(r);
+        return ::splice(pipe_[0], nullptr, dst.fd_, &at, fromPipe - done, 0);
+    });
+    if (spliced.error != 0 && spliced.bytes == 0 && CannotSplice(spliced.error)) {
+        // The output takes no splice: this block and the next ones go
+        // through the buffer.
+        std::vector<std::uint8_t> block(held_);
+        if (ReadPipe(pipe_[0], block.data(), inPipe_).bytes < inPipe_) throw VelmoraError(TextCannotWrite(dst.path_));
+        std::copy(buffer_.begin(), buffer_.begin() + static_cast<long>(held_ - inPipe_),
+                  block.begin() + static_cast<long>(inPipe_));
+        useBuffer();
+        std::copy(block.begin(), block.end(), buffer_.begin());
+        out.write(buffer_.data(), n);
+        return;
     }
+    if (spliced.bytes < fromPipe) throw VelmoraError(TextCannotWrite(dst.path_), spliced.error);
     inPipe_ -= fromPipe;
-    if (n > fromPipe && !WriteFully(dst.fd_, dst.pos_ + fromPipe, buffer_.data(), n - fromPipe))
-        throw VelmoraError(TextCannotWrite(dst.path_), errno);
-    dst.wrote(dst.pos_, n);
+    if (n > fromPipe) {
+        const std::uint8_t* p = buffer_.data();
+        const std::uint64_t from = dst.pos_ + fromPipe;
+        const std::size_t want = n - fromPipe;
+        const Transferred put = Transfer(want, [&](std::size_t k) {
+            return ::pwrite(dst.fd_, p + k, want - k, static_cast<off_t>(from + k));
+        });
+        if (put.bytes < want) throw VelmoraError(TextCannotWrite(dst.path_), put.error);
+    }
+    out.wrote(dst.pos_, n);
     dst.pos_ += n;
     // Bytes read but not to be written are dropped.
     emptyPipe();

@@ -11,11 +11,14 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
 #include "wav/error.h"
 #include "wav/fault.h"
+#include "wav/text.h"
+#include "wav/transfer.h"
 
 namespace velmora {
 
@@ -35,19 +38,17 @@ int OpenRegular(const std::string& path, int flags) {
 
 std::atomic<bool> unnamedAllowed{true};
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
+// The folder itself as a path open() takes: "." for the current one.
+std::string FolderToOpen(const std::string& folder) { return PathInFolder(folder, "."); }
 
-// A fresh hidden name in the folder, taken by `take` (which returns false
-// with errno EEXIST when the name is in use, to try another).
+// A fresh hidden name in the folder (as FolderPart gives it), taken by `take`
+// (which returns false with errno EEXIST when the name is in use, to try
+// another).
 template <typename Take>
 bool TakeTemporaryName(const std::string& folder, std::string& name, Take&& take) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = folder + "/.velmora-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+        name = PathInFolder(folder, ".velmora-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp");
         if (take(name)) return true;
         if (errno != EEXIST) break;
     }
@@ -81,10 +82,19 @@ OutputFile::NameState NameStateOf(const std::string& path) {
 class FolderLock {
 public:
     explicit FolderLock(const std::string& folder)
-        : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        : fd_(::open(FolderToOpen(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
         if (fd_ < 0) return;
         while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
         }
+    }
+    // Puts the folder's entries on disk: a name made in it survives a power
+    // cut. Counted as a write, like the fsync of a file. Returns the errno of
+    // a failure, 0 when synced, or where the folder could not be opened or
+    // its file system cannot sync folders (EINVAL) and there is nothing to do.
+    int sync() const {
+        if (fault::BeforeWrite()) return EIO;
+        if (fd_ < 0 || ::fsync(fd_) == 0 || errno == EINVAL) return 0;
+        return errno;
     }
     FolderLock(FolderLock&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
     FolderLock(const FolderLock&) = delete;
@@ -127,23 +137,6 @@ File File::OpenReadWrite(const std::string& path) {
     return File(fd, path);
 }
 
-File File::Create(const std::string& path) {
-    // Read-write, so the multiplex writer can read back what it wrote.
-    int fd = fault::BeforeOpen() ? -1
-                                 : ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    int err = errno;
-    if (fd >= 0) {
-        struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            fd = -1;
-            err = EISDIR;
-        }
-    }
-    if (fd < 0) throw VelmoraError(TextCannotCreate(path), err);
-    return File(fd, path);
-}
-
 OutputFile OutputFile::Create(const std::string& path, std::initializer_list<const File*> inputs) {
     if (fault::BeforeOpen()) throw VelmoraError(TextCannotCreate(path));
     std::vector<FileIdentity> protectedFiles = ProtectedIdentities();
@@ -173,12 +166,12 @@ OutputFile OutputFile::Create(const std::string& path, std::initializer_list<con
         throw VelmoraError(TextCannotCreate(path), errno);
     }
     const NameState before = NameStateOf(path);
-    const std::string folder = FolderOf(path);
+    const std::string folder = FolderPart(path);
 #if defined(__linux__) && defined(O_TMPFILE)
     // Naming it later goes through /proc/self/fd.
     if (unnamedAllowed && ::access("/proc/self/fd", X_OK) == 0) {
-        const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-        if (fd >= 0) return OutputFile(fd, path, "", before);
+        const int fd = ::open(FolderToOpen(folder).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        if (fd >= 0) return OutputFile(File(fd, path), "", before);
     }
 #endif
     int fd = -1;
@@ -188,43 +181,55 @@ OutputFile OutputFile::Create(const std::string& path, std::initializer_list<con
         return fd >= 0;
     });
     if (fd < 0) throw VelmoraError(TextCannotCreate(path), errno);
-    return OutputFile(fd, path, temporary, before);
+    return OutputFile(File(fd, path), temporary, before);
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : File(std::move(other)), temporary_(std::exchange(other.temporary_, {})), before_(other.before_) {}
+    : file_(std::move(other.file_)),
+      temporary_(std::exchange(other.temporary_, {})),
+      before_(other.before_),
+      gather_(other.gather_),
+      pending_(std::move(other.pending_)),
+      pendingLen_(std::exchange(other.pendingLen_, 0)),
+      pendingCap_(std::exchange(other.pendingCap_, 0)),
+      pendingAt_(other.pendingAt_),
+      dirtyFrom_(other.dirtyFrom_),
+      dirtyTo_(other.dirtyTo_),
+      writtenTo_(other.writtenTo_) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     if (this != &other) {
         discard();
-        File::operator=(std::move(other));
+        file_ = std::move(other.file_);
         temporary_ = std::exchange(other.temporary_, {});
         before_ = other.before_;
+        gather_ = other.gather_;
+        pending_ = std::move(other.pending_);
+        pendingLen_ = std::exchange(other.pendingLen_, 0);
+        pendingCap_ = std::exchange(other.pendingCap_, 0);
+        pendingAt_ = other.pendingAt_;
+        dirtyFrom_ = other.dirtyFrom_;
+        dirtyTo_ = other.dirtyTo_;
+        writtenTo_ = other.writtenTo_;
     }
     return *this;
 }
 
 OutputFile::~OutputFile() { discard(); }
 
-void OutputFile::setGather(std::size_t bytes) {
-    flush();
-    gather_ = bytes;
-    if (pendingCap_ != bytes) {
-        pending_.reset();
-        pendingCap_ = 0;
-    }
-}
-
 void OutputFile::discard() noexcept {
     pendingLen_ = 0;
-    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    if (file_.fd_ >= 0) ::close(std::exchange(file_.fd_, -1));
     if (!temporary_.empty()) ::unlink(std::exchange(temporary_, {}).c_str());
 }
 
 void OutputFile::commit() { CommitAll({this}); }
 
 void OutputFile::CommitAll(std::vector<OutputFile*> outputs) {
-    std::erase_if(outputs, [](const OutputFile* o) { return o == nullptr || o->fd_ < 0; });
+    // An output that has ended (committed, failed, moved from) has nothing
+    // left to name: committing it again is a mistake of the caller's.
+    for (const OutputFile* o : outputs)
+        if (o == nullptr || !o->file_.isOpen()) throw std::logic_error("commit of an output that has ended");
     const auto discardAll = [&] {
         for (OutputFile* o : outputs) o->discard();
     };
@@ -235,45 +240,54 @@ void OutputFile::CommitAll(std::vector<OutputFile*> outputs) {
             o->flush();
             o->startWriteback();
         }
-        for (OutputFile* o : outputs) o->sync();
+        for (OutputFile* o : outputs) o->file_.sync();
     } catch (const VelmoraError&) {
         discardAll();
         throw;
     }
     // Another run naming the same files waits here until this set is named.
     std::vector<std::string> folders;
-    for (const OutputFile* o : outputs) folders.push_back(FolderOf(o->path_));
+    for (const OutputFile* o : outputs) folders.push_back(FolderPart(o->path()));
     std::sort(folders.begin(), folders.end());
     folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
     std::vector<FolderLock> locks;
     for (const std::string& folder : folders) locks.emplace_back(folder);
     for (OutputFile* o : outputs) {
-        if (NameStateOf(o->path_) != o->before_) {
-            const std::string path = o->path_;
+        if (NameStateOf(o->path()) != o->before_) {
+            const std::string path = o->path();
             discardAll();
             throw VelmoraError(TextOutputClash(path));
         }
     }
     for (OutputFile* o : outputs) o->name();
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (const int err = locks[i].sync()) {
+            // Named, but the names may not outlast a power cut.
+            const auto in = std::find_if(outputs.begin(), outputs.end(),
+                                         [&](const OutputFile* o) { return FolderPart(o->path()) == folders[i]; });
+            throw VelmoraError(TextCannotWrite((*in)->path()), err);
+        }
+    }
 }
 
 void OutputFile::name() {
+    const std::string& path = file_.path_;
     bool named = false;
     if (!temporary_.empty()) {
         // rename() replaces a link at the name, never what it points to.
-        named = ::rename(temporary_.c_str(), path_.c_str()) == 0;
+        named = ::rename(temporary_.c_str(), path.c_str()) == 0;
         if (named) temporary_.clear();
     } else {
-        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        const std::string self = "/proc/self/fd/" + std::to_string(file_.fd_);
         const auto link = [&](const std::string& name) {
             return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
         };
-        named = link(path_);
+        named = link(path);
         if (!named && errno == EEXIST) {
             // A link cannot replace a file: name it beside, then rename over.
             std::string beside;
-            if (TakeTemporaryName(FolderOf(path_), beside, link)) {
-                named = ::rename(beside.c_str(), path_.c_str()) == 0;
+            if (TakeTemporaryName(FolderPart(path), beside, link)) {
+                named = ::rename(beside.c_str(), path.c_str()) == 0;
                 if (!named) ::unlink(beside.c_str());
             }
         }
@@ -281,10 +295,10 @@ void OutputFile::name() {
     if (!named) {
         const int err = errno;
         discard();
-        throw VelmoraError(TextCannotWrite(path_), err);
+        throw VelmoraError(TextCannotWrite(path), err);
     }
     // The bytes are on disk and named; closing cannot lose them now.
-    ::close(std::exchange(fd_, -1));
+    ::close(std::exchange(file_.fd_, -1));
 }
 
 void PatchInPlace(File& file, std::uint64_t offset, const void* bytes, std::size_t n) {
@@ -307,18 +321,7 @@ void PatchInPlace(File& file, std::uint64_t offset, const void* bytes, std::size
 }
 
 File::File(File&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
-      path_(std::move(other.path_)),
-      pos_(other.pos_),
-      gather_(other.gather_),
-      pending_(std::move(other.pending_)),
-      pendingLen_(std::exchange(other.pendingLen_, 0)),
-      pendingCap_(std::exchange(other.pendingCap_, 0)),
-      pendingAt_(other.pendingAt_),
-      writeback_(other.writeback_),
-      dirtyFrom_(other.dirtyFrom_),
-      dirtyTo_(other.dirtyTo_),
-      writtenTo_(other.writtenTo_) {}
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)), pos_(other.pos_) {}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
@@ -326,15 +329,6 @@ File& File::operator=(File&& other) noexcept {
         fd_ = std::exchange(other.fd_, -1);
         path_ = std::move(other.path_);
         pos_ = other.pos_;
-        gather_ = other.gather_;
-        pending_ = std::move(other.pending_);
-        pendingLen_ = std::exchange(other.pendingLen_, 0);
-        pendingCap_ = std::exchange(other.pendingCap_, 0);
-        pendingAt_ = other.pendingAt_;
-        writeback_ = other.writeback_;
-        dirtyFrom_ = other.dirtyFrom_;
-        dirtyTo_ = other.dirtyTo_;
-        writtenTo_ = other.writtenTo_;
     }
     return *this;
 }
@@ -365,33 +359,63 @@ bool File::tryLockExclusive() {
 }
 
 std::size_t File::readAt(std::uint64_t offset, void* buf, std::size_t n) {
-    flush();
     auto* p = static_cast<char*>(buf);
-    std::size_t done = 0;
-    while (done < n) {
-        ssize_t r;
+    const Transferred t = Transfer(n, [&](std::size_t done) -> ssize_t {
         if (fault::BeforeRead()) {
-            r = -1;
             errno = EIO;
-        } else {
-            r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+            return -1;
         }
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            throw VelmoraError(TextCannotRead(path_), errno);
-        }
-        if (r == 0) break;
-        done += static_cast<std::size_t>(r);
-    }
-    return done;
+        return ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+    });
+    if (t.error != 0) throw VelmoraError(TextCannotRead(path_), t.error);
+    return t.bytes;
 }
 
-bool File::gathers(std::size_t n) const {
+void File::writeAt(std::uint64_t offset, const void* buf, std::size_t n) {
+    const auto* p = static_cast<const char*>(buf);
+    const Transferred t = Transfer(n, [&](std::size_t done) -> ssize_t {
+        if (fault::BeforeWrite()) {
+            errno = ENOSPC;
+            return -1;
+        }
+        return ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+    });
+    if (t.bytes < n) throw VelmoraError(TextCannotWrite(path_), t.error);
+}
+
+std::size_t File::read(void* buf, std::size_t n) {
+    std::size_t r = readAt(pos_, buf, n);
+    pos_ += r;
+    return r;
+}
+
+void File::sync() {
+    // Counted as a write: it is where a full disk may first show.
+    if (fault::BeforeWrite()) throw VelmoraError(TextCannotWrite(path_), ENOSPC);
+    if (::fsync(fd_) != 0) throw VelmoraError(TextCannotWrite(path_), errno);
+}
+
+void File::close() {
+    if (fd_ < 0) return;
+    int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0 && errno != EINTR) throw VelmoraError(TextCannotWrite(path_), errno);
+}
+
+void OutputFile::setGather(std::size_t bytes) {
+    flush();
+    gather_ = bytes;
+    if (pendingCap_ != bytes) {
+        pending_.reset();
+        pendingCap_ = 0;
+    }
+}
+
+bool OutputFile::gathers(std::size_t n) const {
     // A write that fills the gathering alone goes straight through.
     return gather_ > 0 && n < gather_;
 }
 
-std::uint8_t* File::gatherSpace(std::uint64_t offset, std::size_t n) {
+std::uint8_t* OutputFile::gatherSpace(std::uint64_t offset, std::size_t n) {
     // Bytes elsewhere than after the gathered ones, or more than fit, first
     // hand those over.
     if (pendingLen_ > 0 && (pendingAt_ + pendingLen_ != offset || pendingLen_ + n > gather_)) flush();
@@ -405,10 +429,7 @@ std::uint8_t* File::gatherSpace(std::uint64_t offset, std::size_t n) {
     return p;
 }
 
-void File::writeAt(std::uint64_t offset, const void* buf, std::size_t n) {
-    // Positioned writes that continue the bytes before them (a stream of
-    // blocks) are gathered; one elsewhere (a header, a patch) is in the file
-    // when this returns, as it always was.
+void OutputFile::writeAt(std::uint64_t offset, const void* buf, std::size_t n) {
     const bool continues = pendingLen_ > 0 ? offset == pendingAt_ + pendingLen_ : offset == writtenTo_ && offset > 0;
     if (continues && gathers(n)) {
         if (n > 0) std::memcpy(gatherSpace(offset, n), buf, n);
@@ -416,27 +437,40 @@ void File::writeAt(std::uint64_t offset, const void* buf, std::size_t n) {
     }
     flush();
     writeThrough(offset, buf, n);
-    wrote(offset, n);
 }
 
-std::uint8_t* File::writeInPlace(std::size_t n) {
+std::uint8_t* OutputFile::writeInPlace(std::size_t n) {
     if (gather_ == 0 || n > gather_) return nullptr;
-    std::uint8_t* p = gatherSpace(pos_, n);
-    pos_ += n;
+    std::uint8_t* p = gatherSpace(file_.pos_, n);
+    file_.pos_ += n;
     return p;
 }
 
-void File::flush() {
+void OutputFile::write(const void* buf, std::size_t n) {
+    if (gathers(n)) {
+        if (n > 0) std::memcpy(gatherSpace(file_.pos_, n), buf, n);
+    } else {
+        flush();
+        writeThrough(file_.pos_, buf, n);
+    }
+    file_.pos_ += n;
+}
+
+void OutputFile::flush() {
     if (pendingLen_ == 0) return;
     const std::uint64_t at = pendingAt_;
     const std::size_t n = std::exchange(pendingLen_, 0);  // a failed write is not tried again
     writeThrough(at, pending_.get(), n);
-    wrote(at, n);
 }
 
-void File::wrote(std::uint64_t offset, std::size_t n) {
+void OutputFile::writeThrough(std::uint64_t offset, const void* buf, std::size_t n) {
+    file_.writeAt(offset, buf, n);
+    wrote(offset, n);
+}
+
+void OutputFile::wrote(std::uint64_t offset, std::size_t n) {
     writtenTo_ = offset + n;
-    if (!writeback_ || n == 0) return;
+    if (n == 0) return;
     // At least 1 MiB per call, so each gathered write (and each 1 MiB
     // block a BlockMover splices) starts its own: large enough for the disk,
     // and the writeback follows the work closely.
@@ -447,71 +481,14 @@ void File::wrote(std::uint64_t offset, std::size_t n) {
     if (dirtyTo_ - dirtyFrom_ >= kWritebackRange) startWriteback();
 }
 
-void File::startWriteback() {
+void OutputFile::startWriteback() {
 #if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
     // Only a start: a failure here shows again, and is reported, at the fsync.
     if (dirtyTo_ > dirtyFrom_)
-        ::sync_file_range(fd_, static_cast<off_t>(dirtyFrom_), static_cast<off_t>(dirtyTo_ - dirtyFrom_),
+        ::sync_file_range(file_.fd_, static_cast<off_t>(dirtyFrom_), static_cast<off_t>(dirtyTo_ - dirtyFrom_),
                           SYNC_FILE_RANGE_WRITE);
 #endif
     dirtyFrom_ = dirtyTo_;
-}
-
-void File::writeThrough(std::uint64_t offset, const void* buf, std::size_t n) {
-    const auto* p = static_cast<const char*>(buf);
-    std::size_t done = 0;
-    while (done < n) {
-        ssize_t r;
-        if (fault::BeforeWrite()) {
-            r = -1;
-            errno = ENOSPC;
-        } else {
-            r = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
-        }
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            throw VelmoraError(TextCannotWrite(path_), errno);
-        }
-        if (r == 0) throw VelmoraError(TextCannotWrite(path_));
-        done += static_cast<std::size_t>(r);
-    }
-}
-
-std::size_t File::read(void* buf, std::size_t n) {
-    std::size_t r = readAt(pos_, buf, n);
-    pos_ += r;
-    return r;
-}
-
-void File::write(const void* buf, std::size_t n) {
-    if (gathers(n)) {
-        if (n > 0) std::memcpy(gatherSpace(pos_, n), buf, n);
-    } else {
-        flush();
-        writeThrough(pos_, buf, n);
-        wrote(pos_, n);
-    }
-    pos_ += n;
-}
-
-void File::sync() {
-    flush();
-    startWriteback();
-    // Counted as a write: it is where a full disk may first show.
-    if (fault::BeforeWrite()) throw VelmoraError(TextCannotWrite(path_), ENOSPC);
-    if (::fsync(fd_) != 0) throw VelmoraError(TextCannotWrite(path_), errno);
-}
-
-void File::close() {
-    if (fd_ < 0) return;
-    int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0 && errno != EINTR) throw VelmoraError(TextCannotWrite(path_), errno);
-}
-
-std::int64_t FileSizeOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return -1;
-    return static_cast<std::int64_t>(st.st_size);
 }
 
 }  // namespace velmora

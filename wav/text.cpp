@@ -14,7 +14,7 @@ std::string EnsureTrailingSeparator(const std::string& path) {
 }
 
 static std::size_t LastSeparator(const std::string& path) {
-    return path.find_last_of(kPathSeparators);
+    return path.rfind(kPathSeparator);
 }
 
 std::string FolderPart(const std::string& path) {

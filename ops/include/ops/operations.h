@@ -77,11 +77,6 @@ public:
     OperationSet(std::initializer_list<Operation> ops) {
         for (Operation op : ops) insert(op);
     }
-    static OperationSet All() {
-        OperationSet s;
-        s.bits_.set();
-        return s;
-    }
     bool contains(Operation op) const { return bits_.test(Index(op)); }
     void insert(Operation op) { bits_.set(Index(op)); }
     void erase(Operation op) { bits_.reset(Index(op)); }

@@ -1,5 +1,6 @@
 // Wraps a file of headerless PCM samples into a WAV file: a plain 44-byte
-// header of the chosen format, then the raw file byte for byte.
+// header of the chosen format (RF64 past 4 GiB), then the raw file byte for
+// byte.
 #pragma once
 
 #include <cstdint>

@@ -18,9 +18,9 @@ struct RebuildHeaderOptions {
     std::string outputFolder;  // empty: the source's folder
 };
 
-// Writes <folder>/<base>(reheader).wav with the plain 44-byte header and the
-// whole frames of the sample data. Refreshes the three header images in info
-// from the file. A plain 16-byte format chunk at offset 12 is refused with the
+// Writes <folder>/<base>(reheader).wav with the plain 44-byte header (RF64
+// past 4 GiB) and the whole frames of the sample data. Refreshes the three
+// header images in info from the file. A plain 16-byte format chunk at offset 12 is refused with the
 // message "fmtチャンクが再構築対象外です。" and returns no path.
 std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOptions& options, Host& host);
 

@@ -24,10 +24,11 @@ inline constexpr const char* kTextBadLayout =
 
 void RequireUsableLayout(const WaveInfo& info);
 
-// The operations on 16-bit stereo files move frames of 2 × channels bytes; a
-// header whose blockAlign says otherwise counts its play time in frames the
-// operation does not move, so its output could never match its header.
-// Throws kTextBadLayout then.
+// The 16-bit loops of the operations (and the header rebuild, which takes
+// 16-bit stereo alone) move frames of 2 × channels bytes; a header whose
+// blockAlign says otherwise counts its play time in frames the operation
+// does not move, so its output could never match its header. Throws
+// kTextBadLayout then.
 void RequireSixteenBitFrames(const WaveInfo& info);
 
 // The frames of the one-second blocks and the remainder together (after

@@ -1,5 +1,5 @@
-// Pseudo-surround: a 16-bit stereo file becomes a surround file whose rear
-// pair is the front pair delayed.
+// Pseudo-surround: a stereo file (16-, 24- or 32-bit integer, 32- or 64-bit
+// float) becomes a surround file whose rear pair is the front pair delayed.
 #pragma once
 
 #include <cstdint>

@@ -36,9 +36,7 @@ std::string TextFileBusy(const std::string& path);       // ファイル %s は�
 std::string TextOutputClash(const std::string& path);    // 出力ファイル %s を他の処理が同時に書き込みました…
 
 inline constexpr const char* kTextDivByZero = "0 による浮動小数点数除算";
-inline constexpr const char* kTextInvalidFloatOp = "不正な浮動小数点数演算命令";
 inline constexpr const char* kTextNotAnalysed =
     "解析済みのファイルではありません。ファイルを選び直してください。";
-inline constexpr const char* kTextOutputTooLarge = "出力ファイルが4GBを超えるため作成できません";
 
 }  // namespace velmora

@@ -30,11 +30,9 @@ class File {
 public:
     // Source files: regular files only ("ファイル %s は開けません" otherwise).
     static File OpenRead(const std::string& path);
-    // The two in-place repairs and the multiplex writer's read-back.
+    // The two in-place repairs and the recovery.
     static File OpenReadWrite(const std::string& path);
-    // A file created, or truncated when it exists ("ファイル %s を作成できません").
-    // Outputs use OutputFile instead, which never shows a partial file.
-    static File Create(const std::string& path);
+    // New files are OutputFiles, which never show a partial file.
 
     File() = default;
     File(File&& other) noexcept;
@@ -59,60 +57,37 @@ public:
     std::size_t readAt(std::uint64_t offset, void* buf, std::size_t n);
     // Writes all n bytes or throws "ファイル %s に書き込めません".
     void writeAt(std::uint64_t offset, const void* buf, std::size_t n);
-    // Sequential variants working from the current position.
+    // Sequential reading from the current position.
     void seek(std::uint64_t offset) { pos_ = offset; }
     std::uint64_t position() const { return pos_; }
     std::size_t read(void* buf, std::size_t n);
-    void write(const void* buf, std::size_t n);
-    // The next n bytes at the position, to be filled in place before the
-    // next call on this file: write() without a copy. nullptr where this
-    // file does not gather, or n is more than it gathers.
-    std::uint8_t* writeInPlace(std::size_t n);
 
     // Flushes what was written to disk; a failure is a failed write.
     void sync();
-    // Hands the bytes that write() holds back to the file now.
-    void flush();
-
-    // Closes now; a failing close of an output is a failed write.
+    // Closes now; a failing close is a failed write.
     void close();
 
-protected:
+private:
     friend class BlockMover;
+    friend class OutputFile;
     File(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    void writeThrough(std::uint64_t offset, const void* buf, std::size_t n);
-    // Bytes that reached the file at offset (by any road): outputs start
-    // their writeback once enough of them lie together.
-    void wrote(std::uint64_t offset, std::size_t n);
-    // Starts writeback of what wrote() collected (Linux; elsewhere nothing).
-    void startWriteback();
-    bool gathers(std::size_t n) const;
-    // n bytes at offset in the gathering, after the bytes it holds.
-    std::uint8_t* gatherSpace(std::uint64_t offset, std::size_t n);
     int fd_ = -1;
     std::string path_;
     std::uint64_t pos_ = 0;
-    // Outputs gather sequential writes into calls of a few MiB (fewer calls,
-    // and whole ranges for the writeback); 0 writes every call through.
-    std::size_t gather_ = 0;
-    std::unique_ptr<std::uint8_t[]> pending_;
-    std::size_t pendingLen_ = 0, pendingCap_ = 0;
-    std::uint64_t pendingAt_ = 0;
-    // Outputs start writing back each finished range while the work goes
-    // on, so the fsync before naming finds little left to do.
-    bool writeback_ = false;
-    std::uint64_t dirtyFrom_ = 0, dirtyTo_ = 0;
-    std::uint64_t writtenTo_ = 0;  // end of the last bytes handed to the file
 };
 
 // A new output file that appears under its name only once it is complete.
 // It is written unnamed in the output folder (O_TMPFILE) or, where the file
 // system cannot do that, under a hidden temporary name there; commit() gives
-// it its name, replacing a file of that name in one step. Until then a file
-// of that name stays as it was, and an output that is destroyed without
-// commit() (a failure, an exception) leaves nothing behind. A killed process
-// leaves nothing either with an unnamed file; a temporary name stays behind.
-class OutputFile : public File {
+// it its name, replacing a file of that name in one step, and syncs the
+// folder so the name outlasts a power cut. Until then a file of that name
+// stays as it was, and an output that is destroyed without commit() (a
+// failure, an exception) leaves nothing behind. A killed process leaves
+// nothing either with an unnamed file; a temporary name stays behind.
+//
+// It holds its file rather than being one: nothing can close it behind
+// commit()'s back, and only commit() or destruction ends it.
+class OutputFile {
 public:
     // "ファイル %s を作成できません" when the folder cannot take a new file,
     // or the name is held by something other than a writable regular file or
@@ -124,18 +99,37 @@ public:
     OutputFile() = default;
     OutputFile(OutputFile&& other) noexcept;
     OutputFile& operator=(OutputFile&& other) noexcept;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
 
-    // Flushes the bytes to disk, names the file and closes it; a failure is
-    // "ファイル %s に書き込めません" and leaves nothing under the name.
-    void commit();
-    // Only commit() or destruction ends an output.
-    void close() = delete;
+    // The name it gets on commit().
+    const std::string& path() const { return file_.path_; }
+
+    // Writes all n bytes or throws "ファイル %s に書き込めません". Writes
+    // that continue the bytes before them are gathered; one elsewhere (a
+    // header, a patch) reaches the file before this returns.
+    void writeAt(std::uint64_t offset, const void* buf, std::size_t n);
+    // Sequential writing from the current position.
+    void seek(std::uint64_t offset) { file_.pos_ = offset; }
+    std::uint64_t position() const { return file_.pos_; }
+    void write(const void* buf, std::size_t n);
+    // The next n bytes at the position, to be filled in place before the
+    // next call on this output: write() without a copy. nullptr where it
+    // does not gather, or n is more than it gathers.
+    std::uint8_t* writeInPlace(std::size_t n);
+
     // How many bytes of sequential writes it gathers into one call (after
     // handing over what it holds); an operation with many outputs keeps the
     // sum of them bounded.
     void setGather(std::size_t bytes);
     static constexpr std::size_t kDefaultGather = std::size_t{2} << 20;
+
+    // Flushes the bytes to disk, names the file, syncs its folder and closes
+    // it; a failure is "ファイル %s に書き込めません" and, unless the name
+    // was made already, leaves nothing under the name. Committing an output
+    // that has ended (committed, failed, moved from) is a logic_error.
+    void commit();
 
     // Commits a set of outputs as one: all flushed first, then named while
     // their folders are locked (flock) against other runs, after checking
@@ -154,15 +148,37 @@ public:
     };
 
 private:
-    OutputFile(int fd, std::string path, std::string temporary, NameState before)
-        : File(fd, std::move(path)), temporary_(std::move(temporary)), before_(before) {
-        gather_ = kDefaultGather;
-        writeback_ = true;
-    }
+    friend class BlockMover;
+    OutputFile(File file, std::string temporary, NameState before)
+        : file_(std::move(file)), temporary_(std::move(temporary)), before_(before) {}
     void discard() noexcept;
     void name();
+
+    // Hands the gathered bytes to the file now.
+    void flush();
+    void writeThrough(std::uint64_t offset, const void* buf, std::size_t n);
+    // Bytes that reached the file at offset (by any road): writeback starts
+    // once enough of them lie together.
+    void wrote(std::uint64_t offset, std::size_t n);
+    // Starts writeback of what wrote() collected (Linux; elsewhere nothing).
+    void startWriteback();
+    bool gathers(std::size_t n) const;
+    // n bytes at offset in the gathering, after the bytes it holds.
+    std::uint8_t* gatherSpace(std::uint64_t offset, std::size_t n);
+
+    File file_;
     std::string temporary_;  // the hidden name while written; "" when unnamed
     NameState before_;
+    // Sequential writes are gathered into calls of a few MiB (fewer calls,
+    // and whole ranges for the writeback); 0 writes every call through.
+    std::size_t gather_ = kDefaultGather;
+    std::unique_ptr<std::uint8_t[]> pending_;
+    std::size_t pendingLen_ = 0, pendingCap_ = 0;
+    std::uint64_t pendingAt_ = 0;
+    // Each finished range starts writing back while the work goes on, so
+    // the fsync before naming finds little left to do.
+    std::uint64_t dirtyFrom_ = 0, dirtyTo_ = 0;
+    std::uint64_t writtenTo_ = 0;  // end of the last bytes handed to the file
 };
 
 // Inputs of the whole run (a command line's files): no output of any
@@ -195,8 +211,8 @@ public:
     // File::read: fewer only at the end of the file.
     std::size_t read(File& src, std::size_t n);
     // Writes the first n of the bytes last read at dst's position, as
-    // File::write; the rest of them are dropped.
-    void write(File& dst, std::size_t n);
+    // OutputFile::write; the rest of them are dropped.
+    void write(OutputFile& dst, std::size_t n);
 
 private:
     void useBuffer();
@@ -208,8 +224,5 @@ private:
     std::size_t held_ = 0;    // all bytes of the block read; past inPipe_ in buffer_
     std::vector<std::uint8_t> buffer_;
 };
-
-// Length of the file at path, or -1 when there is no such entry.
-std::int64_t FileSizeOf(const std::string& path);
 
 }  // namespace velmora

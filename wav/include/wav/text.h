@@ -9,15 +9,8 @@
 
 namespace velmora {
 
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-// Windows also takes "/" between folders.
-inline constexpr const char* kPathSeparators = "\\/";
-#else
+// Only "/" separates folders; ":" and backslashes are ordinary name characters.
 inline constexpr char kPathSeparator = '/';
-// Only "/" separates folders here; ":" and backslashes are ordinary name characters.
-inline constexpr const char* kPathSeparators = "/";
-#endif
 
 // The path with the separator appended unless it already ends in one; an
 // empty path gives the separator alone.

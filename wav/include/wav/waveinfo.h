@@ -44,7 +44,7 @@ struct WaveInfo {
     bool playTimeKnown = true;
 
     // Set by the analysis: the path it ran on, and whether it ran to its end.
-    // Operations act only on a completely analysed file (see ops/guard.h).
+    // Operations act only on a completely analysed file (see ops/source_checks.h).
     std::string analyzedPath;
     bool analysisComplete = false;
     // Which file that was (device and inode) and when its contents last

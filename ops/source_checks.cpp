@@ -1,4 +1,4 @@
-#include "ops/guard.h"
+#include "ops/source_checks.h"
 
 #include <atomic>
 #include <chrono>
