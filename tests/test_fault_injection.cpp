@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "op_harness.h"
 #include "wav/fault.h"
@@ -290,4 +291,28 @@ TEST(FaultInjection, CommitSyncsTheFolderAfterNaming) {
         for (std::int64_t named : namedAtFault) EXPECT_EQ(named, -1) << "named before all was on disk";
     }
     AllowUnnamedOutputs(true);
+}
+
+// The bytes are synced in the background while an output grows; a failure
+// there may be the only time the file reports it, so the commit fails with
+// it and names nothing.
+TEST(FaultInjection, AFailedBackgroundSyncFailsTheCommit) {
+    TempDir dir;
+    const std::string path = dir.file("out.wav");
+    const std::vector<std::uint8_t> block(std::size_t{1} << 20, 0x5a);
+    OutputFile out = OutputFile::Create(path);
+    fault::FailBackgroundSyncs(true);
+    for (int i = 0; i < 12; ++i) out.write(block.data(), block.size());
+    // It runs beside this thread: wait until it has met the fault.
+    for (int i = 0; i < 1000 && !fault::Fired(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(fault::Fired());
+    EXPECT_THROW(
+        try { out.commit(); } catch (const VelmoraError& e) {
+            EXPECT_EQ(std::string(e.what()), TextCannotWrite(path));
+            throw;
+        },
+        VelmoraError);
+    fault::FailBackgroundSyncs(false);
+    fault::Disarm();
+    EXPECT_FALSE(std::filesystem::exists(path));
 }

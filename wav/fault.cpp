@@ -10,6 +10,7 @@ std::atomic<long> openCountdown{0};
 std::atomic<long> readCountdown{0};
 std::atomic<long> writeCountdown{0};
 std::atomic<bool> fired{false};
+std::atomic<bool> failBackgroundSyncs{false};
 
 bool Tick(std::atomic<long>& countdown) {
     long v = countdown.load();
@@ -24,6 +25,12 @@ bool Tick(std::atomic<long>& countdown) {
 bool BeforeOpen() { return Tick(openCountdown); }
 bool BeforeRead() { return Tick(readCountdown); }
 bool BeforeWrite() { return Tick(writeCountdown); }
+bool BeforeBackgroundSync() {
+    if (!failBackgroundSyncs) return false;
+    fired = true;
+    return true;
+}
+void FailBackgroundSyncs(bool fail) { failBackgroundSyncs = fail; }
 
 void Arm(long failOpenAt, long failReadAt, long failWriteAt) {
     openCountdown = failOpenAt;

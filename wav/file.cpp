@@ -10,8 +10,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -110,6 +113,85 @@ private:
 
 }  // namespace
 
+// An output's own handle for the background sync: a duplicate of its file
+// descriptor, so the number stays its own however long a sync takes, even
+// after the output has closed.
+struct OutputFile::SyncTarget {
+    explicit SyncTarget(int fd) : fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)) {}
+    ~SyncTarget() {
+        if (fd >= 0) ::close(fd);
+    }
+    SyncTarget(const SyncTarget&) = delete;
+    SyncTarget& operator=(const SyncTarget&) = delete;
+    const int fd;
+    std::mutex mutex;   // held while a sync of it runs
+    int error = 0;      // the first failed background sync's errno
+    bool ended = false;  // committed or discarded: no more syncs
+    bool queued = false;  // guarded by the syncer's mutex
+};
+
+namespace {
+
+// One thread that puts finished output bytes on disk while the work goes on.
+// Starting writeback alone is not enough where the disk only finishes its
+// writes at a flush (a virtual disk whose host caches them): then the whole
+// output waited at the fsync before naming. A failure is kept for the
+// output's commit: the file's error is reported only once, and that once
+// may be here.
+class BackgroundSyncer {
+public:
+    static BackgroundSyncer& Instance() {
+        static BackgroundSyncer syncer;
+        return syncer;
+    }
+    void request(const std::shared_ptr<OutputFile::SyncTarget>& target) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (target->queued || stop_) return;
+        target->queued = true;
+        queue_.push_back(target);
+        if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+        wake_.notify_one();
+    }
+    ~BackgroundSyncer() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    BackgroundSyncer() = default;
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+            if (stop_) return;
+            std::shared_ptr<OutputFile::SyncTarget> target = std::move(queue_.front());
+            queue_.pop_front();
+            target->queued = false;
+            lock.unlock();
+            {
+                std::lock_guard<std::mutex> held(target->mutex);
+                if (!target->ended) {
+                    const bool failed = fault::BeforeBackgroundSync() ? (errno = EIO, true) : ::fdatasync(target->fd) != 0;
+                    if (failed && errno != EINVAL && target->error == 0) target->error = errno;
+                }
+            }
+            target.reset();
+            lock.lock();
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::shared_ptr<OutputFile::SyncTarget>> queue_;
+    std::thread thread_;
+    bool stop_ = false;
+};
+
+}  // namespace
+
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
@@ -195,7 +277,9 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       pendingAt_(other.pendingAt_),
       dirtyFrom_(other.dirtyFrom_),
       dirtyTo_(other.dirtyTo_),
-      writtenTo_(other.writtenTo_) {}
+      writtenTo_(other.writtenTo_),
+      unsynced_(std::exchange(other.unsynced_, 0)),
+      syncTarget_(std::move(other.syncTarget_)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     if (this != &other) {
@@ -211,6 +295,8 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
         dirtyFrom_ = other.dirtyFrom_;
         dirtyTo_ = other.dirtyTo_;
         writtenTo_ = other.writtenTo_;
+        unsynced_ = std::exchange(other.unsynced_, 0);
+        syncTarget_ = std::move(other.syncTarget_);
     }
     return *this;
 }
@@ -219,6 +305,8 @@ OutputFile::~OutputFile() { discard(); }
 
 void OutputFile::discard() noexcept {
     pendingLen_ = 0;
+    // A sync under way finishes on its own descriptor; nothing waits for it.
+    syncTarget_.reset();
     if (file_.fd_ >= 0) ::close(std::exchange(file_.fd_, -1));
     if (!temporary_.empty()) ::unlink(std::exchange(temporary_, {}).c_str());
 }
@@ -240,7 +328,10 @@ void OutputFile::CommitAll(std::vector<OutputFile*> outputs) {
             o->flush();
             o->startWriteback();
         }
-        for (OutputFile* o : outputs) o->file_.sync();
+        for (OutputFile* o : outputs) {
+            o->file_.sync();
+            o->endBackgroundSync();
+        }
     } catch (const VelmoraError&) {
         discardAll();
         throw;
@@ -479,6 +570,28 @@ void OutputFile::wrote(std::uint64_t offset, std::size_t n) {
     if (dirtyTo_ == dirtyFrom_) dirtyFrom_ = offset;
     dirtyTo_ = offset + n;
     if (dirtyTo_ - dirtyFrom_ >= kWritebackRange) startWriteback();
+    // Every few MiB the output is synced beside the work, so that the fsync
+    // before naming does not wait for all of it.
+    constexpr std::uint64_t kBackgroundSyncBytes = std::uint64_t{8} << 20;
+    unsynced_ += n;
+    if (unsynced_ >= kBackgroundSyncBytes) {
+        unsynced_ = 0;
+        if (!syncTarget_) syncTarget_ = std::make_shared<SyncTarget>(file_.fd_);
+        if (syncTarget_->fd >= 0) BackgroundSyncer::Instance().request(syncTarget_);
+    }
+}
+
+void OutputFile::endBackgroundSync() {
+    if (!syncTarget_) return;
+    int error = 0;
+    {
+        // Waits for a sync under way: its failure counts too.
+        std::lock_guard<std::mutex> lock(syncTarget_->mutex);
+        syncTarget_->ended = true;
+        error = syncTarget_->error;
+    }
+    syncTarget_.reset();
+    if (error != 0) throw VelmoraError(TextCannotWrite(path()), error);
 }
 
 void OutputFile::startWriteback() {

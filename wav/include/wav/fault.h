@@ -9,6 +9,11 @@ namespace velmora::fault {
 bool BeforeOpen();
 bool BeforeRead();
 bool BeforeWrite();
+// The syncs an output's bytes get in the background while it is written:
+// not counted, since they run on another thread: all fail or none, and
+// Fired() tells when one has.
+bool BeforeBackgroundSync();
+void FailBackgroundSyncs(bool fail);
 // Fail the nth call (1-based) of that kind from now on; 0 disarms.
 void Arm(long failOpenAt, long failReadAt, long failWriteAt);
 void Disarm();
@@ -18,6 +23,7 @@ bool Fired();
 constexpr bool BeforeOpen() { return false; }
 constexpr bool BeforeRead() { return false; }
 constexpr bool BeforeWrite() { return false; }
+constexpr bool BeforeBackgroundSync() { return false; }
 #endif
 
 }  // namespace velmora::fault

@@ -147,6 +147,9 @@ public:
         bool operator==(const NameState&) const = default;
     };
 
+    // The file as the syncs beside the work hold it.
+    struct SyncTarget;
+
 private:
     friend class BlockMover;
     OutputFile(File file, std::string temporary, NameState before)
@@ -162,6 +165,9 @@ private:
     void wrote(std::uint64_t offset, std::size_t n);
     // Starts writeback of what wrote() collected (Linux; elsewhere nothing).
     void startWriteback();
+    // After the final fsync: no more background syncs, and the failure of
+    // one that failed is thrown as a failed write.
+    void endBackgroundSync();
     bool gathers(std::size_t n) const;
     // n bytes at offset in the gathering, after the bytes it holds.
     std::uint8_t* gatherSpace(std::uint64_t offset, std::size_t n);
@@ -179,6 +185,8 @@ private:
     // the fsync before naming finds little left to do.
     std::uint64_t dirtyFrom_ = 0, dirtyTo_ = 0;
     std::uint64_t writtenTo_ = 0;  // end of the last bytes handed to the file
+    std::uint64_t unsynced_ = 0;   // bytes written since the last background sync was asked for
+    std::shared_ptr<SyncTarget> syncTarget_;
 };
 
 // Inputs of the whole run (a command line's files): no output of any
