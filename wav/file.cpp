@@ -14,6 +14,7 @@
 #include <deque>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -147,9 +148,16 @@ public:
     void request(const std::shared_ptr<OutputFile::SyncTarget>& target) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (target->queued || stop_) return;
+        if (!thread_.joinable()) {
+            // Without a thread the outputs are still synced at their commit.
+            try {
+                thread_ = std::thread([this] { run(); });
+            } catch (const std::system_error&) {
+                return;
+            }
+        }
         target->queued = true;
         queue_.push_back(target);
-        if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
         wake_.notify_one();
     }
     ~BackgroundSyncer() {

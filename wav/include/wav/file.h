@@ -126,9 +126,12 @@ public:
     static constexpr std::size_t kDefaultGather = std::size_t{2} << 20;
 
     // Flushes the bytes to disk, names the file, syncs its folder and closes
-    // it; a failure is "ファイル %s に書き込めません" and, unless the name
-    // was made already, leaves nothing under the name. Committing an output
-    // that has ended (committed, failed, moved from) is a logic_error.
+    // it. While the output grows, one background thread syncs it every few
+    // MiB, so little is left for this flush; a failure of one of those
+    // syncs is this one's failure. A failure is "ファイル %s に書き込めません"
+    // and, unless the name was made already, leaves nothing under the name.
+    // Committing an output that has ended (committed, failed, moved from) is
+    // a logic_error.
     void commit();
 
     // Commits a set of outputs as one: all flushed first, then named while
