@@ -5,8 +5,10 @@
 
 #include "ops/option_text.h"
 #include "rescue_cli.h"
+#include "wav/bytes.h"
 #include "wav/error.h"
 #include "wav/file.h"
+#include "wav/rf64.h"
 #include "wav/text.h"
 
 namespace velmora::cli {
@@ -64,9 +66,8 @@ std::vector<std::string> Reported(const std::function<std::vector<std::string>(R
 bool HasRiffHeader(const std::string& path) {
     try {
         File f = File::OpenRead(path);
-        char id[4] = {};
-        return f.readAt(0, id, 4) == 4 &&
-               (std::memcmp(id, "RIFF", 4) == 0 || std::memcmp(id, "RF64", 4) == 0 || std::memcmp(id, "BW64", 4) == 0);
+        std::uint8_t id[4] = {};
+        return f.readAt(0, id, 4) == 4 && (MatchChunkId(id, "RIFF") || HasRf64Id(id));
     } catch (const VelmoraError&) {
         return false;
     }

@@ -122,10 +122,9 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     OutputFile output = OutputFile::Create(path, {&source});
     // The source's header; its sizes count what this file holds: the
     // samples and the pad byte of odd data, none of the source's tail.
-    HeaderDescription description;
+    HeaderDescription description = DescriptionOf(info, info.dataSize);
     description.copied.resize(static_cast<std::size_t>(dataStart));
     reader.read(0, description.copied.data(), description.copied.size());
-    description.dataSize = info.dataSize;
     const std::vector<std::uint8_t> header = EncodeHeader(description);
     output.write(header.data(), header.size());
     SecondBlockWalk write = PlayTimeWalk(info, dataStart, secondBytes);

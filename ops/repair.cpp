@@ -183,10 +183,9 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataStart());
     // The source's header is kept whole, so the output still describes
     // itself; its sizes count the samples and their pad byte.
-    HeaderDescription description;
+    HeaderDescription description = DescriptionOf(info, info.dataSize);
     description.copied.resize(headerSize);
     ReadUnit(src, 0, description.copied.data(), headerSize);
-    description.dataSize = info.dataSize;
     const std::vector<std::uint8_t> header = EncodeHeader(description);
     const std::uint64_t pad = PadAfter(info.dataSize);
 

@@ -468,6 +468,7 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
         likeHeader = info.dataStart();
         likeFormatAt = static_cast<std::uint64_t>(info.fmtChunkPos);
         File like = File::OpenRead(options.like);
+        header.format = info.format;  // its frame size, for the sample count past 4 GiB
         header.copied = ReadBytes(like, 0, likeHeader);
         if (header.copied.size() != likeHeader) throw VelmoraError(TextCannotRead(options.like));
     }

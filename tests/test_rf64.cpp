@@ -115,9 +115,11 @@ TEST(Rf64, InfoJsonGivesSixtyFourBitSizes) {
     EXPECT_EQ(j["waveInfo"]["riffId"], "RF64");
 }
 
-// A copied header sized for dataSize bytes of samples.
+// A copied header sized for dataSize bytes of samples; its frame size is the
+// analysed one, as a caller's would be (the stereo 16-bit fixtures here).
 Bytes Sized(const Bytes& header, std::uint64_t dataSize) {
     HeaderDescription d;
+    d.format.blockAlign = 4;
     d.copied = header;
     d.dataSize = dataSize;
     return EncodeHeader(d);

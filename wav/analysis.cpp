@@ -153,8 +153,6 @@ std::vector<std::string> BuildReport(const WaveInfo& w, const AnalysisResult& re
 
 }  // namespace
 
-bool MatchChunkId(const std::uint8_t* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
-
 PlayTime PlayTimeOfFrames(std::int64_t frames, std::int32_t samplesPerSec) {
     if (samplesPerSec == 0) throw VelmoraError(kTextDivByZero);
     const std::int64_t rem = frames % samplesPerSec;

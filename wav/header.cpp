@@ -13,9 +13,6 @@ namespace {
 
 constexpr std::uint16_t kExtensionCbSize = 22;
 
-bool IsId(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
-bool IsRf64Id(const std::uint8_t* p) { return IsId(p, "RF64") || IsId(p, "BW64"); }
-
 // The header's own chunks in their 32-bit form, sizes still unset.
 std::vector<std::uint8_t> Chunks(const HeaderDescription& h) {
     if (!h.copied.empty()) return h.copied;
@@ -40,20 +37,13 @@ std::vector<std::uint8_t> Chunks(const HeaderDescription& h) {
 // A copied RF64 header without its ds64 chunk, so that it can be sized like
 // any other.
 void DropDs64(std::vector<std::uint8_t>& header) {
-    if (header.size() < kDs64At + kDs64ChunkSize + kChunkHeaderSize || !IsRf64Id(header.data()) ||
-        !IsId(header.data() + kDs64At, "ds64"))
+    if (header.size() < kDs64At + kDs64ChunkSize + kChunkHeaderSize || !HasRf64Id(header.data()) ||
+        !MatchChunkId(header.data() + kDs64At, "ds64"))
         return;
     const std::size_t body = GetU32(header.data() + kDs64BodySizeAt);
     const std::size_t drop = std::min<std::size_t>(header.size() - kDs64At - DataHeader::kSize,
                                                 kChunkHeaderSize + body + (body & 1));
     header.erase(header.begin() + kDs64At, header.begin() + kDs64At + static_cast<std::ptrdiff_t>(drop));
-}
-
-// Frame size from the first "fmt " in the header, for the sample count.
-std::uint32_t BlockAlignOf(const std::vector<std::uint8_t>& h) {
-    for (std::size_t p = kFirstChunkAt; p + FormatBlock::kSize <= h.size(); ++p)
-        if (IsId(h.data() + p, "fmt ")) return GetU16(h.data() + p + 20);
-    return 0;
 }
 
 // What a RIFF size counts: all of the file but its first chunk header, the
@@ -82,7 +72,7 @@ std::vector<std::uint8_t> EncodeHeader(const HeaderDescription& h) {
     const std::uint64_t riff = HeaderRiffSize(header.size(), h.dataSize);
     if (riff <= 0xFFFFFFFFull) {
         // A copied RF64 header whose output fits is plain RIFF.
-        if (IsRf64Id(header.data())) std::memcpy(header.data(), "RIFF", 4);
+        if (HasRf64Id(header.data())) std::memcpy(header.data(), "RIFF", 4);
         PutU32(header.data() + 4, static_cast<std::uint32_t>(riff));
         PutU32(header.data() + header.size() - 4, static_cast<std::uint32_t>(h.dataSize));
         return header;
@@ -92,9 +82,7 @@ std::vector<std::uint8_t> EncodeHeader(const HeaderDescription& h) {
     PutU32(ds64 + 4, kDs64ChunkSize - kChunkHeaderSize);
     PutU64(ds64 + 8, riff + kDs64ChunkSize);
     PutU64(ds64 + 16, h.dataSize);
-    // A copied header's frame size is in its bytes; a described one's in its record.
-    const std::uint32_t frame =
-        h.copied.empty() ? static_cast<std::uint16_t>(h.format.blockAlign) : BlockAlignOf(header);
+    const std::uint32_t frame = static_cast<std::uint16_t>(h.format.blockAlign);
     PutU64(ds64 + 24, frame ? h.dataSize / frame : 0);
     PutU32(ds64 + 32, 0);  // no table of further chunk sizes
     header.insert(header.begin() + kDs64At, ds64, ds64 + kDs64ChunkSize);

@@ -56,7 +56,6 @@ struct AnalysisResult {
 // opened; WaveInfo is then untouched.
 AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info);
 
-bool MatchChunkId(const std::uint8_t* bytes, const char* id);
 
 struct PlayTime {
     std::int32_t hours = 0;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace velmora {
 
@@ -30,6 +31,9 @@ inline void PutU32(std::uint8_t* p, std::uint32_t v) {
     p[2] = static_cast<std::uint8_t>(v >> 16);
     p[3] = static_cast<std::uint8_t>(v >> 24);
 }
+// Whether the four bytes at p are the chunk id `id` ("fmt ", "data", …).
+inline bool MatchChunkId(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+
 inline std::uint64_t GetU64(const std::uint8_t* p) {
     return std::uint64_t{GetU32(p)} | (std::uint64_t{GetU32(p + 4)} << 32);
 }

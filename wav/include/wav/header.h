@@ -42,7 +42,9 @@ struct HeaderDescription {
     // The empty cue block between the format chunk and the data chunk.
     bool cue = false;
     // A source's own header, its chunks through the data chunk header, kept
-    // as it is but for its sizes. When set, the fields above are not used.
+    // as it is but for its sizes. When set, of the fields above only the
+    // format's frame size is used (the ds64 sample count past 4 GiB): the
+    // analysed one, whatever bytes in the header may look like a format.
     std::vector<std::uint8_t> copied;
     // The samples that follow; a pad byte follows odd data.
     std::uint64_t dataSize = 0;

@@ -29,6 +29,9 @@ struct Ds64 {
     std::uint64_t sampleCount = 0;
 };
 
+// Whether a file starting with these 4 bytes is RF64: "RF64" or "BW64".
+bool HasRf64Id(const std::uint8_t* head);
+
 // The 64-bit sizes of a file whose first n bytes are head: present when its
 // id is "RF64" or "BW64" and a ds64 chunk starts at offset 12.
 std::optional<Ds64> ReadDs64(const std::uint8_t* head, std::size_t n);
