@@ -26,6 +26,7 @@ constexpr const char* kWhyRiffOK = "RIFFサイズは正しい値です";
 constexpr const char* kWhyDataOK = "データサイズは正常です";
 constexpr const char* kWhyDataNotInChain = "dataチャンクがチャンクの並びの中にないため修復できません";
 constexpr const char* kWhyLayout = "フレームの大きさがチャンネル数と解像度に合っていません";
+constexpr const char* kWhyShortFmt = kTextFormatTooShort;
 
 class Verdict {
 public:
@@ -48,6 +49,11 @@ OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
     const std::optional<SampleFormat> format = TransformSampleFormat(w);
     const bool wide = format && format->wide();
     const bool stereo16 = w.format.bitsPerSample == 16 && w.format.channels == 2;
+    // Fields a short format chunk lacks are no fields: nothing may read or
+    // write them. The RIFF size lies outside it.
+    if (result.formatTooShort)
+        for (Operation op : kAllOperations)
+            if (op != FixRiffSize) v.refuse(op, kWhyShortFmt);
     if (IsCompressedFormat(w))
         for (Operation op : {Split, Surround, Normalize, RebuildHeader, Multiplex}) v.refuse(op, kWhyCompressed);
 
@@ -131,7 +137,7 @@ std::string StopReason(const AnalysisResult& result) {
 OperationReasons WhyNotOffered(const WaveInfo& info, const AnalysisResult& result) {
     if (result.complete()) return Rules(info, result);
     OperationReasons reasons;
-    const std::string why = StopReason(result);
+    const std::string why = result.formatTooShort ? std::string{kWhyShortFmt} : StopReason(result);
     for (Operation op : kAllOperations)
         if (!(info.rateRewriteOnly && op == Operation::SetRate)) reasons[static_cast<std::size_t>(op)] = why;
     return reasons;

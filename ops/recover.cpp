@@ -9,6 +9,8 @@
 #include "wav/rf64.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
+#include "wav/patch.h"
+#include "wav/records.h"
 
 namespace velmora {
 
@@ -16,18 +18,20 @@ namespace {
 
 // The recovery writes the two size fields and nothing else: the RIFF size
 // (bytes 4–7) and the data chunk's size, or the ds64 sizes of an RF64 file.
-// The data size goes first, so a file cut off between the two writes still
-// reads its samples and is left with only a wrong RIFF size.
+// Both land or neither: a run killed between them is undone by the next
+// analysis.
 void WriteSizeFields(File& file, std::uint64_t dataChunkPos, const SizeRepair& sizes, bool rf64) {
     if (rf64) {
         PatchDs64Sizes(file, sizes.riffSize, sizes.dataSize);
         return;
     }
-    std::uint8_t field[4];
-    PutU32(field, static_cast<std::uint32_t>(sizes.dataSize));
-    PatchInPlace(file, dataChunkPos + 4, field, sizeof field);
-    PutU32(field, static_cast<std::uint32_t>(sizes.riffSize));
-    PatchInPlace(file, 4, field, sizeof field);
+    RequireFieldInChunk(file, "data", dataChunkPos, dataChunkPos + 4, 4, kTextNotAnalysed);
+    std::vector<FieldPatch> fields(2);
+    fields[0] = {dataChunkPos + 4, std::vector<std::uint8_t>(4)};
+    PutU32(fields[0].bytes.data(), static_cast<std::uint32_t>(sizes.dataSize));
+    fields[1] = {4, std::vector<std::uint8_t>(4)};
+    PutU32(fields[1].bytes.data(), static_cast<std::uint32_t>(sizes.riffSize));
+    PatchFields(file, std::move(fields));
 }
 
 }  // namespace
@@ -41,13 +45,21 @@ std::optional<SizeRepair> PlanSizeRepair(const ChunkTable& table, std::uint64_t 
     const ChunkEntry* data = nullptr;
     for (const ChunkEntry& c : table.chunks)
         if (c.id == "data" && c.offset == dataChunkPos) data = &c;
-    // Only a data chunk of the chain whose size the walk could not trust:
-    // anything else is either healthy or lies inside another chunk.
-    if (data == nullptr || !data->extent) return std::nullopt;
+    // Only a data chunk of the chain: anything else lies inside another chunk.
+    if (data == nullptr) return std::nullopt;
     // A plain file past 4 GiB holds its sizes modulo 2^32, which reads back
     // only while the data runs to the end of the file.
     const bool wraps = !rf64 && length - 8 > 0xFFFFFFFFull;
     SizeRepair sizes;
+    if (!data->extent) {
+        // The data size is sound; a RIFF size that counts neither the whole
+        // file nor the chunks up to the data's end is what a run stopped
+        // between the two fields would leave.
+        if (wraps || riffSize + 8 == length || riffSize + 8 == data->end()) return std::nullopt;
+        sizes.dataSize = declaredDataSize;
+        sizes.riffSize = length - 8;
+        return sizes;
+    }
     sizes.dataSize = *data->extent / blockAlign * blockAlign;
     sizes.riffSize = length - 8;
     if (wraps) {
@@ -81,6 +93,8 @@ std::optional<SizeRepair> PlanRecovery(File& file, const WaveInfo& info) {
 std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& options, Host& host) {
     if (options.source.empty()) return {};
     RequireAnalysed(options.source, info);
+    // The frame size comes from the format chunk's own bytes or not at all.
+    if (static_cast<std::uint32_t>(info.format.fmtSize) < kFormatFieldsSize) throw VelmoraError(kTextFormatTooShort);
     if (info.format.blockAlign <= 0) throw VelmoraError(kTextBadLayout);
 
     File file = File::OpenReadWrite(options.source);

@@ -257,6 +257,7 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
         patched.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(scaled));
     }
     patched.Encode(unit);
+    RequireFieldInChunk(file, "fmt ", at, at, sizeof unit, kTextFormatTooShort);
     // The whole block at once: the file is never left half-patched.
     PatchInPlace(file, at, unit, sizeof unit);
     info.format = patched;  // only once the file says so

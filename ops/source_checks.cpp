@@ -7,7 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include "wav/bytes.h"
+#include "wav/chunks.h"
 #include "wav/error.h"
+#include "wav/rf64.h"
 
 namespace velmora {
 
@@ -55,6 +58,20 @@ void RequireBytesAsAnalysed(File& file, std::uint64_t offset, const void* expect
     std::vector<std::uint8_t> now(n);
     ReadAsAnalysed(file, offset, now.data(), n);
     if (n > 0 && std::memcmp(now.data(), expected, n) != 0) throw VelmoraError(TextSourceChanged(file.path()));
+}
+
+void RequireFieldInChunk(File& file, const char* id, std::uint64_t chunkAt, std::uint64_t fieldAt, std::size_t n,
+                         const std::string& why) {
+    std::uint8_t head[kChunkHeaderSize];
+    if (file.readAt(chunkAt, head, sizeof head) != sizeof head || !MatchChunkId(head, id)) throw VelmoraError(why);
+    const std::uint64_t end = chunkAt + kChunkHeaderSize + GetU32(head + 4);
+    const std::uint64_t length = file.size();
+    if (fieldAt < chunkAt || fieldAt + n > end || fieldAt + n > length) throw VelmoraError(why);
+    std::uint8_t riff[kDs64At + kDs64ChunkSize] = {};
+    const std::size_t got = file.readAt(0, riff, sizeof riff);
+    const ChunkTable table = WalkChunks(file, kFirstChunkOffset, length, {ReadDs64(riff, got), 0});
+    for (const ChunkEntry& c : table.chunks)
+        if (c.offset != chunkAt && c.wellFormed() && c.offset < fieldAt + n && fieldAt < c.end()) throw VelmoraError(why);
 }
 
 void LockForPatch(File& file, const WaveInfo& info) {

@@ -69,7 +69,13 @@ inline std::vector<Case> Corpus() {
                      }});
     }
     // Format chunk sizes.
-    c.push_back({"fmtSize0", Patch32(good, 16, 0), AnalysisStop::Complete});
+    // The fields after a format chunk of size 0 are no fields of it.
+    c.push_back({"fmtSize0", Patch32(good, 16, 0), AnalysisStop::DivisionByZero,
+                 [](const AnalysisResult& r, const WaveInfo& w) {
+                     EXPECT_TRUE(r.formatTooShort);
+                     EXPECT_EQ(w.format.samplesPerSec, 0);
+                     EXPECT_FALSE(w.rateRewriteOnly);
+                 }});
     c.push_back({"fmtSizeMax", Patch32(good, 16, 0xFFFFFFFF), AnalysisStop::Complete,
                  [](const AnalysisResult& r, const WaveInfo& w) {
                      EXPECT_EQ(w.format.fmtSize, -1);  // signed: no extension is read

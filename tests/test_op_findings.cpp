@@ -4,6 +4,8 @@
 
 #include "error_of.h"
 #include "ops/normalize.h"
+#include "ops/operations.h"
+#include "ops/recover.h"
 #include "ops/repair.h"
 #include "ops/second_blocks.h"
 #include "ops/split.h"
@@ -149,4 +151,79 @@ TEST(OperationFindings, PartialLastFrameIsPartOfTheOutput) {
     EXPECT_EQ(norm.back(), 0);
     const auto peak = static_cast<std::int16_t>(1000 * static_cast<double>(NormalizeGain(1000)));
     EXPECT_EQ(ReadU16(norm, 44 + 12), static_cast<std::uint16_t>(peak));  // the peak, scaled
+}
+
+namespace {
+
+// A stereo file whose format chunk holds only `body` bytes of its fields;
+// the data chunk follows right after them.
+Bytes ShortFormat(std::uint32_t body, std::uint32_t rate) {
+    WavBuilder b;
+    b.samplesPerSec = rate;
+    b.samples = PatternSamples(100, 2, 2);
+    Bytes bytes = b.Build();
+    bytes.erase(bytes.begin() + 20 + body, bytes.begin() + 36);
+    for (int i = 0; i < 4; ++i) {
+        bytes[16 + i] = static_cast<std::uint8_t>(body >> (8 * i));
+        bytes[4 + i] = static_cast<std::uint8_t>((bytes.size() - 8) >> (8 * i));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+// Safety probe: set-rate wrote the byte rate over the "data" id of a file
+// whose format chunk is 8 bytes, and recover left such a file unreadable.
+// A short format chunk is now no field of any patch, whatever a front end
+// lets through.
+TEST(OperationFindings, AShortFormatChunkIsNeverPatched) {
+    const struct {
+        std::uint32_t body, rate;
+    } cases[] = {{8, 44100}, {8, 0}, {12, 44100}, {14, 0}, {15, 44100}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.body) + " bytes, rate " + std::to_string(c.rate));
+        TempDir dir;
+        const Bytes original = ShortFormat(c.body, c.rate);
+        const std::string src = dir.write("short.wav", original);
+        WaveInfo info;
+        const AnalysisResult r = AnalyzeWave(src, info);
+        EXPECT_TRUE(r.formatTooShort);
+        EXPECT_FALSE(info.rateRewriteOnly);
+        const std::optional<OperationSet> allowed = AllowedOperations(info, r);
+        if (allowed) {
+            for (Operation op : kAllOperations)
+                if (op != Operation::FixRiffSize) EXPECT_FALSE(allowed->contains(op)) << OperationName(op);
+        }
+        EXPECT_EQ(WhyNot(WhyNotOffered(info, r), Operation::SetRate), kTextFormatTooShort);
+        // Past the gate, as a careless front end would call them.
+        RecordingHost host;
+        info.analysisComplete = true;
+        EXPECT_NE(ErrorOf([&] { RewriteSampleRate(info, {src, 48000}, host); }), "(no error)");
+        info.format.fmtSize = 16;  // even with the size misread
+        EXPECT_NE(ErrorOf([&] { RewriteSampleRate(info, {src, 48000}, host); }), "(no error)");
+        info.format.fmtSize = static_cast<std::int32_t>(c.body);
+        EXPECT_NE(ErrorOf([&] { RecoverDataSize(info, {src}, host); }), "(no error)");
+        EXPECT_EQ(ReadFile(src), original);
+    }
+}
+
+// Safety probe: past the walk's 100,000 chunks the byte search looked at
+// every chunk body for every byte (22.7 s for 100,010 empty chunks). Each
+// byte is now looked at once; the format and data chunks are still found.
+TEST(OperationFindings, TheByteSearchPastTheChunkLimitFindsFormatAndData) {
+    for (std::uint32_t body : {0u, 100u}) {
+        SCOPED_TRACE(body);
+        TempDir dir;
+        WavBuilder b;
+        b.samples = PatternSamples(100, 2, 2);
+        const Bytes junk = Chunk("JUNK", Bytes(body, 0));
+        for (int i = 0; i < 100010; ++i) AppendBytes(b.beforeFmt, junk);
+        const std::string src = dir.write("many.wav", b.Build());
+        WaveInfo info;
+        const AnalysisResult r = AnalyzeWave(src, info);
+        EXPECT_TRUE(r.complete());
+        EXPECT_EQ(info.fmtChunkPos, 12 + 100010 * static_cast<std::int64_t>(junk.size()));
+        EXPECT_EQ(info.dataChunkPos, info.fmtChunkPos + 24);
+        EXPECT_EQ(info.dataSize, 400u);
+    }
 }

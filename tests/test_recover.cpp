@@ -120,3 +120,30 @@ TEST(Recover, CliVerbAndInfoKey) {
     EXPECT_EQ(ReadU32(ReadFile(broken), 40), 1000u);
     EXPECT_EQ(RunCli("recover " + Quote(broken), dir).status, 0);  // nothing left to do
 }
+
+// A sound data size is not the whole verdict: a RIFF size left behind (the
+// data size written, the run stopped before the RIFF size) is finished, while
+// a RIFF size that ends at the data, before a footer, is a writer's choice.
+TEST(Recover, ASoundDataSizeWithAStaleRiffSizeIsFinished) {
+    const struct {
+        const char* name;
+        std::uint32_t riffSize;  // 0 for the right one
+        bool patched;
+    } cases[] = {{"stale", 36, true}, {"ends at the data", 36 + 1000, false}, {"right", 0, false}};
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WavBuilder b = Recording(Cases()[7]);  // healthy, LIST footer
+        if (c.riffSize != 0) b.riffSize = c.riffSize;
+        const Bytes original = b.Build();
+        const std::string path = dir.write("rec.wav", original);
+        WaveInfo info;
+        ASSERT_TRUE(AnalyzeWave(path, info).complete());
+        TraceHost host;
+        EXPECT_EQ(RecoverDataSize(info, {path}, host).size(), c.patched ? 1u : 0u);
+        Bytes want = original;
+        if (c.patched)
+            for (int i = 0; i < 4; ++i) want[4 + i] = static_cast<std::uint8_t>((original.size() - 8) >> (8 * i));
+        EXPECT_EQ(ReadFile(path), want);
+    }
+}

@@ -10,6 +10,7 @@
 #include "wav/error.h"
 #include "wav/file.h"
 #include "wav/header.h"
+#include "wav/patch.h"
 #include "wav/rf64.h"
 #include "wav/sample_format.h"
 #include "wav/text.h"
@@ -47,10 +48,12 @@ std::optional<std::int32_t> SearchChunkId(File& file, const std::vector<std::uin
         if (table.chunks[i].wellFormed() && nextIsChunk)
             vouched.emplace_back(table.chunks[i].bodyStart(), table.chunks[i].end());
     }
-    const auto inBody = [&vouched](std::uint64_t p) {
-        for (const auto& [begin, end] : vouched)
-            if (p >= begin && p < end) return true;
-        return false;
+    // The chain's bodies come in order and never overlap: one pass over
+    // them alongside the bytes keeps the search linear in the chunks.
+    std::size_t next = 0;
+    const auto inBody = [&vouched, &next](std::uint64_t p) {
+        while (next < vouched.size() && vouched[next].second <= p) ++next;
+        return next < vouched.size() && p >= vouched[next].first;
     };
     std::vector<std::uint8_t> window;
     const std::uint8_t* bytes = head.data();
@@ -204,8 +207,11 @@ std::vector<std::string> HexDumpLines(const std::uint8_t* bytes, std::size_t cou
 }
 
 AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
+    // A repair killed between its fields is taken back before anything reads them.
+    const bool undone = UndoInterruptedPatch(path);
     File file = File::OpenRead(path);
     AnalysisResult result;
+    if (undone) result.messages.emplace_back(kTextPatchUndone);
     info.analyzedPath = path;
     info.analysisComplete = false;
     info.rateRewriteOnly = false;
@@ -249,8 +255,16 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
         result.messages.emplace_back("fmtチャンクが見つかりません。\r\n処理を中断します。");
         return result;
     }
+    // Only the chunk's own bytes: whatever follows a short format chunk (the
+    // next chunk's header) is no field of it, and reads as zero.
     std::uint8_t fmt[FormatBlock::kSize + FormatExtension::kDecodedSize] = {};
-    file.readAt(static_cast<std::uint64_t>(info.fmtChunkPos), fmt, sizeof fmt);
+    const auto fmtAtPos = static_cast<std::uint64_t>(info.fmtChunkPos);
+    file.readAt(fmtAtPos, fmt, kChunkHeaderSize);
+    const std::uint32_t fmtBody = GetU32(fmt + 4);
+    const std::size_t fmtBytes =
+        kChunkHeaderSize + static_cast<std::size_t>(std::min<std::uint32_t>(fmtBody, sizeof fmt - kChunkHeaderSize));
+    file.readAt(fmtAtPos, fmt, fmtBytes);
+    result.formatTooShort = fmtBody < kFormatFieldsSize;
     info.format = FormatBlock::Decode(fmt);
     result.cbSize = GetI16(fmt + FormatBlock::kSize);
     if (info.format.fmtSize > 16 && result.cbSize > 0) {
@@ -380,7 +394,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
         result.failure = e.what();
         // A stored rate of 0 is what the rate rewrite mends; nothing else
         // can trust this header.
-        if (info.format.samplesPerSec == 0) info.rateRewriteOnly = true;
+        if (info.format.samplesPerSec == 0 && !result.formatTooShort) info.rateRewriteOnly = true;
         return result;
     }
 

@@ -9,6 +9,7 @@ namespace {
 std::atomic<long> openCountdown{0};
 std::atomic<long> readCountdown{0};
 std::atomic<long> writeCountdown{0};
+std::atomic<long> abandonCountdown{0};
 std::atomic<bool> fired{false};
 std::atomic<bool> failBackgroundSyncs{false};
 
@@ -24,7 +25,14 @@ bool Tick(std::atomic<long>& countdown) {
 
 bool BeforeOpen() { return Tick(openCountdown); }
 bool BeforeRead() { return Tick(readCountdown); }
-bool BeforeWrite() { return Tick(writeCountdown); }
+bool BeforeWrite() {
+    if (Tick(abandonCountdown)) throw Abandoned{};
+    return Tick(writeCountdown);
+}
+void AbandonAtWrite(long n) {
+    abandonCountdown = n;
+    fired = false;
+}
 bool BeforeBackgroundSync() {
     if (!failBackgroundSyncs) return false;
     fired = true;
@@ -36,6 +44,7 @@ void Arm(long failOpenAt, long failReadAt, long failWriteAt) {
     openCountdown = failOpenAt;
     readCountdown = failReadAt;
     writeCountdown = failWriteAt;
+    abandonCountdown = 0;
     fired = false;
 }
 

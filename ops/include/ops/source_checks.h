@@ -34,6 +34,14 @@ void ReadAsAnalysed(File& file, std::uint64_t offset, void* buf, std::size_t n);
 // TextSourceChanged otherwise. For in-place patches, before they write.
 void RequireBytesAsAnalysed(File& file, std::uint64_t offset, const void* expected, std::size_t n);
 
+// For in-place patches, before they write: the n bytes at fieldAt lie inside
+// the chunk `id` whose header is at chunkAt, as its own size declares it, and
+// inside no other well-formed chunk of the file's chain. A patch thus never
+// writes past the field it names, whatever the analysis made of the bytes.
+// Throws VelmoraError(why) otherwise.
+void RequireFieldInChunk(File& file, const char* id, std::uint64_t chunkAt, std::uint64_t fieldAt, std::size_t n,
+                         const std::string& why);
+
 // For in-place patches, after opening the file for writing: takes an
 // exclusive advisory lock for as long as the file stays open and refuses
 // (TextFileBusy) a file that another process holds locked or that changes

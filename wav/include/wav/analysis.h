@@ -21,6 +21,8 @@ enum class AnalysisStop {
     DivisionByZero,  // blockAlign or samplesPerSec is 0
 };
 
+inline constexpr const char* kTextPatchUndone = "前回中断された修復を取り消し、元の内容に戻しました";
+
 struct AnalysisResult {
     AnalysisStop stop = AnalysisStop::Complete;
     bool complete() const { return stop == AnalysisStop::Complete; }
@@ -50,6 +52,9 @@ struct AnalysisResult {
     // The bytes of a frame cut short at the end of the file (a recording
     // that stopped inside a frame); they are no footer.
     std::uint32_t partialFrame = 0;
+    // The format chunk holds fewer than the 16 bytes of its fields: the
+    // fields it lacks read as 0, and no operation may read or write them.
+    bool formatTooShort = false;
 };
 
 // Throws VelmoraError("ファイル %s は開けません") when the file cannot be

@@ -36,6 +36,8 @@ std::string TextFileBusy(const std::string& path);       // ファイル %s は�
 std::string TextOutputClash(const std::string& path);    // 出力ファイル %s を他の処理が同時に書き込みました…
 
 inline constexpr const char* kTextDivByZero = "0 による浮動小数点数除算";
+// A format chunk without room for its 16 bytes of fields.
+inline constexpr const char* kTextFormatTooShort = "fmtチャンクが16バイトより短いため扱えません";
 inline constexpr const char* kTextNotAnalysed =
     "解析済みのファイルではありません。ファイルを選び直してください。";
 

@@ -19,6 +19,10 @@ void Arm(long failOpenAt, long failReadAt, long failWriteAt);
 void Disarm();
 // Whether a fault has been injected since the last Arm.
 bool Fired();
+// Stands in for a kill: the nth write from now on throws Abandoned, which no
+// failure handler of the file layer catches, so nothing is put back.
+struct Abandoned {};
+void AbandonAtWrite(long n);
 #else
 constexpr bool BeforeOpen() { return false; }
 constexpr bool BeforeRead() { return false; }

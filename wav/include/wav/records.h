@@ -91,6 +91,9 @@ inline constexpr std::uint32_t kFormatExtensionAt = kFirstChunkAt + FormatBlock:
 // Length of the plain header: RIFF header, 16-byte format chunk, data header.
 inline constexpr std::uint32_t kPlainHeaderSize = 44;
 inline constexpr std::uint32_t kPlainDataChunkAt = kPlainHeaderSize - DataHeader::kSize;
+// The fields every format chunk holds: tag, channels, rate, byte rate,
+// frame size and bits per sample.
+inline constexpr std::uint32_t kFormatFieldsSize = FormatBlock::kSize - kChunkHeaderSize;
 // The extensible format chunk's body: 16 bytes of fields, cbSize 22 and the
 // 22 bytes it counts.
 inline constexpr std::int32_t kExtensibleFormatSize = 40;
