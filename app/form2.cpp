@@ -6,7 +6,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "widgets.h"
@@ -34,9 +35,10 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
     Button1 = Place(new QPushButton(QStringLiteral("閉じる"), Panel1), "Button1", 96, 8, 75, 25);
     layout->addWidget(Panel1);
 
-    ListView1 = new QTableWidget(0, 3, this);
+    Peaks = new PeakListModel(this);
+    ListView1 = new QTableView(this);
     ListView1->setObjectName("ListView1");
-    ListView1->setHorizontalHeaderLabels({QStringLiteral("分"), QStringLiteral("秒"), QStringLiteral("ピーク")});
+    ListView1->setModel(Peaks);
     ListView1->verticalHeader()->hide();
     ListView1->verticalHeader()->setMinimumSectionSize(16);
     ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -51,6 +53,8 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setShowGrid(true);
     layout->addWidget(ListView1, 1);
+    // "ほか N 行" reads across the three columns.
+    connect(Peaks, &PeakListModel::moreRowAdded, this, [this](int row) { ListView1->setSpan(row, 0, 1, 3); });
 
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 }
@@ -67,28 +71,39 @@ void TForm2::showList() {
     move(main.x() + main.width(), main.y());
 }
 
-void TForm2::clearRows() { ListView1->setRowCount(0); }
+void TForm2::clearRows() { Peaks->clear(); }  // the reset drops the "ほか N 行" span too
 
-void TForm2::addRow(int minute, int second, int peak) { appendRow(minute, second, QString::number(peak)); }
-
-void TForm2::addFloatRow(int minute, int second, double peak) {
-    appendRow(minute, second, QString::fromStdString(FloatPeakText(peak)));
+void TForm2::addRow(int minute, int second, int peak) {
+    Peaks->addRow(minute, second, peak);
+    refreshLater();
 }
 
-void TForm2::appendRow(int minute, int second, const QString& peak) {
-    const int row = ListView1->rowCount();
-    ListView1->insertRow(row);
-    const QString values[3] = {QString::number(minute), QString::number(second), peak};
-    for (int column = 0; column < 3; ++column) {
-        auto* item = new QTableWidgetItem(values[column]);
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        ListView1->setItem(row, column, item);
-    }
-    // The new row is the last one. Scrolling to the bottom lays the list out
-    // first; scrolling to the item would use the range before this row.
+void TForm2::addFloatRow(int minute, int second, double peak) {
+    Peaks->addFloatRow(minute, second, peak);
+    refreshLater();
+}
+
+// Rows can come a few thousand a second (a long file at a low rate); the
+// list is drawn and scrolled at most every kRefreshMs instead of per row.
+void TForm2::refreshLater() {
+    if (refreshPending_) return;
+    refreshPending_ = true;
+    ListView1->setUpdatesEnabled(false);
+    QTimer::singleShot(kRefreshMs, this, [this] { refreshRows(); });
+}
+
+void TForm2::refreshRows() {
+    if (!refreshPending_) return;
+    refreshPending_ = false;
+    ListView1->setUpdatesEnabled(true);
+    // Scrolling to the bottom lays the list out first; scrolling to the
+    // last index would use the range before the new rows.
     ListView1->scrollToBottom();
 }
 
-void TForm2::setLabel(const std::string& text) { Label1->setText(QString::fromStdString(text)); }
+void TForm2::setLabel(const std::string& text) {
+    refreshRows();  // the label comes after the last row
+    Label1->setText(QString::fromStdString(text));
+}
 
 }  // namespace velmora::app

@@ -8,11 +8,12 @@
 #include <QWidget>
 
 #include "ops/normalize.h"
+#include "peak_list_model.h"
 
 class QFrame;
 class QLabel;
 class QPushButton;
-class QTableWidget;
+class QTableView;
 
 namespace velmora::app {
 
@@ -24,7 +25,8 @@ public:
     QFrame* Panel1;
     QLabel* Label1;        // the overall peak
     QPushButton* Button1;  // "閉じる"
-    QTableWidget* ListView1;  // columns "分", "秒", "ピーク"
+    QTableView* ListView1;  // columns "分", "秒", "ピーク"
+    PeakListModel* Peaks;   // the rows ListView1 shows
 
     // "閉じる": hides the window and does nothing else.
     void Button1Click();
@@ -41,8 +43,11 @@ public:
     void hide() override { QWidget::hide(); }
 
 private:
-    void appendRow(int minute, int second, const QString& peak);
+    void refreshLater();
+    void refreshRows();
+    static constexpr int kRefreshMs = 50;
     QPointer<QWidget> mainWindow_;
+    bool refreshPending_ = false;
 };
 
 }  // namespace velmora::app

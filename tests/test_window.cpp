@@ -1,6 +1,7 @@
 // The main window under the offscreen platform, with scripted dialogs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -33,6 +35,7 @@
 #include "app/folder_dialog.h"
 #include "app/form1.h"
 #include "app/form2.h"
+#include "app/peak_list_model.h"
 #include "app/startup.h"
 #include "app/widgets.h"
 #include "ops/source_checks.h"
@@ -358,6 +361,63 @@ TEST_F(WindowTest, BrowseButtonSetsTheOutputFolderUntilTheNextAnalysis) {
 
     DropOn(0, a);
     EXPECT_EQ(form->Label4->text(), Q(dir.path() + "/"));
+}
+
+// The peak list at 1 Hz: a row per minute, 100,000 of them, go into one
+// compact model (no item per cell) and the list ends scrolled to the last.
+TEST(PeakList, AHundredThousandMinutesAreRowsOfOneCompactModel) {
+    TForm2 form2;
+    form2.show();
+    QApplication::processEvents();
+    PeakListView& view = form2;
+    view.clearRows();
+    constexpr int kMinutes = 100'000;
+    const auto peakOf = [](int minute) { return (minute * 7919) % 32768; };
+    for (int minute = 0; minute < kMinutes; ++minute) view.addRow(minute, minute % 60, peakOf(minute));
+    view.setLabel("ピーク値:32767 ");  // after the last row: the list is drawn and scrolled now
+
+    EXPECT_EQ(qobject_cast<QTableWidget*>(form2.ListView1), nullptr);
+    ASSERT_EQ(form2.ListView1->model(), form2.Peaks);
+    const QAbstractItemModel* rows = form2.ListView1->model();
+    ASSERT_EQ(rows->rowCount(), kMinutes);
+    ASSERT_EQ(rows->columnCount(), 3);
+    EXPECT_EQ(form2.Peaks->rowsPastCap(), 0);
+    for (int minute : {0, 59, 61, kMinutes / 2 + 7, kMinutes - 1}) {
+        EXPECT_EQ(rows->index(minute, 0).data().toString(), QString::number(minute));
+        EXPECT_EQ(rows->index(minute, 1).data().toString(), QString::number(minute % 60));
+        EXPECT_EQ(rows->index(minute, 2).data().toString(), QString::number(peakOf(minute))) << minute;
+    }
+    const QScrollBar* bar = form2.ListView1->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(form2.ListView1->viewport()->rect().contains(
+        form2.ListView1->visualRect(rows->index(kMinutes - 1, 0))));
+    EXPECT_TRUE(form2.ListView1->updatesEnabled());  // drawn again once the rows are in
+}
+
+// Past the cap the rows are counted, not held, and one last row says how many
+// follow; the next scan starts empty.
+TEST(PeakList, RowsPastTheCapAreCountedAndTheLastRowSaysHowManyFollow) {
+    TForm2 form2;
+    constexpr int kCap = 500;
+    form2.Peaks->setCap(kCap);
+    PeakListView& view = form2;
+    const QAbstractItemModel* rows = form2.ListView1->model();
+    for (int added : {kCap + 12'345, kCap - 1, kCap + 1, kCap}) {
+        SCOPED_TRACE(added);
+        view.clearRows();
+        for (int minute = 0; minute < added; ++minute) view.addFloatRow(minute, minute % 60, minute + 0.5);
+        const int held = std::min(added, kCap), past = added - held;
+        EXPECT_EQ(form2.Peaks->storedRows(), held);
+        EXPECT_EQ(form2.Peaks->rowsPastCap(), past);
+        ASSERT_EQ(rows->rowCount(), held + (past > 0 ? 1 : 0));
+        EXPECT_EQ(rows->index(held - 1, 2).data().toString(), QString::fromStdString(FloatPeakText(held - 1 + 0.5)));
+        if (past > 0) {
+            EXPECT_EQ(rows->index(held, 0).data().toString(), QStringLiteral("ほか %1 行").arg(past));
+        }
+        // Across the three columns, and no span left behind by an earlier scan.
+        EXPECT_EQ(form2.ListView1->columnSpan(kCap, 0), past > 0 ? 3 : 1);
+    }
 }
 
 TEST(FolderBrowseDialog, RefusesATypedFolderThatDoesNotExist) {

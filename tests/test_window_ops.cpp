@@ -220,7 +220,7 @@ TEST_F(WindowOpsTest, NormalizeShowsThePeakWindowBesideTheMainWindowAndAnswerNoK
     QTimer watch;
     watch.setInterval(0);
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        rowCounts.insert(form2->ListView1->rowCount());
+        rowCounts.insert(form2->ListView1->model()->rowCount());
         visibleDuringScan = visibleDuringScan && form2->isVisible();
     });
     watch.start();
@@ -239,11 +239,12 @@ TEST_F(WindowOpsTest, NormalizeShowsThePeakWindowBesideTheMainWindowAndAnswerNoK
     EXPECT_EQ(form2->width(), 175);
     EXPECT_LE(form2->ListView1->horizontalHeader()->length(), form2->ListView1->viewport()->width());
 
-    ASSERT_EQ(form2->ListView1->rowCount(), 3);
+    const QAbstractItemModel* peakRows = form2->ListView1->model();
+    ASSERT_EQ(peakRows->rowCount(), 3);
     const int expected[3][3] = {{0, 7, 8000}, {1, 3, 16384}, {2, 2, 100}};
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c)
-            EXPECT_EQ(form2->ListView1->item(r, c)->text(), QString::number(expected[r][c])) << r << c;
+            EXPECT_EQ(peakRows->index(r, c).data().toString(), QString::number(expected[r][c])) << r << c;
     EXPECT_EQ(form2->Label1->text(), "ピーク値:16384 ");
     EXPECT_FALSE(std::filesystem::exists(Out("a(normalize).wav")));
     EXPECT_TRUE(dialogs.messages.empty());
@@ -275,19 +276,19 @@ TEST_F(WindowOpsTest, PeakWindowClosedDuringTheScanKeepsFillingAndScrollsToTheNe
 
     dialogs.askAnswers = {false, false};
     form->Button7->click();
-    ASSERT_EQ(form2->ListView1->rowCount(), 30);
-    QTableWidgetItem* last = form2->ListView1->item(29, 0);
-    EXPECT_EQ(last->text(), "29");
+    ASSERT_EQ(form2->ListView1->model()->rowCount(), 30);
+    const QModelIndex last = form2->ListView1->model()->index(29, 0);
+    EXPECT_EQ(last.data().toString(), "29");
     EXPECT_GT(form2->ListView1->verticalScrollBar()->value(), 0);
     // The three columns fit beside the scroll bar: nothing to scroll sideways.
     EXPECT_LE(form2->ListView1->horizontalHeader()->length(), form2->ListView1->viewport()->width());
-    EXPECT_TRUE(form2->ListView1->viewport()->rect().contains(form2->ListView1->visualItemRect(last)));
+    EXPECT_TRUE(form2->ListView1->viewport()->rect().contains(form2->ListView1->visualRect(last)));
 
     // "閉じる" at the first pending messages of the next scan: hidden, filled all the same.
     QTimer::singleShot(0, form2.get(), [&] { form2->Button1->click(); });
     form->Button7->click();
     EXPECT_FALSE(form2->isVisible());
-    EXPECT_EQ(form2->ListView1->rowCount(), 30);
+    EXPECT_EQ(form2->ListView1->model()->rowCount(), 30);
     EXPECT_FALSE(form2->Label1->text().isEmpty());
     EXPECT_EQ(dialogs.questions.size(), 2u);
 }
