@@ -9,6 +9,8 @@
 namespace velmora::app {
 
 void WindowHost::progress(int percent) {
+    // A walk reports every second; only a new value is worth a paint.
+    if (gauge_->value() == percent) return;
     gauge_->setValue(percent);
     // Operations that do not pump messages still show their progress.
     gauge_->repaint();
