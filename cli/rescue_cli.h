@@ -25,11 +25,13 @@ struct RescueArgs {
 bool HasRiffHeader(const std::string& path);
 
 // Rescues each file into FILE(rescue).wav or FILE(realign).wav.
-int RunRescue(const std::vector<std::string>& files, const RescueArgs& args);
+// -n prints the file each would write, --no-clobber refuses an existing one.
+int RunRescue(const std::vector<std::string>& files, const RescueArgs& args, const WriteChoice& write);
 
 // raw2wav --detect: each file in its detected format; when the detection is
-// not sure, `fallback` (the user's own format) or a refusal.
+// not sure, `fallback` (the user's own format) or a refusal. `plain` is the
+// verb's job (its dry run, --no-clobber and plan), whose run this replaces.
 int RunDetectedRaw2Wav(const std::vector<std::string>& files, const std::string& rate, const std::string& outputDir,
-                       const std::optional<FileOperation>& fallback);
+                       FileJob plain, const std::optional<FileOperation>& fallback);
 
 }  // namespace velmora::cli

@@ -32,7 +32,8 @@ int RunRaw2Wav(const Raw2WavArgs& args) {
     FileJob job;
     job.write = args.write;
     job.plan = [&](const std::string& path, const WaveInfo&) {
-        return std::vector<PlannedOutput>{{OutputPathKeepingExtension(args.outputDir, path, "(wavemaker).wav")}};
+        return std::vector<PlannedOutput>{{args.detect ? DetectedRawOutputPath(path, args.outputDir)
+                                                       : RawToWaveOutputPath(path, args.outputDir)}};
     };
     const FileOperation plain = [&](const std::string& path, WaveInfo&, Host& host) {
         // No analysis gives the play time: the raw length does.
@@ -48,7 +49,7 @@ int RunRaw2Wav(const Raw2WavArgs& args) {
         return RawToWave(options, host);
     };
     if (args.detect)
-        return RunDetectedRaw2Wav(args.files, args.rate, args.outputDir,
+        return RunDetectedRaw2Wav(args.files, args.rate, args.outputDir, job,
                                   args.formatGiven ? std::optional<FileOperation>(plain) : std::nullopt);
     job.run = plain;
     return RunOnEach(args.files, job);

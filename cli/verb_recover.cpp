@@ -38,7 +38,7 @@ void RegisterRecover(CLI::App& app, Action& action) {
                                   rescue->channels != 0 || rescue->bits != 0 || rescue->isFloat;
             std::vector<std::string> rescued, patched;
             for (const auto& file : *files) (rescuing || !HasRiffHeader(file) ? rescued : patched).push_back(file);
-            int status = rescued.empty() ? kExitOk : RunRescue(rescued, *rescue);
+            int status = rescued.empty() ? kExitOk : RunRescue(rescued, *rescue, *write);
             if (patched.empty()) return status;
             // No gate: a file that needs nothing is told so by the operation
             // itself, not refused as an unoffered one.

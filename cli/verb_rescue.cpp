@@ -73,7 +73,7 @@ bool HasRiffHeader(const std::string& path) {
     }
 }
 
-int RunRescue(const std::vector<std::string>& files, const RescueArgs& args) {
+int RunRescue(const std::vector<std::string>& files, const RescueArgs& args, const WriteChoice& write) {
     RescueOptions base;
     base.like = args.like;
     base.realign = args.realign;
@@ -87,6 +87,12 @@ int RunRescue(const std::vector<std::string>& files, const RescueArgs& args) {
         base.format = RawSampleFormat{args.channels ? args.channels : 2,
                                    EncodingOf(args.isFloat ? 32 : (args.bits ? args.bits : 16), args.isFloat)};
     FileJob job;
+    job.write = write;
+    job.plan = [&](const std::string& path, const WaveInfo&) {
+        RescueOptions options = base;
+        options.source = path;
+        return std::vector<PlannedOutput>{{RescueOutputPath(options)}};
+    };
     job.run = [&](const std::string& path, WaveInfo&, Host& host) {
         RescueOptions options = base;
         options.source = path;
@@ -98,7 +104,7 @@ int RunRescue(const std::vector<std::string>& files, const RescueArgs& args) {
 }
 
 int RunDetectedRaw2Wav(const std::vector<std::string>& files, const std::string& rate, const std::string& outputDir,
-                       const std::optional<FileOperation>& fallback) {
+                       FileJob plain, const std::optional<FileOperation>& fallback) {
     std::optional<std::int32_t> given;
     try {
         if (!rate.empty()) given = ParseInteger(rate);
@@ -106,7 +112,7 @@ int RunDetectedRaw2Wav(const std::vector<std::string>& files, const std::string&
         std::fprintf(stderr, "velmora-cli: %s\n", e.what());
         return kExitUsage;
     }
-    FileJob job;
+    FileJob job = std::move(plain);
     job.run = [&](const std::string& path, WaveInfo& info, Host& host) {
         try {
             return Reported([&](RescueReport& r) { return RawToWaveDetected(path, given, outputDir, host, &r); });

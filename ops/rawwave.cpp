@@ -39,7 +39,7 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
                           blockAlign,
                           static_cast<std::int16_t>(bytesPerSample * 8)};
 
-    const std::string path = OutputPathKeepingExtension(options.outputFolder, options.rawPath, "(wavemaker).wav");
+    const std::string path = RawToWaveOutputPath(options.rawPath, options.outputFolder);
     OutputFile out = OutputFile::Create(path, {&raw});
     const std::vector<std::uint8_t> header = EncodeHeader(description);
     out.write(header.data(), header.size());
@@ -66,6 +66,10 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
     // An empty raw file is complete at once: its WAV is the header alone.
     if (rawSize == 0) host.progress(100);
     return {path};
+}
+
+std::string RawToWaveOutputPath(const std::string& rawPath, const std::string& outputFolder) {
+    return OutputPathKeepingExtension(outputFolder, rawPath, "(wavemaker).wav");
 }
 
 }  // namespace velmora

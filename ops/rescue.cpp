@@ -196,7 +196,7 @@ std::uint64_t DataSizeOf(const std::vector<Piece>& pieces, std::uint64_t frame) 
 // more disk than its sounding parts.
 void WritePieces(const std::string& path, File& source, const std::vector<std::uint8_t>& header,
                  const std::vector<Piece>& pieces, std::uint64_t frame, Host& host) {
-    OutputFile out = OutputFile::Create(path);
+    OutputFile out = OutputFile::Create(path, {&source});
     out.write(header.data(), header.size());
     const std::uint64_t total = DataSizeOf(pieces, frame);
     const std::uint64_t end = header.size() + total;
@@ -570,11 +570,18 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
     for (const auto& c : r.changes)
         host.log(Format("%s バイト目から読み位置がずれています", GroupThousands(c.offset).c_str()));
 
-    const std::string path = OutputPath(options.outputFolder, options.source,
-                                        options.realign ? "(realign).wav" : "(rescue).wav");
+    const std::string path = RescueOutputPath(options);
     header.dataSize = r.dataSize;
     WritePieces(path, source, EncodeHeader(header), pieces, frame, host);
     return {path};
+}
+
+std::string RescueOutputPath(const RescueOptions& options) {
+    return OutputPath(options.outputFolder, options.source, options.realign ? "(realign).wav" : "(rescue).wav");
+}
+
+std::string DetectedRawOutputPath(const std::string& rawPath, const std::string& outputFolder) {
+    return OutputPathKeepingExtension(outputFolder, rawPath, "(wavemaker).wav");
 }
 
 Detection DetectRawFormat(File& source) {
@@ -612,7 +619,7 @@ std::vector<std::string> RawToWaveDetected(const std::string& rawPath, std::opti
     r.dataSize = r.end - r.start;
     host.log(Format("形式 %s、サンプリング周波数 %dHz(%s)", FormatLabel(r.format).c_str(), r.rate,
                     RateNote(r.rateSource).c_str()));
-    const std::string path = OutputPathKeepingExtension(outputFolder, rawPath, "(wavemaker).wav");
+    const std::string path = DetectedRawOutputPath(rawPath, outputFolder);
     HeaderDescription header = NewHeader(r.format, r.rate);
     header.dataSize = r.dataSize;
     WritePieces(path, source, EncodeHeader(header), {{r.start, r.dataSize, 0}}, frame, host);

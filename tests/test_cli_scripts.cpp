@@ -3,6 +3,8 @@
 // info's JSON forms, and help that says what the verbs take.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -176,6 +178,14 @@ TEST(CliScripts, DryRunAndNoClobberForEveryVerbThatWrites) {
     WavBuilder unfinished = CliStereo16(100);
     unfinished.dataSize = 0xFFFFFFFF;
     std::string cut = dir.write("cut.wav", unfinished.Build());
+    WavBuilder tone = CliStereo16(0);
+    for (int i = 0; i < 4000; ++i)  // audio that sounds like audio, behind a header that is gone
+        for (double gain : {8000.0, 6000.0}) AppendU16(tone.samples, static_cast<std::uint16_t>(static_cast<std::int16_t>(gain * std::sin(i * 0.05))));
+    Bytes headless = tone.Build();
+    std::fill(headless.begin(), headless.begin() + 44, 0);
+    std::string zeroed = dir.write("zeroed.wav", headless);
+    std::string toneFile = dir.write("tone.wav", tone.Build());
+    std::string raw2 = dir.write("take2.pcm", PatternSamples(300, 2, 2));
 
     struct Case {
         std::string args;
@@ -196,6 +206,10 @@ TEST(CliScripts, DryRunAndNoClobberForEveryVerbThatWrites) {
         {"set-rate 44100 " + Quote(song),
          {"would patch " + song + ": sampling frequency 1000 -> 44100, byte rate 4000 -> 176400"}, true},
         {"recover " + Quote(cut), {"would patch " + cut + ": data size 4294967295 -> 400, RIFF size 436 -> 436"}, true},
+        // The rescue forms keep the same promises.
+        {"recover --like " + Quote(song) + " " + Quote(zeroed), {"would write " + dir.file("zeroed(rescue).wav")}, false},
+        {"recover --realign " + Quote(toneFile), {"would write " + dir.file("tone(realign).wav")}, false},
+        {"raw2wav --detect --bits 16 " + Quote(raw2), {"would write " + dir.file("take2.pcm(wavemaker).wav")}, false},
     };
     for (const Case& c : cases) {
         const auto before = Snapshot(dir.path());

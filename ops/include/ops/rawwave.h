@@ -27,5 +27,7 @@ struct RawToWaveOptions {
 // path; an empty rawPath does nothing. Odd raw data gets its pad byte; a raw
 // file whose WAV would pass 4 GiB gives an RF64 file.
 std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host);
+// The file RawToWave writes for a raw file and output folder.
+std::string RawToWaveOutputPath(const std::string& rawPath, const std::string& outputFolder);
 
 }  // namespace velmora

@@ -67,6 +67,11 @@ struct RescueReport {
 // stretch of the file sounds like audio in the format.
 std::vector<std::string> RescueRecording(const RescueOptions& options, Host& host, RescueReport* report = nullptr);
 
+// The file RescueRecording writes for these options, and the one
+// RawToWaveDetected writes: what a dry run or --no-clobber looks at.
+std::string RescueOutputPath(const RescueOptions& options);
+std::string DetectedRawOutputPath(const std::string& rawPath, const std::string& outputFolder);
+
 // The stretch of `format` audio in [from, to) of the file around the sampled
 // audio: its first and one-past-last whole frame at `alignment`. Junk before
 // and after is told from the audio frame by frame by the jumps it makes.
