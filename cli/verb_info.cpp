@@ -72,7 +72,8 @@ nlohmann::json ChunksJson(const std::vector<ChunkEntry>& chunks) {
 nlohmann::json WhyJson(const OperationReasons& reasons) {
     nlohmann::json j = nlohmann::json::object();
     for (Operation op : kAllOperations)
-        if (!WhyNot(reasons, op).empty()) j[OperationName(op)] = WhyNot(reasons, op);
+        if (WhyNotCode(reasons, op) != Reason::None)
+            j[OperationName(op)] = {{"code", ReasonId(WhyNotCode(reasons, op))}, {"text", WhyNot(reasons, op)}};
     return j;
 }
 

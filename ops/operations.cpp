@@ -12,28 +12,34 @@ namespace velmora {
 
 namespace {
 
-constexpr const char* kWhyCompressed = "圧縮形式のためサンプルを扱えません";
-constexpr const char* kWhyFooter = "先にタグフッタを削除してください";
-constexpr const char* kWhyFileSize = "ヘッダのRIFFサイズがファイルの長さと合っていません";
-constexpr const char* kWhyTail = "データの後ろにチャンクではないバイトがあります";
-constexpr const char* kWhyMono = "モノラルのため分離するチャンネルがありません";
-constexpr const char* kWhyResolution = "このビット解像度・形式には対応していません";
-constexpr const char* kWhyStereoOnly = "ステレオのファイルにのみ使えます";
-constexpr const char* kWhyRebuild16 = "16ビットステレオのファイルにのみ使えます";
-constexpr const char* kWhyPlainFmt = "fmtチャンクは既に標準の形です";
-constexpr const char* kWhyNoFooter = "タグフッタがありません";
-constexpr const char* kWhyRiffOK = "RIFFサイズは正しい値です";
-constexpr const char* kWhyDataOK = "データサイズは正常です";
-constexpr const char* kWhyDataNotInChain = "dataチャンクがチャンクの並びの中にないため修復できません";
-constexpr const char* kWhyLayout = "フレームの大きさがチャンネル数と解像度に合っていません";
-constexpr const char* kWhyShortFmt = kTextFormatTooShort;
+struct Why {
+    Reason code;
+    const char* text;
+};
+constexpr Why kWhyCompressed{Reason::Compressed, "圧縮形式のためサンプルを扱えません"};
+constexpr Why kWhyFooter{Reason::TagFooter, "先にタグフッタを削除してください"};
+constexpr Why kWhyFileSize{Reason::RiffSizeWrong, "ヘッダのRIFFサイズがファイルの長さと合っていません"};
+constexpr Why kWhyTail{Reason::TailNotChunks, "データの後ろにチャンクではないバイトがあります"};
+constexpr Why kWhyMono{Reason::MonoFile, "モノラルのため分離するチャンネルがありません"};
+constexpr Why kWhyResolution{Reason::Resolution, "このビット解像度・形式には対応していません"};
+constexpr Why kWhyStereoOnly{Reason::StereoOnly, "ステレオのファイルにのみ使えます"};
+constexpr Why kWhyRebuild16{Reason::NotStereo16, "16ビットステレオのファイルにのみ使えます"};
+constexpr Why kWhyPlainFmt{Reason::PlainFormat, "fmtチャンクは既に標準の形です"};
+constexpr Why kWhyNoFooter{Reason::NoFooter, "タグフッタがありません"};
+constexpr Why kWhyRiffOK{Reason::RiffSizeRight, "RIFFサイズは正しい値です"};
+constexpr Why kWhyDataOK{Reason::DataSizeRight, "データサイズは正常です"};
+constexpr Why kWhyDataNotInChain{Reason::DataNotInChain, "dataチャンクがチャンクの並びの中にないため修復できません"};
+constexpr Why kWhyLayout{Reason::FrameLayout, "フレームの大きさがチャンネル数と解像度に合っていません"};
+constexpr Why kWhyShortFmt{Reason::FormatTooShort, kTextFormatTooShort};
+constexpr Why kWhyBadLayout{Reason::UnusableLayout, kTextBadLayout};
+constexpr Why kWhyUnknownLayout{Reason::UnknownLayout, kTextUnknownLayout};
 
 class Verdict {
 public:
     // The first reason given stays: it is the one the user meets first.
-    void refuse(Operation op, const char* why) {
-        std::string& r = reasons_[static_cast<std::size_t>(op)];
-        if (r.empty()) r = why;
+    void refuse(Operation op, const Why& why) {
+        Refusal& r = reasons_[static_cast<std::size_t>(op)];
+        if (r.code == Reason::None) r = {why.code, why.text};
     }
     OperationReasons reasons() const { return reasons_; }
 
@@ -60,7 +66,7 @@ OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
     if (!stereo16) v.refuse(RebuildHeader, kWhyRebuild16);
     if (w.format.fmtSize != 18 && w.fmtChunkPos == 12) v.refuse(RebuildHeader, kWhyPlainFmt);
     if (!stereo16 && !(wide && w.format.channels == 2)) {
-        const char* why = w.format.channels != 2 ? kWhyStereoOnly : kWhyResolution;
+        const Why& why = w.format.channels != 2 ? kWhyStereoOnly : kWhyResolution;
         v.refuse(Surround, why);
         v.refuse(Normalize, why);
     }
@@ -81,14 +87,14 @@ OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
     // channel count of 0 or less, a play time past 31 bits).
     if (w.format.samplesPerSec <= 0 || w.format.blockAlign <= 0 || w.format.channels <= 0 || w.totalSeconds() < 0 ||
         w.playRemainderFrames < 0 || w.playRemainderFrames >= w.format.samplesPerSec)
-        for (Operation op : {Split, Surround, Normalize, RebuildHeader}) v.refuse(op, kTextBadLayout);
+        for (Operation op : {Split, Surround, Normalize, RebuildHeader}) v.refuse(op, kWhyBadLayout);
     // Split names every channel after its speaker: offered only where it
     // would run.
     if (w.format.channels > 1) {
         try {
             SplitSpeakerNames(w.extChannelMask, w.format.channels);
         } catch (const VelmoraError&) {
-            v.refuse(Split, kTextUnknownLayout);
+            v.refuse(Split, kWhyUnknownLayout);
         }
     }
     // A frame that is not one sample container per channel cannot be walked.
@@ -96,7 +102,7 @@ OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
     if (w.format.bitsPerSample <= 0 || w.format.blockAlign != w.format.channels * sampleBytes)
         for (Operation op : {Split, Surround, Normalize, RebuildHeader}) v.refuse(op, kWhyLayout);
 
-    const auto refuseCopies = [&v](const char* why) {
+    const auto refuseCopies = [&v](const Why& why) {
         for (Operation op : {Split, Surround, Normalize, RebuildHeader, Multiplex, SetRate}) v.refuse(op, why);
     };
     if (w.listFooterSize != 0)
@@ -124,6 +130,15 @@ OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
     return v.reasons();
 }
 
+Reason StopCode(AnalysisStop stop) {
+    switch (stop) {
+        case AnalysisStop::NoRiff: return Reason::NoRiff;
+        case AnalysisStop::NoFmt: return Reason::NoFormat;
+        case AnalysisStop::NoData: return Reason::NoData;
+        default: return Reason::ZeroDivision;
+    }
+}
+
 // The first line of what the analysis said when it stopped.
 std::string StopReason(const AnalysisResult& result) {
     std::string text = result.failure ? *result.failure : result.messages.empty() ? std::string{} : result.messages.back();
@@ -134,10 +149,39 @@ std::string StopReason(const AnalysisResult& result) {
 
 }  // namespace
 
+const char* ReasonId(Reason reason) {
+    switch (reason) {
+        case Reason::None: return "";
+        case Reason::NoRiff: return "no-riff";
+        case Reason::NoFormat: return "no-fmt";
+        case Reason::NoData: return "no-data";
+        case Reason::ZeroDivision: return "zero-division";
+        case Reason::Compressed: return "compressed";
+        case Reason::TagFooter: return "tag-footer";
+        case Reason::RiffSizeWrong: return "riff-size-wrong";
+        case Reason::TailNotChunks: return "tail-not-chunks";
+        case Reason::MonoFile: return "mono-file";
+        case Reason::Resolution: return "resolution";
+        case Reason::StereoOnly: return "stereo-only";
+        case Reason::NotStereo16: return "not-16bit-stereo";
+        case Reason::PlainFormat: return "plain-fmt";
+        case Reason::NoFooter: return "no-footer";
+        case Reason::RiffSizeRight: return "riff-size-right";
+        case Reason::DataSizeRight: return "data-size-right";
+        case Reason::DataNotInChain: return "data-not-in-chain";
+        case Reason::FrameLayout: return "frame-layout";
+        case Reason::FormatTooShort: return "short-fmt";
+        case Reason::UnusableLayout: return "unusable-layout";
+        case Reason::UnknownLayout: return "unknown-layout";
+    }
+    return "";
+}
+
 OperationReasons WhyNotOffered(const WaveInfo& info, const AnalysisResult& result) {
     if (result.complete()) return Rules(info, result);
     OperationReasons reasons;
-    const std::string why = result.formatTooShort ? std::string{kWhyShortFmt} : StopReason(result);
+    const Refusal why = result.formatTooShort ? Refusal{kWhyShortFmt.code, kWhyShortFmt.text}
+                                              : Refusal{StopCode(result.stop), StopReason(result)};
     for (Operation op : kAllOperations)
         if (!(info.rateRewriteOnly && op == Operation::SetRate)) reasons[static_cast<std::size_t>(op)] = why;
     return reasons;
@@ -148,7 +192,7 @@ std::optional<OperationSet> AllowedOperations(const WaveInfo& info, const Analys
         const OperationReasons reasons = Rules(info, result);
         OperationSet s;
         for (Operation op : kAllOperations)
-            if (reasons[static_cast<std::size_t>(op)].empty()) s.insert(op);
+            if (reasons[static_cast<std::size_t>(op)].code == Reason::None) s.insert(op);
         return s;
     }
     if (info.rateRewriteOnly) return OperationSet{Operation::SetRate};

@@ -135,3 +135,25 @@ TEST(CliInfo, AgreesWithSoxi) {
     long frames = w["playSeconds"].get<long>() * w["samplesPerSec"].get<long>() + w["playRemainderFrames"].get<long>();
     EXPECT_EQ(frames, soxi("-s"));
 }
+
+// Scripts compare the code of a refusal, never its sentence.
+TEST(CliInfo, WhyCarriesACodeBesideTheText) {
+    TempDir dir;
+    WavBuilder mono;
+    mono.channels = 1;
+    mono.samples = PatternSamples(100, 1, 2);
+    const std::string path = dir.write("mono.wav", mono.Build());
+    CliRun r = RunCli("info --jsonl " + Quote(path), dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto why = nlohmann::json::parse(r.out)["why"];
+    const struct {
+        const char* verb;
+        const char* code;
+    } expected[] = {{"split", "mono-file"}, {"surround", "stereo-only"}, {"remove-footer", "no-footer"},
+                    {"fix-riff-size", "riff-size-right"}, {"recover", "data-size-right"}};
+    for (const auto& e : expected) {
+        EXPECT_EQ(why[e.verb]["code"], e.code) << e.verb;
+        EXPECT_FALSE(why[e.verb]["text"].get<std::string>().empty()) << e.verb;
+    }
+    EXPECT_FALSE(why.contains("set-rate"));  // offered: no reason
+}

@@ -94,12 +94,48 @@ private:
 // rate rewrite alone.
 std::optional<OperationSet> AllowedOperations(const WaveInfo& info, const AnalysisResult& result);
 
-// Why each operation is not offered, one short sentence for the user; empty
-// for an operation that is offered.
-using OperationReasons = std::array<std::string, kAllOperations.size()>;
+// Why an operation is not offered: a stable code that scripts can compare
+// (ReasonId gives its ASCII name, "mono-file", "tag-footer", …) and one
+// short sentence for the user.
+enum class Reason {
+    None,            // offered
+    NoRiff,          // the analysis stopped: no RIFF header
+    NoFormat,        // … no format chunk
+    NoData,          // … no data chunk
+    ZeroDivision,    // … a frame size or rate of 0
+    Compressed,
+    TagFooter,
+    RiffSizeWrong,
+    TailNotChunks,
+    MonoFile,
+    Resolution,
+    StereoOnly,
+    NotStereo16,
+    PlainFormat,
+    NoFooter,
+    RiffSizeRight,
+    DataSizeRight,
+    DataNotInChain,
+    FrameLayout,
+    FormatTooShort,
+    UnusableLayout,
+    UnknownLayout,
+};
+const char* ReasonId(Reason reason);
+
+struct Refusal {
+    Reason code = Reason::None;
+    std::string text;
+};
+
+// Why each operation is not offered; code None and no text for one that is.
+using OperationReasons = std::array<Refusal, kAllOperations.size()>;
 OperationReasons WhyNotOffered(const WaveInfo& info, const AnalysisResult& result);
 inline const std::string& WhyNot(const OperationReasons& reasons, Operation op) {
-    return reasons[static_cast<std::size_t>(op)];
+    return reasons[static_cast<std::size_t>(op)].text;
+}
+inline Reason WhyNotCode(const OperationReasons& reasons, Operation op) {
+    return reasons[static_cast<std::size_t>(op)].code;
 }
 
 }  // namespace velmora
