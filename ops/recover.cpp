@@ -84,7 +84,7 @@ std::optional<SizeRepair> PlanRecovery(File& file, const WaveInfo& info) {
     if (file.readAt(dataChunkPos, head, 8) < 8 || file.readAt(0, riff, sizeof riff) < 8) throw VelmoraError(kTextNotAnalysed);
     const std::optional<Ds64> ds64 = info.rf64 ? ReadDs64(riff, sizeof riff) : std::nullopt;
     if (info.rf64 && !ds64) throw VelmoraError(kTextNotAnalysed);
-    const ChunkTable table = WalkChunks(file, kFirstChunkOffset, length, {ds64, 0});
+    const ChunkTable table = WalkChunks(file, kFirstChunkAt, length, {ds64, 0});
     const auto align = static_cast<std::uint32_t>(info.format.blockAlign);
     return ds64 ? PlanSizeRepair(table, dataChunkPos, ds64->dataSize, ds64->riffSize, align, true)
                 : PlanSizeRepair(table, dataChunkPos, GetU32(head + 4), GetU32(riff + 4), align);

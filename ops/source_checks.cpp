@@ -69,7 +69,7 @@ void RequireFieldInChunk(File& file, const char* id, std::uint64_t chunkAt, std:
     if (fieldAt < chunkAt || fieldAt + n > end || fieldAt + n > length) throw VelmoraError(why);
     std::uint8_t riff[kDs64At + kDs64ChunkSize] = {};
     const std::size_t got = file.readAt(0, riff, sizeof riff);
-    const ChunkTable table = WalkChunks(file, kFirstChunkOffset, length, {ReadDs64(riff, got), 0});
+    const ChunkTable table = WalkChunks(file, kFirstChunkAt, length, {ReadDs64(riff, got), 0});
     for (const ChunkEntry& c : table.chunks)
         if (c.offset != chunkAt && c.wellFormed() && c.offset < fieldAt + n && fieldAt < c.end()) throw VelmoraError(why);
 }

@@ -66,7 +66,6 @@ struct ChunkWalkOptions {
     std::uint32_t blockAlign = 0;
 };
 
-inline constexpr std::uint64_t kFirstChunkOffset = 12;
 // A trailing chunk after the data of an unfinalized recording is looked for
 // in this many bytes before the end of the file: metadata is small next to
 // the samples, and a recording that simply stops must not cost a read of
