@@ -80,7 +80,7 @@ int RunRescue(const std::vector<std::string>& files, const RescueArgs& args) {
     try {
         if (!args.rate.empty()) base.rate = ParseInteger(args.rate);
     } catch (const VelmoraError& e) {
-        std::fprintf(stderr, "velmora-cli: %s\n", e.what());
+        std::fprintf(stderr, "velmora-cli: %s\n", MessageForTerminal(e.what()).c_str());
         return kExitUsage;
     }
     if (args.channels != 0 || args.bits != 0 || args.isFloat)
@@ -103,7 +103,7 @@ int RunDetectedRaw2Wav(const std::vector<std::string>& files, const std::string&
     try {
         if (!rate.empty()) given = ParseInteger(rate);
     } catch (const VelmoraError& e) {
-        std::fprintf(stderr, "velmora-cli: %s\n", e.what());
+        std::fprintf(stderr, "velmora-cli: %s\n", MessageForTerminal(e.what()).c_str());
         return kExitUsage;
     }
     FileJob job;
