@@ -73,7 +73,7 @@ ProgressLine::ProgressLine(std::string subject)
 
 std::string ProgressLine::text(double fraction, double elapsed) const {
     fraction = std::clamp(fraction, 0.0, 1.0);
-    std::string s = FileNamePart(subject_);
+    std::string s = TerminalText(FileNamePart(subject_));
     char pct[16];
     std::snprintf(pct, sizeof pct, "%3d%%", static_cast<int>(fraction * 100 + 1e-9));
     s += (s.empty() ? "" : "  ") + std::string(pct);
@@ -159,22 +159,82 @@ bool CliHost::ask(const std::string& question) {
     finishProgress();
     countedTotal_ = 0;
     if (::isatty(0) == 0) return defaultAnswer_;
-    std::cerr << (subject_.empty() ? "" : subject_ + ": ") << question << " [y/N] " << std::flush;
+    std::cerr << (subject_.empty() ? "" : TerminalText(subject_) + ": ") << MessageForTerminal(question) << " [y/N] "
+              << std::flush;
     std::string answer;
     if (!std::getline(std::cin, answer)) return false;
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
-std::string MessageForTerminal(const std::string& text) {
+std::string TerminalText(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            out += '\n';
+    out.reserve(text.size());
+    const auto escape = [&](unsigned char c) {
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+    };
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        if (c < 0x20 || c == 0x7F) {
+            escape(c);
             ++i;
+            continue;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        // The length of a well-formed UTF-8 sequence here, 0 if there is none.
+        std::size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (len > n - i) len = 0;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((s[i + k] & 0xC0) != 0x80) len = 0;
+        if (len >= 3) {
+            // No overlong forms, surrogates or code points past U+10FFFF.
+            const unsigned char d = s[i + 1];
+            if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d > 0x9F) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d > 0x8F))
+                len = 0;
+        }
+        if (len == 2 && c == 0xC2 && s[i + 1] <= 0x9F) {
+            // U+0080–U+009F: C1 controls, CSI among them.
+            escape(c);
+            escape(s[i + 1]);
+            i += 2;
+        } else if (len > 0) {
+            out.append(text, i, len);
+            i += len;
         } else {
-            out += text[i];
+            // A lone byte: 0x80–0x9F is a C1 control on an 8-bit terminal.
+            if (c <= 0x9F)
+                escape(c);
+            else
+                out += static_cast<char>(c);
+            ++i;
         }
     }
+    return out;
+}
+
+std::vector<std::string> MessageLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find("\r\n", start);
+        lines.push_back(TerminalText(text.substr(start, end == std::string::npos ? std::string::npos : end - start)));
+        if (end == std::string::npos) return lines;
+        start = end + 2;
+    }
+}
+
+std::string MessageForTerminal(const std::string& text) {
+    const std::vector<std::string> lines = MessageLines(text);
+    std::string out = lines.front();
+    for (std::size_t i = 1; i < lines.size(); ++i) out += '\n' + lines[i];
     return out;
 }
 
@@ -185,18 +245,11 @@ std::string ErrorText(const VelmoraError& e) {
 }
 
 void PrintAbout(const std::string& path, const std::string& text) {
-    const std::string prefix = path.empty() ? "" : path + ": ";
+    const std::string prefix = path.empty() ? "" : TerminalText(path) + ": ";
     std::string out;
-    std::size_t start = 0;
-    const std::string lines = MessageForTerminal(text);
     // Every line of a message that runs over several lines names the file,
     // so `grep file` finds all of it.
-    while (true) {
-        const std::size_t nl = lines.find('\n', start);
-        out += prefix + lines.substr(start, nl == std::string::npos ? std::string::npos : nl - start) + '\n';
-        if (nl == std::string::npos) break;
-        start = nl + 1;
-    }
+    for (const std::string& line : MessageLines(text)) out += prefix + line + '\n';
     std::cerr << out << std::flush;
 }
 
@@ -239,13 +292,23 @@ void PrintRefusal(const std::string& path, Operation op, const WaveInfo& info, c
     PrintAbout(path, std::string(OperationName(op)) + ": " + WhyNot(WhyNotOffered(info, result), op));
 }
 
+namespace {
+
+// Whether anything has the name: a link counts as itself, dangling or not,
+// since an output would replace it.
+bool NameTaken(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+}  // namespace
+
 std::optional<int> CheckPlan(const std::string& source, const std::vector<PlannedOutput>& plan,
                              const WriteChoice& write) {
-    std::error_code ec;
     if (write.noClobber) {
         bool refused = false;
         for (const auto& out : plan) {
-            if (out.inPlace || !std::filesystem::exists(out.path, ec)) continue;
+            if (out.inPlace || !NameTaken(out.path)) continue;
             PrintAbout(source, out.path + " exists; not replaced (--no-clobber)");
             refused = true;
         }
@@ -254,10 +317,10 @@ std::optional<int> CheckPlan(const std::string& source, const std::vector<Planne
     if (!write.dryRun) return std::nullopt;
     for (const auto& out : plan) {
         if (out.inPlace)
-            std::cout << "would patch " << out.path << (out.detail.empty() ? "" : ": " + out.detail) << '\n';
-        else
-            std::cout << (std::filesystem::exists(out.path, ec) ? "would replace " : "would write ") << out.path
+            std::cout << "would patch " << TerminalText(out.path) << (out.detail.empty() ? "" : ": " + out.detail)
                       << '\n';
+        else
+            std::cout << (NameTaken(out.path) ? "would replace " : "would write ") << TerminalText(out.path) << '\n';
     }
     std::cout.flush();
     return kExitOk;
@@ -304,7 +367,7 @@ int RunOnEach(const std::vector<std::string>& files, const FileJob& job) {
             std::vector<std::string> outputs = job.run(path, info, host);
             host.finishProgress();
             if (outputs.empty() && !job.emptyIsNothingToDo) status = std::max(status, kExitFailed);
-            for (const auto& out : outputs) std::cout << out << '\n';
+            for (const auto& out : outputs) std::cout << TerminalText(out) << '\n';
             std::cout.flush();
         } catch (const VelmoraError& e) {
             host.finishProgress();

@@ -101,11 +101,22 @@ private:
     bool messagesAreNotes_ = false;
 };
 
-// A message as printed: every "\r\n" becomes a line break.
+// A file name, or text that holds one or bytes of a file, as a line of
+// output may carry it: every control character (C0, DEL, and C1 whether
+// UTF-8-encoded or a lone byte) becomes \xNN, one per byte, so the text can
+// neither command a terminal nor split a line. Other bytes, valid UTF-8
+// (Japanese names) and bytes that are not UTF-8 alike, stay as they are.
+// Every name and file text printed goes through it.
+std::string TerminalText(const std::string& text);
+// The lines of a message, which "\r\n" separates, each as TerminalText: a
+// line break inside a name stays inside its line.
+std::vector<std::string> MessageLines(const std::string& text);
+// A message as printed: its lines joined by line breaks.
 std::string MessageForTerminal(const std::string& text);
 // The error's text with the system's reason, when the system gave one.
 std::string ErrorText(const VelmoraError& e);
-// Prints text on stderr, every line of it prefixed with "<path>: ".
+// Prints text on stderr, every line of it prefixed with "<path>: " (both as
+// MessageLines and TerminalText show them).
 void PrintAbout(const std::string& path, const std::string& text);
 // A note about a file (nothing to do, what a dry run skips); silent with -q.
 void PrintNote(const std::string& path, const std::string& text);

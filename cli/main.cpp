@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
         if (!known) {
             std::string names;
             for (const CLI::App* sub : app.get_subcommands({})) names += (names.empty() ? "" : ", ") + sub->get_name();
-            std::cerr << "velmora-cli: '" << verb << "' is not a verb; the verbs are " << names
+            std::cerr << "velmora-cli: '" << TerminalText(verb) << "' is not a verb; the verbs are " << names
                       << ".\nRun with --help for more information.\n";
             return kExitUsage;
         }
@@ -79,10 +79,10 @@ int main(int argc, char** argv) {
     try {
         return action();
     } catch (const velmora::VelmoraError& e) {
-        std::cerr << ErrorText(e) << '\n';
+        std::cerr << MessageForTerminal(ErrorText(e)) << '\n';
         return kExitFailed;
     } catch (const std::exception& e) {
-        std::cerr << e.what() << '\n';
+        std::cerr << MessageForTerminal(e.what()) << '\n';
         return kExitFailed;
     }
 }

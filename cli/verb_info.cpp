@@ -1,4 +1,5 @@
 // velmora-cli info [--json | --jsonl] FILE...
+#include <algorithm>
 #include <iostream>
 
 #include <nlohmann/json.hpp>
@@ -85,11 +86,51 @@ nlohmann::json EnabledJson(const std::optional<OperationSet>& allowed) {
 
 enum class InfoForm { Text, Json, JsonLines };
 
+// A message for JSON: "\r\n" becomes "\n"; the JSON text escapes the rest.
+std::string JsonMessage(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        out += text[i];
+    }
+    return out;
+}
+
+// The JSON text as printed, `extraIndent` spaces after every line break (an
+// object inside the array). DEL and the C1 controls (U+0080–U+009F), which
+// JSON allows raw but a terminal takes as commands, are escaped as well.
+// One pass over the text: a footer of 100,000 chunks makes tens of MB.
+std::string JsonText(const nlohmann::json& j, int indent, std::size_t extraIndent) {
+    const std::string text = j.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) * extraIndent);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // The dump is valid UTF-8, so 0xC2 always leads a two-byte sequence.
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (c == '\n') {
+            out += '\n';
+            out.append(extraIndent, ' ');
+        } else if (c == 0x7F) {
+            out += "\\u007f";
+        } else if (c == 0xC2 && (next & 0xE0) == 0x80) {
+            out += "\\u00";
+            out += kHex[next >> 4];
+            out += kHex[next & 0xF];
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 // Every key of a file's object; the man page lists them.
 nlohmann::json InfoJson(const std::string& path, bool complete, const std::vector<std::string>& messages,
                         const WaveInfo& info, const AnalysisResult& result) {
     std::vector<std::string> lines;
-    for (const auto& m : messages) lines.push_back(MessageForTerminal(m));
+    for (const auto& m : messages) lines.push_back(JsonMessage(m));
     return {
         {"path", path},
         {"complete", complete},
@@ -130,16 +171,10 @@ int RunInfo(const std::vector<std::string>& files, InfoForm form) {
 
         if (form != InfoForm::Text) {
             const nlohmann::json j = InfoJson(path, opened && result.complete(), messages, info, result);
-            const auto replace = nlohmann::json::error_handler_t::replace;
-            if (form == InfoForm::JsonLines) {
-                std::cout << j.dump(-1, ' ', false, replace) << '\n';
-            } else {
-                // Indented by two inside the array.
-                std::string text = j.dump(2, ' ', false, replace);
-                for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
-                    text.insert(at + 1, "  ");
-                std::cout << (first ? "\n  " : ",\n  ") << text;
-            }
+            if (form == InfoForm::JsonLines)
+                std::cout << JsonText(j, -1, 0) << '\n';
+            else
+                std::cout << (first ? "\n  " : ",\n  ") << JsonText(j, 2, 2);  // indented by two inside the array
             first = false;
             continue;
         }
@@ -147,11 +182,12 @@ int RunInfo(const std::vector<std::string>& files, InfoForm form) {
         for (const auto& m : messages) PrintAbout(path, m);
         if (files.size() > 1) {
             if (!first) std::cout << '\n';
-            std::cout << "==> " << path << " <==\n";
+            std::cout << "==> " << TerminalText(path) << " <==\n";
         }
         first = false;
         if (result.report || result.hexDump) {
-            for (const auto& line : result.report.value_or(std::vector<std::string>{})) std::cout << line << '\n';
+            for (const auto& line : result.report.value_or(std::vector<std::string>{}))
+                std::cout << TerminalText(line) << '\n';
             std::cout << '\n';
             for (const auto& line : result.hexDump.value_or(std::vector<std::string>{})) std::cout << line << '\n';
         }

@@ -90,7 +90,7 @@ int RunMux(const MuxArgs& args) {
         return kExitFailed;
     }
     host.finishProgress();
-    for (const auto& p : written) std::cout << p << '\n';
+    for (const auto& p : written) std::cout << TerminalText(p) << '\n';
     return kExitOk;
 }
 

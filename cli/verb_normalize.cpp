@@ -32,7 +32,7 @@ public:
     }
     void setLabel(const std::string& text) override {
         host_.finishProgress();
-        std::cout << text << '\n' << std::flush;
+        std::cout << TerminalText(text) << '\n' << std::flush;
     }
     void hide() override {}
 
@@ -85,7 +85,7 @@ int NormalizeOne(const std::string& path, Answer answer, const std::string& outp
         std::vector<std::string> written = Normalize(info, {path, outputDir}, view, host);
         host.finishProgress();
         if (answer == Answer::DryRun && host.asked()) CheckPlan(path, {{output}}, write);
-        for (const auto& out : written) std::cout << out << '\n';
+        for (const auto& out : written) std::cout << TerminalText(out) << '\n';
         std::cout.flush();
         return kExitOk;
     } catch (const VelmoraError& e) {
@@ -106,7 +106,7 @@ int RunNormalize(const std::vector<std::string>& files, Answer answer, const std
     for (const auto& path : files) {
         if (files.size() > 1) {
             if (!first) std::cout << '\n';
-            std::cout << "==> " << path << " <==\n" << std::flush;
+            std::cout << "==> " << TerminalText(path) << " <==\n" << std::flush;
         }
         first = false;
         status = std::max(status, NormalizeOne(path, answer, outputDir, write));

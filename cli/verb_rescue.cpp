@@ -80,7 +80,7 @@ int RunRescue(const std::vector<std::string>& files, const RescueArgs& args, con
     try {
         if (!args.rate.empty()) base.rate = ParseInteger(args.rate);
     } catch (const VelmoraError& e) {
-        std::fprintf(stderr, "velmora-cli: %s\n", e.what());
+        std::fprintf(stderr, "velmora-cli: %s\n", MessageForTerminal(e.what()).c_str());
         return kExitUsage;
     }
     if (args.channels != 0 || args.bits != 0 || args.isFloat)
@@ -109,7 +109,7 @@ int RunDetectedRaw2Wav(const std::vector<std::string>& files, const std::string&
     try {
         if (!rate.empty()) given = ParseInteger(rate);
     } catch (const VelmoraError& e) {
-        std::fprintf(stderr, "velmora-cli: %s\n", e.what());
+        std::fprintf(stderr, "velmora-cli: %s\n", MessageForTerminal(e.what()).c_str());
         return kExitUsage;
     }
     FileJob job = std::move(plain);

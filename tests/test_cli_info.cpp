@@ -136,6 +136,7 @@ TEST(CliInfo, AgreesWithSoxi) {
     EXPECT_EQ(frames, soxi("-s"));
 }
 
+<<<<<<< HEAD
 // Scripts compare the code of a refusal, never its sentence.
 TEST(CliInfo, WhyCarriesACodeBesideTheText) {
     TempDir dir;
@@ -156,4 +157,43 @@ TEST(CliInfo, WhyCarriesACodeBesideTheText) {
         EXPECT_FALSE(why[e.verb]["text"].get<std::string>().empty()) << e.verb;
     }
     EXPECT_FALSE(why.contains("set-rate"));  // offered: no reason
+=======
+TEST(CliInfo, JsonOfAHundredThousandChunkFooterIsTheIndentedDumpOfEachObject) {
+    TempDir dir;
+    WavBuilder footer;
+    footer.samples = PatternSamples(100, 2, 2);
+    for (int i = 0; i < 100000; ++i) AppendBytes(footer.trailer, Chunk("JUNK", {}));
+    const std::string big = dir.write("footer.wav", footer.Build());
+    const std::string plain = dir.write("plain.wav", Canonical().Build());
+    CliRun r = RunCli("info --json '" + big + "' '" + plain + "'", dir);
+    const auto array = nlohmann::json::parse(r.out);
+    ASSERT_EQ(array.size(), 2u);
+    // The bytes: each object as dump(2) gives it, with two more spaces on
+    // each of its lines inside the array.
+    std::string expected = "[";
+    for (std::size_t i = 0; i < array.size(); ++i) {
+        expected += i == 0 ? "\n  " : ",\n  ";
+        for (char c : array[i].dump(2)) {
+            expected += c;
+            if (c == '\n') expected += "  ";
+        }
+    }
+    expected += "\n]\n";
+    EXPECT_TRUE(r.out == expected) << "the output differs from the indented dump";
+    // The shape: fmt and data, then the footer's empty chunks, 8 bytes apart.
+    const auto& chunks = array[0]["chunks"];
+    ASSERT_GT(chunks.size(), 1000u);
+    EXPECT_EQ(chunks[0]["id"], "fmt ");
+    EXPECT_EQ(chunks[1]["id"], "data");
+    std::size_t junk = 0;
+    for (std::size_t i = 2; i < chunks.size() && chunks[i]["id"] == "JUNK"; ++i, ++junk) {
+        EXPECT_EQ(chunks[i]["size"], 0) << i;
+        ASSERT_EQ(chunks[i]["offset"].get<std::uint64_t>(), 44 + 400 + 8 * (i - 2)) << i;
+    }
+    EXPECT_GE(junk + 3, chunks.size());  // all but the walk's last entry, where it may have stopped
+    // --jsonl gives the same object on one line.
+    const auto lines = Lines(RunCli("info --jsonl '" + big + "'", dir).out);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(nlohmann::json::parse(lines[0]), array[0]);
+>>>>>>> i38-files
 }

@@ -1,19 +1,24 @@
 // velmora-cli in scripts, through pipes: messages that name their file,
 // exit statuses, normalize without a terminal, the dry run and --no-clobber,
-// info's JSON forms, and help that says what the verbs take.
+// info's JSON forms, help that says what the verbs take, names with control
+// characters, and inputs that are not files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 
 #include "cli_runner.h"
+#include "common.h"
 #include "ops/operations.h"
 #include "ops_fixture.h"
+#include "special_files.h"
+#include "wav/error.h"
 
 using namespace velmora::test;
 
@@ -344,3 +349,162 @@ TEST(CliScripts, EveryOperationHasItsVerbCompletionAndManualEntry) {
 }
 
 }  // namespace velmora::test
+
+// ---- What reaches a terminal ----------------------------------------------------
+
+TEST(CliScripts, TerminalTextEscapesEveryControlAndKeepsUtf8) {
+    struct Row {
+        std::string in, shown;
+    };
+    const std::vector<Row> rows = {
+        {"take 12:30 a\\b.wav", "take 12:30 a\\b.wav"},
+        {"録音 テイク１.wav", "録音 テイク１.wav"},
+        {"a\x1b]0;owned\x07" "b", "a\\x1B]0;owned\\x07b"},
+        {"a\nb\r\tc", "a\\x0Ab\\x0D\\x09c"},
+        {"del\x7f", "del\\x7F"},
+        {"csi\xc2\x9b" "2J", "csi\\xC2\\x9B2J"},       // U+009B in UTF-8
+        {"lone\x9b" "2J", "lone\\x9B2J"},               // CSI of an 8-bit terminal
+        {"latin\xff\xfe\xe9", "latin\xff\xfe\xe9"},     // not UTF-8, not controls
+        {"cut\xe3\x81", "cut\xe3\\x81"},                // a sequence cut short
+        {"overlong\xe0\x80\xaf", "overlong\xe0\\x80\xaf"},
+        {"nbsp\xc2\xa0", "nbsp\xc2\xa0"},
+    };
+    for (const Row& r : rows) EXPECT_EQ(velmora::cli::TerminalText(r.in), r.shown) << r.shown;
+    // The progress line names the file the same way.
+    velmora::cli::ProgressLine line("dir/a\x1b]0;x\x07\n.wav");
+    EXPECT_EQ(line.text(0.5, 1).rfind("a\\x1B]0;x\\x07\\x0A.wav  ", 0), 0u) << line.text(0.5, 1);
+}
+
+TEST(CliScripts, NamesAreEscapedInEveryLineThatShowsThem) {
+    TempDir dir;
+    // An OSC sequence that would retitle the terminal, and a line break.
+    const std::string base = "take\x1b]0;owned\x07\nx";
+    const std::string shown = dir.path() + "/take\\x1B]0;owned\\x07\\x0Ax";
+    const std::string src = dir.write(base + ".wav", CliStereo16(100).Build());
+    const std::string other = dir.write("other.wav", CliStereo16(100).Build());
+    WavBuilder monoB = CliStereo16(0);
+    monoB.channels = 1;
+    monoB.samples = PatternSamples(50, 1, 2);
+    const std::string mono = dir.write(base + "m.wav", monoB.Build());
+    const std::string missing = dir.file(base + "-none.wav");
+
+    struct Case {
+        std::string args;
+        bool onStdout;
+        std::vector<std::string> lines;  // each a whole line of that stream
+    };
+    // In order: the dry run before the split, --no-clobber after it.
+    const std::vector<Case> cases = {
+        {"split -n " + Quote(src), true,
+         {"would write " + shown + "(Left)(0).wav", "would write " + shown + "(Right)(1).wav"}},
+        {"split " + Quote(src), true, {shown + "(Left)(0).wav", shown + "(Right)(1).wav"}},
+        {"split --no-clobber " + Quote(src), false,
+         {shown + ".wav: " + shown + "(Left)(0).wav exists; not replaced (--no-clobber)"}},
+        {"-v split " + Quote(src), false, {shown + ".wav: 書込中: " + shown + "(Left)(0).wav"}},
+        {"info " + Quote(src) + " " + Quote(other), true, {"==> " + shown + ".wav <=="}},
+        {"normalize --no " + Quote(src) + " " + Quote(other), true, {"==> " + shown + ".wav <=="}},
+        {"info " + Quote(missing), false,
+         {shown + "-none.wav: " + velmora::TextCannotOpen(shown + "-none.wav") + ": " + std::strerror(ENOENT)}},
+        {"mux --left " + Quote(mono), true, {shown + "m(mux).wav"}},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = RunCli(c.args, dir);
+        for (const std::string* stream : {&r.out, &r.err}) {
+            EXPECT_EQ(stream->find('\x1b'), std::string::npos) << c.args;
+            EXPECT_EQ(stream->find('\x07'), std::string::npos) << c.args;
+        }
+        const std::vector<std::string> lines = Lines(c.onStdout ? r.out : r.err);
+        for (const std::string& line : c.lines)
+            EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << c.args << "\n" << line << "\n"
+                                                                                   << r.out << r.err;
+    }
+
+    // JSON: every control escaped, C1 ones too; the parsed path is the name itself.
+    const std::string c1 = dir.write("c1\xc2\x9b" "2J\x1b.wav", CliStereo16(10).Build());
+    for (const std::string form : {"--json", "--jsonl"}) {
+        const CliRun r = RunCli("info " + form + " " + Quote(c1) + " " + Quote(src), dir);
+        EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << form;
+        EXPECT_EQ(r.out.find("\xc2\x9b"), std::string::npos) << form;
+        EXPECT_NE(r.out.find("c1\\u009b2J\\u001b.wav"), std::string::npos) << form << r.out;
+        std::vector<nlohmann::json> objects;
+        if (form == "--json")
+            for (const auto& j : nlohmann::json::parse(r.out)) objects.push_back(j);
+        else
+            for (const auto& line : Lines(r.out)) objects.push_back(nlohmann::json::parse(line));
+        ASSERT_EQ(objects.size(), 2u) << form;
+        EXPECT_EQ(objects[0]["path"], c1) << form;
+        EXPECT_EQ(objects[1]["path"], src) << form;
+    }
+}
+
+// ---- Inputs that are not files, in a batch --------------------------------------
+
+TEST(CliScripts, ABatchGoesOnPastAFifoASocketOrADevice) {
+    TempDir dir;
+    SpecialFiles special(dir);
+    ASSERT_EQ(special.all().size(), 3u);
+    const std::string a = dir.write("a.wav", CliStereo16(100).Build());
+    const std::string b = dir.write("b.wav", CliStereo16(100).Build());
+    struct Verb {
+        std::string name;
+        std::vector<std::string> out;  // stdout lines that must be there: a's and b's
+    };
+    const std::vector<Verb> verbs = {
+        {"info", {"==> " + a + " <==", "==> " + b + " <=="}},
+        {"split", {dir.file("a(Left)(0).wav"), dir.file("b(Right)(1).wav")}},
+        {"raw2wav", {dir.file("a.wav(wavemaker).wav"), dir.file("b.wav(wavemaker).wav")}},
+    };
+    for (const auto& [kind, path] : special.all()) {
+        for (const Verb& v : verbs) {
+            SCOPED_TRACE(kind + " " + v.name);
+            // A FIFO with no writer would keep the run waiting: timeout ends it (status 124).
+            const CliRun r = RunShell("timeout 30 " + std::string(VELMORA_CLI) + " " + v.name + " " + Quote(a) + " " +
+                                          Quote(path) + " " + Quote(b),
+                                      dir);
+            EXPECT_EQ(r.status, 1) << r.err;
+            EXPECT_EQ(r.err, path + ": " + velmora::TextNotRegularFile(path) + "\n");
+            const std::vector<std::string> lines = Lines(r.out);
+            for (const std::string& line : v.out)
+                EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << r.out;
+        }
+    }
+}
+
+// ---- --no-clobber and what is at the name ---------------------------------------
+
+TEST(CliScripts, NoClobberKeepsAnyEntryAtTheOutputNameLinksIncluded) {
+    TempDir dir;
+    const std::string song = dir.write("song.wav", CliStereo16(100).Build());
+    const std::string victim = dir.write("victim.wav", Bytes{'k', 'e', 'e', 'p'});
+    const std::string out = dir.file("song(Left)(0).wav");
+    struct Entry {
+        const char* kind;
+        std::function<void()> make;
+    };
+    const std::vector<Entry> entries = {
+        {"dangling link", [&] { std::filesystem::create_symlink("nowhere.wav", out); }},
+        {"link to a file", [&] { std::filesystem::create_symlink(victim, out); }},
+        {"file", [&] { dir.write("song(Left)(0).wav", Bytes{'o', 'l', 'd'}); }},
+    };
+    for (const Entry& e : entries) {
+        SCOPED_TRACE(e.kind);
+        e.make();
+        const auto before = Snapshot(dir.path());
+        const auto type = std::filesystem::symlink_status(out).type();
+        const bool link = type == std::filesystem::file_type::symlink;
+        const std::filesystem::path target = link ? std::filesystem::read_symlink(out) : "";
+        CliRun r = RunCli("split --no-clobber " + Quote(song), dir);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(out + " exists; not replaced (--no-clobber)"), std::string::npos) << r.err;
+        EXPECT_EQ(std::filesystem::symlink_status(out).type(), type);
+        if (link) {
+            EXPECT_EQ(std::filesystem::read_symlink(out), target);
+        }
+        EXPECT_EQ(Snapshot(dir.path()), before);
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.file("song(Right)(1).wav"))));
+        // The dry run counts the entry as replaced too.
+        r = RunCli("split -n " + Quote(song), dir);
+        EXPECT_EQ(Lines(r.out).at(0), "would replace " + out);
+        std::filesystem::remove(out);
+    }
+}

@@ -1,6 +1,7 @@
 // When the world changes under an operation: links and inputs at output
-// names, a source changed or shrinking after its analysis, a file another
-// process is writing, two runs writing the same names, and headers whose
+// names, inputs that are not files, a source changed or shrinking after its
+// analysis, a file another process is writing or locking, two runs writing
+// the same names, a folder someone else keeps locked, and headers whose
 // "second" is huge or tiny.
 #include <gtest/gtest.h>
 
@@ -22,8 +23,10 @@
 #include "error_of.h"
 #include "op_harness.h"
 #include "ops_fixture.h"
+#include "special_files.h"
 #include "wav/error.h"
 #include "wav/file.h"
+#include "wav/text.h"
 
 using namespace velmora;
 using namespace velmora::test;
@@ -228,6 +231,28 @@ TEST(OutputNames, TheCliNeverReplacesAFileNamedOnItsCommandLine) {
     EXPECT_FALSE(fs::exists(dir.file("take(Right)(1).wav")));
 }
 
+// ---- Inputs that are not files -----------------------------------------------
+
+TEST(Inputs, AFifoASocketOrADeviceIsRefusedWithoutBeingOpened) {
+    TempDir dir;
+    SpecialFiles special(dir);
+    ASSERT_EQ(special.all().size(), 3u);
+    // A FIFO with no writer keeps an open for reading waiting: the alarm ends
+    // the test instead of letting it hang.
+    ::alarm(30);
+    for (const auto& [kind, path] : special.all()) {
+        EXPECT_EQ(ErrorOf([&] { File::OpenRead(path); }), TextNotRegularFile(path)) << kind;
+        EXPECT_EQ(ErrorOf([&] { File::OpenReadWrite(path); }), TextNotRegularFile(path)) << kind;
+        WaveInfo info;
+        EXPECT_EQ(ErrorOf([&] { AnalyzeWave(path, info); }), TextNotRegularFile(path)) << kind;
+    }
+    ::alarm(0);
+    // A folder stays a file that cannot be opened, with the system's reason.
+    const std::string folder = dir.file("folder.wav");
+    fs::create_directory(folder);
+    EXPECT_EQ(ErrorOf([&] { File::OpenRead(folder); }), TextCannotOpen(folder));
+}
+
 // ---- The source against its analysis ---------------------------------------
 
 TEST(StaleAnalysis, AFileChangedAfterItsAnalysisIsRefusedAndNothingIsWritten) {
@@ -383,6 +408,62 @@ TEST(InPlacePatch, AFileLockedByAnotherProcessIsRefusedUntilItIsReleased) {
     for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
 }
 
+TEST(InPlacePatch, AFileHeldByARecordLockIsRefused) {
+    // The locks of programs that lock with fcntl or lockf, which flock does not see.
+    struct Lock {
+        const char* name;
+        std::function<bool(int fd)> take;
+    };
+    const auto fcntlLock = [](off_t start, off_t length) {
+        return [start, length](int fd) {
+            struct flock l {};
+            l.l_type = F_WRLCK;
+            l.l_whence = SEEK_SET;
+            l.l_start = start;
+            l.l_len = length;
+            return ::fcntl(fd, F_SETLK, &l) == 0;
+        };
+    };
+    const std::vector<Lock> locks = {
+        {"fcntl, the whole file", fcntlLock(0, 0)},
+        {"fcntl, the RIFF size only", fcntlLock(4, 4)},
+        {"lockf", [](int fd) { return ::lockf(fd, F_TLOCK, 0) == 0; }},
+    };
+    for (const Lock& lock : locks) {
+        SCOPED_TRACE(lock.name);
+        TempDir dir;
+        const std::string src = dir.file("take.wav");
+        const Bytes original = WrongRiffSize();
+        WriteFile(src, original);
+        int ready[2], release[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        ASSERT_EQ(::pipe(release), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            // Without the parent's ends the child sees the parent go, and goes too.
+            ::close(ready[0]);
+            ::close(release[1]);
+            const int fd = ::open(src.c_str(), O_RDWR);
+            (void)!::write(ready[1], lock.take(fd) ? "y" : "n", 1);
+            char c;
+            (void)!::read(release[0], &c, 1);
+            ::_exit(0);
+        }
+        char c = 0;
+        ASSERT_EQ(::read(ready[0], &c, 1), 1);
+        ASSERT_EQ(c, 'y');
+        for (const Op& op : InPlaceOps()) {
+            EXPECT_EQ(RunFor(op.prepare(src)), TextFileBusy(src)) << op.name;
+            EXPECT_EQ(ReadFile(src), original) << op.name;
+        }
+        (void)!::write(release[1], "x", 1);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_EQ(RunFor(InPlaceOps()[0].prepare(src)), "ok");
+        for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
+    }
+}
+
 TEST(InPlacePatch, AFileThatGrowsBetweenTheTwoLooksIsRefused) {
     TempDir dir;
     const std::string src = dir.file("take.wav");
@@ -482,6 +563,46 @@ TEST(ConcurrentRuns, TwoSplitsIntoOneFolderLeaveOneRunsWholeSet) {
         EXPECT_TRUE(got == expected[0] || got == expected[1]) << "round " << round;
         EXPECT_EQ(FilesIn(out.path()).size(), 2u);
     }
+}
+
+TEST(ConcurrentRuns, AFolderLockedByAnotherProcessPastTheLimitNamesNothing) {
+    TempDir dir;
+    int ready[2], release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Without the parent's ends the child sees the parent go, and goes too.
+        ::close(ready[0]);
+        ::close(release[1]);
+        // Opened for reading only: all that anyone who can list the folder needs.
+        const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+        ::flock(fd, LOCK_EX);
+        (void)!::write(ready[1], "x", 1);
+        char c;
+        (void)!::read(release[0], &c, 1);
+        ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    SetFolderLockWait(100);
+    // A wait without a limit would never end: the alarm ends the test instead.
+    ::alarm(60);
+    for (const Op& op : NewFileOps()) {
+        const std::string src = dir.file("take.wav");
+        const Bytes original = Source(op.channels);
+        WriteFile(src, original);
+        EXPECT_EQ(RunFor(op.prepare(src)), TextFolderLocked(FolderPart(src))) << op.name;
+        EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"take.wav"}) << op.name;
+        EXPECT_EQ(ReadFile(src), original) << op.name;
+    }
+    ::alarm(0);
+    SetFolderLockWait(30000);
+    (void)!::write(release[1], "x", 1);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
+    EXPECT_EQ(RunFor(NewFileOps()[0].prepare(dir.file("take.wav"))), "ok");
 }
 
 // ---- Bytes, not seconds -----------------------------------------------------

@@ -40,6 +40,7 @@
 #include "app/widgets.h"
 #include "ops/source_checks.h"
 #include "scripted_dialogs.h"
+#include "special_files.h"
 #include "wav/analysis.h"
 #include "wav/error.h"
 #include "wav/text.h"
@@ -666,6 +667,23 @@ TEST_F(WindowTest, FailuresAreShownByTheTopLevelHandler) {
     EXPECT_EQ(dialogs.messages[2].text, "boom");
     EXPECT_FALSE(dialogs.messages[3].text.isEmpty());
     EXPECT_FALSE(form->guard().busy());
+}
+
+TEST_F(WindowTest, AFifoASocketOrADeviceIsRefusedInsteadOfWaiting) {
+    std::string a = Write("a.wav", Canonical(2).Build());
+    DropOn(0, a);
+    const QString report = form->Memo1->toPlainText();
+    SpecialFiles special(dir);
+    ASSERT_EQ(special.all().size(), 3u);
+    // A FIFO with no writer would keep the window waiting: the alarm ends the test instead.
+    ::alarm(30);
+    for (const auto& [kind, path] : special.all()) DropOn(0, path);
+    ::alarm(0);
+    ASSERT_EQ(dialogs.messages.size(), special.all().size());
+    for (std::size_t i = 0; i < special.all().size(); ++i)
+        EXPECT_EQ(dialogs.messages[i].text.toStdString(), TextNotRegularFile(special.all()[i].second))
+            << special.all()[i].first;
+    EXPECT_EQ(form->Memo1->toPlainText(), report);
 }
 
 TEST_F(WindowTest, OneOperationAtATimeWhileTheWindowStaysResponsive) {

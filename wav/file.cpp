@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -28,15 +29,40 @@ namespace velmora {
 
 namespace {
 
-int OpenRegular(const std::string& path, int flags) {
-    int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) return -1;
+// Opens a regular file; -1 with errno set otherwise. A FIFO, socket or
+// device sets notRegular instead: a FIFO would make open() wait for a writer
+// (and hold up a whole batch), a device may act on being opened. The look
+// before the open keeps them from being opened at all; the look at the open
+// file catches one put there in between, and O_NONBLOCK keeps that open
+// from waiting. A folder stays a file that cannot be opened (EISDIR).
+int OpenRegular(const std::string& path, int flags, bool& notRegular) {
+    notRegular = false;
+    const auto special = [](const struct stat& st) { return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode); };
     struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && special(st)) {
+        notRegular = true;
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return -1;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        notRegular = special(st);
         ::close(fd);
         errno = EISDIR;
         return -1;
     }
+    // Reads of a regular file never wait anyway; the flag goes all the same.
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    return fd;
+}
+
+// The descriptor of a source, or the failure text.
+int OpenSource(const std::string& path, int flags) {
+    bool notRegular = false;
+    const int fd = fault::BeforeOpen() ? -1 : OpenRegular(path, flags, notRegular);
+    if (notRegular) throw VelmoraError(TextNotRegularFile(path));
+    if (fd < 0) throw VelmoraError(TextCannotOpen(path), errno);
     return fd;
 }
 
@@ -81,14 +107,35 @@ OutputFile::NameState NameStateOf(const std::string& path) {
             static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
 }
 
+std::atomic<int> folderLockWait{30000};
+
 // An exclusive flock on a folder for as long as it lives. Where the folder
 // cannot be locked (a file system without flock) it locks nothing.
+//
+// Anyone who can open the folder can flock it, readers included: nothing
+// that a folder offers lets only its writers lock it. So the lock is waited
+// for only so long; past that the naming fails with
+// "出力フォルダ %s は他の処理が使用中のため…" and nothing is named, rather
+// than naming without the lock (which could mix two runs' sets). A folder we
+// may not write gets no lock at all: no name can be made there, and the
+// naming fails with its own error instead of first waiting for a stranger.
 class FolderLock {
 public:
     explicit FolderLock(const std::string& folder)
         : fd_(::open(FolderToOpen(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        if (fd_ < 0) return;
-        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        if (fd_ < 0 || ::access(FolderToOpen(folder).c_str(), W_OK) != 0) return;
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point until = Clock::now() + std::chrono::milliseconds(folderLockWait.load());
+        auto pause = std::chrono::milliseconds(1);
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR) continue;
+            if (errno != EWOULDBLOCK) return;
+            if (Clock::now() >= until) {
+                ::close(std::exchange(fd_, -1));
+                throw VelmoraError(TextFolderLocked(folder.empty() ? "." : folder));
+            }
+            std::this_thread::sleep_for(std::min<Clock::duration>(pause, until - Clock::now()));
+            pause = std::min(pause * 2, std::chrono::milliseconds(50));
         }
     }
     // Puts the folder's entries on disk: a name made in it survives a power
@@ -215,17 +262,11 @@ void ProtectInput(const std::string& path) {
 
 void AllowUnnamedOutputs(bool allow) { unnamedAllowed = allow; }
 
-File File::OpenRead(const std::string& path) {
-    int fd = fault::BeforeOpen() ? -1 : OpenRegular(path, O_RDONLY);
-    if (fd < 0) throw VelmoraError(TextCannotOpen(path), errno);
-    return File(fd, path);
-}
+void SetFolderLockWait(int milliseconds) { folderLockWait = milliseconds < 0 ? 0 : milliseconds; }
 
-File File::OpenReadWrite(const std::string& path) {
-    int fd = fault::BeforeOpen() ? -1 : OpenRegular(path, O_RDWR);
-    if (fd < 0) throw VelmoraError(TextCannotOpen(path), errno);
-    return File(fd, path);
-}
+File File::OpenRead(const std::string& path) { return File(OpenSource(path, O_RDONLY), path); }
+
+File File::OpenReadWrite(const std::string& path) { return File(OpenSource(path, O_RDWR), path); }
 
 OutputFile OutputFile::Create(const std::string& path, std::initializer_list<const File*> inputs) {
     if (fault::BeforeOpen()) throw VelmoraError(TextCannotCreate(path));
@@ -350,7 +391,12 @@ void OutputFile::CommitAll(std::vector<OutputFile*> outputs) {
     std::sort(folders.begin(), folders.end());
     folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
     std::vector<FolderLock> locks;
-    for (const std::string& folder : folders) locks.emplace_back(folder);
+    try {
+        for (const std::string& folder : folders) locks.emplace_back(folder);
+    } catch (const VelmoraError&) {
+        discardAll();
+        throw;
+    }
     for (OutputFile* o : outputs) {
         if (NameStateOf(o->path()) != o->before_) {
             const std::string path = o->path();
@@ -450,11 +496,32 @@ FileIdentity File::identity() const {
 
 bool File::tryLockExclusive() {
     for (;;) {
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) break;
         if (errno == EINTR) continue;
         // A file system without flock cannot tell; only a held lock refuses.
-        return errno != EWOULDBLOCK;
+        if (errno == EWOULDBLOCK) return false;
+        break;
     }
+    // Programs that lock with fcntl or lockf take record locks, which flock
+    // does not see. Where the file is open for writing an open-file lock on
+    // all of it is taken too, so such a program waits for us as well; else
+    // (or on a kernel without open-file locks) the locks are only looked at.
+    struct flock all {};
+    const auto whole = [&all] {
+        all = {};
+        all.l_type = F_WRLCK;
+        all.l_whence = SEEK_SET;
+    };
+#ifdef F_OFD_SETLK
+    whole();
+    if (::fcntl(fd_, F_OFD_SETLK, &all) == 0) return true;
+    if (errno == EAGAIN || errno == EACCES) return false;
+    whole();
+    if (::fcntl(fd_, F_OFD_GETLK, &all) == 0) return all.l_type == F_UNLCK;
+#endif
+    whole();
+    if (::fcntl(fd_, F_GETLK, &all) == 0) return all.l_type == F_UNLCK;
+    return true;
 }
 
 std::size_t File::readAt(std::uint64_t offset, void* buf, std::size_t n) {

@@ -21,6 +21,8 @@ private:
 
 // Failure texts shared by every operation.
 std::string TextCannotOpen(const std::string& path);     // ファイル %s は開けません
+// A FIFO, socket or device given as a file: refused before it is opened.
+std::string TextNotRegularFile(const std::string& path); // ファイル %s は通常のファイルではありません
 std::string TextCannotCreate(const std::string& path);   // ファイル %s を作成できません
 std::string TextCannotWrite(const std::string& path);    // ファイル %s に書き込めません
 std::string TextCannotRead(const std::string& path);     // ファイル %s を最後まで読めませんでした
@@ -34,6 +36,8 @@ std::string TextOutputIsInput(const std::string& path);  // 出力ファイル %
 std::string TextFileBusy(const std::string& path);       // ファイル %s は他のプログラムが書き込み中です…
 // Another run wrote one of our output names while we were writing them.
 std::string TextOutputClash(const std::string& path);    // 出力ファイル %s を他の処理が同時に書き込みました…
+// Another process held the output folder's lock past the time limit.
+std::string TextFolderLocked(const std::string& folder); // 出力フォルダ %s は他の処理が使用中のため…
 
 inline constexpr const char* kTextDivByZero = "0 による浮動小数点数除算";
 // A format chunk without room for its 16 bytes of fields.

@@ -28,7 +28,10 @@ std::optional<FileIdentity> IdentityOf(const std::string& path);
 
 class File {
 public:
-    // Source files: regular files only ("ファイル %s は開けません" otherwise).
+    // Source files: regular files only. A FIFO, socket or device is refused
+    // without being opened ("ファイル %s は通常のファイルではありません"),
+    // anything else that cannot be opened, a folder among them, is
+    // "ファイル %s は開けません".
     static File OpenRead(const std::string& path);
     // The two in-place repairs and the recovery.
     static File OpenReadWrite(const std::string& path);
@@ -48,8 +51,10 @@ public:
     // Device, inode and length of the open file.
     FileIdentity identity() const;
     std::int64_t modifiedNs() const { return identity().modifiedNs; }
-    // An exclusive advisory lock (flock), released when the file closes;
-    // false when another process holds one.
+    // An exclusive advisory lock (flock, and a record lock over the whole
+    // file where it is open for writing), released when the file closes;
+    // false when another process holds a flock or a record lock (fcntl,
+    // lockf) on any of it.
     bool tryLockExclusive();
 
     // Reads up to n bytes at the given position; fewer only at the end of the
@@ -139,7 +144,10 @@ public:
     // that no other run has put anything under any of the names since they
     // were created ("出力ファイル %s を他の処理が同時に書き込んだため中止しました",
     // nothing named). Two runs writing the same names thus leave one run's
-    // whole set, never a mix.
+    // whole set, never a mix. A folder lock held by another process for
+    // longer than SetFolderLockWait allows ends it with
+    // "出力フォルダ %s は他の処理が使用中のため、出力ファイルを作成できませんでした",
+    // nothing named.
     static void CommitAll(std::vector<OutputFile*> outputs);
 
     // What the name held when the output was created.
@@ -195,6 +203,10 @@ private:
 // Inputs of the whole run (a command line's files): no output of any
 // operation may take their names, even those of files not yet read.
 void ProtectInput(const std::string& path);
+
+// How long naming waits for another process's lock on an output folder, in
+// milliseconds (30 s unless set). Tests set it short.
+void SetFolderLockWait(int milliseconds);
 
 // Whether outputs may be written unnamed where the system offers it (the
 // default). Off, they always take the temporary-name road, so tests cover it.
