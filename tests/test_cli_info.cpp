@@ -136,7 +136,6 @@ TEST(CliInfo, AgreesWithSoxi) {
     EXPECT_EQ(frames, soxi("-s"));
 }
 
-<<<<<<< HEAD
 // Scripts compare the code of a refusal, never its sentence.
 TEST(CliInfo, WhyCarriesACodeBesideTheText) {
     TempDir dir;
@@ -157,7 +156,8 @@ TEST(CliInfo, WhyCarriesACodeBesideTheText) {
         EXPECT_FALSE(why[e.verb]["text"].get<std::string>().empty()) << e.verb;
     }
     EXPECT_FALSE(why.contains("set-rate"));  // offered: no reason
-=======
+}
+
 TEST(CliInfo, JsonOfAHundredThousandChunkFooterIsTheIndentedDumpOfEachObject) {
     TempDir dir;
     WavBuilder footer;
@@ -195,5 +195,4 @@ TEST(CliInfo, JsonOfAHundredThousandChunkFooterIsTheIndentedDumpOfEachObject) {
     const auto lines = Lines(RunCli("info --jsonl '" + big + "'", dir).out);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(nlohmann::json::parse(lines[0]), array[0]);
->>>>>>> i38-files
 }
