@@ -47,9 +47,10 @@ private:
     OperationReasons reasons_;
 };
 
-OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
+// What the samples and their layout allow: the transforms take integer PCM
+// of 8 or 16 bits, and wider or float samples only where they walk them.
+void SampleRules(const WaveInfo& w, const AnalysisResult& result, Verdict& v) {
     using enum Operation;
-    Verdict v;
     // Samples wider than 16 bits, or float, that the transforms walk sample by
     // sample; 8- and 16-bit files keep the rules they always had.
     const std::optional<SampleFormat> format = TransformSampleFormat(w);
@@ -101,7 +102,12 @@ OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
     const int sampleBytes = (w.format.bitsPerSample + 7) / 8;
     if (w.format.bitsPerSample <= 0 || w.format.blockAlign != w.format.channels * sampleBytes)
         for (Operation op : {Split, Surround, Normalize, RebuildHeader}) v.refuse(op, kWhyLayout);
+}
 
+// What the sizes and the bytes after the data allow: the operations that
+// copy the header need it to agree with the file.
+void SizeRules(const WaveInfo& w, const AnalysisResult& result, Verdict& v) {
+    using enum Operation;
     const auto refuseCopies = [&v](const Why& why) {
         for (Operation op : {Split, Surround, Normalize, RebuildHeader, Multiplex, SetRate}) v.refuse(op, why);
     };
@@ -112,6 +118,10 @@ OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
     if (!result.fileSizeOK) refuseCopies(kWhyFileSize);
     if (!result.footerOK) refuseCopies(kWhyTail);
     if (result.fileSizeOK) v.refuse(FixRiffSize, kWhyRiffOK);
+}
+
+void RecoverRules(const WaveInfo& w, const AnalysisResult& result, Verdict& v) {
+    using enum Operation;
     // A recorder that stopped before finalizing leaves 0 or 0xFFFFFFFF, or a
     // size it reserved and never filled; the chunk walk marks such a data
     // chunk with the bytes that really follow it.
@@ -127,6 +137,15 @@ OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
     else if (const auto align = static_cast<std::uint64_t>(std::max<int>(w.format.blockAlign, 1));
              data->size == *data->extent / align * align && w.riffSize + 8 == w.fileSize)
         v.refuse(Recover, kWhyDataOK);
+}
+
+// Each operation's first reason to refuse the analysed file, in the order
+// the user meets them.
+OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
+    Verdict v;
+    SampleRules(w, result, v);
+    SizeRules(w, result, v);
+    RecoverRules(w, result, v);
     return v.reasons();
 }
 

@@ -270,6 +270,218 @@ std::vector<Piece> PiecesOf(std::uint64_t start, std::uint64_t end, std::uint64_
     return pieces;
 }
 
+// A window changes the reading only when the new alignment is clearly
+// better there than the old: channels much alike make rotations of one
+// reading score alike, and those must not count as shifts.
+bool Clearly(const std::vector<double>& s, std::uint32_t better, std::uint32_t worse) {
+    return !s.empty() && s[better] >= kAudioScore && s[better] - s[worse] >= kSureLead;
+}
+
+// The alignment scores of the window at `at`, cut at `to`.
+std::vector<double> ScoresAt(File& file, std::uint64_t at, std::uint64_t to, const RawSampleFormat& format) {
+    const std::uint64_t window = kDetectWindow;
+    return AlignmentScores(ReadBytes(file, at, std::min(window, to - at)), format);
+}
+
+// Levels relative to their own mean: the sound grows louder or softer in
+// every channel alike.
+std::vector<double> LevelShape(const std::vector<double>& lv) {
+    std::vector<double> l(lv.size());
+    double mean = 0;
+    for (std::size_t c = 0; c < lv.size(); ++c) mean += (l[c] = std::log(lv[c] + 1e-9)) / static_cast<double>(lv.size());
+    for (double& v : l) v -= mean;
+    return l;
+}
+
+// Of the channel rotations of the new reading `a` of the window at `at`, the
+// one whose channels keep the levels they had in the window at `wasAt` read
+// at `was`; on a tie, the fewest bytes away from `was`.
+std::uint32_t KeepLevels(File& file, std::uint64_t to, const RawSampleFormat& format, std::uint64_t wasAt,
+                         std::uint32_t was, std::uint64_t at, std::uint32_t a) {
+    const auto frame = static_cast<std::uint64_t>(format.frameSize());
+    const std::uint64_t window = kDetectWindow;
+    const auto width = static_cast<std::uint32_t>(format.bytesPerSample());
+    const std::vector<double> levels = Levels(ReadBytes(file, wasAt, std::min(window, to - wasAt)), format, was);
+    const std::vector<std::uint8_t> now = ReadBytes(file, at, std::min(window, to - at));
+    const auto distance = [&](std::uint32_t x) {
+        const std::uint32_t d = (x + static_cast<std::uint32_t>(frame) - was) % static_cast<std::uint32_t>(frame);
+        return std::min(d, static_cast<std::uint32_t>(frame) - d);
+    };
+    const std::vector<double> wasShape = LevelShape(levels);
+    const auto mismatch = [&](std::uint32_t x) {
+        const std::vector<double> l = LevelShape(Levels(now, format, x));
+        double m = 0;
+        for (std::size_t c = 0; c < l.size(); ++c) m += std::fabs(l[c] - wasShape[c]);
+        return m;
+    };
+    double best = mismatch(a);
+    for (std::uint32_t x = a % width; x < frame; x += width) {
+        const double m = mismatch(x);
+        if (m < best - 0.05 || (m <= best + 0.05 && distance(x) < distance(a))) a = x, best = m;
+    }
+    return a;
+}
+
+// The change from alignment `was` (last heard in the window at `wasAt`) to
+// `a` (heard in the window at `at`): narrowed down to neighbouring windows,
+// then to the frame, where the frames stop and start continuing each other.
+AlignmentChange PlaceChange(File& file, FrameSource& source, std::uint64_t from, std::uint64_t to,
+                            const RawSampleFormat& format, std::uint64_t wasAt, std::uint32_t was, std::uint64_t at,
+                            std::uint32_t a) {
+    const auto frame = static_cast<std::uint64_t>(format.frameSize());
+    const std::uint64_t window = kDetectWindow;
+    std::uint64_t lo = wasAt, hi = at;
+    while (hi - lo > window) {
+        const std::uint64_t mid = lo + (hi - lo) / 2 / kFrameLcm * kFrameLcm;
+        if (mid == lo) break;
+        const std::vector<double> m = ScoresAt(file, mid, to, format);
+        if (Clearly(m, a, was)) hi = mid;
+        else if (Clearly(m, was, a)) lo = mid;
+        else break;
+    }
+    const std::uint64_t oldFrame = lo + was;
+    const std::uint64_t newFirst = hi + a;
+    const std::uint64_t newFrame = newFirst + (std::min(window, to - hi) / 2) / frame * frame;
+    const JumpLimits oldLimits = LimitsFrom(ReadBytes(file, oldFrame, std::min(window, to - oldFrame) / frame * frame), format);
+    const JumpLimits newLimits = LimitsFrom(ReadBytes(file, newFirst, std::min(window, to - newFirst) / frame * frame), format);
+    AlignmentChange change;
+    change.previous = was;
+    change.alignment = a;
+    change.previousEnd = WalkOn(source, oldFrame, hi + window, frame, oldLimits);
+    change.offset = WalkBack(source, newFrame, lo, frame, newLimits);
+    if (change.offset < change.previousEnd) change.offset = AlignUp(change.previousEnd, from + a, frame);
+    return change;
+}
+
+// The header a rescue starts from: a copy of the healthy file's, or nothing
+// yet without one.
+struct StartingHeader {
+    HeaderDescription description;
+    std::uint64_t likeSize = 0;      // the healthy file's header, up to its samples
+    std::uint64_t likeFormatAt = 0;  // its format chunk
+};
+
+// The healthy file's header, format and rate, then the rate asked for, in
+// the report and in the copied header.
+StartingHeader StartHeader(const RescueOptions& options, RescueReport& r) {
+    StartingHeader start;
+    HeaderDescription& header = start.description;
+    if (!options.like.empty()) {
+        WaveInfo info;
+        const AnalysisResult result = AnalyzeWave(options.like, info);
+        const int bits = info.format.bitsPerSample;
+        const bool isFloat = info.format.formatTag == kFormatFloat ||
+                             (info.format.formatTag == kFormatExtensible && info.subFormatTag == kFormatFloat);
+        if (!result.complete() || info.format.channels <= 0 || info.format.blockAlign != info.format.channels * bits / 8 ||
+            (bits != 8 && bits != 16 && bits != 24 && bits != 32) || (isFloat && bits != 32))
+            throw VelmoraError(TextLikeUnreadable(options.like));
+        r.format = {info.format.channels, EncodingOf(bits, isFloat)};
+        r.rate = info.format.samplesPerSec;
+        r.rateSource = RateSource::Like;
+        start.likeSize = info.dataStart();
+        start.likeFormatAt = static_cast<std::uint64_t>(info.fmtChunkPos);
+        File like = File::OpenRead(options.like);
+        header.format = info.format;  // its frame size, for the sample count past 4 GiB
+        header.copied = ReadBytes(like, 0, start.likeSize);
+        if (header.copied.size() != start.likeSize) throw VelmoraError(TextCannotRead(options.like));
+    }
+    if (options.rate) {
+        r.rate = *options.rate;
+        r.rateSource = RateSource::Given;
+        // The healthy file's header, at the rate asked for.
+        if (!header.copied.empty() && start.likeFormatAt + FormatBlock::kSize <= header.copied.size()) {
+            FormatBlock fmt = FormatBlock::Decode(header.copied.data() + start.likeFormatAt);
+            fmt.samplesPerSec = r.rate;
+            fmt.avgBytesPerSec = ByteRate(r.rate, fmt.blockAlign);
+            fmt.Encode(header.copied.data() + start.likeFormatAt);
+        }
+    }
+    return start;
+}
+
+// The format and the first frame's alignment: the healthy file's format,
+// the one given or the detected one. The ends of the audio may settle the
+// channel order of the last two, which get a new header.
+void ChooseFormat(const RescueOptions& options, File& source, std::uint64_t length, RescueReport& r,
+                  HeaderDescription& header) {
+    const std::vector<std::vector<std::uint8_t>> windows = SampleWindows(source, 0, length);
+    if (!options.like.empty()) {
+        r.alignment = BestAlignment(windows, r.format);
+        return;
+    }
+    if (options.format) {
+        r.format = *options.format;
+        r.alignment = BestAlignment(windows, r.format);
+        if (const auto s = LocateAudio(source, 0, length, r.format, r.alignment))
+            r.alignment = SettleRotation(source, r.format, r.alignment, *s).value_or(r.alignment);
+    } else {
+        r.detection = DetectFormat(source, 0, length);
+        Detection& d = *r.detection;
+        if (d.ranked.empty()) throw VelmoraError(kTextNoAudioFound);
+        if (!d.sure && d.formatSure) {
+            // The channel order is open: the ends of the audio may settle it.
+            const std::optional<Stretch> s = LocateAudio(source, 0, length, d.ranked.front().format, d.ranked.front().alignment);
+            const std::optional<std::uint32_t> a =
+                s ? SettleRotation(source, d.ranked.front().format, d.ranked.front().alignment, *s) : std::nullopt;
+            if (a) SettleAlignment(d, *a);
+        }
+        if (!d.sure) throw VelmoraError(kTextFormatNotSure);
+        r.format = d.ranked.front().format;
+        r.alignment = d.ranked.front().alignment;
+    }
+    header = NewHeader(r.format, r.rate);
+}
+
+// The alignment changes over the file; returns the alignment of the first
+// stretch read.
+std::uint32_t ScanChanges(const RescueOptions& options, File& source, std::uint64_t length, RescueReport& r) {
+    const auto width = static_cast<std::uint32_t>(r.format.bytesPerSample());
+    r.changes = ScanAlignment(source, 0, length, r.format, r.alignment);
+    // The stretch starts at the first alignment read and ends at the last one.
+    std::uint32_t firstAlignment = r.changes.empty() ? r.alignment : r.changes.front().previous;
+    if (options.realign && options.like.empty() && !r.changes.empty()) {
+        // The first stretch's own start settles its channel order.
+        const std::optional<Stretch> s = LocateAudio(source, 0, length, r.format, firstAlignment);
+        const std::optional<std::uint32_t> a = s ? SettleRotation(source, r.format, firstAlignment, *s) : std::nullopt;
+        if (a && *a != firstAlignment && *a % width == firstAlignment % width) {
+            r.changes = ScanAlignment(source, 0, length, r.format, *a);
+            firstAlignment = r.changes.empty() ? *a : r.changes.front().previous;
+        }
+    }
+    return firstAlignment;
+}
+
+// Where the audio starts and ends: the located stretch, or, after a healthy
+// file's header, the frames from that header's length to the end.
+void PlaceAudio(const RescueOptions& options, File& source, std::uint64_t length, std::uint64_t likeHeader,
+                std::uint32_t firstAlignment, RescueReport& r) {
+    const auto frame = static_cast<std::uint64_t>(r.format.frameSize());
+    const std::uint32_t lastAlignment = r.changes.empty() ? r.alignment : r.changes.back().alignment;
+    const std::uint32_t startAlignment = options.realign ? firstAlignment : r.alignment;
+    const std::optional<Stretch> head = LocateAudio(source, 0, length, r.format, startAlignment);
+    if (!head) throw VelmoraError(kTextNoAudioFound);
+    r.start = head->start;
+    if (!options.like.empty()) {
+        // A zeroed or damaged header as long as the healthy one: the samples
+        // start right after it; a mess of another length ends where the
+        // frames begin to continue each other.
+        std::vector<std::uint8_t> lead = ReadBytes(source, 0, std::min(likeHeader, length));
+        const bool zeroed = std::all_of(lead.begin(), lead.end(), [](std::uint8_t b) { return b == 0; });
+        // Audio from the very start is a header that is missing altogether.
+        if (likeHeader % frame == startAlignment && likeHeader <= length && (zeroed || r.start > startAlignment))
+            r.start = likeHeader;
+        // The samples run in whole frames to the end of the file.
+        const std::uint32_t endAlignment = options.realign ? lastAlignment : r.alignment;
+        r.end = length - (length - endAlignment) % frame;
+        if (r.end < r.start) r.end = r.start;
+    } else if (options.realign && lastAlignment != firstAlignment) {
+        const std::optional<Stretch> tail = LocateAudio(source, 0, length, r.format, lastAlignment);
+        r.end = tail ? tail->end : length;
+    } else {
+        r.end = head->end;
+    }
+}
+
 }  // namespace
 
 std::string TextLikeUnreadable(const std::string& path) { return Format("見本のファイル %s の形式を読めません", path.c_str()); }
@@ -359,24 +571,14 @@ std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::
                                            const RawSampleFormat& format, std::optional<std::uint32_t> reference) {
     std::vector<AlignmentChange> changes;
     if (to <= from) return changes;
-    const auto frame = static_cast<std::uint64_t>(format.frameSize());
     const std::uint64_t window = kDetectWindow;
     const auto width = static_cast<std::uint32_t>(format.bytesPerSample());
     std::uint64_t stride = std::max<std::uint64_t>(window, (to - from) / kScanWindows);
     stride = (stride + kFrameLcm - 1) / kFrameLcm * kFrameLcm;
-    const auto scoresAt = [&](std::uint64_t at) {
-        return AlignmentScores(ReadBytes(file, at, std::min(window, to - at)), format);
-    };
-    // A window changes the reading only when the new alignment is clearly
-    // better there than the old: channels much alike make rotations of one
-    // reading score alike, and those must not count as shifts.
-    const auto clearly = [](const std::vector<double>& s, std::uint32_t better, std::uint32_t worse) {
-        return !s.empty() && s[better] >= kAudioScore && s[better] - s[worse] >= kSureLead;
-    };
     std::optional<std::pair<std::uint64_t, std::uint32_t>> known;  // last window that sounded, and its alignment
     FrameSource source(file, format);
     for (std::uint64_t at = from; at < to; at += stride) {
-        const std::vector<double> s = scoresAt(at);
+        const std::vector<double> s = ScoresAt(file, at, to, format);
         if (s.empty()) continue;
         auto a = static_cast<std::uint32_t>(std::max_element(s.begin(), s.end()) - s.begin());
         if (s[a] < kAudioScore) continue;
@@ -385,61 +587,12 @@ std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::
             continue;
         }
         // Rotations of the channels are no shift of the bytes.
-        if (a % width == known->second % width || !clearly(s, a, known->second)) {
+        if (a % width == known->second % width || !Clearly(s, a, known->second)) {
             known->first = at;
             continue;
         }
-        // Of the channel rotations of the new reading, the one whose channels
-        // keep the levels they had before; on a tie, the fewest bytes away.
-        const std::vector<double> was = Levels(ReadBytes(file, known->first, std::min(window, to - known->first)), format, known->second);
-        const std::vector<std::uint8_t> now = ReadBytes(file, at, std::min(window, to - at));
-        const auto distance = [&](std::uint32_t x) {
-            const std::uint32_t d = (x + static_cast<std::uint32_t>(frame) - known->second) % static_cast<std::uint32_t>(frame);
-            return std::min(d, static_cast<std::uint32_t>(frame) - d);
-        };
-        // Levels relative to their own mean: the sound grows louder or softer
-        // in every channel alike.
-        const auto shape = [](const std::vector<double>& lv) {
-            std::vector<double> l(lv.size());
-            double mean = 0;
-            for (std::size_t c = 0; c < lv.size(); ++c) mean += (l[c] = std::log(lv[c] + 1e-9)) / static_cast<double>(lv.size());
-            for (double& v : l) v -= mean;
-            return l;
-        };
-        const std::vector<double> wasShape = shape(was);
-        const auto mismatch = [&](std::uint32_t x) {
-            const std::vector<double> l = shape(Levels(now, format, x));
-            double m = 0;
-            for (std::size_t c = 0; c < l.size(); ++c) m += std::fabs(l[c] - wasShape[c]);
-            return m;
-        };
-        double best = mismatch(a);
-        for (std::uint32_t x = a % width; x < frame; x += width) {
-            const double m = mismatch(x);
-            if (m < best - 0.05 || (m <= best + 0.05 && distance(x) < distance(a))) a = x, best = m;
-        }
-        // Narrow the change down to neighbouring windows, then to the frame.
-        std::uint64_t lo = known->first, hi = at;
-        while (hi - lo > window) {
-            const std::uint64_t mid = lo + (hi - lo) / 2 / kFrameLcm * kFrameLcm;
-            if (mid == lo) break;
-            const std::vector<double> m = scoresAt(mid);
-            if (clearly(m, a, known->second)) hi = mid;
-            else if (clearly(m, known->second, a)) lo = mid;
-            else break;
-        }
-        const std::uint64_t oldFrame = lo + known->second;
-        const std::uint64_t newFirst = hi + a;
-        const std::uint64_t newFrame = newFirst + (std::min(window, to - hi) / 2) / frame * frame;
-        const JumpLimits oldLimits = LimitsFrom(ReadBytes(file, oldFrame, std::min(window, to - oldFrame) / frame * frame), format);
-        const JumpLimits newLimits = LimitsFrom(ReadBytes(file, newFirst, std::min(window, to - newFirst) / frame * frame), format);
-        AlignmentChange change;
-        change.previous = known->second;
-        change.alignment = a;
-        change.previousEnd = WalkOn(source, oldFrame, hi + window, frame, oldLimits);
-        change.offset = WalkBack(source, newFrame, lo, frame, newLimits);
-        if (change.offset < change.previousEnd) change.offset = AlignUp(change.previousEnd, from + a, frame);
-        changes.push_back(change);
+        a = KeepLevels(file, to, format, known->first, known->second, at, a);
+        changes.push_back(PlaceChange(file, source, from, to, format, known->first, known->second, at, a));
         known = {at, a};
     }
     return changes;
@@ -449,69 +602,12 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
     if (options.source.empty()) return {};
     RescueReport local;
     RescueReport& r = report ? *report : local;
-
-    HeaderDescription header;
-    std::uint64_t likeHeader = 0;
-    std::uint64_t likeFormatAt = 0;
-    if (!options.like.empty()) {
-        WaveInfo info;
-        const AnalysisResult result = AnalyzeWave(options.like, info);
-        const int bits = info.format.bitsPerSample;
-        const bool isFloat = info.format.formatTag == kFormatFloat ||
-                             (info.format.formatTag == kFormatExtensible && info.subFormatTag == kFormatFloat);
-        if (!result.complete() || info.format.channels <= 0 || info.format.blockAlign != info.format.channels * bits / 8 ||
-            (bits != 8 && bits != 16 && bits != 24 && bits != 32) || (isFloat && bits != 32))
-            throw VelmoraError(TextLikeUnreadable(options.like));
-        r.format = {info.format.channels, EncodingOf(bits, isFloat)};
-        r.rate = info.format.samplesPerSec;
-        r.rateSource = RateSource::Like;
-        likeHeader = info.dataStart();
-        likeFormatAt = static_cast<std::uint64_t>(info.fmtChunkPos);
-        File like = File::OpenRead(options.like);
-        header.format = info.format;  // its frame size, for the sample count past 4 GiB
-        header.copied = ReadBytes(like, 0, likeHeader);
-        if (header.copied.size() != likeHeader) throw VelmoraError(TextCannotRead(options.like));
-    }
-    if (options.rate) {
-        r.rate = *options.rate;
-        r.rateSource = RateSource::Given;
-        // The healthy file's header, at the rate asked for.
-        if (!header.copied.empty() && likeFormatAt + FormatBlock::kSize <= header.copied.size()) {
-            FormatBlock fmt = FormatBlock::Decode(header.copied.data() + likeFormatAt);
-            fmt.samplesPerSec = r.rate;
-            fmt.avgBytesPerSec = ByteRate(r.rate, fmt.blockAlign);
-            fmt.Encode(header.copied.data() + likeFormatAt);
-        }
-    }
+    StartingHeader start = StartHeader(options, r);
+    HeaderDescription& header = start.description;
 
     File source = File::OpenRead(options.source);
     const std::uint64_t length = source.size();
-    const std::vector<std::vector<std::uint8_t>> windows = SampleWindows(source, 0, length);
-    if (options.like.empty()) {
-        if (options.format) {
-            r.format = *options.format;
-            r.alignment = BestAlignment(windows, r.format);
-            if (const auto s = LocateAudio(source, 0, length, r.format, r.alignment))
-                r.alignment = SettleRotation(source, r.format, r.alignment, *s).value_or(r.alignment);
-        } else {
-            r.detection = DetectFormat(source, 0, length);
-            Detection& d = *r.detection;
-            if (d.ranked.empty()) throw VelmoraError(kTextNoAudioFound);
-            if (!d.sure && d.formatSure) {
-                // The channel order is open: the ends of the audio may settle it.
-                const std::optional<Stretch> s = LocateAudio(source, 0, length, d.ranked.front().format, d.ranked.front().alignment);
-                const std::optional<std::uint32_t> a =
-                    s ? SettleRotation(source, d.ranked.front().format, d.ranked.front().alignment, *s) : std::nullopt;
-                if (a) SettleAlignment(d, *a);
-            }
-            if (!d.sure) throw VelmoraError(kTextFormatNotSure);
-            r.format = d.ranked.front().format;
-            r.alignment = d.ranked.front().alignment;
-        }
-        header = NewHeader(r.format, r.rate);
-    } else {
-        r.alignment = BestAlignment(windows, r.format);
-    }
+    ChooseFormat(options, source, length, r, header);
     const auto frame = static_cast<std::uint64_t>(r.format.frameSize());
     // Windows are taken a multiple of kFrameLcm apart so that alignments read
     // in any of them agree.
@@ -521,45 +617,11 @@ std::vector<std::string> RescueRecording(const RescueOptions& options, Host& hos
     if (!options.like.empty()) {
         // The healthy header's length places the first frame; the sound alone
         // may not tell which channel comes first.
-        const auto atHeader = static_cast<std::uint32_t>(likeHeader % frame);
+        const auto atHeader = static_cast<std::uint32_t>(start.likeSize % frame);
         if (atHeader % width == r.alignment % width) r.alignment = atHeader;
     }
-    r.changes = ScanAlignment(source, 0, length, r.format, r.alignment);
-    // The stretch starts at the first alignment read and ends at the last one.
-    std::uint32_t firstAlignment = r.changes.empty() ? r.alignment : r.changes.front().previous;
-    if (options.realign && options.like.empty() && !r.changes.empty()) {
-        // The first stretch's own start settles its channel order.
-        const std::optional<Stretch> s = LocateAudio(source, 0, length, r.format, firstAlignment);
-        const std::optional<std::uint32_t> a = s ? SettleRotation(source, r.format, firstAlignment, *s) : std::nullopt;
-        if (a && *a != firstAlignment && *a % width == firstAlignment % width) {
-            r.changes = ScanAlignment(source, 0, length, r.format, *a);
-            firstAlignment = r.changes.empty() ? *a : r.changes.front().previous;
-        }
-    }
-    const std::uint32_t lastAlignment = r.changes.empty() ? r.alignment : r.changes.back().alignment;
-    const std::uint32_t startAlignment = options.realign ? firstAlignment : r.alignment;
-    const std::optional<Stretch> head = LocateAudio(source, 0, length, r.format, startAlignment);
-    if (!head) throw VelmoraError(kTextNoAudioFound);
-    r.start = head->start;
-    if (!options.like.empty()) {
-        // A zeroed or damaged header as long as the healthy one: the samples
-        // start right after it; a mess of another length ends where the
-        // frames begin to continue each other.
-        std::vector<std::uint8_t> lead = ReadBytes(source, 0, std::min(likeHeader, length));
-        const bool zeroed = std::all_of(lead.begin(), lead.end(), [](std::uint8_t b) { return b == 0; });
-        // Audio from the very start is a header that is missing altogether.
-        if (likeHeader % frame == startAlignment && likeHeader <= length && (zeroed || r.start > startAlignment))
-            r.start = likeHeader;
-        // The samples run in whole frames to the end of the file.
-        const std::uint32_t endAlignment = options.realign ? lastAlignment : r.alignment;
-        r.end = length - (length - endAlignment) % frame;
-        if (r.end < r.start) r.end = r.start;
-    } else if (options.realign && lastAlignment != firstAlignment) {
-        const std::optional<Stretch> tail = LocateAudio(source, 0, length, r.format, lastAlignment);
-        r.end = tail ? tail->end : length;
-    } else {
-        r.end = head->end;
-    }
+    const std::uint32_t firstAlignment = ScanChanges(options, source, length, r);
+    PlaceAudio(options, source, length, start.likeSize, firstAlignment, r);
 
     const std::vector<Piece> pieces = PiecesOf(r.start, r.end, frame, r.changes, options.realign);
     r.dataSize = DataSizeOf(pieces, frame);

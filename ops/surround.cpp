@@ -17,51 +17,20 @@
 
 namespace velmora {
 
-void RequireDelayInRange(std::int32_t delayMs) {
-    if (delayMs > 1000 || delayMs < 0) throw VelmoraError(kTextDelayRange);
-}
+namespace {
 
-std::int32_t DelayFrames(std::int32_t samplesPerSec, std::int32_t delayMs) {
-    const float perMs = static_cast<float>(static_cast<double>(samplesPerSec) / 1000.0);
-    const auto frames = static_cast<std::int64_t>(static_cast<double>(perMs) * delayMs);
-    // Single precision may round the quotient up for rates past 2^24; the
-    // delay still stays within one block.
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(frames, 0, std::max(samplesPerSec, 0)));
-}
-
-std::string SurroundOutputPath(const SurroundOptions& options) {
-    std::string suffix;
-    if (options.header == SurroundHeader::Extensible) suffix += "(EX)";
-    if (options.swapRear) suffix += "(SS)";
-    return OutputPath(options.outputFolder, options.source, suffix + Format(" delay(%dms) 4ch", options.delayMs) + ".wav");
-}
-
-std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOptions& options, Host& host) {
-    RequireDelayInRange(options.delayMs);
-    const std::int32_t delayMs = options.delayMs;
-    if (options.source.empty()) return {};
-    RequireAnalysed(options.source, info);
-    RequireUsableLayout(info);
-    // 16-bit stereo goes through the vectorised loop; wider and float stereo
-    // frames are copied sample by sample, which keeps them bit for bit.
-    const std::optional<SampleFormat> format = TransformSampleFormat(info);
-    const bool wideSamples = format && format->wide() && info.format.channels == 2;
-    if (!wideSamples) RequireSixteenBitFrames(info);
-    const std::size_t sampleBytes = wideSamples ? static_cast<std::size_t>(format->bytes) : 2;
-    const std::size_t inFrame = 2 * sampleBytes;  // left, then right
-
+// The four- or six-channel header: every size times `factor`, rates wrapping
+// in 32 bits and blockAlign in 16, as the fields hold them.
+std::vector<std::uint8_t> SurroundHeaderBytes(const WaveInfo& info, const SurroundOptions& options, bool wideSamples,
+                                              const SampleFormat& samples, std::uint32_t factor,
+                                              std::uint64_t outData) {
     const bool extensible = options.header == SurroundHeader::Extensible;
     const bool withCue = extensible && options.cue;
-    const std::uint32_t factor = extensible ? 2 : 3;
-    const std::uint64_t outData = std::uint64_t{info.dataSize} * factor;
-
-    // Rates wrap in 32 bits, blockAlign in 16, as the fields hold them.
     HeaderDescription description = DescriptionOf(info, outData);
     FormatBlock& fmt = description.format;
     fmt.channels = extensible ? 4 : 6;
     fmt.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(info.format.avgBytesPerSec) * factor);
     fmt.blockAlign = static_cast<std::int16_t>(static_cast<std::uint16_t>(info.format.blockAlign) * factor);
-    const SampleFormat samples = wideSamples ? *format : SampleFormat{};
     if (extensible) {
         const auto validBits = static_cast<std::uint16_t>(wideSamples ? info.format.bitsPerSample : 16);
         description.extension = ExtensionFor(samples, validBits, 0x33);
@@ -69,20 +38,26 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     } else {
         UsePlainForm(description, samples);
     }
-    const std::vector<std::uint8_t> header = EncodeHeader(description);
+    return EncodeHeader(description);
+}
 
-    File source = File::OpenRead(options.source);
-    RequireUnchanged(source, info);
-    SourceReader reader(source);
+// How the stereo frames become surround ones.
+struct Spread {
+    bool wideSamples = false;  // sample by sample, else the 16-bit loop
+    std::size_t sampleBytes = 2;
+    int outChannels = 4;
+    bool swapRear = false;
+    std::size_t delay = 0;  // frames the rear pair runs behind the front
+};
+
+// The samples, block by block, after the header.
+void WriteSurround(const WaveInfo& info, const Spread& spread, SourceReader& reader, OutputFile& output, Host& host) {
     const std::size_t rate = static_cast<std::size_t>(info.format.samplesPerSec);
-    const std::size_t delay = static_cast<std::size_t>(DelayFrames(info.format.samplesPerSec, delayMs));
-    const std::string path = SurroundOutputPath(options);
-    OutputFile output = OutputFile::Create(path, {&source});
-    output.write(header.data(), header.size());
-
+    const std::size_t delay = spread.delay;
+    const std::size_t inFrame = 2 * spread.sampleBytes;  // left, then right
     const std::int64_t seconds = info.totalSeconds();
     const std::size_t remainder = static_cast<std::size_t>(info.playRemainderFrames);
-    const std::size_t outFrame = (extensible ? 4 : 6) * sampleBytes;
+    const std::size_t outFrame = static_cast<std::size_t>(spread.outChannels) * spread.sampleBytes;
     const std::uint64_t pieceFrames = PieceFrames(outFrame);
     const std::size_t blockFrames =
         static_cast<std::size_t>(std::min<std::uint64_t>(seconds > 0 ? rate : remainder, pieceFrames));
@@ -96,7 +71,6 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
                                        std::vector<std::uint8_t>(blockFrames * inFrame)};
     std::vector<std::uint8_t> lead(blockFrames * inFrame);
     std::vector<std::uint8_t> block(blockFrames * outFrame);
-    const int outChannels = extensible ? 4 : 6;
     const std::uint64_t dataStart = info.dataStart();
     const std::uint64_t secondBytes = std::uint64_t{rate} * inFrame;
     // The block before this one, whose frames usually hold the rear pairs.
@@ -131,15 +105,68 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
         // Built where the output gathers its bytes, when it takes the block.
         std::uint8_t* to = output.writeInPlace(frames * outFrame);
         std::uint8_t* frameOut = to ? to : block.data();
-        if (wideSamples)
-            wide::SpreadSurround(cur, rear, frames, early, frameOut, outChannels, options.swapRear, sampleBytes);
+        if (spread.wideSamples)
+            wide::SpreadSurround(cur, rear, frames, early, frameOut, spread.outChannels, spread.swapRear,
+                                 spread.sampleBytes);
         else
-            kernels::SpreadSurround(cur, rear, frames, early, frameOut, outChannels, options.swapRear);
+            kernels::SpreadSurround(cur, rear, frames, early, frameOut, spread.outChannels, spread.swapRear);
         if (!to) output.write(block.data(), frames * outFrame);
         prevAt = at;
         prevFrames = frames;
         turn = 1 - turn;
     });
+}
+
+}  // namespace
+
+void RequireDelayInRange(std::int32_t delayMs) {
+    if (delayMs > 1000 || delayMs < 0) throw VelmoraError(kTextDelayRange);
+}
+
+std::int32_t DelayFrames(std::int32_t samplesPerSec, std::int32_t delayMs) {
+    const float perMs = static_cast<float>(static_cast<double>(samplesPerSec) / 1000.0);
+    const auto frames = static_cast<std::int64_t>(static_cast<double>(perMs) * delayMs);
+    // Single precision may round the quotient up for rates past 2^24; the
+    // delay still stays within one block.
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(frames, 0, std::max(samplesPerSec, 0)));
+}
+
+std::string SurroundOutputPath(const SurroundOptions& options) {
+    std::string suffix;
+    if (options.header == SurroundHeader::Extensible) suffix += "(EX)";
+    if (options.swapRear) suffix += "(SS)";
+    return OutputPath(options.outputFolder, options.source, suffix + Format(" delay(%dms) 4ch", options.delayMs) + ".wav");
+}
+
+std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOptions& options, Host& host) {
+    RequireDelayInRange(options.delayMs);
+    const std::int32_t delayMs = options.delayMs;
+    if (options.source.empty()) return {};
+    RequireAnalysed(options.source, info);
+    RequireUsableLayout(info);
+    // 16-bit stereo goes through the vectorised loop; wider and float stereo
+    // frames are copied sample by sample, which keeps them bit for bit.
+    const std::optional<SampleFormat> format = TransformSampleFormat(info);
+    const bool wideSamples = format && format->wide() && info.format.channels == 2;
+    if (!wideSamples) RequireSixteenBitFrames(info);
+    const std::size_t sampleBytes = wideSamples ? static_cast<std::size_t>(format->bytes) : 2;
+    const std::size_t inFrame = 2 * sampleBytes;  // left, then right
+
+    const bool extensible = options.header == SurroundHeader::Extensible;
+    const std::uint32_t factor = extensible ? 2 : 3;
+    const std::uint64_t outData = std::uint64_t{info.dataSize} * factor;
+    const std::vector<std::uint8_t> header = SurroundHeaderBytes(
+        info, options, wideSamples, wideSamples ? *format : SampleFormat{}, factor, outData);
+
+    File source = File::OpenRead(options.source);
+    RequireUnchanged(source, info);
+    SourceReader reader(source);
+    const std::size_t delay = static_cast<std::size_t>(DelayFrames(info.format.samplesPerSec, delayMs));
+    const std::string path = SurroundOutputPath(options);
+    OutputFile output = OutputFile::Create(path, {&source});
+    output.write(header.data(), header.size());
+    WriteSurround(info, {wideSamples, sampleBytes, extensible ? 4 : 6, options.swapRear, delay}, reader, output,
+                  host);
     // A dataSize that ends in part of a frame: its share of the output data
     // size is written as silence, so the file is as long as its header says.
     const std::size_t partial = (info.dataSize % inFrame) * factor;

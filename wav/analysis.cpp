@@ -154,6 +154,171 @@ std::vector<std::string> BuildReport(const WaveInfo& w, const AnalysisResult& re
     return r;
 }
 
+// The chain's entry for `id`, or the byte search from `legacyFrom` when the
+// chain broke before reaching one; records where the search started.
+std::optional<std::int32_t> LocateChunk(File& file, const std::vector<std::uint8_t>& head, const ChunkTable& table,
+                                        AnalysisResult& result, const char* id, std::uint64_t legacyFrom) {
+    if (const ChunkEntry* c = table.find(id)) {
+        if (c->offset > kMaxChunkPos) return std::nullopt;
+        return static_cast<std::int32_t>(c->offset);
+    }
+    if (!table.brokenAt) return std::nullopt;
+    result.searchedFrom = *table.brokenAt;
+    return SearchChunkId(file, head, table, legacyFrom, id);
+}
+
+// The format block and its extension, from the chunk at info.fmtChunkPos.
+void DecodeFormat(File& file, WaveInfo& info, AnalysisResult& result) {
+    // Only the chunk's own bytes: whatever follows a short format chunk (the
+    // next chunk's header) is no field of it, and reads as zero.
+    std::uint8_t fmt[FormatBlock::kSize + FormatExtension::kDecodedSize] = {};
+    const auto fmtAtPos = static_cast<std::uint64_t>(info.fmtChunkPos);
+    file.readAt(fmtAtPos, fmt, kChunkHeaderSize);
+    const std::uint32_t fmtBody = GetU32(fmt + 4);
+    const std::size_t fmtBytes =
+        kChunkHeaderSize + static_cast<std::size_t>(std::min<std::uint32_t>(fmtBody, sizeof fmt - kChunkHeaderSize));
+    file.readAt(fmtAtPos, fmt, fmtBytes);
+    result.formatTooShort = fmtBody < kFormatFieldsSize;
+    info.format = FormatBlock::Decode(fmt);
+    result.cbSize = GetI16(fmt + FormatBlock::kSize);
+    if (info.format.fmtSize > 16 && result.cbSize > 0) {
+        const FormatExtension extension = FormatExtension::Decode(fmt + FormatBlock::kSize);
+        info.validBits = extension.validBits;
+        info.channelMask = extension.channelMask;
+        info.subFormatTag = extension.subFormat;
+        info.extChannelMask = info.channelMask;
+    } else {
+        info.validBits = 0;
+        info.channelMask = 0;
+        info.subFormatTag = 0;
+        info.extChannelMask = 0;
+    }
+}
+
+// The data chunk's header at info.dataChunkPos and the true sizes; returns
+// the header size (where the samples start).
+std::uint32_t DecodeDataHeader(File& file, const std::optional<Ds64>& ds64, WaveInfo& info) {
+    std::uint8_t dataHead[DataHeader::kSize] = {};
+    file.readAt(static_cast<std::uint64_t>(info.dataChunkPos), dataHead, sizeof dataHead);
+    info.setDataHeader(DataHeader::Decode(dataHead));
+    const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataStart());
+    const std::uint64_t length = info.fileSize;
+    // Sizes past 32 bits: the ds64 ones stand where a 32-bit field says
+    // 0xFFFFFFFF; a plain file past 4 GiB whose data runs to its end keeps
+    // the true sizes modulo 2^32.
+    if (ds64) {
+        if (info.riffSize == 0xFFFFFFFFu) info.riffSize = ds64->riffSize;
+        if (info.dataSize == 0xFFFFFFFFu) info.dataSize = ds64->dataSize;
+    } else if (info.sizesPast32Bits() && length >= headerSize) {
+        if (((length - headerSize) & 0xFFFFFFFFull) == info.dataSize) info.dataSize = length - headerSize;
+        if (((length - 8) & 0xFFFFFFFFull) == info.riffSize) info.riffSize = length - 8;
+    }
+    return headerSize;
+}
+
+// After the samples: the pad byte of odd data belongs to the data chunk;
+// then either nothing, or chunks (tags) that end the file, or bytes that
+// are neither.
+void MeasureTail(File& file, const ChunkEntry* dataChunk, std::uint32_t headerSize, WaveInfo& info,
+                 AnalysisResult& result) {
+    const std::uint64_t length = info.fileSize;
+    const bool fromChain = dataChunk && dataChunk->offset == static_cast<std::uint64_t>(info.dataChunkPos);
+    info.dataPad = fromChain && dataChunk->padded && dataChunk->size == info.dataSize ? 1 : 0;
+    info.listFooterSize = 0;
+    const std::uint64_t dataEnd = info.sizesPast32Bits()
+                                      ? headerSize + info.dataSize
+                                      : std::uint64_t{static_cast<std::uint32_t>(headerSize + info.dataSize)};
+    const std::uint64_t tailStart = dataEnd + info.dataPad;
+    if (tailStart >= length) return;
+    const ChunkTable tail = WalkChunks(file, tailStart, length);
+    if (tail.wellFormedFrom(tailStart)) {
+        info.listFooterSize = static_cast<std::uint32_t>(length - tailStart);
+        return;
+    }
+    std::uint64_t covered = 0;
+    for (const ChunkEntry& c : tail.chunks) {
+        if (!c.wellFormed()) break;
+        covered = c.end() - tailStart;
+    }
+    const ChunkEntry& first = tail.chunks.front();
+    if (covered == 0 && first.id == "LIST")
+        // A LIST chunk whose size runs on past the end still counts whole.
+        info.listFooterSize = static_cast<std::uint32_t>(first.size) + 8u;
+    else
+        info.listFooterSize = static_cast<std::uint32_t>(covered);
+    // The last bytes of a recording cut inside a frame.
+    const std::uint64_t rest = length - tailStart;
+    if (covered == 0 && info.listFooterSize == 0 && info.format.blockAlign > 0 &&
+        rest < static_cast<std::uint64_t>(info.format.blockAlign))
+        result.partialFrame = static_cast<std::uint32_t>(rest);
+}
+
+// The frame count of a fact chunk whose count lies within the file.
+std::optional<std::uint32_t> FactFrames(File& file, const ChunkTable& table) {
+    const ChunkEntry* fact = table.find("fact");
+    if (!fact || fact->size < 4 || fact->fault == ChunkFault::PastEnd) return std::nullopt;
+    std::uint8_t count[4];
+    if (file.readAt(fact->bodyStart(), count, 4) != 4) return std::nullopt;
+    return GetU32(count);
+}
+
+// The footer, the computed data size and the two size checks.
+void CheckSizes(std::uint32_t headerSize, WaveInfo& info, AnalysisResult& result) {
+    if (info.sizesPast32Bits()) {
+        info.footerSize = static_cast<std::int64_t>(info.fileSize - headerSize - info.dataSize - info.dataPad);
+        info.computedDataSize =
+            info.fileSize - (static_cast<std::uint64_t>(info.footerSize) + info.dataPad + headerSize);
+        if (info.listFooterSize == 0) info.riffSizeExcess = static_cast<std::int64_t>(info.riffSize + 8u - info.fileSize);
+        result.fileSizeOK = info.riffSize + 8u == info.fileSize ||
+                            info.riffSize + 8u == info.fileSize - static_cast<std::uint64_t>(info.footerSize);
+        result.footerOK = info.footerSize == std::int64_t{info.listFooterSize};
+    } else {
+        // Within 32 bits every sum wraps as the fields do.
+        const auto fileSize = static_cast<std::uint32_t>(info.fileSize);
+        const auto riffSize = static_cast<std::uint32_t>(info.riffSize);
+        const auto dataSize = static_cast<std::uint32_t>(info.dataSize);
+        const auto footerSize = static_cast<std::int32_t>(fileSize - headerSize - dataSize - info.dataPad);
+        info.footerSize = footerSize;
+        info.computedDataSize = fileSize - (static_cast<std::uint32_t>(footerSize) + info.dataPad + headerSize);
+        if (info.listFooterSize == 0) info.riffSizeExcess = static_cast<std::int32_t>(riffSize + 8u - fileSize);
+        result.fileSizeOK =
+            riffSize + 8u == fileSize || riffSize + 8u == fileSize - static_cast<std::uint32_t>(footerSize);
+        result.footerOK = static_cast<std::uint32_t>(footerSize) == info.listFooterSize;
+    }
+    if (result.partialFrame != 0 && info.footerSize == std::int64_t{result.partialFrame}) result.footerOK = true;
+}
+
+// The play time; false, with the stop recorded, when a frame size or rate
+// of 0 leaves none.
+bool SetPlayTime(std::optional<std::uint32_t> factFrames, WaveInfo& info, AnalysisResult& result) {
+    try {
+        // Blocks of compressed samples are no frames: their count comes from
+        // the fact chunk, and without it the length is unknown.
+        PlayTime t = ComputePlayTime(info.dataSize, info.format.blockAlign, info.format.samplesPerSec);
+        info.playTimeKnown = true;
+        if (IsCompressedFormat(info) && !IsOneBytePerSample(info)) {
+            if (factFrames)
+                t = PlayTimeOfFrames(*factFrames, info.format.samplesPerSec);
+            else {
+                t = PlayTime{};
+                info.playTimeKnown = false;
+            }
+        }
+        info.playHours = t.hours;
+        info.playMinutes = t.minutes;
+        info.playSeconds = t.seconds;
+        info.playRemainderFrames = t.remainderFrames;
+    } catch (const VelmoraError& e) {
+        result.stop = AnalysisStop::DivisionByZero;
+        result.failure = e.what();
+        // A stored rate of 0 is what the rate rewrite mends; nothing else
+        // can trust this header.
+        if (info.format.samplesPerSec == 0 && !result.formatTooShort) info.rateRewriteOnly = true;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 PlayTime PlayTimeOfFrames(std::int64_t frames, std::int32_t samplesPerSec) {
@@ -238,165 +403,34 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     // is for a chain that breaks before both are found.
     const ChunkTable table = WalkChunks(file, kFirstChunkAt, length, {ds64, 0});
     result.chunks = table.chunks;
-    const auto located = [&](const char* id, std::uint64_t legacyFrom) -> std::optional<std::int32_t> {
-        if (const ChunkEntry* c = table.find(id)) {
-            if (c->offset > kMaxChunkPos) return std::nullopt;
-            return static_cast<std::int32_t>(c->offset);
-        }
-        if (!table.brokenAt) return std::nullopt;
-        result.searchedFrom = *table.brokenAt;
-        return SearchChunkId(file, head, table, legacyFrom, id);
-    };
 
-    const std::optional<std::int32_t> fmtAt = located("fmt ", kFirstChunkAt);
+    const std::optional<std::int32_t> fmtAt = LocateChunk(file, head, table, result, "fmt ", kFirstChunkAt);
     info.fmtChunkPos = fmtAt.value_or(kSearchLimit + 1);
     if (!fmtAt) {
         result.stop = AnalysisStop::NoFmt;
         result.messages.emplace_back("fmtチャンクが見つかりません。\r\n処理を中断します。");
         return result;
     }
-    // Only the chunk's own bytes: whatever follows a short format chunk (the
-    // next chunk's header) is no field of it, and reads as zero.
-    std::uint8_t fmt[FormatBlock::kSize + FormatExtension::kDecodedSize] = {};
-    const auto fmtAtPos = static_cast<std::uint64_t>(info.fmtChunkPos);
-    file.readAt(fmtAtPos, fmt, kChunkHeaderSize);
-    const std::uint32_t fmtBody = GetU32(fmt + 4);
-    const std::size_t fmtBytes =
-        kChunkHeaderSize + static_cast<std::size_t>(std::min<std::uint32_t>(fmtBody, sizeof fmt - kChunkHeaderSize));
-    file.readAt(fmtAtPos, fmt, fmtBytes);
-    result.formatTooShort = fmtBody < kFormatFieldsSize;
-    info.format = FormatBlock::Decode(fmt);
-    result.cbSize = GetI16(fmt + FormatBlock::kSize);
-    if (info.format.fmtSize > 16 && result.cbSize > 0) {
-        const FormatExtension extension = FormatExtension::Decode(fmt + FormatBlock::kSize);
-        info.validBits = extension.validBits;
-        info.channelMask = extension.channelMask;
-        info.subFormatTag = extension.subFormat;
-        info.extChannelMask = info.channelMask;
-    } else {
-        info.validBits = 0;
-        info.channelMask = 0;
-        info.subFormatTag = 0;
-        info.extChannelMask = 0;
-    }
-
+    DecodeFormat(file, info, result);
     info.fileSize = length;
 
-    const std::optional<std::int32_t> dataAt = located("data", kPlainDataChunkAt);
-    const ChunkEntry* dataChunk = table.find("data");
+    const std::optional<std::int32_t> dataAt = LocateChunk(file, head, table, result, "data", kPlainDataChunkAt);
     info.dataChunkPos = dataAt.value_or(kSearchLimit + 1);
     if (!dataAt) {
         result.stop = AnalysisStop::NoData;
         result.messages.emplace_back("dataチャンクが見つかりません。\r\n処理を中断します。");
         return result;
     }
-    std::uint8_t dataHead[DataHeader::kSize] = {};
-    file.readAt(static_cast<std::uint64_t>(info.dataChunkPos), dataHead, sizeof dataHead);
-    info.setDataHeader(DataHeader::Decode(dataHead));
-    const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataStart());
+    const std::uint32_t headerSize = DecodeDataHeader(file, ds64, info);
     result.headerSize = headerSize;
-    // Sizes past 32 bits: the ds64 ones stand where a 32-bit field says
-    // 0xFFFFFFFF; a plain file past 4 GiB whose data runs to its end keeps
-    // the true sizes modulo 2^32.
-    const bool sizes64 = info.sizesPast32Bits();
-    if (ds64) {
-        if (info.riffSize == 0xFFFFFFFFu) info.riffSize = ds64->riffSize;
-        if (info.dataSize == 0xFFFFFFFFu) info.dataSize = ds64->dataSize;
-    } else if (sizes64 && length >= headerSize) {
-        if (((length - headerSize) & 0xFFFFFFFFull) == info.dataSize) info.dataSize = length - headerSize;
-        if (((length - 8) & 0xFFFFFFFFull) == info.riffSize) info.riffSize = length - 8;
-    }
-
-    // After the samples: the pad byte of odd data belongs to the data chunk;
-    // then either nothing, or chunks (tags) that end the file, or bytes that
-    // are neither.
-    const bool fromChain = dataChunk && dataChunk->offset == static_cast<std::uint64_t>(info.dataChunkPos);
-    info.dataPad = fromChain && dataChunk->padded && dataChunk->size == info.dataSize ? 1 : 0;
-    info.listFooterSize = 0;
-    const std::uint64_t dataEnd = sizes64 ? headerSize + info.dataSize
-                                       : std::uint64_t{static_cast<std::uint32_t>(headerSize + info.dataSize)};
-    const std::uint64_t tailStart = dataEnd + info.dataPad;
-    if (tailStart < length) {
-        const ChunkTable tail = WalkChunks(file, tailStart, length);
-        if (tail.wellFormedFrom(tailStart)) {
-            info.listFooterSize = static_cast<std::uint32_t>(length - tailStart);
-        } else {
-            std::uint64_t covered = 0;
-            for (const ChunkEntry& c : tail.chunks) {
-                if (!c.wellFormed()) break;
-                covered = c.end() - tailStart;
-            }
-            const ChunkEntry& first = tail.chunks.front();
-            if (covered == 0 && first.id == "LIST")
-                // A LIST chunk whose size runs on past the end still counts whole.
-                info.listFooterSize = static_cast<std::uint32_t>(first.size) + 8u;
-            else
-                info.listFooterSize = static_cast<std::uint32_t>(covered);
-            // The last bytes of a recording cut inside a frame.
-            const std::uint64_t rest = length - tailStart;
-            if (covered == 0 && info.listFooterSize == 0 && info.format.blockAlign > 0 &&
-                rest < static_cast<std::uint64_t>(info.format.blockAlign))
-                result.partialFrame = static_cast<std::uint32_t>(rest);
-        }
-    }
-
-    std::optional<std::uint32_t> factFrames;
-    if (const ChunkEntry* fact = table.find("fact"); fact && fact->size >= 4 && fact->fault != ChunkFault::PastEnd) {
-        std::uint8_t count[4];
-        if (file.readAt(fact->bodyStart(), count, 4) == 4) factFrames = GetU32(count);
-    }
+    MeasureTail(file, table.find("data"), headerSize, info, result);
+    const std::optional<std::uint32_t> factFrames = FactFrames(file, table);
 
     result.hexDump = HexDumpLines(head.data(), std::min<std::size_t>(headerSize, kHexDumpCap));
     file.close();
 
-    if (sizes64) {
-        info.footerSize = static_cast<std::int64_t>(info.fileSize - headerSize - info.dataSize - info.dataPad);
-        info.computedDataSize =
-            info.fileSize - (static_cast<std::uint64_t>(info.footerSize) + info.dataPad + headerSize);
-        if (info.listFooterSize == 0) info.riffSizeExcess = static_cast<std::int64_t>(info.riffSize + 8u - info.fileSize);
-        result.fileSizeOK = info.riffSize + 8u == info.fileSize ||
-                            info.riffSize + 8u == info.fileSize - static_cast<std::uint64_t>(info.footerSize);
-        result.footerOK = info.footerSize == std::int64_t{info.listFooterSize};
-    } else {
-        // Within 32 bits every sum wraps as the fields do.
-        const auto fileSize = static_cast<std::uint32_t>(info.fileSize);
-        const auto riffSize = static_cast<std::uint32_t>(info.riffSize);
-        const auto dataSize = static_cast<std::uint32_t>(info.dataSize);
-        const auto footerSize = static_cast<std::int32_t>(fileSize - headerSize - dataSize - info.dataPad);
-        info.footerSize = footerSize;
-        info.computedDataSize = fileSize - (static_cast<std::uint32_t>(footerSize) + info.dataPad + headerSize);
-        if (info.listFooterSize == 0) info.riffSizeExcess = static_cast<std::int32_t>(riffSize + 8u - fileSize);
-        result.fileSizeOK =
-            riffSize + 8u == fileSize || riffSize + 8u == fileSize - static_cast<std::uint32_t>(footerSize);
-        result.footerOK = static_cast<std::uint32_t>(footerSize) == info.listFooterSize;
-    }
-    if (result.partialFrame != 0 && info.footerSize == std::int64_t{result.partialFrame}) result.footerOK = true;
-
-    try {
-        // Blocks of compressed samples are no frames: their count comes from
-        // the fact chunk, and without it the length is unknown.
-        PlayTime t = ComputePlayTime(info.dataSize, info.format.blockAlign, info.format.samplesPerSec);
-        info.playTimeKnown = true;
-        if (IsCompressedFormat(info) && !IsOneBytePerSample(info)) {
-            if (factFrames)
-                t = PlayTimeOfFrames(*factFrames, info.format.samplesPerSec);
-            else {
-                t = PlayTime{};
-                info.playTimeKnown = false;
-            }
-        }
-        info.playHours = t.hours;
-        info.playMinutes = t.minutes;
-        info.playSeconds = t.seconds;
-        info.playRemainderFrames = t.remainderFrames;
-    } catch (const VelmoraError& e) {
-        result.stop = AnalysisStop::DivisionByZero;
-        result.failure = e.what();
-        // A stored rate of 0 is what the rate rewrite mends; nothing else
-        // can trust this header.
-        if (info.format.samplesPerSec == 0 && !result.formatTooShort) info.rateRewriteOnly = true;
-        return result;
-    }
+    CheckSizes(headerSize, info, result);
+    if (!SetPlayTime(factFrames, info, result)) return result;
 
     if (!IsIntegerPcm(info))
         result.messages.emplace_back(

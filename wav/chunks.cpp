@@ -51,6 +51,72 @@ std::uint64_t TrailingChainAt(File& file, std::uint64_t dataStart, std::uint64_t
     return length;
 }
 
+// The size of a data chunk: the ds64 one where the field is unset, the true
+// size of a plain file past 4 GiB; returns whether it still cannot be
+// trusted (unset, zero or past the end).
+bool ResolveDataSize(ChunkEntry& e, std::uint32_t size32, std::uint64_t available, std::uint64_t length,
+                     const ChunkWalkOptions& options) {
+    bool untrusted = false;
+    if (options.ds64 && size32 == kUnsetSize) {
+        e.size = options.ds64->dataSize;
+    } else if (!options.ds64 && length > 0xFFFFFFFFull && (available & 0xFFFFFFFFull) == size32) {
+        // A plain file past 4 GiB holds the size modulo 2^32; it reads
+        // back only while the data runs to the end of the file.
+        e.size = available;
+    } else if (size32 == kUnsetSize) {
+        untrusted = true;
+    }
+    if (e.size == 0 || e.size > available) untrusted = true;
+    return untrusted;
+}
+
+// A data chunk whose size cannot be trusted ends where a chain of chunks
+// runs on to the end of the file; returns where the walk goes on.
+std::uint64_t EndUntrusted(File& file, ChunkEntry& e, std::uint64_t length, std::uint32_t blockAlign) {
+    const std::uint64_t bodyStart = e.offset + 8;
+    const std::uint64_t available = length - bodyStart;
+    const std::uint64_t frame = blockAlign > 0 ? blockAlign : 1;
+    const std::uint64_t chainAt = TrailingChainAt(file, bodyStart, length, frame);
+    // An empty data chunk, and what follows it is chunks.
+    if (e.size == 0 && chainAt == bodyStart) return bodyStart;
+    e.extent = chainAt - bodyStart;
+    if (e.size > available) {
+        e.fault = ChunkFault::PastEnd;
+        e.overrun = e.size + (e.size & 1) - available;
+    } else {
+        e.fault = ChunkFault::Unfinalized;
+    }
+    return chainAt;
+}
+
+// Whether an odd body ending at `end` has its pad byte; returns where the
+// next chunk starts.
+std::uint64_t SettlePad(File& file, ChunkEntry& e, std::uint64_t end, std::uint64_t length) {
+    if (end == length) {
+        e.fault = ChunkFault::NoPad;
+        return end;
+    }
+    if (end + 1 == length) {
+        e.padded = true;
+        return length;
+    }
+    // Some writers leave the pad byte out: the next header then starts right
+    // after the body instead of one byte later.
+    std::uint8_t head[9] = {};
+    const std::size_t n = file.readAt(end, head, 9);
+    // Only a well-known id right after the body counts as such a chunk;
+    // anything else reads the byte as the pad.
+    const auto known = [&](std::uint64_t header, const std::uint8_t* h) {
+        return IsCommonChunkId(h) && header + 8 + GetU32(h + 4) <= length;
+    };
+    if (n == 9 && !known(end + 1, head + 1) && known(end, head)) {
+        e.fault = ChunkFault::NoPad;
+        return end;
+    }
+    e.padded = true;
+    return end + 1;
+}
+
 }  // namespace
 
 bool IsCommonChunkId(const std::uint8_t* id) {
@@ -96,7 +162,7 @@ ChunkTable WalkChunks(File& file, std::uint64_t from, std::uint64_t length, cons
     while (at < length) {
         ChunkEntry e;
         e.offset = at;
-        std::uint8_t head[9] = {};
+        std::uint8_t head[8] = {};
         const std::size_t got = at + 8 <= length ? file.readAt(at, head, 8) : 0;
         const bool tooMany = table.chunks.size() >= kMaxChunks;
         if (tooMany || got < 8 || !PlausibleChunkId(head)) {
@@ -111,45 +177,19 @@ ChunkTable WalkChunks(File& file, std::uint64_t from, std::uint64_t length, cons
         e.size = size32;
         const std::uint64_t bodyStart = at + 8;
         const std::uint64_t available = length - bodyStart;
-        const bool isData = e.id == "data";
         bool untrusted = false;
-        if (isData) {
-            if (options.ds64 && size32 == kUnsetSize) {
-                e.size = options.ds64->dataSize;
-            } else if (!options.ds64 && length > 0xFFFFFFFFull && (available & 0xFFFFFFFFull) == size32) {
-                // A plain file past 4 GiB holds the size modulo 2^32; it reads
-                // back only while the data runs to the end of the file.
-                e.size = available;
-            } else if (size32 == kUnsetSize) {
-                untrusted = true;
-            }
-            if (e.size == 0 || e.size > available) untrusted = true;
+        if (e.id == "data") {
+            untrusted = ResolveDataSize(e, size32, available, length, options);
         } else if (e.id == "fmt " && size32 >= 16 && available >= 16) {
             std::uint8_t align[2];
             if (file.readAt(bodyStart + 12, align, 2) == 2) blockAlign = GetU16(align);
         }
 
         if (untrusted) {
-            const std::uint64_t frame = blockAlign > 0 ? blockAlign : 1;
-            const std::uint64_t chainAt = TrailingChainAt(file, bodyStart, length, frame);
-            if (e.size == 0 && chainAt == bodyStart) {
-                // An empty data chunk, and what follows it is chunks.
-                table.chunks.push_back(e);
-                at = bodyStart;
-                continue;
-            }
-            e.extent = chainAt - bodyStart;
-            if (e.size > available) {
-                e.fault = ChunkFault::PastEnd;
-                e.overrun = e.size + (e.size & 1) - available;
-            } else {
-                e.fault = ChunkFault::Unfinalized;
-            }
+            at = EndUntrusted(file, e, length, blockAlign);
             table.chunks.push_back(e);
-            at = chainAt;
             continue;
         }
-
         if (e.size > available) {
             e.fault = ChunkFault::PastEnd;
             e.overrun = e.size + (e.size & 1) - available;
@@ -158,30 +198,7 @@ ChunkTable WalkChunks(File& file, std::uint64_t from, std::uint64_t length, cons
             break;
         }
         const std::uint64_t end = bodyStart + e.size;
-        at = end;
-        if ((e.size & 1) != 0) {
-            if (end == length) {
-                e.fault = ChunkFault::NoPad;
-            } else if (end + 1 == length) {
-                e.padded = true;
-                at = length;
-            } else {
-                // Some writers leave the pad byte out: the next header then
-                // starts right after the body instead of one byte later.
-                const std::size_t n = file.readAt(end, head, 9);
-                // Only a well-known id right after the body counts as such a
-                // chunk; anything else reads the byte as the pad.
-                const auto known = [&](std::uint64_t header, const std::uint8_t* h) {
-                    return IsCommonChunkId(h) && header + 8 + GetU32(h + 4) <= length;
-                };
-                if (n == 9 && !known(end + 1, head + 1) && known(end, head)) {
-                    e.fault = ChunkFault::NoPad;
-                } else {
-                    e.padded = true;
-                    at = end + 1;
-                }
-            }
-        }
+        at = (e.size & 1) != 0 ? SettlePad(file, e, end, length) : end;
         table.chunks.push_back(e);
     }
     return table;
