@@ -53,7 +53,7 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent)
 
     // The strip's controls come before the tabs' in the tab order.
     PageControl1 = Place(new QTabWidget(this), "PageControl1", 8, 8, 681, 457);
-    strip_ = std::make_unique<OptionStrip>(*this);
+    strip_ = std::make_unique<OptionStrip>(*this, *this);
     mainTab_ = new MainTab(*this, PageControl1);
     multiplexTab_ = new MultiplexTab(*this, PageControl1);
     rawTab_ = new RawTab(*this, PageControl1);
@@ -77,9 +77,57 @@ void TForm1::nameControls() {
     TabSheet1 = mainTab_;
     TabSheet2 = multiplexTab_;
     TabSheet3 = rawTab_;
+
+    exwavechk = strip_->exwavechk;
+    cuechk = strip_->cuechk;
+    Gauge1 = strip_->Gauge1;
+    Label3 = strip_->Label3;
+    Label4 = strip_->Label4;
+    Button9 = strip_->Button9;
+
+    Edit1 = mainTab_->Edit1;
+    Button1 = mainTab_->Button1;
+    Memo1 = mainTab_->Memo1;
+    Memo4 = mainTab_->Memo4;
+    Memo3 = mainTab_->Memo3;
+    Button2 = mainTab_->Button2;
+    Button3 = mainTab_->Button3;
+    Button7 = mainTab_->Button7;
+    Button10 = mainTab_->Button10;
+    ComboBox1 = mainTab_->ComboBox1;
+    surround = mainTab_->surround;
+    Button4 = mainTab_->Button4;
+    CheckBox1 = mainTab_->CheckBox1;
+    Label2 = mainTab_->Label2;
+    Edit2 = mainTab_->Edit2;
+    GroupBox2 = mainTab_->GroupBox2;
+    Button8 = mainTab_->Button8;
+    Button11 = mainTab_->Button11;
+    Button13 = mainTab_->Button13;
+    Button14 = mainTab_->Button14;
+
+    ListView1 = multiplexTab_->ListView1;
+    Button6 = multiplexTab_->Button6;
+    Button5 = multiplexTab_->Button5;
+    Memo2 = multiplexTab_->Memo2;
+    PopupMenu1 = multiplexTab_->PopupMenu1;
+    left1 = multiplexTab_->left1;
+    right1 = multiplexTab_->right1;
+    center1 = multiplexTab_->center1;
+    lfe1 = multiplexTab_->lfe1;
+    sleft1 = multiplexTab_->sleft1;
+    sright1 = multiplexTab_->sright1;
+
+    RadioGroup1 = rawTab_->RadioGroup1;
+    Edit3 = rawTab_->Edit3;
+    RadioGroup2 = rawTab_->RadioGroup2;
+    RadioGroup3 = rawTab_->RadioGroup3;
+    Button12 = rawTab_->Button12;
+    Label5 = rawTab_->Label5;
+    Edit4 = rawTab_->Edit4;
 }
 
-TForm2& TForm1::peakWindow() {
+PeakListView& TForm1::peakWindow() {
     if (!Form2) {
         ownForm2_ = std::make_unique<TForm2>();
         Form2 = ownForm2_.get();
@@ -103,6 +151,9 @@ void TForm1::setOutputFolder(const std::string& folder) {
     outputFolder_ = folder;
     strip_->showOutputFolder(folder);
 }
+
+bool TForm1::extensibleHeader() const { return strip_->extensibleHeader(); }
+bool TForm1::cueChunk() const { return strip_->cueChunk(); }
 
 const ChannelList& TForm1::channelList() const { return multiplexTab_->channelList(); }
 const std::string& TForm1::droppedFile() const { return multiplexTab_->droppedFile(); }
@@ -215,9 +266,7 @@ void TForm1::FormDropFiles(const std::vector<std::string>& paths) {
 
 void TForm1::RegisterChannelFile(int row) { multiplexTab_->registerChannelFile(row); }
 
-// The handlers of the tabs and the strip.
-void TForm1::Button1Click() { mainTab_->Button1Click(); }
-void TForm1::Button2Click() { mainTab_->Button2Click(); }
+// The main tab's operations.
 void TForm1::Button3Click() { mainTab_->Button3Click(); }
 void TForm1::Button4Click() { mainTab_->Button4Click(); }
 void TForm1::Button7Click() { mainTab_->Button7Click(); }
@@ -226,17 +275,5 @@ void TForm1::Button10Click() { mainTab_->Button10Click(); }
 void TForm1::Button11Click() { mainTab_->Button11Click(); }
 void TForm1::Button13Click() { mainTab_->Button13Click(); }
 void TForm1::Button14Click() { mainTab_->Button14Click(); }
-void TForm1::Button5Click() { multiplexTab_->Button5Click(); }
-void TForm1::Button6Click() { multiplexTab_->Button6Click(); }
-void TForm1::ListView1ItemChecked(int row, bool checked) { multiplexTab_->ListView1ItemChecked(row, checked); }
-void TForm1::left1Click() { multiplexTab_->itemClick(0); }
-void TForm1::right1Click() { multiplexTab_->itemClick(1); }
-void TForm1::center1Click() { multiplexTab_->itemClick(2); }
-void TForm1::lfe1Click() { multiplexTab_->itemClick(3); }
-void TForm1::sleft1Click() { multiplexTab_->itemClick(4); }
-void TForm1::sright1Click() { multiplexTab_->itemClick(5); }
-void TForm1::Button12Click() { rawTab_->Button12Click(); }
-void TForm1::Button9Click() { strip_->Button9Click(); }
-void TForm1::exwavechkClick() { strip_->exwavechkClick(); }
 
 }  // namespace velmora::app

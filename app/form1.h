@@ -1,8 +1,9 @@
 // The main window: three tabs and the strip of shared options below them.
 // Each tab and the strip build their own controls and hold their handlers'
-// bodies; the window keeps what they share and routes the files dropped on it.
-// Components keep their form names as member and object names; the handlers
-// are named after the events that run them.
+// bodies; they reach the window only through their host interfaces, which the
+// window implements. The window keeps what they share and routes the files
+// dropped on it. Components keep their form names as member and object names;
+// the handlers are named after the events that run them.
 #pragma once
 
 #include <functional>
@@ -16,8 +17,11 @@
 #include <QWidget>
 
 #include "guard.h"
+#include "main_tab.h"
+#include "multiplex_tab.h"
 #include "ops/multiplex.h"
 #include "ops/operations.h"
+#include "option_strip.h"
 #include "raw_tab.h"
 #include "wav/analysis.h"
 #include "wav/waveinfo.h"
@@ -40,13 +44,14 @@ class QTextEdit;
 namespace velmora::app {
 
 class Dialogs;
-class MainTab;
-class MultiplexTab;
-class OptionStrip;
 class RadioGroup;
 class TForm2;
 
-class TForm1 : public QWidget {
+class TForm1 : public QWidget,
+               public MainTabHost,
+               public MultiplexTabHost,
+               public RawTabHost,
+               public OptionStripHost {
     Q_OBJECT
 public:
     // `dialogs` answers every platform dialog and outlives the window.
@@ -54,7 +59,7 @@ public:
     ~TForm1() override;
 
     // The controls, under their form names: the tabs and the strip build them
-    // here and run their handlers; the window holds them once for all.
+    // and run their handlers; the window names them all once more.
     QTabWidget* PageControl1;
     QWidget* TabSheet1;  // "メイン"
     QWidget* TabSheet2;  // "多重化"
@@ -116,73 +121,60 @@ public:
     // The normalize window, created hidden after this one.
     TForm2* Form2 = nullptr;
 
-    // Handlers. Those of a tab or the strip run its own.
+    // The window's own handlers; the tabs and the strip connect their controls
+    // to handlers of their own.
     void FormCreate();
-    void Button1Click();
     // The files dropped on the window, in drop order (local paths, as the
     // bytes of their names).
     void FormDropFiles(const std::vector<std::string>& paths);
     void FormDropFiles(const QStringList& paths);
-    void Button2Click();
-    void Button9Click();
-    void exwavechkClick();
-    void left1Click();
-    void right1Click();
-    void center1Click();
-    void lfe1Click();
-    void sleft1Click();
-    void sright1Click();
 
-    // "クリア" of the multiplex tab; also while the writer runs.
-    void Button6Click();
-    // The user set or cleared the check box of a row of ListView1.
-    void ListView1ItemChecked(int row, bool checked);
-
-    // The operations' buttons. Each runs its operation through the guard.
+    // The main tab's operations, as their buttons run them (for callers
+    // outside the window). Each runs its operation through the guard.
     void Button3Click();   // channel split
     void Button4Click();   // pseudo-surround
     void Button7Click();   // normalize
-    void Button5Click();   // multiplex writer
     void Button8Click();   // header rebuild
     void Button10Click();  // rate rewrite
     void Button11Click();  // footer removal
     void Button13Click();  // RIFF size rewrite
     void Button14Click();  // data size recovery
-    void Button12Click();  // raw to WAV
 
     // What the operations read and report through.
-    WaveInfo& waveInfo() { return waveInfo_; }
+    WaveInfo& waveInfo() override { return waveInfo_; }
     const WaveInfo& waveInfo() const { return waveInfo_; }
     std::string fileField() const;     // Edit1
-    std::string outputFolder() const { return outputFolder_; }  // shown by Label4
-    void setOutputFolder(const std::string& folder);
-    Host& mainHost() { return *mainHost_; }  // logs into Memo3
-    Host& muxHost() { return *muxHost_; }    // logs into Memo2
-    Dialogs& dialogs() { return dialogs_; }
+    std::string outputFolder() const override { return outputFolder_; }  // shown by Label4
+    void setOutputFolder(const std::string& folder) override;
+    bool extensibleHeader() const override;  // exwavechk
+    bool cueChunk() const override;          // cuechk
+    Host& mainHost() override { return *mainHost_; }  // logs into Memo3
+    Host& muxHost() override { return *muxHost_; }    // logs into Memo2
+    Dialogs& dialogs() override { return dialogs_; }
     // The rows of the multiplex tab that ListView1 shows.
     const ChannelList& channelList() const;
     // The file the last drop on the multiplex tab brought, for its popup menu.
     const std::string& droppedFile() const;
     // Form2, or a window of its own when none was given.
-    TForm2& peakWindow();
+    PeakListView& peakWindow() override;
     TopLevelGuard& guard() { return guard_; }
 
     // Runs the analysis on the path and shows it: output folder, hex dump,
     // memos, control states, messages, report. Throws VelmoraError when the
     // file cannot be opened (nothing changed) or the play time cannot be
     // computed (after the hex dump). Callers run inside the guard.
-    AnalysisResult ShowAnalysis(const std::string& path);
+    AnalysisResult ShowAnalysis(const std::string& path) override;
     // Shows an analysis that has run, in the same order and with the same failures.
-    void ShowAnalysisResult(const AnalysisResult& result);
+    void ShowAnalysisResult(const AnalysisResult& result) override;
 
     // A handler body that is not an operation (always runs).
-    void runHandler(const std::function<void()>& body) { guard_.handle(body); }
+    void runHandler(const std::function<void()>& body) override { guard_.handle(body); }
     // An operation body, under the busy cursor. Refused with a beep while
     // another operation runs.
-    bool runOperation(const std::function<void()>& body);
+    bool runOperation(const std::function<void()>& body) override;
     // An in-place operation: on success the file is analysed again, so the
     // report, the play time and the enabled operations describe it as it is now.
-    void runInPlace(const std::function<std::vector<std::string>()>& body);
+    void runInPlace(const std::function<std::vector<std::string>()>& body) override;
 
     // The controls an analysis enables for each operation; every operation
     // has at least one.
@@ -191,20 +183,17 @@ public:
 protected:
     // Registers the file last dropped on the multiplex tab at a row of ListView1; started by the
     // items of PopupMenu1.
-    virtual void RegisterChannelFile(int row);
+    void RegisterChannelFile(int row) override;
 
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
-    // The multiplex tab's menu items start the registration, and its refusal
-    // is a message of the window's.
-    friend class MultiplexTab;
-
     // Points the window's members at the controls the tabs and the strip built.
     void nameControls();
     void applyEnabled(const OperationSet& allowed);
-    void showMessage(const std::string& text);
+    // A "Velmora" message box over the window; the multiplex tab's refusals too.
+    void showMessage(const std::string& text) override;
 
     Dialogs& dialogs_;
     WaveInfo waveInfo_;

@@ -2,9 +2,14 @@
 // operations on it, and their buttons.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include <QWidget>
+
+#include "wav/analysis.h"
+#include "wav/waveinfo.h"
 
 class QCheckBox;
 class QComboBox;
@@ -16,17 +21,69 @@ class QPushButton;
 class QTabWidget;
 class QTextEdit;
 
+namespace velmora {
+class Host;
+class PeakListView;
+}  // namespace velmora
+
 namespace velmora::app {
 
-class TForm1;
+class Dialogs;
+
+// What the main tab needs from the window around it. The window implements it;
+// the tab sees nothing else of the window.
+class MainTabHost {
+public:
+    // A handler body that is not an operation, and an operation body (refused
+    // while another runs); see TopLevelGuard.
+    virtual void runHandler(const std::function<void()>& body) = 0;
+    virtual bool runOperation(const std::function<void()>& body) = 0;
+    // An operation on the file in place: analysed again when it changed it.
+    virtual void runInPlace(const std::function<std::vector<std::string>()>& body) = 0;
+    // Analyses the file and shows the result across the window.
+    virtual AnalysisResult ShowAnalysis(const std::string& path) = 0;
+
+    virtual WaveInfo& waveInfo() = 0;
+    virtual std::string outputFolder() const = 0;
+    // The header options of the strip below the tabs (exwavechk, cuechk).
+    virtual bool extensibleHeader() const = 0;
+    virtual bool cueChunk() const = 0;
+    virtual Host& mainHost() = 0;  // logs into Memo3
+    virtual PeakListView& peakWindow() = 0;
+    virtual Dialogs& dialogs() = 0;
+
+protected:
+    ~MainTabHost() = default;
+};
 
 class MainTab : public QWidget {
 public:
     // Joins `pages` before building its controls, so that they take the
     // window's font (labels size to their caption in it) and follow the strip
     // in the tab order.
-    MainTab(TForm1& form, QTabWidget* pages);
+    MainTab(MainTabHost& host, QTabWidget* pages);
 
+    // The tab's controls, under their form names; the window names them too.
+    QLineEdit* Edit1 = nullptr;  // the current file
+    QPushButton* Button1 = nullptr;
+    QTextEdit* Memo1 = nullptr;  // report
+    QTextEdit* Memo4 = nullptr;  // hex dump of the header
+    QPlainTextEdit* Memo3 = nullptr;  // log of the main tab's operations
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button7 = nullptr;
+    QPushButton* Button10 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QGroupBox* surround = nullptr;
+    QPushButton* Button4 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QPushButton* Button8 = nullptr;
+    QPushButton* Button11 = nullptr;
+    QPushButton* Button13 = nullptr;
+    QPushButton* Button14 = nullptr;  // data size recovery
 
     std::string fileField() const;  // Edit1
 
@@ -42,7 +99,7 @@ public:
     void Button14Click();  // data size recovery
 
 private:
-    TForm1& form_;
+    MainTabHost& host_;
 };
 
 }  // namespace velmora::app

@@ -8,7 +8,6 @@
 #include <QTabWidget>
 
 #include "controls.h"
-#include "form1.h"
 #include "ops/option_text.h"
 #include "ops/output_paths.h"
 #include "ops/rawwave.h"
@@ -32,67 +31,67 @@ std::string TextRawNeedsCli(const FormatGuess& g) {
 
 }  // namespace
 
-RawTab::RawTab(TForm1& form, QTabWidget* pages) : form_(form) {
+RawTab::RawTab(RawTabHost& host, QTabWidget* pages) : host_(host) {
     setObjectName("TabSheet3");
     pages->addTab(this, QStringLiteral("強制WAV化"));
 
-    form_.RadioGroup1 = Place(new RadioGroup(QStringLiteral("サンプリング周波数"),
+    RadioGroup1 = Place(new RadioGroup(QStringLiteral("サンプリング周波数"),
                                        {QStringLiteral("48000"), QStringLiteral("44100"), QStringLiteral("32000"),
                                         QStringLiteral("その他")},
                                        this),
                         "RadioGroup1", 16, 8, 185, 89);
-    form_.RadioGroup1->arrange();
+    RadioGroup1->arrange();
     // Lies over the lower right of RadioGroup1, beside its item "その他".
-    form_.Edit3 = Place(new QLineEdit(this), "Edit3", 88, 72, 97, 20);
-    form_.Edit3->raise();
-    form_.RadioGroup2 = Place(new RadioGroup(QStringLiteral("Bit解像度"), {QStringLiteral("16Bit"), QStringLiteral("8Bit")}, this),
+    Edit3 = Place(new QLineEdit(this), "Edit3", 88, 72, 97, 20);
+    Edit3->raise();
+    RadioGroup2 = Place(new RadioGroup(QStringLiteral("Bit解像度"), {QStringLiteral("16Bit"), QStringLiteral("8Bit")}, this),
                         "RadioGroup2", 208, 8, 73, 89);
-    form_.RadioGroup2->arrange();
-    form_.RadioGroup3 = Place(new RadioGroup(QStringLiteral("モード"), {QStringLiteral("Stereo"), QStringLiteral("Mono")}, this),
+    RadioGroup2->arrange();
+    RadioGroup3 = Place(new RadioGroup(QStringLiteral("モード"), {QStringLiteral("Stereo"), QStringLiteral("Mono")}, this),
                         "RadioGroup3", 288, 8, 73, 89);
-    form_.RadioGroup3->arrange();
-    form_.Button12 = MakeButton(this, "Button12", "実行", 16, 104, 75, 25);
+    RadioGroup3->arrange();
+    Button12 = MakeButton(this, "Button12", "実行", 16, 104, 75, 25);
     detectButton_ = MakeButton(this, "RawDetectButton", "形式を判定", 96, 104, 97, 25);
-    form_.Label5 = MakeLabel(this, "Label5", "対象ファイル", 16, 136);
-    form_.Edit4 = Place(new QLineEdit(this), "Edit4", 16, 152, 449, 20);
+    Label5 = MakeLabel(this, "Label5", "対象ファイル", 16, 136);
+    Edit4 = Place(new QLineEdit(this), "Edit4", 16, 152, 449, 20);
 
-    connect(form_.Button12, &QPushButton::clicked, this, [this] { Button12Click(); });
+    connect(Button12, &QPushButton::clicked, this, [this] { Button12Click(); });
     connect(detectButton_, &QPushButton::clicked, this, [this] { DetectClick(); });
 }
 
 void RawTab::DetectClick() {
-    form_.runOperation([this] {
-        const std::string path = PathFieldValue(form_.Edit4);
+    host_.runOperation([this] {
+        const std::string path = PathFieldValue(Edit4);
         if (path.empty()) return;
         File file = File::OpenRead(path);
         const Detection d = DetectRawFormat(file);
         if (d.ranked.empty() || !d.sure) {
-            form_.mainHost().message(kTextRawNotSure);
+            host_.mainHost().message(kTextRawNotSure);
             return;
         }
         const FormatGuess& g = d.ranked.front();
         if (g.format.isFloat() || g.format.bits() > 16 || g.format.channels > 2 || g.alignment != 0) {
-            form_.mainHost().message(TextRawNeedsCli(g));
+            host_.mainHost().message(TextRawNeedsCli(g));
             return;
         }
-        form_.RadioGroup2->setItemIndex(g.format.bits() == 16 ? 0 : 1);
-        form_.RadioGroup3->setItemIndex(g.format.channels == 2 ? 0 : 1);
+        RadioGroup2->setItemIndex(g.format.bits() == 16 ? 0 : 1);
+        RadioGroup3->setItemIndex(g.format.channels == 2 ? 0 : 1);
     });
 }
 
 void RawTab::Button12Click() {
-    form_.runOperation([this] {
+    host_.runOperation([this] {
         RawToWaveOptions options;
-        options.rawPath = PathFieldValue(form_.Edit4);
+        options.rawPath = PathFieldValue(Edit4);
         if (options.rawPath.empty()) return;
         // "48000", "44100", "32000", or "その他" with the rate typed into Edit3.
         static constexpr std::array<std::int32_t, 3> kItemRates = {48000, 44100, 32000};
-        const int rateItem = form_.RadioGroup1->itemIndex();
-        options.rate = rateItem == 3 ? ParseInteger(form_.Edit3->text().toStdString()) : kItemRates.at(static_cast<std::size_t>(rateItem));
-        options.bits = form_.RadioGroup2->itemIndex() == 0 ? RawBits::Sixteen : RawBits::Eight;
-        options.channels = form_.RadioGroup3->itemIndex() == 0 ? RawChannels::Stereo : RawChannels::Mono;
-        options.outputFolder = RawOutputFolder(form_.outputFolder(), options.rawPath);
-        RawToWave(options, form_.mainHost());
+        const int rateItem = RadioGroup1->itemIndex();
+        options.rate = rateItem == 3 ? ParseInteger(Edit3->text().toStdString()) : kItemRates.at(static_cast<std::size_t>(rateItem));
+        options.bits = RadioGroup2->itemIndex() == 0 ? RawBits::Sixteen : RawBits::Eight;
+        options.channels = RadioGroup3->itemIndex() == 0 ? RawChannels::Stereo : RawChannels::Mono;
+        options.outputFolder = RawOutputFolder(host_.outputFolder(), options.rawPath);
+        RawToWave(options, host_.mainHost());
     });
 }
 

@@ -2,6 +2,7 @@
 // resolution and mode.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <QWidget>
@@ -11,16 +12,40 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 
+namespace velmora {
+class Host;
+}  // namespace velmora
+
 namespace velmora::app {
 
 class RadioGroup;
-class TForm1;
+
+// What the raw tab needs from the window around it. The window implements it;
+// the tab sees nothing else of the window.
+class RawTabHost {
+public:
+    // An operation body, refused while another runs; see TopLevelGuard.
+    virtual bool runOperation(const std::function<void()>& body) = 0;
+    virtual std::string outputFolder() const = 0;
+    virtual Host& mainHost() = 0;  // logs into Memo3
+
+protected:
+    ~RawTabHost() = default;
+};
 
 class RawTab : public QWidget {
 public:
     // Joins `pages` before building its controls, as the main tab does.
-    RawTab(TForm1& form, QTabWidget* pages);
+    RawTab(RawTabHost& host, QTabWidget* pages);
 
+    // The tab's controls, under their form names; the window names them too.
+    RadioGroup* RadioGroup1 = nullptr;  // rate: "48000", "44100", "32000", "その他"
+    QLineEdit* Edit3 = nullptr;         // the other rate
+    RadioGroup* RadioGroup2 = nullptr;  // "16Bit", "8Bit"
+    RadioGroup* RadioGroup3 = nullptr;  // "Stereo", "Mono"
+    QPushButton* Button12 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* Edit4 = nullptr;  // the raw file
 
     void Button12Click();  // raw to WAV
     // Sets resolution and mode from the format detected in the raw file, or
@@ -28,8 +53,8 @@ public:
     void DetectClick();
 
 private:
-    TForm1& form_;
-    QPushButton* detectButton_;
+    RawTabHost& host_;
+    QPushButton* detectButton_ = nullptr;
 };
 
 // The folder RawToWave writes into: the output folder when one is set, else
