@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "ops/second_blocks.h"
+#include "ops/source_checks.h"
 #include "ops/split.h"
 #include "wav/error.h"
 #include "wav/sample_format.h"
@@ -31,6 +32,7 @@ constexpr Why kWhyDataOK{Reason::DataSizeRight, "データサイズは正常で�
 constexpr Why kWhyDataNotInChain{Reason::DataNotInChain, "dataチャンクがチャンクの並びの中にないため修復できません"};
 constexpr Why kWhyLayout{Reason::FrameLayout, "フレームの大きさがチャンネル数と解像度に合っていません"};
 constexpr Why kWhyShortFmt{Reason::FormatTooShort, kTextFormatTooShort};
+constexpr Why kWhyOverlap{Reason::ChunksOverlap, kTextChunksOverlap};
 constexpr Why kWhyBadLayout{Reason::UnusableLayout, kTextBadLayout};
 constexpr Why kWhyUnknownLayout{Reason::UnknownLayout, kTextUnknownLayout};
 
@@ -141,11 +143,25 @@ void RecoverRules(const WaveInfo& w, const AnalysisResult& result, Verdict& v) {
 
 // Each operation's first reason to refuse the analysed file, in the order
 // the user meets them.
+// A format chunk found by the byte search may hold the "data" id the search
+// found next, or lie inside the data: a patch of one would write into the
+// other.
+void OverlapRules(const WaveInfo& w, Verdict& v) {
+    const auto fmtAt = static_cast<std::uint64_t>(w.fmtChunkPos);
+    const std::uint64_t fmtEnd = fmtAt + kChunkHeaderSize + static_cast<std::uint32_t>(w.format.fmtSize);
+    const auto dataAt = static_cast<std::uint64_t>(w.dataChunkPos);
+    if (ChunksOverlap(fmtAt, fmtEnd, dataAt, w.dataStart() + w.dataSize)) {
+        v.refuse(Operation::SetRate, kWhyOverlap);
+        v.refuse(Operation::Recover, kWhyOverlap);
+    }
+}
+
 OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
     Verdict v;
     SampleRules(w, result, v);
     SizeRules(w, result, v);
     RecoverRules(w, result, v);
+    OverlapRules(w, v);
     return v.reasons();
 }
 
@@ -190,6 +206,7 @@ const char* ReasonId(Reason reason) {
         case Reason::DataNotInChain: return "data-not-in-chain";
         case Reason::FrameLayout: return "frame-layout";
         case Reason::FormatTooShort: return "short-fmt";
+        case Reason::ChunksOverlap: return "chunks-overlap";
         case Reason::UnusableLayout: return "unusable-layout";
         case Reason::UnknownLayout: return "unknown-layout";
     }

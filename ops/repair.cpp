@@ -258,6 +258,9 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     }
     patched.Encode(unit);
     RequireFieldInChunk(file, "fmt ", at, at, sizeof unit, kTextFormatTooShort);
+    if (ChunksOverlap(at, at + sizeof unit, static_cast<std::uint64_t>(info.dataChunkPos),
+                      info.dataStart() + info.dataSize))
+        throw VelmoraError(kTextChunksOverlap);
     // The whole block at once: the file is never left half-patched.
     PatchInPlace(file, at, unit, sizeof unit);
     info.format = patched;  // only once the file says so

@@ -227,3 +227,35 @@ TEST(OperationFindings, TheByteSearchPastTheChunkLimitFindsFormatAndData) {
         EXPECT_EQ(info.dataSize, 400u);
     }
 }
+
+// Fuzzing (operations target): in a broken chain the byte search found a
+// format chunk and, inside its body, the "data" id; set-rate then wrote the
+// rate over the data chunk's header. Neither patch is offered there now, and
+// neither writes when called.
+TEST(OperationFindings, AFormatChunkThatHoldsTheDataHeaderIsNeverPatched) {
+    Bytes b;
+    Append(b, "RIFF");
+    AppendU32(b, 0);
+    Append(b, "WAVE");
+    AppendBytes(b, {0x01, 0x00, 0x00, 0xdd});  // no chunk: the chain breaks here
+    AppendBytes(b, Bytes(24, 'j'));
+    Append(b, "fmt ");
+    AppendU32(b, 16);
+    AppendBytes(b, {0x01, 0x00, 0x02});
+    Append(b, "data");  // inside the format chunk's body
+    AppendU32(b, 8);
+    AppendBytes(b, Bytes(8, 0x01));
+    for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<std::uint8_t>((b.size() - 8) >> (8 * i));
+    TempDir dir;
+    const std::string src = dir.write("overlap.wav", b);
+    WaveInfo info;
+    const AnalysisResult r = AnalyzeWave(src, info);
+    ASSERT_TRUE(r.complete());
+    ASSERT_EQ(info.dataChunkPos, info.fmtChunkPos + 11);
+    const OperationReasons why = WhyNotOffered(info, r);
+    EXPECT_EQ(WhyNotCode(why, Operation::SetRate), Reason::ChunksOverlap);
+    RecordingHost host;
+    EXPECT_EQ(ErrorOf([&] { RewriteSampleRate(info, {src, 48000}, host); }), kTextChunksOverlap);
+    EXPECT_EQ(ErrorOf([&] { RecoverDataSize(info, {src}, host); }), kTextChunksOverlap);
+    EXPECT_EQ(ReadFile(src), b);
+}

@@ -118,6 +118,7 @@ enum class Reason {
     DataNotInChain,
     FrameLayout,
     FormatTooShort,
+    ChunksOverlap,
     UnusableLayout,
     UnknownLayout,
 };

@@ -42,6 +42,11 @@ void RequireBytesAsAnalysed(File& file, std::uint64_t offset, const void* expect
 void RequireFieldInChunk(File& file, const char* id, std::uint64_t chunkAt, std::uint64_t fieldAt, std::size_t n,
                          const std::string& why);
 
+// Whether [aFrom, aTo) and [bFrom, bTo) share a byte.
+inline bool ChunksOverlap(std::uint64_t aFrom, std::uint64_t aTo, std::uint64_t bFrom, std::uint64_t bTo) {
+    return aFrom < bTo && bFrom < aTo;
+}
+
 // For in-place patches, after opening the file for writing: takes an
 // exclusive advisory lock for as long as the file stays open and refuses
 // (TextFileBusy) a file that another process holds locked or that changes
