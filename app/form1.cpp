@@ -197,10 +197,19 @@ std::vector<QWidget*> TForm1::controlsOf(Operation op) const {
     return i < controls.size() ? controls[i] : std::vector<QWidget*>{};
 }
 
-// The analysis offers operations of both the main and the multiplex tab.
-void TForm1::applyEnabled(const OperationSet& allowed) {
+// The analysis offers operations of both the main and the multiplex tab. A
+// control it keeps disabled says why in its tooltip, after its own hint.
+void TForm1::applyEnabled(const OperationSet& allowed, const OperationReasons& reasons) {
     for (Operation op : kAllOperations)
-        for (QWidget* control : controlsOf(op)) control->setEnabled(allowed.contains(op));
+        for (QWidget* control : controlsOf(op)) {
+            if (!control->property(kHintProperty).isValid()) control->setProperty(kHintProperty, control->toolTip());
+            const QString hint = control->property(kHintProperty).toString();
+            const QString why = QString::fromStdString(WhyNot(reasons, op));
+            control->setEnabled(allowed.contains(op));
+            control->setToolTip(allowed.contains(op) || why.isEmpty() ? hint
+                                : hint.isEmpty()                      ? why
+                                                                      : hint + "\n" + why);
+        }
 }
 
 AnalysisResult TForm1::ShowAnalysis(const std::string& path) {
@@ -217,7 +226,7 @@ void TForm1::ShowAnalysisResult(const AnalysisResult& result) {
     if (const std::optional<OperationSet> allowed = AllowedOperations(waveInfo_, result)) {
         Memo1->clear();
         Memo3->clear();
-        applyEnabled(*allowed);
+        applyEnabled(*allowed, WhyNotOffered(waveInfo_, result));
     }
     // A stored rate of 0 stops here too, with only the rate rewrite offered.
     if (result.failure) throw VelmoraError(*result.failure);

@@ -191,7 +191,9 @@ protected:
 private:
     // Points the window's members at the controls the tabs and the strip built.
     void nameControls();
-    void applyEnabled(const OperationSet& allowed);
+    void applyEnabled(const OperationSet& allowed, const OperationReasons& reasons);
+    // Where a control keeps the hint it was built with, before any reason.
+    static constexpr const char* kHintProperty = "velmoraHint";
     // A "Velmora" message box over the window; the multiplex tab's refusals too.
     void showMessage(const std::string& text) override;
 

@@ -726,3 +726,21 @@ TEST_F(WindowOpsTest, AFileChangedOnDiskAfterTheDropIsRefusedByEveryButton) {
     EXPECT_EQ(ReadFile(a), replaced);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
+
+// A disabled button says why after its own hint; offered again, it keeps
+// only the hint.
+TEST_F(WindowOpsTest, ADisabledButtonsTooltipGivesTheReason) {
+    DropOn(0, Write("mono.wav", Mono(1500, 0).Build()));
+    EXPECT_FALSE(form->Button3->isEnabled());
+    EXPECT_EQ(form->Button3->toolTip(), "モノラルのため分離するチャンネルがありません");
+    EXPECT_FALSE(form->Button13->isEnabled());
+    EXPECT_EQ(form->Button13->toolTip(), "RIFFチャンクのサイズを正しく書き換えます\nRIFFサイズは正しい値です");
+
+    WavBuilder off = Stereo(1500);
+    off.riffSize = 7;
+    DropOn(0, Write("off.wav", off.Build()));
+    EXPECT_TRUE(form->Button13->isEnabled());
+    EXPECT_EQ(form->Button13->toolTip(), "RIFFチャンクのサイズを正しく書き換えます");
+    EXPECT_FALSE(form->Button3->isEnabled());
+    EXPECT_EQ(form->Button3->toolTip(), "ヘッダのRIFFサイズがファイルの長さと合っていません");
+}
