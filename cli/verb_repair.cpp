@@ -121,12 +121,12 @@ void RegisterSetRate(CLI::App& app, Action& action) {
             job.gate = Operation::SetRate;
             job.write = args->write;
             job.plan = [&](const std::string& path, const WaveInfo& info) {
-                const std::int32_t value = ParseSampleRate(*rate, info.format.blockAlign);
+                const FormatBlock after = RateRewritten(info, ParseSampleRate(*rate, info.format.blockAlign));
                 return std::vector<PlannedOutput>{
                     {path, true,
                      "sampling frequency " + std::to_string(info.format.samplesPerSec) + " -> " +
-                         std::to_string(value) + ", byte rate " + std::to_string(info.format.avgBytesPerSec) +
-                         " -> " + std::to_string(ByteRate(value, info.format.blockAlign))}};
+                         std::to_string(after.samplesPerSec) + ", byte rate " +
+                         std::to_string(info.format.avgBytesPerSec) + " -> " + std::to_string(after.avgBytesPerSec)}};
             };
             job.run = [&](const std::string& path, WaveInfo& info, Host& host) {
                 const std::int32_t value = ParseSampleRate(*rate, info.format.blockAlign);

@@ -224,6 +224,26 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     return {path};
 }
 
+FormatBlock RateRewritten(const WaveInfo& info, std::int32_t rate) {
+    const std::string rateText = std::to_string(rate);
+    RequireUsableRate(rate, rateText, info.format.blockAlign);
+    FormatBlock patched = info.format;
+    patched.samplesPerSec = rate;
+    patched.avgBytesPerSec = ByteRate(rate, info.format.blockAlign);
+    // A compressed block holds many frames: its byte rate keeps its ratio to
+    // the sampling frequency instead.
+    if (IsCompressedFormat(info) && info.format.samplesPerSec > 0) {
+        const std::uint64_t scaled =
+            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(info.format.avgBytesPerSec)) *
+                 static_cast<std::uint64_t>(rate) +
+             static_cast<std::uint64_t>(info.format.samplesPerSec) / 2) /
+            static_cast<std::uint64_t>(info.format.samplesPerSec);
+        if (scaled > 0xFFFFFFFFull) throw VelmoraError(TextUnusableRate(rateText));
+        patched.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(scaled));
+    }
+    return patched;
+}
+
 std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRateOptions& options,
                                            Host& /*host*/) {
     if (options.source.empty()) return {};
@@ -240,22 +260,7 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     std::uint8_t unit[FormatBlock::kSize];
     info.format.Encode(unit);
     RequireBytesAsAnalysed(file, at, unit, sizeof unit);
-    RequireUsableRate(rate, rateText, info.format.blockAlign);
-
-    FormatBlock patched = info.format;
-    patched.samplesPerSec = rate;
-    patched.avgBytesPerSec = ByteRate(rate, info.format.blockAlign);
-    // A compressed block holds many frames: its byte rate keeps its ratio to
-    // the sampling frequency instead.
-    if (IsCompressedFormat(info) && info.format.samplesPerSec > 0) {
-        const std::uint64_t scaled =
-            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(info.format.avgBytesPerSec)) *
-                 static_cast<std::uint64_t>(rate) +
-             static_cast<std::uint64_t>(info.format.samplesPerSec) / 2) /
-            static_cast<std::uint64_t>(info.format.samplesPerSec);
-        if (scaled > 0xFFFFFFFFull) throw VelmoraError(TextUnusableRate(rateText));
-        patched.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(scaled));
-    }
+    const FormatBlock patched = RateRewritten(info, rate);
     patched.Encode(unit);
     RequireFieldInChunk(file, "fmt ", at, at, sizeof unit, kTextFormatTooShort);
     if (ChunksOverlap(at, at + sizeof unit, static_cast<std::uint64_t>(info.dataChunkPos),

@@ -193,3 +193,31 @@ TEST(CliRaw2Wav, MatchesSox) {
     EXPECT_EQ(*ourData, raw);
     EXPECT_EQ(ReadU32(ours, 4), ours.size() - 8);
 }
+
+// The dry run shows the bytes the run writes: for a compressed format the
+// byte rate keeps its ratio to the rate, in the plan as in the file.
+TEST(CliRepair, SetRateDryRunPlansWhatTheRunWrites) {
+    const struct {
+        const char* name;
+        std::uint16_t tag, blockAlign, bits;
+        std::uint32_t byteRate;
+    } cases[] = {{"pcm", 1, 4, 16, 176400}, {"ima adpcm", 0x11, 2048, 4, 44359}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        WavBuilder b;
+        b.formatTag = c.tag;
+        b.blockAlign = c.blockAlign;
+        b.bitsPerSample = c.bits;
+        b.avgBytesPerSec = c.byteRate;
+        b.samples = Bytes(c.blockAlign * 4, 0x11);
+        const std::string path = dir.write("a.wav", b.Build());
+        CliRun plan = RunCli("set-rate 48000 -n " + Quote(path), dir);
+        ASSERT_EQ(plan.status, 0) << plan.err;
+        ASSERT_EQ(RunCli("set-rate 48000 " + Quote(path), dir).status, 0);
+        const std::uint32_t written = ReadU32(ReadFile(path), 28);
+        EXPECT_NE(plan.out.find("byte rate " + std::to_string(c.byteRate) + " -> " + std::to_string(written) + "\n"),
+                  std::string::npos)
+            << plan.out;
+    }
+}

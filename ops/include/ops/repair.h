@@ -53,6 +53,12 @@ std::string TextUnusableRate(const std::string& rateText);
 // stored for this frame size.
 void RequireUsableRate(std::int32_t rate, const std::string& rateText, std::int16_t blockAlign);
 
+// The format block as the rate rewrite leaves it: the rate, and the byte
+// rate as rate × blockAlign, or for compressed blocks (many frames each) in
+// its old ratio to the rate. Throws TextUnusableRate for a rate it cannot
+// store. The dry run shows this very block.
+FormatBlock RateRewritten(const WaveInfo& info, std::int32_t rate);
+
 // Patches samplesPerSec and avgBytesPerSec of the analysed file's format block;
 // info's format block is re-read and then holds the new values. Returns the
 // patched file's path.
