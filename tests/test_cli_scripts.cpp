@@ -322,7 +322,7 @@ TEST(CliScripts, HelpSaysWhatEachVerbTakes) {
 namespace velmora::test {
 
 // Every operation reaches the command line whole: a verb that answers --help,
-// a completion entry and a manual page entry.
+// a completion entry, a manual page entry and a line in the README.
 TEST(CliScripts, EveryOperationHasItsVerbCompletionAndManualEntry) {
     TempDir dir;
     const Bytes completionBytes = ReadFile(std::string(VELMORA_PACKAGING) + "/velmora-cli.bash");
@@ -335,6 +335,8 @@ TEST(CliScripts, EveryOperationHasItsVerbCompletionAndManualEntry) {
     ASSERT_NE(verbsAt, std::string::npos);
     const std::string verbs = " " + completion.substr(verbsAt + 13, completion.find('"', verbsAt + 13) - verbsAt - 13) + " ";
     const std::string verbSection = man.substr(man.find(".SH VERBS"));
+    const Bytes readmeBytes = ReadFile(std::string(VELMORA_PACKAGING) + "/../README.md");
+    const std::string readme(readmeBytes.begin(), readmeBytes.end());
     for (Operation op : kAllOperations) {
         const std::string verb = OperationName(op);
         SCOPED_TRACE(verb);
@@ -345,6 +347,7 @@ TEST(CliScripts, EveryOperationHasItsVerbCompletionAndManualEntry) {
         std::string escaped;
         for (char ch : verb) escaped += ch == '-' ? std::string("\\-") : std::string(1, ch);
         EXPECT_NE(verbSection.find("\n.B " + escaped + "\n"), std::string::npos) << escaped;
+        EXPECT_NE(readme.find("velmora-cli " + verb + " "), std::string::npos) << "README's verb list";
     }
 }
 
