@@ -148,12 +148,10 @@ void RecoverRules(const WaveInfo& w, const AnalysisResult& result, Verdict& v) {
 // other.
 void OverlapRules(const WaveInfo& w, Verdict& v) {
     const auto fmtAt = static_cast<std::uint64_t>(w.fmtChunkPos);
-    const std::uint64_t fmtEnd = fmtAt + kChunkHeaderSize + static_cast<std::uint32_t>(w.format.fmtSize);
     const auto dataAt = static_cast<std::uint64_t>(w.dataChunkPos);
-    if (ChunksOverlap(fmtAt, fmtEnd, dataAt, w.dataStart() + w.dataSize)) {
+    if (ChunksOverlap(fmtAt, fmtAt + FormatBlock::kSize, dataAt, w.dataStart() + w.dataSize))
         v.refuse(Operation::SetRate, kWhyOverlap);
-        v.refuse(Operation::Recover, kWhyOverlap);
-    }
+    if (ChunksOverlap(fmtAt, FormatFieldsEnd(w), dataAt, w.dataStart())) v.refuse(Operation::Recover, kWhyOverlap);
 }
 
 OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {

@@ -98,8 +98,7 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
     if (info.format.blockAlign <= 0) throw VelmoraError(kTextBadLayout);
     const auto fmtAt = static_cast<std::uint64_t>(info.fmtChunkPos);
     const auto dataAt = static_cast<std::uint64_t>(info.dataChunkPos);
-    if (ChunksOverlap(fmtAt, fmtAt + kChunkHeaderSize + static_cast<std::uint32_t>(info.format.fmtSize), dataAt,
-                      dataAt + kChunkHeaderSize))
+    if (ChunksOverlap(fmtAt, FormatFieldsEnd(info), dataAt, dataAt + kChunkHeaderSize))
         throw VelmoraError(kTextChunksOverlap);
 
     File file = File::OpenReadWrite(options.source);

@@ -3,11 +3,13 @@
 // the one the analysis read.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "wav/file.h"
+#include "wav/header.h"
 #include "wav/waveinfo.h"
 
 namespace velmora {
@@ -45,6 +47,14 @@ void RequireFieldInChunk(File& file, const char* id, std::uint64_t chunkAt, std:
 // Whether [aFrom, aTo) and [bFrom, bTo) share a byte.
 inline bool ChunksOverlap(std::uint64_t aFrom, std::uint64_t aTo, std::uint64_t bFrom, std::uint64_t bTo) {
     return aFrom < bTo && bFrom < aTo;
+}
+
+// One past the format chunk's bytes that the analysis reads as fields (the
+// block and the extension, as far as the chunk declares them).
+inline std::uint64_t FormatFieldsEnd(const WaveInfo& info) {
+    const auto declared = static_cast<std::uint64_t>(static_cast<std::uint32_t>(info.format.fmtSize));
+    return static_cast<std::uint64_t>(info.fmtChunkPos) + kChunkHeaderSize +
+           std::min<std::uint64_t>(declared, kFormatFieldsSize + FormatExtension::kDecodedSize);
 }
 
 // For in-place patches, after opening the file for writing: takes an
