@@ -12,7 +12,7 @@
 #include "ops/output_paths.h"
 #include "ops/rawwave.h"
 #include "ops/rescue.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/text.h"
 #include "widgets.h"
 

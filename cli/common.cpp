@@ -10,7 +10,7 @@
 #include <iostream>
 
 #include "wav/error.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/text.h"
 
 namespace velmora::cli {

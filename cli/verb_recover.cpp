@@ -4,7 +4,7 @@
 #include "ops/recover.h"
 #include "rescue_cli.h"
 #include "verbs.h"
-#include "wav/file.h"
+#include "io/file.h"
 
 namespace velmora::cli {
 

@@ -7,7 +7,7 @@
 #include "rescue_cli.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/rf64.h"
 #include "wav/text.h"
 

@@ -10,7 +10,7 @@
 #include "wav/header.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/records.h"
 #include "wav/sample_format.h"
 #include "wav/text.h"

@@ -4,7 +4,7 @@
 
 #include "ops/output_paths.h"
 #include "wav/error.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/records.h"
 #include "wav/header.h"
 #include "wav/text.h"

@@ -9,7 +9,7 @@
 #include "wav/rf64.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
-#include "wav/patch.h"
+#include "io/patch.h"
 #include "wav/records.h"
 
 namespace velmora {

@@ -11,7 +11,7 @@
 #include "wav/rf64.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/records.h"
 #include "wav/sample_format.h"
 #include "wav/text.h"

@@ -8,7 +8,7 @@
 
 #include "ops/multiplex.h"
 #include "wav/error.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/text.h"
 #include "wav/records.h"
 #include "wav_builder.h"

@@ -9,7 +9,7 @@
 #include "cli_runner.h"
 #include "rescue_signals.h"
 #include "wav/analysis.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/rf64.h"
 
 namespace velmora::test {

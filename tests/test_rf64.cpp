@@ -15,7 +15,7 @@
 #include "ops/surround.h"
 #include "ops_fixture.h"
 #include "wav/bytes.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/rf64.h"
 #include "wav/text.h"
 

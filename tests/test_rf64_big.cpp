@@ -7,7 +7,7 @@
 
 #include "cli_runner.h"
 #include "ops_fixture.h"
-#include "wav/file.h"
+#include "io/file.h"
 
 namespace velmora::test {
 namespace {

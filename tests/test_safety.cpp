@@ -25,7 +25,7 @@
 #include "ops_fixture.h"
 #include "special_files.h"
 #include "wav/error.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/text.h"
 
 using namespace velmora;

@@ -11,7 +11,7 @@
 #include "ops/normalize.h"
 #include "ops/sample_kernels.h"
 #include "wav/error.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/text.h"
 #include "wav_builder.h"
 #include "recording_host.h"

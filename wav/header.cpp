@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "wav/bytes.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/rf64.h"
 
 namespace velmora {

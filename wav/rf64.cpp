@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "wav/bytes.h"
-#include "wav/file.h"
+#include "io/file.h"
 
 namespace velmora {
 

@@ -11,7 +11,7 @@
 
 #include "ops/host.h"
 #include "wav/analysis.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/records.h"
 #include "wav/waveinfo.h"
 

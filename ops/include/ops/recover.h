@@ -10,7 +10,7 @@
 
 #include "ops/host.h"
 #include "wav/chunks.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/waveinfo.h"
 
 namespace velmora {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/waveinfo.h"
 
 namespace velmora {
