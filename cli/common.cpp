@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <iostream>
 
-#include "wav/error.h"
 #include "io/file.h"
+#include "wav/error.h"
 #include "wav/text.h"
 
 namespace velmora::cli {

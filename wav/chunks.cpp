@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "wav/bytes.h"
 #include "io/file.h"
+#include "wav/bytes.h"
 #include "wav/text.h"
 
 namespace velmora {

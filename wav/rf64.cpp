@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "wav/bytes.h"
 #include "io/file.h"
+#include "wav/bytes.h"
 
 namespace velmora {
 
