@@ -8,11 +8,11 @@
 #include <QTabWidget>
 
 #include "controls.h"
+#include "io/file.h"
 #include "ops/option_text.h"
 #include "ops/output_paths.h"
 #include "ops/rawwave.h"
 #include "ops/rescue.h"
-#include "wav/file.h"
 #include "wav/text.h"
 #include "widgets.h"
 

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <iostream>
 
+#include "io/file.h"
 #include "wav/error.h"
-#include "wav/file.h"
 #include "wav/text.h"
 
 namespace velmora::cli {

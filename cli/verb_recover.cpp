@@ -1,10 +1,10 @@
 // velmora-cli recover FILE... [-n] [--like GOOD.wav] [--rate N] [--channels N --bits N|--float] [--realign]
 #include <algorithm>
 
+#include "io/file.h"
 #include "ops/recover.h"
 #include "rescue_cli.h"
 #include "verbs.h"
-#include "wav/file.h"
 
 namespace velmora::cli {
 

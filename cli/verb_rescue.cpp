@@ -3,11 +3,11 @@
 #include <cstring>
 #include <iostream>
 
+#include "io/file.h"
 #include "ops/option_text.h"
 #include "rescue_cli.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
-#include "wav/file.h"
 #include "wav/rf64.h"
 #include "wav/text.h"
 

@@ -8,9 +8,9 @@
 #include "ops/output_paths.h"
 #include "ops/sample_kernels.h"
 #include "ops/second_blocks.h"
+#include "io/file.h"
 #include "wav/header.h"
 #include "wav/error.h"
-#include "wav/file.h"
 #include "wav/sample_format.h"
 #include "wav/text.h"
 

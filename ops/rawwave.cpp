@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "ops/output_paths.h"
+#include "io/file.h"
 #include "wav/error.h"
-#include "wav/file.h"
 #include "wav/records.h"
 #include "wav/header.h"
 #include "wav/text.h"

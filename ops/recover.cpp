@@ -5,11 +5,11 @@
 
 #include "ops/source_checks.h"
 #include "ops/second_blocks.h"
+#include "io/patch.h"
 #include "wav/chunks.h"
 #include "wav/rf64.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
-#include "wav/patch.h"
 #include "wav/records.h"
 
 namespace velmora {

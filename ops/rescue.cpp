@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "ops/output_paths.h"
+#include "io/file.h"
 #include "wav/analysis.h"
 #include "wav/error.h"
-#include "wav/file.h"
 #include "wav/records.h"
 #include "wav/header.h"
 #include "wav/text.h"

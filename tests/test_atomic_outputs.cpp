@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "op_harness.h"
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav_builder.h"
 #include "recording_host.h"
 

@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "wav/file.h"
-#include "wav/transfer.h"
+#include "io/file.h"
+#include "io/transfer.h"
 #include "wav_builder.h"
 
 using namespace velmora;

@@ -16,9 +16,9 @@
 #include <thread>
 
 #include "op_harness.h"
-#include "wav/fault.h"
-#include "wav/file.h"
-#include "wav/patch.h"
+#include "io/fault.h"
+#include "io/file.h"
+#include "io/patch.h"
 #include "wav_builder.h"
 #include "recording_host.h"
 

@@ -7,8 +7,8 @@
 #include <functional>
 
 #include "ops/multiplex.h"
+#include "io/file.h"
 #include "wav/error.h"
-#include "wav/file.h"
 #include "wav/text.h"
 #include "wav/records.h"
 #include "wav_builder.h"

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "cli_runner.h"
+#include "io/file.h"
 #include "rescue_signals.h"
 #include "wav/analysis.h"
-#include "wav/file.h"
 #include "wav/rf64.h"
 
 namespace velmora::test {

@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "cli_runner.h"
+#include "io/file.h"
 #include "ops_fixture.h"
-#include "wav/file.h"
 
 namespace velmora::test {
 namespace {

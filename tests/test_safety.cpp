@@ -21,11 +21,11 @@
 
 #include "cli_runner.h"
 #include "error_of.h"
+#include "io/file.h"
 #include "op_harness.h"
 #include "ops_fixture.h"
 #include "special_files.h"
 #include "wav/error.h"
-#include "wav/file.h"
 #include "wav/text.h"
 
 using namespace velmora;

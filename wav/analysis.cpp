@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "io/file.h"
+#include "io/patch.h"
 #include "wav/bytes.h"
 #include "wav/chunks.h"
 #include "wav/error.h"
-#include "wav/file.h"
 #include "wav/header.h"
-#include "wav/patch.h"
 #include "wav/rf64.h"
 #include "wav/sample_format.h"
 #include "wav/text.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "io/file.h"
 #include "wav/bytes.h"
-#include "wav/file.h"
 #include "wav/text.h"
 
 namespace velmora {

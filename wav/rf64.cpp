@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "io/file.h"
 #include "wav/bytes.h"
-#include "wav/file.h"
 
 namespace velmora {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "wav/file.h"
+#include "io/file.h"
 
 namespace velmora {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "io/file.h"
 #include "ops/host.h"
 #include "wav/analysis.h"
-#include "wav/file.h"
 #include "wav/records.h"
 #include "wav/waveinfo.h"
 

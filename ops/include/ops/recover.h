@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "io/file.h"
 #include "ops/host.h"
 #include "wav/chunks.h"
-#include "wav/file.h"
 #include "wav/waveinfo.h"
 
 namespace velmora {

@@ -12,7 +12,7 @@
 
 #include "ops/host.h"
 
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/waveinfo.h"
 
 namespace velmora {

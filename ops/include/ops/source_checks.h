@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "wav/file.h"
+#include "io/file.h"
 #include "wav/header.h"
 #include "wav/waveinfo.h"
 

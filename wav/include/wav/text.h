@@ -1,5 +1,6 @@
-// Path pieces, number conversion and number formatting shared by the
-// analysis and the operations.
+// Number conversion and number formatting shared by the analysis and the
+// operations. The path pieces come from the file layer, included here so
+// that one include still gives both.
 #pragma once
 
 #include <cstdint>
@@ -7,26 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "io/paths.h"
+
 namespace velmora {
-
-// Only "/" separates folders; ":" and backslashes are ordinary name characters.
-inline constexpr char kPathSeparator = '/';
-
-// The path with the separator appended unless it already ends in one; an
-// empty path gives the separator alone.
-std::string EnsureTrailingSeparator(const std::string& path);
-
-// Everything up to and including the last separator; "" when none.
-std::string FolderPart(const std::string& path);
-// What follows the last separator.
-std::string FileNamePart(const std::string& path);
-// The name without its last extension (from its last "." on).
-std::string StripExtension(const std::string& name);
-// File name part without extension: the base of every output name.
-std::string BaseName(const std::string& path);
-// A file name placed in a folder; an empty folder is the current directory
-// (the name alone), never the root.
-std::string PathInFolder(const std::string& folder, const std::string& name);
 
 // The standard integer conversion: leading blanks, an optional sign, decimal
 // digits or hexadecimal after "$", "x", "X", "0x", "0X"; nothing may follow

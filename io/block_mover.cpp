@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "wav/error.h"
-#include "wav/fault.h"
-#include "wav/file.h"
-#include "wav/transfer.h"
+#include "io/error.h"
+#include "io/fault.h"
+#include "io/file.h"
+#include "io/transfer.h"
 
 namespace velmora {
 

@@ -1,4 +1,4 @@
-#include "wav/patch.h"
+#include "io/patch.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,10 +8,9 @@
 #include <cstring>
 #include <optional>
 
-#include "wav/bytes.h"
-#include "wav/error.h"
-#include "wav/file.h"
-#include "wav/text.h"
+#include "io/error.h"
+#include "io/file.h"
+#include "io/paths.h"
 
 namespace velmora {
 
@@ -51,20 +50,27 @@ std::vector<std::uint8_t> Encode(const Record& r) {
     return out;
 }
 
+// The record's numbers are little-endian, as Encode puts them.
+std::uint64_t Get(const std::uint8_t* p, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= std::uint64_t{p[i]} << (8 * i);
+    return v;
+}
+
 std::optional<Record> Decode(const std::vector<std::uint8_t>& in) {
     if (in.size() < sizeof kMagic + 28 || std::memcmp(in.data(), kMagic, sizeof kMagic) != 0) return std::nullopt;
     const std::size_t body = in.size() - 8;
-    if (GetU64(in.data() + body) != Checksum(in.data(), body)) return std::nullopt;
+    if (Get(in.data() + body, 8) != Checksum(in.data(), body)) return std::nullopt;
     Record r;
     std::size_t at = sizeof kMagic;
-    r.device = GetU64(&in[at]);
-    r.inode = GetU64(&in[at + 8]);
-    const std::uint32_t count = GetU32(&in[at + 16]);
+    r.device = Get(&in[at], 8);
+    r.inode = Get(&in[at + 8], 8);
+    const auto count = static_cast<std::uint32_t>(Get(&in[at + 16], 4));
     at += 20;
     for (std::uint32_t i = 0; i < count; ++i) {
         if (at + 12 > body) return std::nullopt;
-        const std::uint64_t offset = GetU64(&in[at]);
-        const std::uint32_t n = GetU32(&in[at + 8]);
+        const std::uint64_t offset = Get(&in[at], 8);
+        const auto n = static_cast<std::uint32_t>(Get(&in[at + 8], 4));
         at += 12;
         if (n > body || at + 2 * std::size_t{n} > body) return std::nullopt;
         r.before.push_back({offset, {in.begin() + at, in.begin() + at + n}});

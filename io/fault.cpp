@@ -1,4 +1,4 @@
-#include "wav/fault.h"
+#include "io/fault.h"
 
 #ifdef VELMORA_FAULT_INJECTION
 #include <atomic>

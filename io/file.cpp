@@ -1,4 +1,4 @@
-#include "wav/file.h"
+#include "io/file.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -20,10 +20,10 @@
 #include <utility>
 #include <vector>
 
-#include "wav/error.h"
-#include "wav/fault.h"
-#include "wav/text.h"
-#include "wav/transfer.h"
+#include "io/error.h"
+#include "io/fault.h"
+#include "io/paths.h"
+#include "io/transfer.h"
 
 namespace velmora {
 

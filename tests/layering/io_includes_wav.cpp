@@ -1,0 +1,2 @@
+// Must not compile: the file layer cannot see the container layer.
+#include "wav/records.h"
