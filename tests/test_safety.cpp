@@ -379,37 +379,8 @@ TEST(InPlacePatch, BytesThatDifferFromTheAnalysisAreNotReplaced) {
 // ---- Another writer ---------------------------------------------------------
 
 TEST(InPlacePatch, AFileLockedByAnotherProcessIsRefusedUntilItIsReleased) {
-    TempDir dir;
-    const std::string src = dir.file("take.wav");
-    const Bytes original = WrongRiffSize();
-    WriteFile(src, original);
-    int ready[2], release[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    ASSERT_EQ(::pipe(release), 0);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int fd = ::open(src.c_str(), O_RDWR);
-        ::flock(fd, LOCK_EX);
-        (void)!::write(ready[1], "x", 1);
-        char c;
-        (void)!::read(release[0], &c, 1);
-        ::_exit(0);
-    }
-    char c;
-    ASSERT_EQ(::read(ready[0], &c, 1), 1);
-    for (const Op& op : InPlaceOps()) {
-        EXPECT_EQ(RunFor(op.prepare(src)), TextFileBusy(src)) << op.name;
-        EXPECT_EQ(ReadFile(src), original);
-    }
-    (void)!::write(release[1], "x", 1);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_EQ(RunFor(InPlaceOps()[0].prepare(src)), "ok");
-    for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
-}
-
-TEST(InPlacePatch, AFileHeldByARecordLockIsRefused) {
-    // The locks of programs that lock with fcntl or lockf, which flock does not see.
+    // A flock, and the locks of programs that lock with fcntl or lockf, which
+    // flock alone does not see.
     struct Lock {
         const char* name;
         std::function<bool(int fd)> take;
@@ -425,6 +396,7 @@ TEST(InPlacePatch, AFileHeldByARecordLockIsRefused) {
         };
     };
     const std::vector<Lock> locks = {
+        {"flock", [](int fd) { return ::flock(fd, LOCK_EX) == 0; }},
         {"fcntl, the whole file", fcntlLock(0, 0)},
         {"fcntl, the RIFF size only", fcntlLock(4, 4)},
         {"lockf", [](int fd) { return ::lockf(fd, F_TLOCK, 0) == 0; }},
