@@ -17,6 +17,7 @@ const velmora::cli::VerbRegistrar kVerbs[] = {
     velmora::cli::RegisterRemoveFooter,
     velmora::cli::RegisterSetRate,
     velmora::cli::RegisterRecover,
+    velmora::cli::RegisterRescue,
     velmora::cli::RegisterRaw2Wav,
     velmora::cli::RegisterMux,
 };

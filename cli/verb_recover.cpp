@@ -1,4 +1,5 @@
 // velmora-cli recover FILE... [-n] [--like GOOD.wav] [--rate N] [--channels N --bits N|--float] [--realign]
+// velmora-cli rescue FILE... with the same options: always the rescue.
 #include <algorithm>
 
 #include "io/file.h"
@@ -7,6 +8,40 @@
 #include "verbs.h"
 
 namespace velmora::cli {
+
+namespace {
+
+void AddRescueOptions(CLI::App* cmd, RescueArgs& rescue) {
+    cmd->add_option("--like", rescue.like,
+                    "A healthy recording of the same recorder: rescue FILE into FILE(rescue).wav with its format");
+    cmd->add_option("--rate", rescue.rate, "Sampling frequency of a rescued file (default: --like's, else 48000)");
+    cmd->add_option("--channels", rescue.channels,
+                    "Channels of a file without a header (instead of detecting): 1, 2, 3, 4, 6 or 8")
+        ->check(CLI::IsMember({1, 2, 3, 4, 6, 8}));
+    cmd->add_option("--bits", rescue.bits, "Bits per sample of a file without a header: 8, 16, 24 or 32")
+        ->check(CLI::IsMember({8, 16, 24, 32}));
+    cmd->add_flag("--float", rescue.isFloat, "32-bit float samples (a file without a header)");
+    cmd->add_flag("--realign", rescue.realign,
+                  "Read each stretch at its own alignment after a lost or extra byte: FILE(realign).wav");
+}
+
+}  // namespace
+
+void RegisterRescue(CLI::App& app, Action& action) {
+    auto* cmd = app.add_subcommand(
+        "rescue",
+        "Copy the samples of each FILE whose header is gone or damaged behind a new header into FILE(rescue).wav "
+        "(FILE(realign).wav with --realign); FILE itself is only read. Whatever its first bytes, FILE is rescued");
+    auto files = std::make_shared<std::vector<std::string>>();
+    auto write = std::make_shared<WriteChoice>();
+    auto rescue = std::make_shared<RescueArgs>();
+    cmd->add_option("FILE", *files, "Recordings to rescue")->required();
+    AddWriteOptions(cmd, *write);
+    AddRescueOptions(cmd, *rescue);
+    cmd->callback([&action, files, write, rescue] {
+        action = [files, write, rescue] { return RunRescue(*files, *rescue, *write); };
+    });
+}
 
 void RegisterRecover(CLI::App& app, Action& action) {
     auto* cmd = app.add_subcommand(
@@ -19,17 +54,7 @@ void RegisterRecover(CLI::App& app, Action& action) {
     cmd->add_option("FILE", *files, "WAV files to patch")->required();
     AddWriteOptions(cmd, *write);
     auto rescue = std::make_shared<RescueArgs>();
-    cmd->add_option("--like", rescue->like,
-                    "A healthy recording of the same recorder: rescue FILE into FILE(rescue).wav with its format");
-    cmd->add_option("--rate", rescue->rate, "Sampling frequency of a rescued file (default: --like's, else 48000)");
-    cmd->add_option("--channels", rescue->channels,
-                    "Channels of a file without a header (instead of detecting): 1, 2, 3, 4, 6 or 8")
-        ->check(CLI::IsMember({1, 2, 3, 4, 6, 8}));
-    cmd->add_option("--bits", rescue->bits, "Bits per sample of a file without a header: 8, 16, 24 or 32")
-        ->check(CLI::IsMember({8, 16, 24, 32}));
-    cmd->add_flag("--float", rescue->isFloat, "32-bit float samples (a file without a header)");
-    cmd->add_flag("--realign", rescue->realign,
-                  "Read each stretch at its own alignment after a lost or extra byte: FILE(realign).wav");
+    AddRescueOptions(cmd, *rescue);
     cmd->callback([&action, files, write, rescue] {
         action = [files, write, rescue] {
             // Any rescue option, or a file without a RIFF header: the samples

@@ -16,5 +16,6 @@ void RegisterSetRate(CLI::App& app, Action& action);
 void RegisterRaw2Wav(CLI::App& app, Action& action);
 void RegisterMux(CLI::App& app, Action& action);
 void RegisterRecover(CLI::App& app, Action& action);
+void RegisterRescue(CLI::App& app, Action& action);
 
 }  // namespace velmora::cli

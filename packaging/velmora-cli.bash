@@ -1,5 +1,5 @@
 # bash completion for velmora-cli: the verbs, each verb's options, WAV files
-# for the verbs that analyse, any file for raw2wav and recover, folders after -o.
+# for the verbs that analyse, any file for raw2wav, recover and rescue, folders after -o.
 
 _velmora_cli() {
     local cur prev verb i
@@ -7,7 +7,7 @@ _velmora_cli() {
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
 
-    local verbs="info split surround normalize mux rebuild-header fix-riff-size remove-footer set-rate recover raw2wav"
+    local verbs="info split surround normalize mux rebuild-header fix-riff-size remove-footer set-rate recover rescue raw2wav"
     verb=
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
@@ -28,7 +28,7 @@ _velmora_cli() {
             compopt -o filenames 2>/dev/null
             return ;;
         --bits)
-            if [[ $verb == recover ]]; then
+            if [[ $verb == recover || $verb == rescue ]]; then
                 COMPREPLY=($(compgen -W "8 16 24 32" -- "$cur"))
             else
                 COMPREPLY=($(compgen -W "16 8" -- "$cur"))
@@ -54,7 +54,7 @@ _velmora_cli() {
         normalize) options+=" -y --yes --no -o --output" ;;
         mux) options+=" --left --right --center --lfe --s-left --s-right --plain --cue -o --output" ;;
         raw2wav) options+=" --rate --bits --mono --detect -o --output" ;;
-        recover) options+=" --like --rate --channels --bits --float --realign" ;;
+        recover|rescue) options+=" --like --rate --channels --bits --float --realign" ;;
         set-rate)
             # The rate comes first.
             if [[ $COMP_CWORD -eq $((i + 1)) && $cur != -* ]]; then
@@ -65,7 +65,7 @@ _velmora_cli() {
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
-    elif [[ $verb == raw2wav || $verb == recover ]]; then
+    elif [[ $verb == raw2wav || $verb == recover || $verb == rescue ]]; then
         local IFS=$'\n'
         COMPREPLY=($(compgen -f -- "$cur"))
         compopt -o filenames 2>/dev/null

@@ -189,7 +189,9 @@ TEST(CliScripts, DryRunAndNoClobberForEveryVerbThatWrites) {
     Bytes headless = tone.Build();
     std::fill(headless.begin(), headless.begin() + 44, 0);
     std::string zeroed = dir.write("zeroed.wav", headless);
+    std::string zeroed2 = dir.write("zeroed2.wav", headless);
     std::string toneFile = dir.write("tone.wav", tone.Build());
+    std::string intact = dir.write("intact.wav", tone.Build());
     std::string raw2 = dir.write("take2.pcm", PatternSamples(300, 2, 2));
 
     struct Case {
@@ -214,6 +216,9 @@ TEST(CliScripts, DryRunAndNoClobberForEveryVerbThatWrites) {
         // The rescue forms keep the same promises.
         {"recover --like " + Quote(song) + " " + Quote(zeroed), {"would write " + dir.file("zeroed(rescue).wav")}, false},
         {"recover --realign " + Quote(toneFile), {"would write " + dir.file("tone(realign).wav")}, false},
+        {"rescue --like " + Quote(song) + " " + Quote(zeroed2), {"would write " + dir.file("zeroed2(rescue).wav")}, false},
+        // A header that reads well does not turn the rescue into a patch.
+        {"rescue --like " + Quote(toneFile) + " " + Quote(intact), {"would write " + dir.file("intact(rescue).wav")}, false},
         {"raw2wav --detect --bits 16 " + Quote(raw2), {"would write " + dir.file("take2.pcm(wavemaker).wav")}, false},
     };
     for (const Case& c : cases) {
