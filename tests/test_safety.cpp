@@ -378,6 +378,50 @@ TEST(InPlacePatch, BytesThatDifferFromTheAnalysisAreNotReplaced) {
 
 // ---- Another writer ---------------------------------------------------------
 
+namespace {
+
+// Another process that opens `path` with `flags` and holds the lock `take`
+// gives it until release() (or until this process goes: it sees the pipe
+// close and goes too).
+class LockHolder {
+public:
+    LockHolder(const std::string& path, int flags, const std::function<bool(int fd)>& take) {
+        if (::pipe(ready_) != 0 || ::pipe(release_) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready_[0]);
+            ::close(release_[1]);
+            const int fd = ::open(path.c_str(), flags);
+            (void)!::write(ready_[1], take(fd) ? "y" : "n", 1);
+            char c;
+            (void)!::read(release_[0], &c, 1);
+            ::_exit(0);
+        }
+        char c = 0;
+        held_ = pid_ > 0 && ::read(ready_[0], &c, 1) == 1 && c == 'y';
+    }
+    ~LockHolder() {
+        release();
+        for (int fd : {ready_[0], ready_[1], release_[0], release_[1]})
+            if (fd >= 0) ::close(fd);
+    }
+    bool held() const { return held_; }
+    void release() {
+        if (pid_ <= 0) return;
+        (void)!::write(release_[1], "x", 1);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+    }
+
+private:
+    int ready_[2] = {-1, -1}, release_[2] = {-1, -1};
+    pid_t pid_ = -1;
+    bool held_ = false;
+};
+
+}  // namespace
+
 TEST(InPlacePatch, AFileLockedByAnotherProcessIsRefusedUntilItIsReleased) {
     // A flock, and the locks of programs that lock with fcntl or lockf, which
     // flock alone does not see.
@@ -407,32 +451,14 @@ TEST(InPlacePatch, AFileLockedByAnotherProcessIsRefusedUntilItIsReleased) {
         const std::string src = dir.file("take.wav");
         const Bytes original = WrongRiffSize();
         WriteFile(src, original);
-        int ready[2], release[2];
-        ASSERT_EQ(::pipe(ready), 0);
-        ASSERT_EQ(::pipe(release), 0);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            // Without the parent's ends the child sees the parent go, and goes too.
-            ::close(ready[0]);
-            ::close(release[1]);
-            const int fd = ::open(src.c_str(), O_RDWR);
-            (void)!::write(ready[1], lock.take(fd) ? "y" : "n", 1);
-            char c;
-            (void)!::read(release[0], &c, 1);
-            ::_exit(0);
-        }
-        char c = 0;
-        ASSERT_EQ(::read(ready[0], &c, 1), 1);
-        ASSERT_EQ(c, 'y');
+        LockHolder holder(src, O_RDWR, lock.take);
+        ASSERT_TRUE(holder.held());
         for (const Op& op : InPlaceOps()) {
             EXPECT_EQ(RunFor(op.prepare(src)), TextFileBusy(src)) << op.name;
             EXPECT_EQ(ReadFile(src), original) << op.name;
         }
-        (void)!::write(release[1], "x", 1);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+        holder.release();
         EXPECT_EQ(RunFor(InPlaceOps()[0].prepare(src)), "ok");
-        for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
     }
 }
 
@@ -539,24 +565,9 @@ TEST(ConcurrentRuns, TwoSplitsIntoOneFolderLeaveOneRunsWholeSet) {
 
 TEST(ConcurrentRuns, AFolderLockedByAnotherProcessPastTheLimitNamesNothing) {
     TempDir dir;
-    int ready[2], release[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    ASSERT_EQ(::pipe(release), 0);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // Without the parent's ends the child sees the parent go, and goes too.
-        ::close(ready[0]);
-        ::close(release[1]);
-        // Opened for reading only: all that anyone who can list the folder needs.
-        const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-        ::flock(fd, LOCK_EX);
-        (void)!::write(ready[1], "x", 1);
-        char c;
-        (void)!::read(release[0], &c, 1);
-        ::_exit(0);
-    }
-    char c;
-    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    // Opened for reading only: all that anyone who can list the folder needs.
+    LockHolder holder(dir.path(), O_RDONLY | O_DIRECTORY, [](int fd) { return ::flock(fd, LOCK_EX) == 0; });
+    ASSERT_TRUE(holder.held());
     SetFolderLockWait(100);
     // A wait without a limit would never end: the alarm ends the test instead.
     ::alarm(60);
@@ -570,10 +581,7 @@ TEST(ConcurrentRuns, AFolderLockedByAnotherProcessPastTheLimitNamesNothing) {
     }
     ::alarm(0);
     SetFolderLockWait(30000);
-    (void)!::write(release[1], "x", 1);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
+    holder.release();
     EXPECT_EQ(RunFor(NewFileOps()[0].prepare(dir.file("take.wav"))), "ok");
 }
 
