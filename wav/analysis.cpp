@@ -173,11 +173,11 @@ void DecodeFormat(File& file, WaveInfo& info, AnalysisResult& result) {
     // next chunk's header) is no field of it, and reads as zero.
     std::uint8_t fmt[FormatBlock::kSize + FormatExtension::kDecodedSize] = {};
     const auto fmtAtPos = static_cast<std::uint64_t>(info.fmtChunkPos);
-    file.readAt(fmtAtPos, fmt, kChunkHeaderSize);
+    const std::size_t got = file.readAt(fmtAtPos, fmt, sizeof fmt);
     const std::uint32_t fmtBody = GetU32(fmt + 4);
     const std::size_t fmtBytes =
         kChunkHeaderSize + static_cast<std::size_t>(std::min<std::uint32_t>(fmtBody, sizeof fmt - kChunkHeaderSize));
-    file.readAt(fmtAtPos, fmt, fmtBytes);
+    std::fill(fmt + std::min(fmtBytes, got), fmt + sizeof fmt, std::uint8_t{0});
     result.formatTooShort = fmtBody < kFormatFieldsSize;
     info.format = FormatBlock::Decode(fmt);
     result.cbSize = GetI16(fmt + FormatBlock::kSize);
