@@ -303,7 +303,7 @@ bool NameTaken(const std::string& path) {
 
 }  // namespace
 
-std::optional<int> CheckPlan(const std::string& source, const std::vector<PlannedOutput>& plan,
+std::optional<int> CheckPlan(const std::string& source, const std::vector<PlannedFile>& plan,
                              const WriteChoice& write) {
     if (write.noClobber) {
         bool refused = false;
@@ -326,55 +326,72 @@ std::optional<int> CheckPlan(const std::string& source, const std::vector<Planne
     return kExitOk;
 }
 
-int RunOnEach(const std::vector<std::string>& files, const FileJob& job) {
+void PrintNothingToDo(const std::string& path, Reason why) {
+    PrintNote(path, why == Reason::None ? std::string("nothing to do") : std::string("nothing to do (") + ReasonId(why) + ")");
+}
+
+namespace {
+
+// The analysis a record of WAV files needs, and its rule's verdict: nullopt
+// to go on, else the status the file ends with.
+std::optional<int> Admit(Operation op, Subject& s) {
+    const bool complete = AnalyseForOperation(s.path, s.info, s.result);
+    // An analysis that stopped may still offer an operation (the rate
+    // rewrite of a file whose rate is 0).
+    const std::optional<OperationSet> allowed = AllowedOperations(s.info, s.result);
+    if (allowed && allowed->contains(op)) return std::nullopt;
+    if (!complete) return kExitFailed;
+    const Refusal why = WhyNotOffered(s.info, s.result)[static_cast<std::size_t>(op)];
+    if (NeedsNothing(why.code)) {
+        PrintNothingToDo(s.path, why.code);
+        return kExitOk;
+    }
+    PrintRefusal(s.path, op, s.info, s.result);
+    return kExitFailed;
+}
+
+int RunOne(Operation op, Subject& s, const WriteChoice& write) {
+    const OperationRecord& record = RecordOf(op);
+    CliHost host(s.path);
+    try {
+        if (record.input == Input::Wave) {
+            if (std::optional<int> done = Admit(op, s)) return *done;
+            host.setDuration(PlaySeconds(s.info));
+        } else if (record.playSeconds) {
+            host.setDuration(record.playSeconds(s));
+        }
+        // The plan the dry run shows is the one the run is held to.
+        const Plan plan = record.plan(s);
+        if (plan.files.empty()) {
+            PrintNothingToDo(s.path);
+            return kExitOk;
+        }
+        if (std::optional<int> done = CheckPlan(s.path, plan.files, write)) return *done;
+        std::vector<std::string> outputs = RunRecordWithReport(op, s, host);
+        host.finishProgress();
+        for (const auto& out : outputs) std::cout << TerminalText(out) << '\n';
+        std::cout.flush();
+        return outputs.empty() ? kExitFailed : kExitOk;
+    } catch (const VelmoraError& e) {
+        host.finishProgress();
+        std::cout.flush();
+        PrintAbout(s.path, ErrorText(e));
+        return kExitFailed;
+    }
+}
+
+}  // namespace
+
+int RunOnEach(Operation op, const std::vector<std::string>& files, const OptionValues& options,
+              const WriteChoice& write) {
     int status = kExitOk;
     // An output of one file must not replace a file named later on the line.
     for (const auto& path : files) ProtectInput(path);
     for (const auto& path : files) {
-        CliHost host(path);
-        host.setMessagesAreNotes(job.emptyIsNothingToDo);
-        try {
-            WaveInfo info;  // each file on its own, as a fresh analysis in the window
-            if (job.gate || job.analyse) {
-                AnalysisResult result;
-                const bool complete = AnalyseForOperation(path, info, result);
-                // An analysis that stopped may still offer an operation (the
-                // rate rewrite of a file whose rate is 0).
-                const std::optional<OperationSet> allowed = AllowedOperations(info, result);
-                if (job.gate && (!allowed || !allowed->contains(*job.gate))) {
-                    if (complete && job.nothingToDo) {
-                        if (auto note = job.nothingToDo(info, result)) {
-                            PrintNote(path, *note);
-                            continue;
-                        }
-                    }
-                    if (complete) PrintRefusal(path, *job.gate, info, result);
-                    status = std::max(status, kExitFailed);
-                    continue;
-                }
-                if (!job.gate && !complete) {
-                    status = std::max(status, kExitFailed);
-                    continue;
-                }
-                host.setDuration(PlaySeconds(info));
-            }
-            if (job.plan && (job.write.dryRun || job.write.noClobber)) {
-                if (std::optional<int> done = CheckPlan(path, job.plan(path, info), job.write)) {
-                    status = std::max(status, *done);
-                    continue;
-                }
-            }
-            std::vector<std::string> outputs = job.run(path, info, host);
-            host.finishProgress();
-            if (outputs.empty() && !job.emptyIsNothingToDo) status = std::max(status, kExitFailed);
-            for (const auto& out : outputs) std::cout << TerminalText(out) << '\n';
-            std::cout.flush();
-        } catch (const VelmoraError& e) {
-            host.finishProgress();
-            std::cout.flush();
-            PrintAbout(path, ErrorText(e));
-            status = std::max(status, kExitFailed);
-        }
+        Subject s;  // each file on its own, as a fresh analysis in the window
+        s.path = path;
+        s.options = options;
+        status = std::max(status, RunOne(op, s, write));
     }
     return status;
 }

@@ -11,6 +11,7 @@
 
 #include "ops/host.h"
 #include "ops/operations.h"
+#include "ops/records.h"
 #include "wav/analysis.h"
 #include "wav/error.h"
 
@@ -137,44 +138,28 @@ double PlaySeconds(const WaveInfo& info);
 // refusal is worded.
 void PrintRefusal(const std::string& path, Operation op, const WaveInfo& info, const AnalysisResult& result);
 
-// What a verb would write or patch for one file, for the dry run and --no-clobber.
-struct PlannedOutput {
-    PlannedOutput(std::string p, bool patch = false, std::string what = {})
-        : path(std::move(p)), inPlace(patch), detail(std::move(what)) {}
-    std::string path;
-    bool inPlace = false;  // a patch of the source itself
-    std::string detail;    // what a patch changes, for the dry run
-};
-
-using FileOperation =
-    std::function<std::vector<std::string>(const std::string& path, WaveInfo& info, Host& host)>;
-
-// One verb run over files.
-struct FileJob {
-    // The operation the analysis must allow; no gate: no analysis (raw2wav)
-    // unless `analyse` asks for one.
-    std::optional<Operation> gate;
-    bool analyse = false;
-    // For a file the gate refuses: a note when the file simply needs nothing.
-    std::function<std::optional<std::string>(const WaveInfo&, const AnalysisResult&)> nothingToDo;
-    // The outputs the operation would produce; may throw the operation's own refusal.
-    std::function<std::vector<PlannedOutput>(const std::string& path, const WaveInfo& info)> plan;
-    // An operation that returns no path: "nothing to do" (the file needed no
-    // change, as recover says) instead of a refusal.
-    bool emptyIsNothingToDo = false;
-    FileOperation run;
-    WriteChoice write;
-};
-
-// Analyses each file, refuses it unless the analysis allows the gate, then
-// plans (dry run, --no-clobber) or runs the operation and prints the paths
-// it wrote. Every file is handled; returns the worst exit status.
-int RunOnEach(const std::vector<std::string>& files, const FileJob& job);
-
 // Applies the dry run and --no-clobber to a file's plan: the status the file
 // ends with (the plan printed, or an existing output refused), or nullopt
 // when the operation is to run.
-std::optional<int> CheckPlan(const std::string& source, const std::vector<PlannedOutput>& plan,
+std::optional<int> CheckPlan(const std::string& source, const std::vector<PlannedFile>& plan,
                              const WriteChoice& write);
+
+// A verb's own way to run a record over its files (normalize's peaks and
+// question, mux's files by speaker), or the shared one.
+using RecordRunner = int (*)(Operation op, const std::vector<std::string>& files, const OptionValues& options,
+                             const WriteChoice& write);
+
+// Analyses each file when the record takes WAV files, refuses what its rule
+// refuses (a note and status 0 when the file simply needs nothing), plans,
+// and under -n or --no-clobber stops at the plan; else runs the record and
+// prints the paths it wrote. Every file is handled; returns the worst status.
+int RunOnEach(Operation op, const std::vector<std::string>& files, const OptionValues& options,
+              const WriteChoice& write);
+
+// Runs the record, with what the rescue forms found printed on stderr.
+std::vector<std::string> RunRecordWithReport(Operation op, Subject& subject, Host& host);
+
+// The note for a file that needs nothing.
+void PrintNothingToDo(const std::string& path, Reason why = Reason::None);
 
 }  // namespace velmora::cli

@@ -9,17 +9,7 @@ namespace {
 
 const velmora::cli::VerbRegistrar kVerbs[] = {
     velmora::cli::RegisterInfo,
-    velmora::cli::RegisterSplit,
-    velmora::cli::RegisterSurround,
-    velmora::cli::RegisterNormalize,
-    velmora::cli::RegisterRebuildHeader,
-    velmora::cli::RegisterFixRiffSize,
-    velmora::cli::RegisterRemoveFooter,
-    velmora::cli::RegisterSetRate,
-    velmora::cli::RegisterRecover,
-    velmora::cli::RegisterRescue,
-    velmora::cli::RegisterRaw2Wav,
-    velmora::cli::RegisterMux,
+    velmora::cli::RegisterRecordVerbs,
 };
 
 constexpr const char* kFooter =

@@ -11,31 +11,14 @@
 
 namespace velmora::cli {
 
-namespace {
-
-struct MuxArgs {
-    std::array<std::string, kChannelRows> files;
-    bool plain = false;
-    bool cue = false;
-    std::string output;
-    WriteChoice write;
-};
-
-// The name WriteMultiplex gives: after the first row's file, (EX) when a
-// centre or rear row makes the header extensible.
-std::string MuxOutputPath(const MuxArgs& args, const ChannelList& list, const std::string& folder) {
-    std::string first;
-    bool centre = false;
-    for (int row = 0; row < kChannelRows; ++row) {
-        if (!list.at(row).registered()) continue;
-        if (first.empty()) first = list.at(row).entry->path;
-        if (row >= 2) centre = true;
-    }
-    return OutputPath(folder, first, std::string(centre && !args.plain ? "(EX)" : "") + "(mux).wav");
-}
-
-int RunMux(const MuxArgs& args) {
-    if (std::all_of(args.files.begin(), args.files.end(), [](const std::string& f) { return f.empty(); }))
+int RunMux(Operation, const std::vector<std::string>&, const OptionValues& args, const WriteChoice& write) {
+    // The rows' options come first in the record, in row order.
+    const auto rowKey = [](int row) {
+        return OptionKey(RecordOf(Operation::Multiplex).options[static_cast<std::size_t>(row)]);
+    };
+    bool none = true;
+    for (int row = 0; row < kChannelRows; ++row) none = none && args.text(rowKey(row)).empty();
+    if (none)
         return UsageError("mux", std::string(kTextNoChannelFiles) + " (give at least one of --left … --s-right)");
     WaveInfo info;
     ChannelList list;
@@ -43,7 +26,7 @@ int RunMux(const MuxArgs& args) {
     AnalysisResult lastAnalysis;
     // Registered in row order, as a user dropping them one after the other.
     for (int row = 0; row < kChannelRows; ++row) {
-        const std::string& path = args.files[static_cast<std::size_t>(row)];
+        const std::string path = args.text(rowKey(row));
         if (path.empty()) continue;
         ChannelRegistration reg;
         try {
@@ -67,11 +50,17 @@ int RunMux(const MuxArgs& args) {
     }
 
     MultiplexOptions options;
-    options.extensible = !args.plain;
-    options.cue = args.cue;
-    options.outputFolder = OutputFolderFor(args.output, lastPath);
-    const std::string output = MuxOutputPath(args, list, options.outputFolder);
-    if (std::optional<int> done = CheckPlan(output, {{output}}, args.write)) return *done;
+    options.extensible = !args.flag("plain");
+    options.cue = args.flag("cue");
+    options.outputFolder = OutputFolderFor(args.text("output"), lastPath);
+    std::string output;
+    try {
+        output = MultiplexOutputPath(list, options);
+    } catch (const VelmoraError& e) {
+        PrintAbout(lastPath, ErrorText(e));
+        return kExitFailed;
+    }
+    if (std::optional<int> done = CheckPlan(output, {{output}}, write)) return *done;
 
     CliHost host(output);
     double seconds = 0;
@@ -92,30 +81,6 @@ int RunMux(const MuxArgs& args) {
     host.finishProgress();
     for (const auto& p : written) std::cout << TerminalText(p) << '\n';
     return kExitOk;
-}
-
-}  // namespace
-
-void RegisterMux(CLI::App& app, Action& action) {
-    auto* cmd = app.add_subcommand(
-        "mux",
-        "Multiplex mono WAV files, one per speaker, into one multichannel file named after the first one, "
-        "NAME(EX)(mux).wav (NAME(mux).wav with only left and right or --plain). The files must share rate and "
-        "bits (8/16/24/32-bit integer or 32/64-bit float)");
-    auto args = std::make_shared<MuxArgs>();
-    const char* options[kChannelRows] = {"--left", "--right", "--center", "--lfe", "--s-left", "--s-right"};
-    for (int row = 0; row < kChannelRows; ++row)
-        cmd->add_option(options[row], args->files[static_cast<std::size_t>(row)],
-                        std::string("Mono file for the ") + ChannelCaption(row) + " channel")
-            ->type_name("F");
-    auto* plain = cmd->add_flag("--plain", args->plain,
-                                "Plain 16-byte format chunk (no extensible header); with a centre or rear file, six "
-                                "channels with silent gaps");
-    cmd->add_flag("--cue", args->cue, "Add the empty cue chunk (extensible header only)")->excludes(plain);
-    cmd->add_option("-o,--output", args->output, "Output folder (default: folder of the last file given)")
-        ->type_name("DIR");
-    AddWriteOptions(cmd, args->write);
-    cmd->callback([&action, args] { action = [args] { return RunMux(*args); }; });
 }
 
 }  // namespace velmora::cli

@@ -5,7 +5,6 @@
 #include <iostream>
 
 #include "ops/normalize.h"
-#include "ops/output_paths.h"
 #include "verbs.h"
 
 namespace velmora::cli {
@@ -61,30 +60,31 @@ private:
     bool asked_ = false;
 };
 
-int NormalizeOne(const std::string& path, Answer answer, const std::string& outputDir, const WriteChoice& write) {
+int NormalizeOne(const std::string& path, Answer answer, const OptionValues& options, const WriteChoice& write) {
     NormalizeHost host(path, answer);
     try {
-        WaveInfo info;
-        AnalysisResult result;
-        if (!AnalyseForOperation(path, info, result)) return kExitFailed;
-        const std::optional<OperationSet> allowed = AllowedOperations(info, result);
+        Subject s;
+        s.path = path;
+        s.options = options;
+        if (!AnalyseForOperation(path, s.info, s.result)) return kExitFailed;
+        const std::optional<OperationSet> allowed = AllowedOperations(s.info, s.result);
         if (!allowed || !allowed->contains(Operation::Normalize)) {
-            PrintRefusal(path, Operation::Normalize, info, result);
+            PrintRefusal(path, Operation::Normalize, s.info, s.result);
             return kExitFailed;
         }
-        const std::string output = OutputPath(outputDir, path, "(normalize).wav");
+        const Plan plan = RecordOf(Operation::Normalize).plan(s);
         if (write.noClobber && answer != Answer::No) {
             WriteChoice clobberOnly{false, true};
-            if (std::optional<int> done = CheckPlan(path, {{output}}, clobberOnly)) return *done;
+            if (std::optional<int> done = CheckPlan(path, plan.files, clobberOnly)) return *done;
         }
         // The scan reports no percent; each second block it reads counts.
-        const double seconds = PlaySeconds(info);
-        host.setDuration(seconds);
-        host.countSecondsOnPump(static_cast<double>(info.totalSeconds() + (info.playRemainderFrames > 0 ? 1 : 0)));
+        host.setDuration(PlaySeconds(s.info));
+        host.countSecondsOnPump(
+            static_cast<double>(s.info.totalSeconds() + (s.info.playRemainderFrames > 0 ? 1 : 0)));
         PrintedPeakList view(host);
-        std::vector<std::string> written = Normalize(info, {path, outputDir}, view, host);
+        std::vector<std::string> written = Normalize(s.info, {path, options.text("output")}, view, host);
         host.finishProgress();
-        if (answer == Answer::DryRun && host.asked()) CheckPlan(path, {{output}}, write);
+        if (answer == Answer::DryRun && host.asked()) CheckPlan(path, plan.files, write);
         for (const auto& out : written) std::cout << TerminalText(out) << '\n';
         std::cout.flush();
         return kExitOk;
@@ -96,8 +96,14 @@ int NormalizeOne(const std::string& path, Answer answer, const std::string& outp
     }
 }
 
-int RunNormalize(const std::vector<std::string>& files, Answer answer, const std::string& outputDir,
+}  // namespace
+
+int RunNormalize(Operation, const std::vector<std::string>& files, const OptionValues& options,
                  const WriteChoice& write) {
+    const Answer answer = write.dryRun             ? Answer::DryRun
+                          : options.flag("yes")    ? Answer::Yes
+                          : options.flag("no")     ? Answer::No
+                                                   : Answer::Ask;
     if (answer == Answer::Ask && ::isatty(0) == 0)
         return UsageError("normalize",
                           "no terminal to ask on: give --yes to write, --no to list the peaks only, or --dry-run");
@@ -109,38 +115,9 @@ int RunNormalize(const std::vector<std::string>& files, Answer answer, const std
             std::cout << "==> " << TerminalText(path) << " <==\n" << std::flush;
         }
         first = false;
-        status = std::max(status, NormalizeOne(path, answer, outputDir, write));
+        status = std::max(status, NormalizeOne(path, answer, options, write));
     }
     return status;
-}
-
-}  // namespace
-
-void RegisterNormalize(CLI::App& app, Action& action) {
-    auto* cmd = app.add_subcommand(
-        "normalize",
-        "List the peak of each minute of each stereo FILE (16/24/32-bit integer or 32/64-bit float) and the "
-        "overall peak, then scale it so that peak reaches full scale into FILE(normalize).wav. Asks first on "
-        "a terminal; without one, --yes or --no must say what to do");
-    auto files = std::make_shared<std::vector<std::string>>();
-    auto yes = std::make_shared<bool>(false);
-    auto no = std::make_shared<bool>(false);
-    auto output = std::make_shared<std::string>();
-    auto write = std::make_shared<WriteChoice>();
-    cmd->add_option("FILE", *files, "Stereo WAV files")->required();
-    auto* yesFlag = cmd->add_flag("-y,--yes", *yes, "Write without asking");
-    cmd->add_flag("--no", *no, "List the peaks only, write nothing")->excludes(yesFlag);
-    cmd->add_option("-o,--output", *output, "Output folder (default: each file's folder)")->type_name("DIR");
-    AddWriteOptions(cmd, *write);
-    cmd->callback([&action, files, yes, no, output, write] {
-        action = [files, yes, no, output, write] {
-            const Answer answer = write->dryRun ? Answer::DryRun
-                                  : *yes        ? Answer::Yes
-                                  : *no         ? Answer::No
-                                                : Answer::Ask;
-            return RunNormalize(*files, answer, *output, *write);
-        };
-    });
 }
 
 }  // namespace velmora::cli

@@ -1,15 +1,9 @@
-// recover --like / --realign / header-less files, raw2wav --detect.
+// What the rescue found, on stderr: the detection's ranking and the stretch
+// it copied, also when it refuses.
 #include <cstdio>
-#include <cstring>
-#include <iostream>
 
-#include "io/file.h"
-#include "ops/option_text.h"
-#include "rescue_cli.h"
-#include "wav/bytes.h"
-#include "wav/error.h"
-#include "wav/rf64.h"
-#include "wav/text.h"
+#include "common.h"
+#include "ops/rescue.h"
 
 namespace velmora::cli {
 
@@ -63,66 +57,13 @@ std::vector<std::string> Reported(const std::function<std::vector<std::string>(R
 
 }  // namespace
 
-bool HasRiffHeader(const std::string& path) {
-    try {
-        File f = File::OpenRead(path);
-        std::uint8_t id[4] = {};
-        return f.readAt(0, id, 4) == 4 && (MatchChunkId(id, "RIFF") || HasRf64Id(id));
-    } catch (const VelmoraError&) {
-        return false;
+std::vector<std::string> RunRecordWithReport(Operation op, Subject& s, Host& host) {
+    switch (op) {
+        case Operation::Rescue:
+            return Reported([&](RescueReport& r) { return RescueRecording(RescueOptionsOf(s), host, &r); });
+        case Operation::DetectRaw: return Reported([&](RescueReport& r) { return RunDetectedRaw(s, host, &r); });
+        default: return RecordOf(op).run(s, host);
     }
-}
-
-int RunRescue(const std::vector<std::string>& files, const RescueArgs& args, const WriteChoice& write) {
-    RescueOptions base;
-    base.like = args.like;
-    base.realign = args.realign;
-    try {
-        if (!args.rate.empty()) base.rate = ParseInteger(args.rate);
-    } catch (const VelmoraError& e) {
-        std::fprintf(stderr, "velmora-cli: %s\n", MessageForTerminal(e.what()).c_str());
-        return kExitUsage;
-    }
-    if (args.channels != 0 || args.bits != 0 || args.isFloat)
-        base.format = RawSampleFormat{args.channels ? args.channels : 2,
-                                   EncodingOf(args.isFloat ? 32 : (args.bits ? args.bits : 16), args.isFloat)};
-    FileJob job;
-    job.write = write;
-    job.plan = [&](const std::string& path, const WaveInfo&) {
-        RescueOptions options = base;
-        options.source = path;
-        return std::vector<PlannedOutput>{{RescueOutputPath(options)}};
-    };
-    job.run = [&](const std::string& path, WaveInfo&, Host& host) {
-        RescueOptions options = base;
-        options.source = path;
-        // A healthy header of its own tells the format of a file to realign.
-        if (options.like.empty() && !options.format && options.realign && HasRiffHeader(path)) options.like = path;
-        return Reported([&](RescueReport& r) { return RescueRecording(options, host, &r); });
-    };
-    return RunOnEach(files, job);
-}
-
-int RunDetectedRaw2Wav(const std::vector<std::string>& files, const std::string& rate, const std::string& outputDir,
-                       FileJob plain, const std::optional<FileOperation>& fallback) {
-    std::optional<std::int32_t> given;
-    try {
-        if (!rate.empty()) given = ParseInteger(rate);
-    } catch (const VelmoraError& e) {
-        std::fprintf(stderr, "velmora-cli: %s\n", MessageForTerminal(e.what()).c_str());
-        return kExitUsage;
-    }
-    FileJob job = std::move(plain);
-    job.run = [&](const std::string& path, WaveInfo& info, Host& host) {
-        try {
-            return Reported([&](RescueReport& r) { return RawToWaveDetected(path, given, outputDir, host, &r); });
-        } catch (const VelmoraError& e) {
-            if (!fallback || std::strcmp(e.what(), kTextFormatNotSure) != 0) throw;
-            std::fprintf(stderr, "using the given format\n");
-            return (*fallback)(path, info, host);
-        }
-    };
-    return RunOnEach(files, job);
 }
 
 }  // namespace velmora::cli

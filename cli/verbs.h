@@ -1,4 +1,4 @@
-// Every verb of velmora-cli; main.cpp lists them in kVerbs.
+// The verbs of velmora-cli: info, and one verb per record (ops/records.h).
 #pragma once
 
 #include "common.h"
@@ -6,16 +6,12 @@
 namespace velmora::cli {
 
 void RegisterInfo(CLI::App& app, Action& action);
-void RegisterSplit(CLI::App& app, Action& action);
-void RegisterSurround(CLI::App& app, Action& action);
-void RegisterNormalize(CLI::App& app, Action& action);
-void RegisterRebuildHeader(CLI::App& app, Action& action);
-void RegisterFixRiffSize(CLI::App& app, Action& action);
-void RegisterRemoveFooter(CLI::App& app, Action& action);
-void RegisterSetRate(CLI::App& app, Action& action);
-void RegisterRaw2Wav(CLI::App& app, Action& action);
-void RegisterMux(CLI::App& app, Action& action);
-void RegisterRecover(CLI::App& app, Action& action);
-void RegisterRescue(CLI::App& app, Action& action);
+// Every verb of the records, in the order of the operations' table.
+void RegisterRecordVerbs(CLI::App& app, Action& action);
+
+// The runners of the verbs whose front end is their own.
+int RunNormalize(Operation op, const std::vector<std::string>& files, const OptionValues& options,
+                 const WriteChoice& write);
+int RunMux(Operation op, const std::vector<std::string>& files, const OptionValues& options, const WriteChoice& write);
 
 }  // namespace velmora::cli

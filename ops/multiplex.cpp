@@ -1,4 +1,6 @@
 #include "ops/multiplex.h"
+#include "ops/records.h"
+#include "ops/rules.h"
 
 #include <algorithm>
 #include <cstring>
@@ -364,5 +366,78 @@ std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const Mult
     host.log("end");
     return {plan.outPath};
 }
+
+
+std::string MultiplexOutputPath(const ChannelRowSource& rows, const MultiplexOptions& options) {
+    return PlanMultiplex(rows, options).outPath;
+}
+
+namespace {
+
+constexpr OptionSpec kMuxOptions[] = {
+    {"--left", "Mono file for the Left channel", OptionKind::Value, "F"},
+    {"--right", "Mono file for the Right channel", OptionKind::Value, "F"},
+    {"--center", "Mono file for the Center channel", OptionKind::Value, "F"},
+    {"--lfe", "Mono file for the LFE channel", OptionKind::Value, "F"},
+    {"--s-left", "Mono file for the S-Left channel", OptionKind::Value, "F"},
+    {"--s-right", "Mono file for the S-Right channel", OptionKind::Value, "F"},
+    {"--plain",
+     "Plain 16-byte format chunk (no extensible header); with a centre or rear file, six channels with silent gaps",
+     OptionKind::Flag},
+    {"--cue", "Add the empty cue chunk (extensible header only)", OptionKind::Flag, nullptr, nullptr, "plain"},
+    {"-o,--output", "Output folder (default: folder of the last file given)", OptionKind::Value, "DIR"},
+};
+
+// The rows as a user dropping the files one after the other fills them, and
+// the options of the writer. Throws the first file's refusal.
+struct MuxInputs {
+    ChannelList list;
+    MultiplexOptions options;
+};
+MuxInputs MuxInputsOf(const Subject& s) {
+    MuxInputs in;
+    WaveInfo info;
+    AnalysisResult last;
+    std::string lastPath;
+    for (int row = 0; row < kChannelRows; ++row) {
+        const std::string path = s.options.text(OptionKey(kMuxOptions[row]));
+        if (path.empty()) continue;
+        ChannelRegistration reg = RegisterChannelFile(row, path, info, in.list);
+        if (!reg.registered)
+            throw VelmoraError(reg.refusal ? *reg.refusal : reg.analysis.failure.value_or(kTextNotAnalysed));
+        last = std::move(reg.analysis);
+        lastPath = path;
+    }
+    if (lastPath.empty()) throw VelmoraError(kTextNoChannelFiles);
+    // The window offers the multiplex only when the file registered last allows it.
+    const Refusal why = WhyNotOffered(info, last)[static_cast<std::size_t>(Operation::Multiplex)];
+    if (why.code != Reason::None) throw VelmoraError(why.text);
+    in.options.extensible = !s.options.flag("plain");
+    in.options.cue = s.options.flag("cue");
+    in.options.outputFolder = OutputFolderFor(s.options.text("output"), lastPath);
+    return in;
+}
+
+}  // namespace
+
+const OperationRecord kMultiplexRecord{
+    .summary = "Multiplex mono WAV files, one per speaker, into one multichannel file named after the first one, "
+               "NAME(EX)(mux).wav (NAME(mux).wav with only left and right or --plain). The files must share rate "
+               "and bits (8/16/24/32-bit integer or 32/64-bit float)",
+    .options = kMuxOptions,
+    .input = Input::MonoFiles,
+    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
+        using namespace rules;
+        return First(w, r, {ShortFormat, Compressed, NarrowOnly, Footer, FileSizeWrong, TailNotChunks});
+    },
+    .plan = [](const Subject& s) {
+        const MuxInputs in = MuxInputsOf(s);
+        return Plan{{{MultiplexOutputPath(in.list, in.options)}}};
+    },
+    .run = [](Subject& s, Host& host) {
+        const MuxInputs in = MuxInputsOf(s);
+        return WriteMultiplex(in.list, in.options, host);
+    },
+};
 
 }  // namespace velmora

@@ -1,4 +1,6 @@
 #include "ops/normalize.h"
+#include "ops/records.h"
+#include "ops/rules.h"
 
 #include <algorithm>
 
@@ -180,8 +182,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     RequireUnchanged(source, info);
     RequireAnalysed(options.source, info);
 
-    const std::string path =
-        OutputPath(options.outputFolder, options.source, "(normalize).wav");
+    const std::string path = NormalizeOutputPath(options);
     OutputFile output = OutputFile::Create(path, {&source});
     WriteScaled(info, s, reader, buffer, overallPeak, gain, output, host);
     RequireUnchanged(source, info);
@@ -190,5 +191,51 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     view.hide();
     return {path};
 }
+
+
+std::string NormalizeOutputPath(const NormalizeOptions& options) {
+    return OutputPath(options.outputFolder, options.source, "(normalize).wav");
+}
+
+namespace {
+
+// A front end that shows no peaks (the rows go nowhere).
+class UnseenPeaks : public PeakListView {
+public:
+    void showList() override {}
+    void clearRows() override {}
+    void addRow(int, int, int) override {}
+    void addFloatRow(int, int, double) override {}
+    void setLabel(const std::string&) override {}
+    void hide() override {}
+};
+
+constexpr OptionSpec kNormalizeOptions[] = {
+    {"-y,--yes", "Write without asking", OptionKind::Flag},
+    {"--no", "List the peaks only, write nothing", OptionKind::Flag, nullptr, nullptr, "yes"},
+    kOutputFolderOption,
+};
+
+NormalizeOptions NormalizeOptionsOf(const Subject& s) { return {s.path, s.options.text("output")}; }
+
+}  // namespace
+
+const OperationRecord kNormalizeRecord{
+    .summary = "List the peak of each minute of each stereo FILE (16/24/32-bit integer or 32/64-bit float) and the "
+               "overall peak, then scale it so that peak reaches full scale into FILE(normalize).wav. Asks first on "
+               "a terminal; without one, --yes or --no must say what to do",
+    .filesHelp = "Stereo WAV files",
+    .options = kNormalizeOptions,
+    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
+        using namespace rules;
+        return First(w, r, {ShortFormat, Compressed, NotStereoWalkable, NotWalkable, BadFrames, FrameLayout, Footer,
+                            FileSizeWrong, TailNotChunks});
+    },
+    .plan = [](const Subject& s) { return Plan{{{NormalizeOutputPath(NormalizeOptionsOf(s))}}}; },
+    .run = [](Subject& s, Host& host) {
+        UnseenPeaks peaks;
+        return Normalize(s.info, NormalizeOptionsOf(s), peaks, host);
+    },
+};
 
 }  // namespace velmora

@@ -1,5 +1,8 @@
 #include "ops/operations.h"
 
+#include "ops/records.h"
+#include "ops/rules.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -35,133 +38,139 @@ constexpr Why kWhyShortFmt{Reason::FormatTooShort, kTextFormatTooShort};
 constexpr Why kWhyOverlap{Reason::ChunksOverlap, kTextChunksOverlap};
 constexpr Why kWhyBadLayout{Reason::UnusableLayout, kTextBadLayout};
 constexpr Why kWhyUnknownLayout{Reason::UnknownLayout, kTextUnknownLayout};
+constexpr const char* kTextNoRule = "この操作にはまだ対象となるファイルの決まりがありません";
 
-class Verdict {
-public:
-    // The first reason given stays: it is the one the user meets first.
-    void refuse(Operation op, const Why& why) {
-        Refusal& r = reasons_[static_cast<std::size_t>(op)];
-        if (r.code == Reason::None) r = {why.code, why.text};
-    }
-    OperationReasons reasons() const { return reasons_; }
+std::optional<Refusal> Refuse(const Why& why) { return Refusal{why.code, why.text}; }
 
-private:
-    OperationReasons reasons_;
-};
-
-// What the samples and their layout allow: the transforms take integer PCM
-// of 8 or 16 bits, and wider or float samples only where they walk them.
-void SampleRules(const WaveInfo& w, const AnalysisResult& result, Verdict& v) {
-    using enum Operation;
-    // Samples wider than 16 bits, or float, that the transforms walk sample by
-    // sample; 8- and 16-bit files keep the rules they always had.
+bool Stereo16(const WaveInfo& w) { return w.format.bitsPerSample == 16 && w.format.channels == 2; }
+// Samples wider than 16 bits, or float, that the transforms walk sample by
+// sample; 8- and 16-bit files keep the rules they always had.
+bool Wide(const WaveInfo& w) {
     const std::optional<SampleFormat> format = TransformSampleFormat(w);
-    const bool wide = format && format->wide();
-    const bool stereo16 = w.format.bitsPerSample == 16 && w.format.channels == 2;
-    // Fields a short format chunk lacks are no fields: nothing may read or
-    // write them. The RIFF size lies outside it.
-    if (result.formatTooShort)
-        for (Operation op : kAllOperations)
-            if (op != FixRiffSize) v.refuse(op, kWhyShortFmt);
-    if (IsCompressedFormat(w))
-        for (Operation op : {Split, Surround, Normalize, RebuildHeader, Multiplex}) v.refuse(op, kWhyCompressed);
+    return format && format->wide();
+}
+bool WideFloat(const WaveInfo& w) {
+    const std::optional<SampleFormat> format = TransformSampleFormat(w);
+    return format && format->wide() && format->isFloat();
+}
 
-    if (!stereo16) v.refuse(RebuildHeader, kWhyRebuild16);
-    if (w.format.fmtSize != 18 && w.fmtChunkPos == 12) v.refuse(RebuildHeader, kWhyPlainFmt);
-    if (!stereo16 && !(wide && w.format.channels == 2)) {
-        const Why& why = w.format.channels != 2 ? kWhyStereoOnly : kWhyResolution;
-        v.refuse(Surround, why);
-        v.refuse(Normalize, why);
-    }
-    if (w.format.channels == 1) v.refuse(Split, kWhyMono);
-    if (w.format.bitsPerSample > 16 && !wide) {
-        v.refuse(Split, kWhyResolution);
-        v.refuse(Multiplex, kWhyResolution);
-    }
-    if (!IsIntegerPcm(w)) {
-        v.refuse(RebuildHeader, kWhyResolution);
-        if (!(wide && format->isFloat())) {
-            v.refuse(Split, kWhyResolution);
-            v.refuse(Surround, kWhyResolution);
-            v.refuse(Normalize, kWhyResolution);
-        }
-    }
-    // Frames the transforms cannot walk in seconds (a rate, frame size or
-    // channel count of 0 or less, a play time past 31 bits).
+}  // namespace
+
+namespace rules {
+
+Refusal First(const WaveInfo& w, const AnalysisResult& result, std::initializer_list<Check> checks) {
+    for (Check check : checks)
+        if (std::optional<Refusal> r = check(w, result)) return *r;
+    return {};
+}
+
+// Fields a short format chunk lacks are no fields: nothing may read or write
+// them. The RIFF size lies outside it.
+std::optional<Refusal> ShortFormat(const WaveInfo&, const AnalysisResult& result) {
+    return result.formatTooShort ? Refuse(kWhyShortFmt) : std::nullopt;
+}
+std::optional<Refusal> Compressed(const WaveInfo& w, const AnalysisResult&) {
+    return IsCompressedFormat(w) ? Refuse(kWhyCompressed) : std::nullopt;
+}
+std::optional<Refusal> NotStereo16(const WaveInfo& w, const AnalysisResult&) {
+    return Stereo16(w) ? std::nullopt : Refuse(kWhyRebuild16);
+}
+std::optional<Refusal> PlainFormat(const WaveInfo& w, const AnalysisResult&) {
+    return w.format.fmtSize != 18 && w.fmtChunkPos == 12 ? Refuse(kWhyPlainFmt) : std::nullopt;
+}
+std::optional<Refusal> NotStereoWalkable(const WaveInfo& w, const AnalysisResult&) {
+    if (Stereo16(w) || (Wide(w) && w.format.channels == 2)) return std::nullopt;
+    return Refuse(w.format.channels != 2 ? kWhyStereoOnly : kWhyResolution);
+}
+std::optional<Refusal> Mono(const WaveInfo& w, const AnalysisResult&) {
+    return w.format.channels == 1 ? Refuse(kWhyMono) : std::nullopt;
+}
+std::optional<Refusal> NarrowOnly(const WaveInfo& w, const AnalysisResult&) {
+    return w.format.bitsPerSample > 16 && !Wide(w) ? Refuse(kWhyResolution) : std::nullopt;
+}
+std::optional<Refusal> NotInteger(const WaveInfo& w, const AnalysisResult&) {
+    return IsIntegerPcm(w) ? std::nullopt : Refuse(kWhyResolution);
+}
+std::optional<Refusal> NotWalkable(const WaveInfo& w, const AnalysisResult&) {
+    return IsIntegerPcm(w) || WideFloat(w) ? std::nullopt : Refuse(kWhyResolution);
+}
+// A rate, frame size or channel count of 0 or less, a play time past 31 bits.
+std::optional<Refusal> BadFrames(const WaveInfo& w, const AnalysisResult&) {
     if (w.format.samplesPerSec <= 0 || w.format.blockAlign <= 0 || w.format.channels <= 0 || w.totalSeconds() < 0 ||
         w.playRemainderFrames < 0 || w.playRemainderFrames >= w.format.samplesPerSec)
-        for (Operation op : {Split, Surround, Normalize, RebuildHeader}) v.refuse(op, kWhyBadLayout);
-    // Split names every channel after its speaker: offered only where it
-    // would run.
-    if (w.format.channels > 1) {
-        try {
-            SplitSpeakerNames(w.extChannelMask, w.format.channels);
-        } catch (const VelmoraError&) {
-            v.refuse(Split, kWhyUnknownLayout);
-        }
+        return Refuse(kWhyBadLayout);
+    return std::nullopt;
+}
+// Split names every channel after its speaker: offered only where it would run.
+std::optional<Refusal> UnknownLayout(const WaveInfo& w, const AnalysisResult&) {
+    if (w.format.channels <= 1) return std::nullopt;
+    try {
+        SplitSpeakerNames(w.extChannelMask, w.format.channels);
+    } catch (const VelmoraError&) {
+        return Refuse(kWhyUnknownLayout);
     }
-    // A frame that is not one sample container per channel cannot be walked.
+    return std::nullopt;
+}
+// A frame that is not one sample container per channel cannot be walked.
+std::optional<Refusal> FrameLayout(const WaveInfo& w, const AnalysisResult&) {
     const int sampleBytes = (w.format.bitsPerSample + 7) / 8;
     if (w.format.bitsPerSample <= 0 || w.format.blockAlign != w.format.channels * sampleBytes)
-        for (Operation op : {Split, Surround, Normalize, RebuildHeader}) v.refuse(op, kWhyLayout);
+        return Refuse(kWhyLayout);
+    return std::nullopt;
 }
 
-// What the sizes and the bytes after the data allow: the operations that
-// copy the header need it to agree with the file.
-void SizeRules(const WaveInfo& w, const AnalysisResult& result, Verdict& v) {
-    using enum Operation;
-    const auto refuseCopies = [&v](const Why& why) {
-        for (Operation op : {Split, Surround, Normalize, RebuildHeader, Multiplex, SetRate}) v.refuse(op, why);
-    };
-    if (w.listFooterSize != 0)
-        refuseCopies(kWhyFooter);
-    else
-        v.refuse(RemoveFooter, kWhyNoFooter);
-    if (!result.fileSizeOK) refuseCopies(kWhyFileSize);
-    if (!result.footerOK) refuseCopies(kWhyTail);
-    if (result.fileSizeOK) v.refuse(FixRiffSize, kWhyRiffOK);
+std::optional<Refusal> Footer(const WaveInfo& w, const AnalysisResult&) {
+    return w.listFooterSize != 0 ? Refuse(kWhyFooter) : std::nullopt;
+}
+std::optional<Refusal> NoFooter(const WaveInfo& w, const AnalysisResult&) {
+    return w.listFooterSize == 0 ? Refuse(kWhyNoFooter) : std::nullopt;
+}
+std::optional<Refusal> FileSizeWrong(const WaveInfo&, const AnalysisResult& result) {
+    return result.fileSizeOK ? std::nullopt : Refuse(kWhyFileSize);
+}
+std::optional<Refusal> TailNotChunks(const WaveInfo&, const AnalysisResult& result) {
+    return result.footerOK ? std::nullopt : Refuse(kWhyTail);
+}
+std::optional<Refusal> RiffSizeRight(const WaveInfo&, const AnalysisResult& result) {
+    return result.fileSizeOK ? Refuse(kWhyRiffOK) : std::nullopt;
 }
 
-void RecoverRules(const WaveInfo& w, const AnalysisResult& result, Verdict& v) {
-    using enum Operation;
-    // A recorder that stopped before finalizing leaves 0 or 0xFFFFFFFF, or a
-    // size it reserved and never filled; the chunk walk marks such a data
-    // chunk with the bytes that really follow it.
+// A recorder that stopped before finalizing leaves 0 or 0xFFFFFFFF, or a size
+// it reserved and never filled; the chunk walk marks such a data chunk with
+// the bytes that really follow it.
+std::optional<Refusal> DataSizeSound(const WaveInfo& w, const AnalysisResult& result) {
     const auto data = std::find_if(result.chunks.begin(), result.chunks.end(), [&w](const ChunkEntry& c) {
         return c.id == "data" && c.offset == static_cast<std::uint64_t>(w.dataChunkPos);
     });
-    if (data == result.chunks.end())
-        v.refuse(Recover, kWhyDataNotInChain);
-    else if (!data->extent)
-        v.refuse(Recover, kWhyDataOK);
+    if (data == result.chunks.end()) return Refuse(kWhyDataNotInChain);
+    if (!data->extent) return Refuse(kWhyDataOK);
     // The sizes a recovery would write are there already (a data chunk of
     // less than a frame, recovered once to 0).
-    else if (const auto align = static_cast<std::uint64_t>(std::max<int>(w.format.blockAlign, 1));
-             data->size == *data->extent / align * align && w.riffSize + 8 == w.fileSize)
-        v.refuse(Recover, kWhyDataOK);
+    const auto align = static_cast<std::uint64_t>(std::max<int>(w.format.blockAlign, 1));
+    if (data->size == *data->extent / align * align && w.riffSize + 8 == w.fileSize) return Refuse(kWhyDataOK);
+    return std::nullopt;
 }
 
-// Each operation's first reason to refuse the analysed file, in the order
-// the user meets them.
 // A format chunk found by the byte search may hold the "data" id the search
 // found next, or lie inside the data: a patch of one would write into the
 // other.
-void OverlapRules(const WaveInfo& w, Verdict& v) {
+std::optional<Refusal> RateOverlapsData(const WaveInfo& w, const AnalysisResult&) {
     const auto fmtAt = static_cast<std::uint64_t>(w.fmtChunkPos);
     const auto dataAt = static_cast<std::uint64_t>(w.dataChunkPos);
-    if (ChunksOverlap(fmtAt, fmtAt + FormatBlock::kSize, dataAt, w.dataStart() + w.dataSize))
-        v.refuse(Operation::SetRate, kWhyOverlap);
-    if (ChunksOverlap(fmtAt, FormatFieldsEnd(w), dataAt, w.dataStart())) v.refuse(Operation::Recover, kWhyOverlap);
+    return ChunksOverlap(fmtAt, fmtAt + FormatBlock::kSize, dataAt, w.dataStart() + w.dataSize) ? Refuse(kWhyOverlap)
+                                                                                              : std::nullopt;
+}
+std::optional<Refusal> SizesOverlap(const WaveInfo& w, const AnalysisResult&) {
+    const auto fmtAt = static_cast<std::uint64_t>(w.fmtChunkPos);
+    const auto dataAt = static_cast<std::uint64_t>(w.dataChunkPos);
+    return ChunksOverlap(fmtAt, FormatFieldsEnd(w), dataAt, w.dataStart()) ? Refuse(kWhyOverlap) : std::nullopt;
 }
 
-OperationReasons Rules(const WaveInfo& w, const AnalysisResult& result) {
-    Verdict v;
-    SampleRules(w, result, v);
-    SizeRules(w, result, v);
-    RecoverRules(w, result, v);
-    OverlapRules(w, v);
-    return v.reasons();
-}
+Refusal TakesAnyFile(const WaveInfo&, const AnalysisResult&) { return {}; }
+
+}  // namespace rules
+
+namespace {
 
 Reason StopCode(AnalysisStop stop) {
     switch (stop) {
@@ -207,12 +216,23 @@ const char* ReasonId(Reason reason) {
         case Reason::ChunksOverlap: return "chunks-overlap";
         case Reason::UnusableLayout: return "unusable-layout";
         case Reason::UnknownLayout: return "unknown-layout";
+        case Reason::NoRule: return "no-rule";
     }
     return "";
 }
 
+Refusal RuleVerdict(Operation op, const WaveInfo& info, const AnalysisResult& result) {
+    const OperationRecord& record = RecordOf(op);
+    if (record.rule == nullptr) return {Reason::NoRule, kTextNoRule};
+    return record.rule(info, result);
+}
+
 OperationReasons WhyNotOffered(const WaveInfo& info, const AnalysisResult& result) {
-    if (result.complete()) return Rules(info, result);
+    if (result.complete()) {
+        OperationReasons reasons;
+        for (Operation op : kAllOperations) reasons[static_cast<std::size_t>(op)] = RuleVerdict(op, info, result);
+        return reasons;
+    }
     OperationReasons reasons;
     const Refusal why = result.formatTooShort ? Refusal{kWhyShortFmt.code, kWhyShortFmt.text}
                                               : Refusal{StopCode(result.stop), StopReason(result)};
@@ -223,7 +243,7 @@ OperationReasons WhyNotOffered(const WaveInfo& info, const AnalysisResult& resul
 
 std::optional<OperationSet> AllowedOperations(const WaveInfo& info, const AnalysisResult& result) {
     if (result.complete()) {
-        const OperationReasons reasons = Rules(info, result);
+        const OperationReasons reasons = WhyNotOffered(info, result);
         OperationSet s;
         for (Operation op : kAllOperations)
             if (reasons[static_cast<std::size_t>(op)].code == Reason::None) s.insert(op);

@@ -1,6 +1,11 @@
 #include "ops/rawwave.h"
+#include "ops/records.h"
+#include "ops/rules.h"
+#include "ops/option_text.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "ops/output_paths.h"
 #include "io/file.h"
@@ -71,5 +76,49 @@ std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host) 
 std::string RawToWaveOutputPath(const std::string& rawPath, const std::string& outputFolder) {
     return OutputPathKeepingExtension(outputFolder, rawPath, "(wavemaker).wav");
 }
+
+
+namespace {
+
+void CheckInteger(const std::string& text) { ParseInteger(text); }
+
+constexpr OptionSpec kRawOptions[] = {
+    {"--rate", "Sampling frequency, an integer stored as given (default 48000)", OptionKind::Value, "N", CheckInteger},
+    {"--bits", "Bits per sample: 16 (default) or 8", OptionKind::Value, nullptr, nullptr, nullptr, false, "16,8"},
+    {"--mono", "One channel (default: stereo)", OptionKind::Flag},
+    kOutputFolderOption,
+};
+
+}  // namespace
+
+// Converted as the window converts its "その他" rate.
+RawToWaveOptions RawToWaveOptionsOf(const Subject& s) {
+    RawToWaveOptions o;
+    o.rawPath = s.path;
+    o.rate = s.options.has("rate") ? ParseInteger(s.options.text("rate")) : 48000;
+    o.bits = s.options.text("bits", "16") == "8" ? RawBits::Eight : RawBits::Sixteen;
+    o.channels = s.options.flag("mono") ? RawChannels::Mono : RawChannels::Stereo;
+    o.outputFolder = s.options.text("output");
+    return o;
+}
+
+const OperationRecord kRawToWaveRecord{
+    .summary = "Wrap each headerless PCM FILE (little-endian 16-bit signed or 8-bit unsigned) into "
+               "FILE(wavemaker).wav, byte for byte behind a plain 44-byte header (RF64 once the file passes 4 GiB)",
+    .filesHelp = "Raw PCM files",
+    .options = kRawOptions,
+    .input = Input::AnyFile,
+    .rule = rules::TakesAnyFile,
+    .plan = [](const Subject& s) { return Plan{{{RawToWaveOutputPath(s.path, s.options.text("output"))}}}; },
+    .run = [](Subject& s, Host& host) { return RawToWave(RawToWaveOptionsOf(s), host); },
+    .playSeconds = [](const Subject& s) {
+        // No analysis gives the play time: the raw length does.
+        const RawToWaveOptions o = RawToWaveOptionsOf(s);
+        std::error_code ec;
+        const auto bytes = std::filesystem::file_size(s.path, ec);
+        const int frameBytes = (o.bits == RawBits::Sixteen ? 2 : 1) * (o.channels == RawChannels::Mono ? 1 : 2);
+        return ec || o.rate <= 0 ? 0.0 : static_cast<double>(bytes) / frameBytes / o.rate;
+    },
+};
 
 }  // namespace velmora

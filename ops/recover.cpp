@@ -1,4 +1,6 @@
 #include "ops/recover.h"
+#include "ops/records.h"
+#include "ops/rules.h"
 
 #include <algorithm>
 #include <vector>
@@ -124,5 +126,27 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
     host.progress(100);
     return {options.source};
 }
+
+
+const OperationRecord kRecoverRecord{
+    .summary = "Set the data and RIFF sizes of each unfinalized recording (data size 0, 0xFFFFFFFF or past the end) "
+               "in place from its length, RF64 included. A file whose sizes are sound is left alone (exit status 0, "
+               "with a note)",
+    .filesHelp = "WAV files to patch",
+    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
+        using namespace rules;
+        return First(w, r, {ShortFormat, DataSizeSound, SizesOverlap});
+    },
+    .plan = [](const Subject& s) {
+        File file = File::OpenRead(s.path);
+        const std::optional<SizeRepair> sizes = PlanRecovery(file, s.info);
+        if (!sizes) return Plan{};
+        return Plan{{{s.path, true,
+                      "data size " + std::to_string(s.info.dataSize) + " -> " + std::to_string(sizes->dataSize) +
+                          ", RIFF size " + std::to_string(s.info.riffSize) + " -> " +
+                          std::to_string(sizes->riffSize)}}};
+    },
+    .run = [](Subject& s, Host& host) { return RecoverDataSize(s.info, {s.path}, host); },
+};
 
 }  // namespace velmora

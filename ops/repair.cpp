@@ -1,4 +1,7 @@
 #include "ops/repair.h"
+#include "ops/records.h"
+#include "ops/rules.h"
+#include "ops/option_text.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -109,8 +112,7 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     const std::int64_t copied = seconds * secondBytes + restBytes;
     description.dataSize = static_cast<std::uint64_t>(copied);
 
-    const std::string path =
-        OutputPath(options.outputFolder, options.source, "(reheader).wav");
+    const std::string path = RebuildHeaderOutputPath(options);
     OutputFile out = OutputFile::Create(path, {&src});
     const std::vector<std::uint8_t> header = EncodeHeader(description);
     out.write(header.data(), header.size());
@@ -189,8 +191,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     const std::vector<std::uint8_t> header = EncodeHeader(description);
     const std::uint64_t pad = PadAfter(info.dataSize);
 
-    const std::string path =
-        OutputPath(options.outputFolder, options.source, "(futta del).wav");
+    const std::string path = RemoveFooterOutputPath(options);
     OutputFile out = OutputFile::Create(path, {&src});
     out.write(header.data(), header.size());
 
@@ -273,5 +274,91 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     file.close();
     return {options.source};
 }
+
+
+std::string RebuildHeaderOutputPath(const RebuildHeaderOptions& options) {
+    return OutputPath(options.outputFolder, options.source, "(reheader).wav");
+}
+
+std::string RemoveFooterOutputPath(const RemoveFooterOptions& options) {
+    return OutputPath(options.outputFolder, options.source, "(futta del).wav");
+}
+
+namespace {
+
+constexpr OptionSpec kCopyOptions[] = {kOutputFolderOption};
+
+// A frame of one byte: only the integer and its sign are judged when the
+// command line is read; the byte rate depends on each file's frame size.
+void CheckRate(const std::string& text) { ParseSampleRate(text, 1); }
+constexpr OptionSpec kSetRateOptions[] = {
+    {"RATE", "New sampling frequency: an integer of at least 1 (decimal, or hex after $ or 0x)", OptionKind::Value,
+     nullptr, CheckRate, nullptr, true},
+};
+
+RebuildHeaderOptions RebuildOptionsOf(const Subject& s) { return {s.path, s.options.text("output")}; }
+RemoveFooterOptions FooterOptionsOf(const Subject& s) { return {s.path, s.options.text("output")}; }
+
+}  // namespace
+
+const OperationRecord kRebuildHeaderRecord{
+    .summary = "Copy each 16-bit stereo integer FILE whose format chunk is not the plain 16-byte one into "
+               "FILE(reheader).wav with the plain 44-byte header (RF64 once the file passes 4 GiB)",
+    .filesHelp = "WAV files to rebuild",
+    .options = kCopyOptions,
+    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
+        using namespace rules;
+        return First(w, r, {ShortFormat, Compressed, NotStereo16, PlainFormat, NotInteger, BadFrames, FrameLayout,
+                            Footer, FileSizeWrong, TailNotChunks});
+    },
+    .plan = [](const Subject& s) { return Plan{{{RebuildHeaderOutputPath(RebuildOptionsOf(s))}}}; },
+    .run = [](Subject& s, Host& host) { return RebuildHeader(s.info, RebuildOptionsOf(s), host); },
+};
+
+const OperationRecord kFixRiffSizeRecord{
+    .summary = "Rewrite the RIFF size of each FILE in place to its length less 8. A file whose size already "
+               "matches is left alone (exit status 0, with a note)",
+    .filesHelp = "WAV files to patch",
+    .rule = [](const WaveInfo& w, const AnalysisResult& r) { return rules::First(w, r, {rules::RiffSizeRight}); },
+    .plan = [](const Subject& s) {
+        return Plan{{{s.path, true,
+                      "RIFF size " + std::to_string(s.info.riffSize) + " -> " +
+                          std::to_string(s.info.fileSize - 8)}}};
+    },
+    .run = [](Subject& s, Host& host) { return RewriteRiffSize(s.info, {s.path}, host); },
+};
+
+const OperationRecord kRemoveFooterRecord{
+    .summary = "Copy each FILE without its trailing LIST chunk into FILE(futta del).wav",
+    .filesHelp = "WAV files with a LIST footer",
+    .options = kCopyOptions,
+    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
+        return rules::First(w, r, {rules::ShortFormat, rules::NoFooter});
+    },
+    .plan = [](const Subject& s) { return Plan{{{RemoveFooterOutputPath(FooterOptionsOf(s))}}}; },
+    .run = [](Subject& s, Host& host) { return RemoveFooter(s.info, FooterOptionsOf(s), host); },
+};
+
+const OperationRecord kSetRateRecord{
+    .summary = "Rewrite the sampling frequency and the byte rate of each FILE in place; the samples stay as they are",
+    .filesHelp = "WAV files to patch",
+    .options = kSetRateOptions,
+    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
+        using namespace rules;
+        return First(w, r, {ShortFormat, Footer, FileSizeWrong, TailNotChunks, RateOverlapsData});
+    },
+    .plan = [](const Subject& s) {
+        const FormatBlock& before = s.info.format;
+        const FormatBlock after = RateRewritten(s.info, ParseSampleRate(s.options.text("rate"), before.blockAlign));
+        return Plan{{{s.path, true,
+                      "sampling frequency " + std::to_string(before.samplesPerSec) + " -> " +
+                          std::to_string(after.samplesPerSec) + ", byte rate " +
+                          std::to_string(before.avgBytesPerSec) + " -> " + std::to_string(after.avgBytesPerSec)}}};
+    },
+    .run = [](Subject& s, Host& host) {
+        const std::int32_t rate = ParseSampleRate(s.options.text("rate"), s.info.format.blockAlign);
+        return RewriteSampleRate(s.info, {s.path, rate}, host);
+    },
+};
 
 }  // namespace velmora

@@ -1,4 +1,10 @@
 #include "ops/rescue.h"
+#include "ops/records.h"
+#include "ops/rules.h"
+#include "ops/option_text.h"
+#include "ops/rawwave.h"
+#include "wav/rf64.h"
+#include "wav/bytes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -687,5 +693,104 @@ std::vector<std::string> RawToWaveDetected(const std::string& rawPath, std::opti
     WritePieces(path, source, EncodeHeader(header), {{r.start, r.dataSize, 0}}, frame, host);
     return {path};
 }
+
+
+bool StartsAsRiff(const std::string& path) {
+    try {
+        File f = File::OpenRead(path);
+        std::uint8_t id[4] = {};
+        return f.readAt(0, id, 4) == 4 && (MatchChunkId(id, "RIFF") || HasRf64Id(id));
+    } catch (const VelmoraError&) {
+        return false;
+    }
+}
+
+namespace {
+
+void CheckInteger(const std::string& text) { ParseInteger(text); }
+
+constexpr OptionSpec kRescueOptions[] = {
+    {"--like", "A healthy recording of the same recorder: rescue FILE into FILE(rescue).wav with its format"},
+    {"--rate", "Sampling frequency of a rescued file (default: --like's, else 48000)", OptionKind::Value, nullptr,
+     CheckInteger},
+    {"--channels", "Channels of a file without a header (instead of detecting): 1, 2, 3, 4, 6 or 8",
+     OptionKind::Value, nullptr, nullptr, nullptr, false, "1,2,3,4,6,8"},
+    {"--bits", "Bits per sample of a file without a header: 8, 16, 24 or 32", OptionKind::Value, nullptr, nullptr,
+     nullptr, false, "8,16,24,32"},
+    {"--float", "32-bit float samples (a file without a header)", OptionKind::Flag},
+    {"--realign", "Read each stretch at its own alignment after a lost or extra byte: FILE(realign).wav",
+     OptionKind::Flag},
+};
+
+constexpr OptionSpec kDetectOptions[] = {
+    {"--detect",
+     "Detect channels, sample format and start from the samples; refuse when not sure unless --bits or --mono is "
+     "given",
+     OptionKind::Flag},
+};
+
+int IntegerOption(const OptionValues& o, const char* key) { return o.has(key) ? std::stoi(o.text(key)) : 0; }
+
+}  // namespace
+
+RescueOptions RescueOptionsOf(const Subject& s) {
+    RescueOptions o;
+    o.source = s.path;
+    o.like = s.options.text("like");
+    o.realign = s.options.flag("realign");
+    if (s.options.has("rate")) o.rate = ParseInteger(s.options.text("rate"));
+    const int channels = IntegerOption(s.options, "channels");
+    const int bits = IntegerOption(s.options, "bits");
+    const bool isFloat = s.options.flag("float");
+    if (channels != 0 || bits != 0 || isFloat)
+        o.format = RawSampleFormat{channels ? channels : 2, EncodingOf(isFloat ? 32 : (bits ? bits : 16), isFloat)};
+    // A healthy header of its own tells the format of a file to realign.
+    if (o.like.empty() && !o.format && o.realign && StartsAsRiff(s.path)) o.like = s.path;
+    return o;
+}
+
+std::vector<std::string> RunDetectedRaw(const Subject& s, Host& host, RescueReport* report) {
+    const std::optional<std::int32_t> rate =
+        s.options.has("rate") ? std::optional<std::int32_t>(ParseInteger(s.options.text("rate"))) : std::nullopt;
+    try {
+        return RawToWaveDetected(s.path, rate, s.options.text("output"), host, report);
+    } catch (const VelmoraError& e) {
+        // The user's own format, when given, stands in for a detection that is not sure.
+        const bool formatGiven = s.options.has("bits") || s.options.has("mono");
+        if (!formatGiven || std::strcmp(e.what(), kTextFormatNotSure) != 0) throw;
+        host.message(kTextUsingGivenFormat);
+        return RawToWave(RawToWaveOptionsOf(s), host);
+    }
+}
+
+const OperationRecord kRescueRecord{
+    .summary = "Copy the samples of each FILE whose header is gone or damaged behind a new header into "
+               "FILE(rescue).wav (FILE(realign).wav with --realign); FILE itself is only read. Whatever its first "
+               "bytes, FILE is rescued",
+    .filesHelp = "Recordings to rescue",
+    .options = kRescueOptions,
+    .input = Input::AnyFile,
+    .rule = rules::TakesAnyFile,
+    // recover with any of these options is the rescue.
+    .alsoUnder = "recover",
+    .chosen = [](const OptionValues& o) {
+        for (const OptionSpec& spec : kRescueOptions)
+            if (o.has(OptionKey(spec))) return true;
+        return false;
+    },
+    .plan = [](const Subject& s) { return Plan{{{RescueOutputPath(RescueOptionsOf(s))}}}; },
+    .run = [](Subject& s, Host& host) { return RescueRecording(RescueOptionsOf(s), host); },
+};
+
+const OperationRecord kDetectRawRecord{
+    .summary = "",
+    .filesHelp = "Raw PCM files",
+    .options = kDetectOptions,
+    .input = Input::AnyFile,
+    .rule = rules::TakesAnyFile,
+    .chosen = [](const OptionValues& o) { return o.flag("detect"); },
+    .plan = [](const Subject& s) { return Plan{{{DetectedRawOutputPath(s.path, s.options.text("output"))}}}; },
+    .run = [](Subject& s, Host& host) { return RunDetectedRaw(s, host, nullptr); },
+};
 
 }  // namespace velmora

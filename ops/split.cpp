@@ -1,4 +1,6 @@
 #include "ops/split.h"
+#include "ops/records.h"
+#include "ops/rules.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -62,6 +64,10 @@ SplitBlocks AllocateBlocks(const WaveInfo& info, std::size_t width) {
     return blocks;
 }
 
+std::string SplitOutputPath(const SplitOptions& options, const std::vector<std::string>& names, std::size_t c) {
+    return OutputPath(options.outputFolder, options.source, "(" + names[c] + ")(" + std::to_string(c) + ").wav");
+}
+
 // Every output exists before the first sample moves, so an output that
 // cannot be created stops the job with nothing written: the ones made
 // before it were never named and vanish with it.
@@ -71,8 +77,7 @@ std::vector<OutputFile> CreateOutputs(const SplitOptions& options, const std::ve
     std::vector<OutputFile> outputs;
     outputs.reserve(names.size());
     for (std::size_t c = 0; c < names.size(); ++c) {
-        const std::string path = OutputPath(options.outputFolder, options.source,
-                                            "(" + names[c] + ")(" + std::to_string(c) + ").wav");
+        const std::string path = SplitOutputPath(options, names, c);
         host.log("書込中: " + path);
         outputs.push_back(OutputFile::Create(path, {&source}));
         outputs.back().setGather(gather);
@@ -174,5 +179,41 @@ std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& 
     host.log("終わり");
     return written;
 }
+
+
+std::vector<std::string> SplitOutputPaths(const WaveInfo& info, const SplitOptions& options) {
+    const std::vector<std::string> names = SplitSpeakerNames(info.extChannelMask, info.format.channels);
+    std::vector<std::string> paths;
+    for (std::size_t c = 0; c < names.size() && c < static_cast<std::size_t>(info.format.channels); ++c)
+        paths.push_back(SplitOutputPath(options, names, c));
+    return paths;
+}
+
+namespace {
+
+constexpr OptionSpec kSplitOptions[] = {kOutputFolderOption};
+
+SplitOptions SplitOptionsOf(const Subject& s) { return {s.path, s.options.text("output")}; }
+
+}  // namespace
+
+const OperationRecord kSplitRecord{
+    .summary = "Write every channel of each FILE into a mono file named after its speaker, FILE(Speaker)(N).wav. "
+               "Takes 8/16/24/32-bit integer and 32/64-bit float samples; more than two channels need a layout "
+               "(an extensible channel mask, or 4 or 6 channels)",
+    .filesHelp = "WAV files to split",
+    .options = kSplitOptions,
+    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
+        using namespace rules;
+        return First(w, r, {ShortFormat, Compressed, Mono, NarrowOnly, NotWalkable, BadFrames, UnknownLayout,
+                            FrameLayout, Footer, FileSizeWrong, TailNotChunks});
+    },
+    .plan = [](const Subject& s) {
+        Plan plan;
+        for (const std::string& path : SplitOutputPaths(s.info, SplitOptionsOf(s))) plan.files.emplace_back(path);
+        return plan;
+    },
+    .run = [](Subject& s, Host& host) { return ChannelSplit(s.info, SplitOptionsOf(s), host); },
+};
 
 }  // namespace velmora

@@ -1,4 +1,7 @@
 #include "ops/surround.h"
+#include "ops/records.h"
+#include "ops/rules.h"
+#include "ops/option_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -181,5 +184,47 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     host.log("終わり");
     return {path};
 }
+
+
+namespace {
+
+void CheckDelay(const std::string& text) { ParseSurroundDelay(text); }
+
+constexpr OptionSpec kSurroundOptions[] = {
+    {"--delay", "Rear delay in milliseconds, an integer 0-1000 (default 200)", OptionKind::Value, "MS", CheckDelay},
+    {"--swap", "Exchange left and right in the rear pair; the name gets (SS)", OptionKind::Flag},
+    {"--plain",
+     "Six-channel plain header (rear pair on channels 5 and 6) instead of the four-channel extensible one",
+     OptionKind::Flag},
+    {"--cue", "Insert the empty cue chunk (extensible header only)", OptionKind::Flag, nullptr, nullptr, "plain"},
+    kOutputFolderOption,
+};
+
+SurroundOptions SurroundOptionsOf(const Subject& s) {
+    SurroundOptions o;
+    o.source = s.path;
+    o.outputFolder = s.options.text("output");
+    o.delayMs = ParseSurroundDelay(s.options.text("delay", "200"));
+    o.swapRear = s.options.flag("swap");
+    o.header = s.options.flag("plain") ? SurroundHeader::Plain : SurroundHeader::Extensible;
+    o.cue = s.options.flag("cue");
+    return o;
+}
+
+}  // namespace
+
+const OperationRecord kSurroundRecord{
+    .summary = "Build a pseudo-surround file from each stereo FILE (16/24/32-bit integer or 32/64-bit float): the "
+               "rear pair is the front pair delayed. Writes FILE(EX) delay(MSms) 4ch.wav",
+    .filesHelp = "Stereo WAV files",
+    .options = kSurroundOptions,
+    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
+        using namespace rules;
+        return First(w, r, {ShortFormat, Compressed, NotStereoWalkable, NotWalkable, BadFrames, FrameLayout, Footer,
+                            FileSizeWrong, TailNotChunks});
+    },
+    .plan = [](const Subject& s) { return Plan{{{SurroundOutputPath(SurroundOptionsOf(s))}}}; },
+    .run = [](Subject& s, Host& host) { return PseudoSurround(s.info, SurroundOptionsOf(s), host); },
+};
 
 }  // namespace velmora

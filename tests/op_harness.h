@@ -396,7 +396,7 @@ inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const Wav
 
 // The name each operation's run goes by in a report, in the enum's order:
 // a new Operation without its run here fails to build.
-inline constexpr std::array<const char*, kOperationCount> kRunNames = {
+inline constexpr std::array<const char*, kAllOperations.size()> kRunNames = {
     "split", "surround", "normalize", "rebuild", "multiplex", "removeFooter", "sampleRate", "riffSize", "recover",
 };
 static_assert([] {

@@ -21,6 +21,9 @@
 #include "wav/error.h"
 
 using namespace velmora::test;
+using velmora::Operation;
+using velmora::OperationEntry;
+using velmora::kOperationTable;
 
 namespace {
 
@@ -195,32 +198,37 @@ TEST(CliScripts, DryRunAndNoClobberForEveryVerbThatWrites) {
     std::string raw2 = dir.write("take2.pcm", PatternSamples(300, 2, 2));
 
     struct Case {
+        Operation op;  // the record the command line runs
         std::string args;
         std::vector<std::string> plan;  // the dry run's lines
         bool inPlace;
     };
     const std::vector<Case> cases = {
-        {"split " + Quote(song),
+        {Operation::Split, "split " + Quote(song),
          {"would write " + dir.file("song(Left)(0).wav"), "would write " + dir.file("song(Right)(1).wav")},
          false},
-        {"surround --swap " + Quote(song), {"would write " + dir.file("song(EX)(SS) delay(200ms) 4ch.wav")}, false},
-        {"normalize " + Quote(song), {"would write " + dir.file("song(normalize).wav")}, false},
-        {"rebuild-header " + Quote(reb), {"would write " + dir.file("reb(reheader).wav")}, false},
-        {"remove-footer " + Quote(list), {"would write " + dir.file("list(futta del).wav")}, false},
-        {"raw2wav " + Quote(raw), {"would write " + dir.file("take.pcm(wavemaker).wav")}, false},
-        {"mux --left " + Quote(mono) + " --center " + Quote(mono), {"would write " + dir.file("m(EX)(mux).wav")}, false},
-        {"fix-riff-size " + Quote(riff), {"would patch " + riff + ": RIFF size 7 -> 436"}, true},
-        {"set-rate 44100 " + Quote(song),
+        {Operation::Surround, "surround --swap " + Quote(song), {"would write " + dir.file("song(EX)(SS) delay(200ms) 4ch.wav")}, false},
+        {Operation::Normalize, "normalize " + Quote(song), {"would write " + dir.file("song(normalize).wav")}, false},
+        {Operation::RebuildHeader, "rebuild-header " + Quote(reb), {"would write " + dir.file("reb(reheader).wav")}, false},
+        {Operation::RemoveFooter, "remove-footer " + Quote(list), {"would write " + dir.file("list(futta del).wav")}, false},
+        {Operation::RawToWave, "raw2wav " + Quote(raw), {"would write " + dir.file("take.pcm(wavemaker).wav")}, false},
+        {Operation::Multiplex, "mux --left " + Quote(mono) + " --center " + Quote(mono), {"would write " + dir.file("m(EX)(mux).wav")}, false},
+        {Operation::FixRiffSize, "fix-riff-size " + Quote(riff), {"would patch " + riff + ": RIFF size 7 -> 436"}, true},
+        {Operation::SetRate, "set-rate 44100 " + Quote(song),
          {"would patch " + song + ": sampling frequency 1000 -> 44100, byte rate 4000 -> 176400"}, true},
-        {"recover " + Quote(cut), {"would patch " + cut + ": data size 4294967295 -> 400, RIFF size 436 -> 436"}, true},
+        {Operation::Recover, "recover " + Quote(cut), {"would patch " + cut + ": data size 4294967295 -> 400, RIFF size 436 -> 436"}, true},
         // The rescue forms keep the same promises.
-        {"recover --like " + Quote(song) + " " + Quote(zeroed), {"would write " + dir.file("zeroed(rescue).wav")}, false},
-        {"recover --realign " + Quote(toneFile), {"would write " + dir.file("tone(realign).wav")}, false},
-        {"rescue --like " + Quote(song) + " " + Quote(zeroed2), {"would write " + dir.file("zeroed2(rescue).wav")}, false},
+        {Operation::Rescue, "recover --like " + Quote(song) + " " + Quote(zeroed), {"would write " + dir.file("zeroed(rescue).wav")}, false},
+        {Operation::Rescue, "recover --realign " + Quote(toneFile), {"would write " + dir.file("tone(realign).wav")}, false},
+        {Operation::Rescue, "rescue --like " + Quote(song) + " " + Quote(zeroed2), {"would write " + dir.file("zeroed2(rescue).wav")}, false},
         // A header that reads well does not turn the rescue into a patch.
-        {"rescue --like " + Quote(toneFile) + " " + Quote(intact), {"would write " + dir.file("intact(rescue).wav")}, false},
-        {"raw2wav --detect --bits 16 " + Quote(raw2), {"would write " + dir.file("take2.pcm(wavemaker).wav")}, false},
+        {Operation::Rescue, "rescue --like " + Quote(toneFile) + " " + Quote(intact), {"would write " + dir.file("intact(rescue).wav")}, false},
+        {Operation::DetectRaw, "raw2wav --detect --bits 16 " + Quote(raw2), {"would write " + dir.file("take2.pcm(wavemaker).wav")}, false},
     };
+    // Every record that writes has its case here: a new one without fails.
+    for (const OperationEntry& e : kOperationTable)
+        EXPECT_TRUE(std::any_of(cases.begin(), cases.end(), [&](const Case& c) { return c.op == e.op; }))
+            << e.verb << ": no dry-run case";
     for (const Case& c : cases) {
         const auto before = Snapshot(dir.path());
         CliRun r = RunCli(c.args + " -n", dir);

@@ -44,7 +44,7 @@ bool IsFailureText(const std::string& text, Kind kind, const std::vector<std::st
     return false;
 }
 
-struct Subject {
+struct FaultSubject {
     std::string name;
     Bytes source;
     // Runs the operation on the analysed source and returns its outputs.
@@ -77,8 +77,8 @@ public:
     void hide() override {}
 };
 
-std::vector<Subject> Subjects() {
-    std::vector<Subject> s;
+std::vector<FaultSubject> Subjects() {
+    std::vector<FaultSubject> s;
     const Bytes stereo = Stereo(350).Build();  // 3 s and 50 frames
     s.push_back({"analysis", stereo, [](const std::string& src, const std::string&, Host&) {
                      WaveInfo info;
@@ -191,7 +191,7 @@ std::vector<Subject> Subjects() {
 TEST(FaultInjection, AKilledRepairIsWholeOrUndoneByTheNextAnalysis) {
     TempDir dir;
     const std::string src = dir.file("take.wav");
-    for (const Subject& subject : Subjects()) {
+    for (const FaultSubject& subject : Subjects()) {
         if (!subject.inPlace) continue;
         bool completed = false;
         for (long n = 1; n <= 1000 && !completed; ++n) {
@@ -223,7 +223,7 @@ TEST(FaultInjection, EveryOperationFailsCleanlyAtEveryOpenReadAndWrite) {
     std::filesystem::create_directories(srcDir);
     const Bytes stale = {'o', 'l', 'd'};
     for (bool unnamed : {true, false})
-    for (const Subject& subject : Subjects()) {
+    for (const FaultSubject& subject : Subjects()) {
         AllowUnnamedOutputs(unnamed);
         const std::string src = srcDir + "/take 1.wav";
         // The outputs of a run without faults.

@@ -170,7 +170,7 @@ TEST(Rescue, FindsHeaderlessAudioBetweenJunk) {
     TempDir dir;
     const Bytes audio = SoxRaw(dir, Signal::Speech, 2, "signed", 16, 3);
     const std::string card = dir.write("card.img", Join({Junk(100003, 1), audio, Junk(77777, 2)}));
-    const CliRun run = RunCli("recover " + Quote(card), dir);
+    const CliRun run = RunCli("rescue " + Quote(card), dir);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, dir.file("card(rescue).wav") + "\n");
     EXPECT_NE(run.err.find("rate: 48000 Hz (default)"), std::string::npos) << run.err;
@@ -192,7 +192,7 @@ TEST(Rescue, FindsHeaderlessAudioBetweenJunk) {
 TEST(Rescue, RefusesToGuessUnlessTheFormatIsGiven) {
     TempDir dir;
     const std::string junk = dir.write("junk.bin", Junk(300000, 9));
-    const CliRun run = RunCli("recover " + Quote(junk), dir);
+    const CliRun run = RunCli("rescue " + Quote(junk), dir);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("not sure"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(kTextFormatNotSure), std::string::npos) << run.err;

@@ -118,6 +118,8 @@ struct MultiplexOptions {
     std::string outputFolder;  // empty: the folder of the file the output is named after
 };
 
+// The file WriteMultiplex would write; throws its refusals.
+std::string MultiplexOutputPath(const ChannelRowSource& rows, const MultiplexOptions& options);
 // Writes <folder><base>[(EX)](mux).wav from the checked rows and
 // returns its path. Logs (through host.log, emptied first)
 // the output path, "00padding", each input path and "end". Every refusal is

@@ -36,6 +36,9 @@ struct NormalizeOptions {
 
 inline constexpr const char* kNormalizeQuestion = "ノーマライズをしますか？";
 
+// The file Normalize writes.
+std::string NormalizeOutputPath(const NormalizeOptions& options);
+
 // A float peak as the list and the label show it: six significant digits.
 std::string FloatPeakText(double peak);
 

@@ -24,46 +24,71 @@ enum class Operation {
     SetRate,        // the sampling frequency rewritten in place
     FixRiffSize,    // the RIFF size rewritten in place
     Recover,        // the sizes of an unfinalized recording rewritten in place
+    Rescue,         // the samples of a broken recording behind a new header
+    RawToWave,      // headerless samples behind a header of the given format
+    DetectRaw,      // headerless samples behind a header of the detected format
     Count,          // no operation: how many there are; new ones go above
 };
 
 inline constexpr std::size_t kOperationCount = static_cast<std::size_t>(Operation::Count);
 
-// Every operation once, in the order of the enum, with the name velmora-cli
-// gives its verb. A new Operation without its row here does not compile.
+// Each operation's record (ops/records.h), defined beside the operation.
+struct OperationRecord;
+extern const OperationRecord kSplitRecord, kSurroundRecord, kNormalizeRecord, kRebuildHeaderRecord,
+    kMultiplexRecord, kRemoveFooterRecord, kSetRateRecord, kFixRiffSizeRecord, kRecoverRecord, kRescueRecord,
+    kRawToWaveRecord, kDetectRawRecord;
+
+// Every operation once, in the order of the enum: the name velmora-cli gives
+// its verb, whether an analysis of the file offers it (the window's buttons,
+// info's "offered"), and its record. A new Operation without its row here
+// does not compile.
 struct OperationEntry {
     Operation op;
     const char* verb;
+    bool offeredByAnalysis;
+    const OperationRecord* record;
 };
 inline constexpr std::array<OperationEntry, kOperationCount> kOperationTable = {{
-    {Operation::Split, "split"},
-    {Operation::Surround, "surround"},
-    {Operation::Normalize, "normalize"},
-    {Operation::RebuildHeader, "rebuild-header"},
-    {Operation::Multiplex, "mux"},
-    {Operation::RemoveFooter, "remove-footer"},
-    {Operation::SetRate, "set-rate"},
-    {Operation::FixRiffSize, "fix-riff-size"},
-    {Operation::Recover, "recover"},
+    {Operation::Split, "split", true, &kSplitRecord},
+    {Operation::Surround, "surround", true, &kSurroundRecord},
+    {Operation::Normalize, "normalize", true, &kNormalizeRecord},
+    {Operation::RebuildHeader, "rebuild-header", true, &kRebuildHeaderRecord},
+    {Operation::Multiplex, "mux", true, &kMultiplexRecord},
+    {Operation::RemoveFooter, "remove-footer", true, &kRemoveFooterRecord},
+    {Operation::SetRate, "set-rate", true, &kSetRateRecord},
+    {Operation::FixRiffSize, "fix-riff-size", true, &kFixRiffSizeRecord},
+    {Operation::Recover, "recover", true, &kRecoverRecord},
+    {Operation::Rescue, "rescue", false, &kRescueRecord},
+    {Operation::RawToWave, "raw2wav", false, &kRawToWaveRecord},
+    {Operation::DetectRaw, "raw2wav", false, &kDetectRawRecord},
 }};
 
 namespace detail {
 constexpr bool TableInEnumOrder() {
     for (std::size_t i = 0; i < kOperationTable.size(); ++i)
         if (static_cast<std::size_t>(kOperationTable[i].op) != i || kOperationTable[i].verb == nullptr ||
-            kOperationTable[i].verb[0] == '\0')
+            kOperationTable[i].verb[0] == '\0' || kOperationTable[i].record == nullptr)
             return false;
     return true;
 }
-constexpr std::array<Operation, kOperationCount> AllOperations() {
-    std::array<Operation, kOperationCount> all{};
-    for (std::size_t i = 0; i < all.size(); ++i) all[i] = kOperationTable[i].op;
+constexpr std::size_t OfferedCount() {
+    std::size_t n = 0;
+    for (const OperationEntry& e : kOperationTable) n += e.offeredByAnalysis ? 1 : 0;
+    return n;
+}
+template <std::size_t N>
+constexpr std::array<Operation, N> OfferedOperations() {
+    std::array<Operation, N> all{};
+    std::size_t n = 0;
+    for (const OperationEntry& e : kOperationTable)
+        if (e.offeredByAnalysis) all[n++] = e.op;
     return all;
 }
 }  // namespace detail
 static_assert(detail::TableInEnumOrder(), "kOperationTable: one row per Operation, in the enum's order, each named");
 
-inline constexpr std::array<Operation, kOperationCount> kAllOperations = detail::AllOperations();
+// The operations an analysis offers or refuses, in the order of the table.
+inline constexpr auto kAllOperations = detail::OfferedOperations<detail::OfferedCount()>();
 
 // The operation's own name, as velmora-cli calls its verb ("split", "set-rate", …).
 constexpr const char* OperationName(Operation op) {
@@ -85,7 +110,7 @@ public:
 
 private:
     static std::size_t Index(Operation op) { return static_cast<std::size_t>(op); }
-    std::bitset<kAllOperations.size()> bits_;
+    std::bitset<kOperationCount> bits_;
 };
 
 // The operations an analysis allows, or nullopt when it stopped before it
@@ -121,8 +146,11 @@ enum class Reason {
     ChunksOverlap,
     UnusableLayout,
     UnknownLayout,
+    NoRule,          // an operation without a rule is offered for no file
 };
 const char* ReasonId(Reason reason);
+// A refusal that only says the file needs nothing (its sizes are right already).
+constexpr bool NeedsNothing(Reason reason) { return reason == Reason::RiffSizeRight || reason == Reason::DataSizeRight; }
 
 struct Refusal {
     Reason code = Reason::None;
@@ -130,7 +158,7 @@ struct Refusal {
 };
 
 // Why each operation is not offered; code None and no text for one that is.
-using OperationReasons = std::array<Refusal, kAllOperations.size()>;
+using OperationReasons = std::array<Refusal, kOperationCount>;
 OperationReasons WhyNotOffered(const WaveInfo& info, const AnalysisResult& result);
 inline const std::string& WhyNot(const OperationReasons& reasons, Operation op) {
     return reasons[static_cast<std::size_t>(op)].text;

@@ -27,6 +27,10 @@ struct RawToWaveOptions {
 // path; an empty rawPath does nothing. Odd raw data gets its pad byte; a raw
 // file whose WAV would pass 4 GiB gives an RF64 file.
 std::vector<std::string> RawToWave(const RawToWaveOptions& options, Host& host);
+// The options a command line gave, as RawToWave takes them.
+struct Subject;
+RawToWaveOptions RawToWaveOptionsOf(const Subject& subject);
+
 // The file RawToWave writes for a raw file and output folder.
 std::string RawToWaveOutputPath(const std::string& rawPath, const std::string& outputFolder);
 

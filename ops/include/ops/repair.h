@@ -24,6 +24,11 @@ struct RebuildHeaderOptions {
 // message "fmtチャンクが再構築対象外です。" and returns no path.
 std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOptions& options, Host& host);
 
+// The files RebuildHeader and RemoveFooter write.
+std::string RebuildHeaderOutputPath(const RebuildHeaderOptions& options);
+struct RemoveFooterOptions;
+std::string RemoveFooterOutputPath(const RemoveFooterOptions& options);
+
 struct RewriteRiffSizeOptions {
     std::string source;  // the analysed file; empty does nothing
 };

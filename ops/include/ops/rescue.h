@@ -67,6 +67,16 @@ struct RescueReport {
 // stretch of the file sounds like audio in the format.
 std::vector<std::string> RescueRecording(const RescueOptions& options, Host& host, RescueReport* report = nullptr);
 
+// What a command line asked for: the options of a rescue, and the detected
+// raw2wav (falling back to the format given when the detection is not sure).
+struct Subject;
+RescueOptions RescueOptionsOf(const Subject& subject);
+std::vector<std::string> RunDetectedRaw(const Subject& subject, Host& host, RescueReport* report);
+// Said before a raw file is wrapped in the format given instead of a detected one.
+inline constexpr const char* kTextUsingGivenFormat = "using the given format";
+// Whether the file starts as a RIFF/WAVE or RF64 file does.
+bool StartsAsRiff(const std::string& path);
+
 // The file RescueRecording writes for these options, and the one
 // RawToWaveDetected writes: what a dry run or --no-clobber looks at.
 std::string RescueOutputPath(const RescueOptions& options);

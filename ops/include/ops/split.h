@@ -27,6 +27,9 @@ inline constexpr const char* kTextUnknownLayout = "チャンネル配置が不�
 // on every failure; an output that cannot be created leaves no file behind.
 std::vector<std::string> ChannelSplit(const WaveInfo& info, const SplitOptions& options, Host& host);
 
+// The files ChannelSplit writes, in its order; throws as SplitSpeakerNames.
+std::vector<std::string> SplitOutputPaths(const WaveInfo& info, const SplitOptions& options);
+
 // The speaker names of the c-th set bits (bits 0–17) of the mask the split
 // uses: the file's own, else the default for its channel count. Throws
 // kTextUnknownLayout when there are fewer than `channels` of them.
