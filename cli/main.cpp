@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
     Action action;
     for (auto reg : kVerbs) reg(app, action);
 
+    if (argc >= 2 && std::strcmp(argv[1], "--complete") == 0)
+        return PrintCompletion(app, std::vector<std::string>(argv + 2, argv + argc));
     if (const char* verb = VerbOf(argc, argv)) {
         bool known = false;
         for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->check_name(verb);

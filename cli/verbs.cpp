@@ -1,6 +1,8 @@
 // Every verb that writes, registered from the operations' records: its help,
 // its options with their checks, -n and --no-clobber, and the record the
 // options choose.
+#include <algorithm>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -95,6 +97,66 @@ void RegisterRecordVerbs(CLI::App& app, Action& action) {
         if (op == Operation::Multiplex) runner = RunMux;
         RegisterVerb(app, action, verb, runner);
     }
+}
+
+}  // namespace velmora::cli
+
+namespace velmora::cli {
+
+namespace {
+
+std::string Spaced(const char* list) {
+    std::string out = list;
+    std::replace(out.begin(), out.end(), ',', ' ');
+    return out;
+}
+
+// What the completion offers after one option: its choices, folders, WAV
+// files, or nothing (a free value).
+std::string ValuesAfter(const OptionSpec& spec) {
+    if (spec.choices) return Spaced(spec.choices);
+    const std::string type = spec.typeName ? spec.typeName : "";
+    if (type == "DIR") return "dirs";
+    if (type == "F" || type == "GOOD") return "wavs";
+    return "value";
+}
+
+}  // namespace
+
+int PrintCompletion(CLI::App& app, const std::vector<std::string>& words) {
+    if (words.empty()) {
+        for (const CLI::App* sub : app.get_subcommands({})) std::cout << sub->get_name() << '\n';
+        return kExitOk;
+    }
+    const std::string& verb = words.front();
+    CLI::App* sub = nullptr;
+    for (CLI::App* s : app.get_subcommands({}))
+        if (s->get_name() == verb) sub = s;
+    if (sub == nullptr) return kExitUsage;
+    std::string options;
+    for (const CLI::Option* opt : sub->get_options()) {
+        if (opt != sub->get_help_ptr())
+            for (const std::string& n : opt->get_snames()) options += " -" + n;
+        for (const std::string& n : opt->get_lnames()) options += " --" + n;
+    }
+    std::cout << "options" << options << '\n';
+    const std::vector<Operation> ops = OperationsOfVerb(verb);
+    // A verb that may run a record of any file (recover as the rescue) completes any file.
+    std::string files = ops.empty() ? "wav" : RecordOf(ops.front()).input == Input::MonoFiles ? "none" : "wav";
+    for (Operation op : ops)
+        if (RecordOf(op).input == Input::AnyFile) files = "any";
+    std::cout << "files " << files << '\n';
+    for (Operation op : ops)
+        for (const OptionSpec& spec : RecordOf(op).options) {
+            if (spec.names[0] != '-') {
+                if (spec.examples) std::cout << "first " << Spaced(spec.examples) << '\n';
+                continue;
+            }
+            if (spec.kind == OptionKind::Flag) continue;
+            std::stringstream names(spec.names);
+            for (std::string name; std::getline(names, name, ',');) std::cout << name << ' ' << ValuesAfter(spec) << '\n';
+        }
+    return kExitOk;
 }
 
 }  // namespace velmora::cli

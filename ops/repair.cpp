@@ -293,7 +293,7 @@ constexpr OptionSpec kCopyOptions[] = {kOutputFolderOption};
 void CheckRate(const std::string& text) { ParseSampleRate(text, 1); }
 constexpr OptionSpec kSetRateOptions[] = {
     {"RATE", "New sampling frequency: an integer of at least 1 (decimal, or hex after $ or 0x)", OptionKind::Value,
-     nullptr, CheckRate, nullptr, true},
+     nullptr, CheckRate, nullptr, true, nullptr, "48000,44100,32000"},
 };
 
 RebuildHeaderOptions RebuildOptionsOf(const Subject& s) { return {s.path, s.options.text("output")}; }

@@ -710,7 +710,8 @@ namespace {
 void CheckInteger(const std::string& text) { ParseInteger(text); }
 
 constexpr OptionSpec kRescueOptions[] = {
-    {"--like", "A healthy recording of the same recorder: rescue FILE into FILE(rescue).wav with its format"},
+    {"--like", "A healthy recording of the same recorder: rescue FILE into FILE(rescue).wav with its format",
+     OptionKind::Value, "GOOD"},
     {"--rate", "Sampling frequency of a rescued file (default: --like's, else 48000)", OptionKind::Value, nullptr,
      CheckInteger},
     {"--channels", "Channels of a file without a header (instead of detecting): 1, 2, 3, 4, 6 or 8",

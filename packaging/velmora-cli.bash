@@ -1,13 +1,14 @@
-# bash completion for velmora-cli: the verbs, each verb's options, WAV files
-# for the verbs that analyse, any file for raw2wav, recover and rescue, folders after -o.
+# bash completion for velmora-cli: the verbs, each verb's options and the
+# values they take, WAV files or any file as the verb takes them, folders
+# after -o. velmora-cli itself says what each verb takes (--complete), so the
+# completion never falls behind the program.
 
 _velmora_cli() {
-    local cur prev verb i
+    local cur prev verb i cli=${COMP_WORDS[0]}
     COMPREPLY=()
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
 
-    local verbs="info split surround normalize mux rebuild-header fix-riff-size remove-footer set-rate recover rescue raw2wav"
     verb=
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
@@ -17,59 +18,41 @@ _velmora_cli() {
     done
 
     if [[ -z $verb ]]; then
-        COMPREPLY=($(compgen -W "$verbs -q --quiet -v --verbose --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "$("$cli" --complete 2>/dev/null) -q --quiet -v --verbose --help --version" -- "$cur"))
         return
     fi
 
-    case $prev in
-        -o|--output)
-            local IFS=$'\n'
-            COMPREPLY=($(compgen -d -- "$cur"))
-            compopt -o filenames 2>/dev/null
-            return ;;
-        --bits)
-            if [[ $verb == recover || $verb == rescue ]]; then
-                COMPREPLY=($(compgen -W "8 16 24 32" -- "$cur"))
-            else
-                COMPREPLY=($(compgen -W "16 8" -- "$cur"))
-            fi
-            return ;;
-        --channels)
-            COMPREPLY=($(compgen -W "1 2 3 4 6 8" -- "$cur"))
-            return ;;
-        --rate|--delay)
-            return ;;
-        --left|--right|--center|--lfe|--s-left|--s-right|--like)
-            _velmora_cli_wavs
-            return ;;
-    esac
-
-    local options="--help"
-    # Every verb that writes has a dry run and may refuse to replace.
-    [[ $verb != info ]] && options+=" -n --dry-run --no-clobber"
-    case $verb in
-        info) options+=" --json --jsonl" ;;
-        split|rebuild-header|remove-footer) options+=" -o --output" ;;
-        surround) options+=" --delay --swap --plain --cue -o --output" ;;
-        normalize) options+=" -y --yes --no -o --output" ;;
-        mux) options+=" --left --right --center --lfe --s-left --s-right --plain --cue -o --output" ;;
-        raw2wav) options+=" --rate --bits --mono --detect -o --output" ;;
-        recover|rescue) options+=" --like --rate --channels --bits --float --realign" ;;
-        set-rate)
-            # The rate comes first.
-            if [[ $COMP_CWORD -eq $((i + 1)) && $cur != -* ]]; then
-                COMPREPLY=($(compgen -W "48000 44100 32000" -- "$cur"))
-                return
-            fi ;;
-    esac
+    local kind words options= files= first=
+    while read -r kind words; do
+        case $kind in
+            options) options=$words ;;
+            files) files=$words ;;
+            first) first=$words ;;
+            "$prev")
+                # The value of the option just typed.
+                case $words in
+                    dirs)
+                        local IFS=$'\n'
+                        COMPREPLY=($(compgen -d -- "$cur"))
+                        compopt -o filenames 2>/dev/null ;;
+                    wavs) _velmora_cli_wavs ;;
+                    value) ;;
+                    *) COMPREPLY=($(compgen -W "$words" -- "$cur")) ;;
+                esac
+                return ;;
+        esac
+    done < <("$cli" --complete "$verb" 2>/dev/null)
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
-    elif [[ $verb == raw2wav || $verb == recover || $verb == rescue ]]; then
+    elif [[ -n $first && $COMP_CWORD -eq $((i + 1)) ]]; then
+        # A value that comes before the files (set-rate's rate).
+        COMPREPLY=($(compgen -W "$first" -- "$cur"))
+    elif [[ $files == any ]]; then
         local IFS=$'\n'
         COMPREPLY=($(compgen -f -- "$cur"))
         compopt -o filenames 2>/dev/null
-    elif [[ $verb != mux ]]; then
+    elif [[ $files == wav ]]; then
         _velmora_cli_wavs
     fi
 }

@@ -16,6 +16,7 @@
 #include "cli_runner.h"
 #include "common.h"
 #include "ops/operations.h"
+#include "ops/records.h"
 #include "ops_fixture.h"
 #include "special_files.h"
 #include "wav/error.h"
@@ -334,32 +335,38 @@ TEST(CliScripts, HelpSaysWhatEachVerbTakes) {
 
 namespace velmora::test {
 
-// Every operation reaches the command line whole: a verb that answers --help,
-// a completion entry, a manual page entry and a line in the README.
+// Every record reaches the command line whole: a verb that answers --help
+// and completes, a manual page entry for the verb and each of its options,
+// and a line in the README.
 TEST(CliScripts, EveryOperationHasItsVerbCompletionAndManualEntry) {
     TempDir dir;
-    const Bytes completionBytes = ReadFile(std::string(VELMORA_PACKAGING) + "/velmora-cli.bash");
     const Bytes manBytes = ReadFile(std::string(VELMORA_PACKAGING) + "/velmora-cli.1.in");
-    const std::string completion(completionBytes.begin(), completionBytes.end());
     const std::string man(manBytes.begin(), manBytes.end());
-    ASSERT_FALSE(completion.empty());
     ASSERT_FALSE(man.empty());
-    const std::size_t verbsAt = completion.find("local verbs=\"");
-    ASSERT_NE(verbsAt, std::string::npos);
-    const std::string verbs = " " + completion.substr(verbsAt + 13, completion.find('"', verbsAt + 13) - verbsAt - 13) + " ";
+    const CliRun complete = RunCli("--complete", dir);
+    ASSERT_EQ(complete.status, 0) << complete.err;
+    const std::vector<std::string> verbs = Lines(complete.out);
     const std::string verbSection = man.substr(man.find(".SH VERBS"));
     const Bytes readmeBytes = ReadFile(std::string(VELMORA_PACKAGING) + "/../README.md");
     const std::string readme(readmeBytes.begin(), readmeBytes.end());
-    for (Operation op : kAllOperations) {
-        const std::string verb = OperationName(op);
+    const auto roff = [](const std::string& text) {
+        std::string escaped;
+        for (char ch : text) escaped += ch == '-' ? std::string("\\-") : std::string(1, ch);
+        return escaped;
+    };
+    for (const OperationEntry& e : kOperationTable) {
+        const std::string verb = e.verb;
         SCOPED_TRACE(verb);
         const CliRun help = RunCli(verb + " --help", dir);
         EXPECT_EQ(help.status, 0) << help.err;
         EXPECT_NE(help.out.find("velmora-cli " + verb), std::string::npos);
-        EXPECT_NE(verbs.find(" " + verb + " "), std::string::npos);
-        std::string escaped;
-        for (char ch : verb) escaped += ch == '-' ? std::string("\\-") : std::string(1, ch);
-        EXPECT_NE(verbSection.find("\n.B " + escaped + "\n"), std::string::npos) << escaped;
+        EXPECT_NE(std::find(verbs.begin(), verbs.end(), verb), verbs.end()) << "not completed";
+        EXPECT_NE(verbSection.find("\n.B " + roff(verb) + "\n"), std::string::npos) << roff(verb);
+        for (const velmora::OptionSpec& spec : velmora::RecordOf(e.op).options) {
+            std::string name = spec.names;
+            name = name.substr(name.rfind(',') + 1);
+            if (name[0] == '-') EXPECT_NE(verbSection.find(roff(name)), std::string::npos) << name << ": no manual entry";
+        }
         EXPECT_NE(readme.find("velmora-cli " + verb + " "), std::string::npos) << "README's verb list";
     }
 }

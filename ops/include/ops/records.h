@@ -31,6 +31,7 @@ struct OptionSpec {
     const char* excludes = nullptr;                     // the key of an option this one cannot go with
     bool required = false;
     const char* choices = nullptr;                      // the only values taken, comma-separated: "16,8"
+    const char* examples = nullptr;                     // values a completion suggests: "48000,44100"
 };
 
 // The key of an option: its long name without dashes, or its positional name
