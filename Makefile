@@ -5,7 +5,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 
-.PHONY: deps configure build build-asan test test-plain test-asan run clean package
+.PHONY: deps configure build build-asan test test-plain test-asan run clean package format-check
 
 deps:
 	bash scripts/install-deps
@@ -66,3 +66,7 @@ bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_APP=OFF -DVELMORA_BUILD_TESTS=OFF
 	cmake --build build-bench -j $(JOBS) --target velmora-cli
 	BENCH_BUILD=build-bench bash bench/run
+
+# Lists the sources clang-format would change; fails if there is one.
+format-check:
+	bash scripts/format-check

@@ -165,7 +165,7 @@ private:
 // descriptor, so the number stays its own however long a sync takes, even
 // after the output has closed.
 struct OutputFile::SyncTarget {
-    explicit SyncTarget(int fd) : fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)) {}
+    explicit SyncTarget(int outputFd) : fd(::fcntl(outputFd, F_DUPFD_CLOEXEC, 0)) {}
     ~SyncTarget() {
         if (fd >= 0) ::close(fd);
     }

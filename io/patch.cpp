@@ -73,8 +73,9 @@ std::optional<Record> Decode(const std::vector<std::uint8_t>& in) {
         const auto n = static_cast<std::uint32_t>(Get(&in[at + 8], 4));
         at += 12;
         if (n > body || at + 2 * std::size_t{n} > body) return std::nullopt;
-        r.before.push_back({offset, {in.begin() + at, in.begin() + at + n}});
-        r.after.push_back({offset, {in.begin() + at + n, in.begin() + at + 2 * n}});
+        const std::uint8_t* bytes = in.data() + at;
+        r.before.push_back({offset, {bytes, bytes + n}});
+        r.after.push_back({offset, {bytes + n, bytes + 2 * std::size_t{n}}});
         at += 2 * std::size_t{n};
     }
     if (at != body) return std::nullopt;
@@ -115,7 +116,12 @@ bool Holds(File& file, const FieldPatch& f) {
 }  // namespace
 
 std::string UndoRecordPath(const std::string& path) {
-    return PathInFolder(FolderPart(path), "." + FileNamePart(path) + ".velmora-undo");
+    // Appended rather than "." + name: GCC 12 warns falsely (-Wrestrict) on a
+    // string inserted at its own front.
+    std::string name = ".";
+    name += FileNamePart(path);
+    name += ".velmora-undo";
+    return PathInFolder(FolderPart(path), name);
 }
 
 void PatchFields(File& file, std::vector<FieldPatch> fields) {

@@ -95,7 +95,7 @@ std::uint32_t DefaultChannelMask(int channels) {
 
 std::vector<std::string> SpeakerNamesOfMask(std::uint32_t mask) {
     std::vector<std::string> names;
-    for (int bit = 0; bit < kSpeakerNameCount; ++bit)
+    for (std::size_t bit = 0; bit < SpeakerNames.size(); ++bit)
         if (mask & (1u << bit)) names.emplace_back(SpeakerNames[bit]);
     return names;
 }
