@@ -10,6 +10,7 @@
 #include "ops/source_checks.h"
 #include "ops/split.h"
 #include "wav/error.h"
+#include "wav/header.h"
 #include "wav/sample_format.h"
 
 namespace velmora {
@@ -147,7 +148,7 @@ std::optional<Refusal> DataSizeSound(const WaveInfo& w, const AnalysisResult& re
     // The sizes a recovery would write are there already (a data chunk of
     // less than a frame, recovered once to 0).
     const auto align = static_cast<std::uint64_t>(std::max<int>(w.format.blockAlign, 1));
-    if (data->size == *data->extent / align * align && w.riffSize + 8 == w.fileSize) return Refuse(kWhyDataOK);
+    if (data->size == *data->extent / align * align && w.riffSize == RiffSizeOfFile(w.fileSize)) return Refuse(kWhyDataOK);
     return std::nullopt;
 }
 

@@ -12,6 +12,7 @@
 #include "wav/rf64.h"
 #include "wav/bytes.h"
 #include "wav/error.h"
+#include "wav/header.h"
 #include "wav/records.h"
 
 namespace velmora {
@@ -23,17 +24,9 @@ namespace {
 // Both land or neither: a run killed between them is undone by the next
 // analysis.
 void WriteSizeFields(File& file, std::uint64_t dataChunkPos, const SizeRepair& sizes, bool rf64) {
-    if (rf64) {
-        PatchDs64Sizes(file, sizes.riffSize, sizes.dataSize);
-        return;
-    }
-    RequireFieldInChunk(file, "data", dataChunkPos, dataChunkPos + 4, 4, kTextNotAnalysed);
-    std::vector<FieldPatch> fields(2);
-    fields[0] = {dataChunkPos + 4, std::vector<std::uint8_t>(4)};
-    PutU32(fields[0].bytes.data(), static_cast<std::uint32_t>(sizes.dataSize));
-    fields[1] = {4, std::vector<std::uint8_t>(4)};
-    PutU32(fields[1].bytes.data(), static_cast<std::uint32_t>(sizes.riffSize));
-    PatchFields(file, std::move(fields));
+    if (!rf64) RequireFieldInChunk(file, "data", dataChunkPos, dataChunkPos + 4, 4, kTextNotAnalysed);
+    // The 32-bit RIFF field of an RF64 file stays 0xFFFFFFFF.
+    PatchSizeFields(file, {sizes.riffSize, sizes.dataSize}, {rf64, 0xFFFFFFFFu, dataChunkPos});
 }
 
 }  // namespace
@@ -42,7 +35,7 @@ std::optional<SizeRepair> PlanSizeRepair(const ChunkTable& table, std::uint64_t 
                                          std::uint64_t declaredDataSize, std::uint64_t riffSize,
                                          std::uint32_t blockAlign, bool rf64) {
     const std::uint64_t length = table.length;
-    const std::uint64_t dataStart = dataChunkPos + 8;
+    const std::uint64_t dataStart = ChunkBodyAt(dataChunkPos);
     if (length < dataStart || blockAlign == 0) return std::nullopt;
     const ChunkEntry* data = nullptr;
     for (const ChunkEntry& c : table.chunks)
@@ -51,19 +44,19 @@ std::optional<SizeRepair> PlanSizeRepair(const ChunkTable& table, std::uint64_t 
     if (data == nullptr) return std::nullopt;
     // A plain file past 4 GiB holds its sizes modulo 2^32, which reads back
     // only while the data runs to the end of the file.
-    const bool wraps = !rf64 && length - 8 > 0xFFFFFFFFull;
+    const bool wraps = !rf64 && RiffSizeOfFile(length) > 0xFFFFFFFFull;
     SizeRepair sizes;
     if (!data->extent) {
         // The data size is sound; a RIFF size that counts neither the whole
         // file nor the chunks up to the data's end is what a run stopped
         // between the two fields would leave.
-        if (wraps || riffSize + 8 == length || riffSize + 8 == data->end()) return std::nullopt;
+        if (wraps || riffSize == RiffSizeOfFile(length) || riffSize == RiffSizeOfFile(data->end())) return std::nullopt;
         sizes.dataSize = declaredDataSize;
-        sizes.riffSize = length - 8;
+        sizes.riffSize = RiffSizeOfFile(length);
         return sizes;
     }
     sizes.dataSize = *data->extent / blockAlign * blockAlign;
-    sizes.riffSize = length - 8;
+    sizes.riffSize = RiffSizeOfFile(length);
     if (wraps) {
         if (dataStart + sizes.dataSize != length) return std::nullopt;
         if ((sizes.dataSize & 0xFFFFFFFFull) == declaredDataSize && (sizes.riffSize & 0xFFFFFFFFull) == riffSize)

@@ -157,18 +157,12 @@ std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOp
     const bool rf64 = info.rf64;
     info.setRiffHeader(RiffHeader::Decode(unit));
 
-    const std::uint64_t riffSize = info.fileSize - 8u;
+    const std::uint64_t riffSize = RiffSizeOfFile(info.fileSize);
     // The size goes where the analysis reads it: the ds64 chunk only when the
     // 32-bit field defers to it.
-    if (rf64 && (GetU32(unit + 4) == 0xFFFFFFFFu || riffSize > 0xFFFFFFFFull)) {
-        PatchDs64RiffSize(file, riffSize);
-    } else {
-        // Past 4 GiB the field holds the size modulo 2^32.
-        std::uint8_t field[4];
-        PutU32(field, static_cast<std::uint32_t>(riffSize));
-        PatchInPlace(file, 4, field, sizeof field);
-        info.riff.riffSize = static_cast<std::uint32_t>(riffSize);
-    }
+    const SizeLayout layout{rf64, GetU32(unit + 4), 0};
+    PatchSizeFields(file, {riffSize, std::nullopt}, layout);
+    if (!RiffSizeInDs64(layout, riffSize)) info.riff.riffSize = static_cast<std::uint32_t>(riffSize);
     info.riffSize = riffSize;  // only once the file says so
     info.fileModifiedNs = file.modifiedNs();
     file.close();
@@ -323,7 +317,7 @@ const OperationRecord kFixRiffSizeRecord{
     .plan = [](const Subject& s) {
         return Plan{{{s.path, true,
                       "RIFF size " + std::to_string(s.info.riffSize) + " -> " +
-                          std::to_string(s.info.fileSize - 8)}}};
+                          std::to_string(RiffSizeOfFile(s.info.fileSize))}}};
     },
     .run = [](Subject& s, Host& host) { return RewriteRiffSize(s.info, {s.path}, host); },
 };

@@ -211,7 +211,7 @@ std::uint32_t DecodeDataHeader(File& file, const std::optional<Ds64>& ds64, Wave
         if (info.dataSize == 0xFFFFFFFFu) info.dataSize = ds64->dataSize;
     } else if (info.sizesPast32Bits() && length >= headerSize) {
         if (((length - headerSize) & 0xFFFFFFFFull) == info.dataSize) info.dataSize = length - headerSize;
-        if (((length - 8) & 0xFFFFFFFFull) == info.riffSize) info.riffSize = length - 8;
+        if ((RiffSizeOfFile(length) & 0xFFFFFFFFull) == info.riffSize) info.riffSize = RiffSizeOfFile(length);
     }
     return headerSize;
 }

@@ -98,4 +98,43 @@ void WritePad(OutputFile& out, std::uint64_t dataSize) {
     out.write(&zero, 1);
 }
 
+bool RiffSizeInDs64(const SizeLayout& layout, std::uint64_t riffSize) {
+    return layout.rf64 && (layout.riffField32 == 0xFFFFFFFFu || riffSize > 0xFFFFFFFFull);
+}
+
+std::vector<FieldPatch> SizeFieldPatches(const SizeFields& sizes, const SizeLayout& layout) {
+    std::vector<FieldPatch> fields;
+    const auto put = [&fields](std::uint64_t at, std::uint64_t value, std::size_t width) {
+        fields.push_back({at, std::vector<std::uint8_t>(width)});
+        if (width == 8)
+            PutU64(fields.back().bytes.data(), value);
+        else
+            PutU32(fields.back().bytes.data(), static_cast<std::uint32_t>(value));
+    };
+    if (layout.rf64 && sizes.dataSize && sizes.riffSize) {
+        // Both ds64 sizes sit side by side: one field, one write.
+        fields.push_back({kDs64RiffSizeAt, std::vector<std::uint8_t>(16)});
+        PutU64(fields.back().bytes.data(), *sizes.riffSize);
+        PutU64(fields.back().bytes.data() + 8, *sizes.dataSize);
+        return fields;
+    }
+    if (sizes.dataSize) {
+        if (layout.rf64)
+            put(kDs64DataSizeAt, *sizes.dataSize, 8);
+        else
+            put(ChunkBodyAt(layout.dataChunkAt) - 4, *sizes.dataSize, 4);
+    }
+    if (sizes.riffSize) {
+        if (RiffSizeInDs64(layout, *sizes.riffSize))
+            put(kDs64RiffSizeAt, *sizes.riffSize, 8);
+        else
+            put(4, *sizes.riffSize, 4);  // past 4 GiB, modulo 2^32
+    }
+    return fields;
+}
+
+void PatchSizeFields(File& file, const SizeFields& sizes, const SizeLayout& layout) {
+    PatchFields(file, SizeFieldPatches(sizes, layout));
+}
+
 }  // namespace velmora

@@ -16,17 +16,4 @@ std::optional<Ds64> ReadDs64(const std::uint8_t* head, std::size_t n) {
     return Ds64{GetU64(head + kDs64RiffSizeAt), GetU64(head + kDs64DataSizeAt), GetU64(head + kDs64SampleCountAt)};
 }
 
-void PatchDs64Sizes(File& file, std::uint64_t riffSize, std::uint64_t dataSize) {
-    std::uint8_t fields[16];
-    PutU64(fields, riffSize);
-    PutU64(fields + 8, dataSize);
-    PatchInPlace(file, kDs64RiffSizeAt, fields, sizeof fields);
-}
-
-void PatchDs64RiffSize(File& file, std::uint64_t riffSize) {
-    std::uint8_t field[8];
-    PutU64(field, riffSize);
-    PatchInPlace(file, kDs64RiffSizeAt, field, sizeof field);
-}
-
 }  // namespace velmora

@@ -8,9 +8,12 @@
 #include <optional>
 #include <vector>
 
+#include "io/patch.h"
 #include "wav/records.h"
 
 namespace velmora {
+
+class File;
 
 // What follows the format block in an extensible format chunk: cbSize 22,
 // the valid bits, the speaker mask and the sub-format GUID, whose first two
@@ -55,6 +58,35 @@ struct HeaderDescription {
 // after "WAVE" holds the sizes and both 32-bit fields are 0xFFFFFFFF; a
 // copied RF64 header whose output fits becomes plain RIFF.
 std::vector<std::uint8_t> EncodeHeader(const HeaderDescription& header);
+
+// The size rules every size field follows, the header writer's and the
+// repairs' alike.
+// The RIFF size of a whole file: everything after the RIFF size field.
+constexpr std::uint64_t RiffSizeOfFile(std::uint64_t fileLength) { return fileLength - 8; }
+// Where a chunk's body starts: after its id and its size.
+constexpr std::uint64_t ChunkBodyAt(std::uint64_t chunkAt) { return chunkAt + 8; }
+
+// The size fields a repair rewrites in place, each when set.
+struct SizeFields {
+    std::optional<std::uint64_t> riffSize;
+    std::optional<std::uint64_t> dataSize;
+};
+// Where the file keeps its sizes: an RF64 file in its ds64 chunk, unless its
+// 32-bit RIFF field holds the size itself (riffField32 is not 0xFFFFFFFF and
+// the size fits).
+struct SizeLayout {
+    bool rf64 = false;
+    std::uint32_t riffField32 = 0;  // the 32-bit RIFF field as the file has it
+    std::uint64_t dataChunkAt = 0;  // the data chunk's header
+};
+// Whether the RIFF size goes to the ds64 chunk.
+bool RiffSizeInDs64(const SizeLayout& layout, std::uint64_t riffSize);
+// The bytes each size goes to: 64-bit ds64 fields, or the 32-bit fields (a
+// RIFF size past 4 GiB modulo 2^32).
+std::vector<FieldPatch> SizeFieldPatches(const SizeFields& sizes, const SizeLayout& layout);
+// Writes them, all or none: fields in one block in one write, else through
+// the undo record of the file layer.
+void PatchSizeFields(File& file, const SizeFields& sizes, const SizeLayout& layout);
 
 // The pad byte that follows odd data: 1 for an odd size, else 0.
 constexpr std::uint64_t PadAfter(std::uint64_t dataSize) { return dataSize & 1; }

@@ -36,11 +36,4 @@ bool HasRf64Id(const std::uint8_t* head);
 // id is "RF64" or "BW64" and a ds64 chunk starts at offset 12.
 std::optional<Ds64> ReadDs64(const std::uint8_t* head, std::size_t n);
 
-// Writes the RIFF and data sizes of an RF64 file in place: the ds64 fields
-// in one write, the 32-bit fields left at 0xFFFFFFFF.
-class File;
-void PatchDs64Sizes(File& file, std::uint64_t riffSize, std::uint64_t dataSize);
-// The RIFF size alone.
-void PatchDs64RiffSize(File& file, std::uint64_t riffSize);
-
 }  // namespace velmora
