@@ -26,6 +26,7 @@
 #include "ops/multiplex.h"
 #include "ops/normalize.h"
 #include "ops/operations.h"
+#include "ops/records.h"
 #include "ops/option_text.h"
 #include "ops/rawwave.h"
 #include "ops/recover.h"
@@ -409,6 +410,38 @@ static_assert([] {
 // not change; outDir: a folder the harness empties and fills for every
 // operation, outside the source's folder (its parent holds only it and
 // folders the operations must not touch).
+namespace detail {
+
+// What each record of the operations that wrote new files above plans for
+// the same file and choices: the very files the run wrote.
+inline void CheckPlansAgainstRuns(Run& run, const std::string& source, const std::string& outDir, const Choices& c) {
+    Subject s;
+    s.path = source;
+    s.info = run.report.info;
+    s.result = run.report.analysis;
+    s.options.set("output", outDir);
+    s.options.set("delay", c.delayText);
+    if (c.swapRear) s.options.set("swap", "1");
+    if (!c.extendedHeader) s.options.set("plain", "1");
+    if (c.cue) s.options.set("cue", "1");
+    for (Operation op : {Operation::Split, Operation::Surround, Operation::Normalize, Operation::RebuildHeader,
+                         Operation::RemoveFooter}) {
+        const char* name = kRunNames[static_cast<std::size_t>(op)];
+        const Outcome* done = run.report.find(name);
+        if (done == nullptr || !done->enabled || done->failure || done->written.empty()) continue;
+        std::vector<std::string> planned;
+        try {
+            for (const PlannedFile& f : RecordOf(op).plan(s).files) planned.push_back(f.path);
+        } catch (const VelmoraError& e) {
+            run.violate(name, std::string("the plan refused what the run did: ") + e.what());
+            continue;
+        }
+        if (planned != done->written) run.violate(name, "the plan names other files than the run wrote");
+    }
+}
+
+}  // namespace detail
+
 inline Report RunEveryOperation(const std::string& source, const std::string& outDir, const Choices& c) {
     Report rep;
     detail::Run run{source, outDir, rep};
@@ -560,6 +593,7 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
     if (complete)
         RunInPlaceRepairs(run, original, info, c, on(Operation::FixRiffSize), on(Operation::SetRate),
                           on(Operation::Recover));
+    if (complete) detail::CheckPlansAgainstRuns(run, source, outDir, c);
     if (Slurp(source) != original) run.violate("all", "the source is not as it was");
     std::filesystem::remove_all(outDir);
     return rep;
