@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "verbs.h"
+#include "ops/catalogue.h"
 #include "wav/error.h"
 #include "wav/records.h"
 
@@ -128,7 +129,7 @@ std::string JsonText(const nlohmann::json& j, int indent, std::size_t extraInden
 
 // Every key of a file's object; the man page lists them.
 nlohmann::json InfoJson(const std::string& path, bool complete, const std::vector<std::string>& messages,
-                        const WaveInfo& info, const AnalysisResult& result) {
+                        const WaveInfo& info, const AnalysisResult& result, const nlohmann::json& error) {
     std::vector<std::string> lines;
     for (const auto& m : messages) lines.push_back(JsonMessage(m));
     return {
@@ -146,6 +147,7 @@ nlohmann::json InfoJson(const std::string& path, bool complete, const std::vecto
         {"enabled", EnabledJson(AllowedOperations(info, result))},
         {"why", WhyJson(WhyNotOffered(info, result))},
         {"chunks", ChunksJson(result.chunks)},
+        {"error", error},
     };
 }
 
@@ -159,6 +161,7 @@ int RunInfo(const std::vector<std::string>& files, InfoForm form) {
         AnalysisResult result;
         std::vector<std::string> messages;
         bool opened = true;
+        nlohmann::json error = nullptr;  // a file that could not be opened or read: its code and text
         try {
             result = AnalyzeWave(path, info);
             messages = result.messages;
@@ -166,11 +169,12 @@ int RunInfo(const std::vector<std::string>& files, InfoForm form) {
         } catch (const VelmoraError& e) {
             opened = false;
             messages.emplace_back(ErrorText(e));
+            error = {{"code", ErrorCodeOf(e.what())}, {"text", JsonMessage(ErrorText(e))}};
         }
         if (!opened || !result.complete()) status = kExitFailed;
 
         if (form != InfoForm::Text) {
-            const nlohmann::json j = InfoJson(path, opened && result.complete(), messages, info, result);
+            const nlohmann::json j = InfoJson(path, opened && result.complete(), messages, info, result, error);
             if (form == InfoForm::JsonLines)
                 std::cout << JsonText(j, -1, 0) << '\n';
             else

@@ -192,6 +192,16 @@ std::string StopReason(const AnalysisResult& result) {
 
 }  // namespace
 
+std::vector<std::pair<Reason, const char*>> ReasonTexts() {
+    std::vector<std::pair<Reason, const char*>> texts;
+    for (const Why& w : {kWhyCompressed, kWhyFooter, kWhyFileSize, kWhyTail, kWhyMono, kWhyResolution, kWhyStereoOnly,
+                         kWhyRebuild16, kWhyPlainFmt, kWhyNoFooter, kWhyRiffOK, kWhyDataOK, kWhyDataNotInChain, kWhyLayout,
+                         kWhyShortFmt, kWhyOverlap, kWhyBadLayout, kWhyUnknownLayout})
+        texts.emplace_back(w.code, w.text);
+    texts.emplace_back(Reason::NoRule, kTextNoRule);
+    return texts;
+}
+
 const char* ReasonId(Reason reason) {
     switch (reason) {
         case Reason::None: return "";

@@ -26,6 +26,7 @@
 #include "ops/multiplex.h"
 #include "ops/normalize.h"
 #include "ops/operations.h"
+#include "ops/catalogue.h"
 #include "ops/records.h"
 #include "ops/option_text.h"
 #include "ops/rawwave.h"
@@ -212,6 +213,8 @@ struct Run {
             o.written = run(host, o);
         } catch (const VelmoraError& e) {
             o.failure = e.what();
+            // Every failure has a code scripts can compare.
+            if (ErrorCodeOf(e.what()).empty()) violate(op, std::string("a failure without a code: ") + e.what());
         }
         o.messages.insert(o.messages.end(), host.messages.begin(), host.messages.end());
         o.logLines = host.logLines;
@@ -290,6 +293,8 @@ struct Run {
             o.written = run(info, host);
         } catch (const VelmoraError& e) {
             o.failure = e.what();
+            // Every failure has a code scripts can compare.
+            if (ErrorCodeOf(e.what()).empty()) violate(op, std::string("a failure without a code: ") + e.what());
         }
         o.messages = host.messages;
         if (OpenDescriptors() != fds) violate(op, "left a file open");

@@ -156,6 +156,11 @@ TEST(CliInfo, WhyCarriesACodeBesideTheText) {
         EXPECT_FALSE(why[e.verb]["text"].get<std::string>().empty()) << e.verb;
     }
     EXPECT_FALSE(why.contains("set-rate"));  // offered: no reason
+    EXPECT_TRUE(nlohmann::json::parse(r.out)["error"].is_null());
+
+    // A file that cannot be opened says so by a code too.
+    r = RunCli("info --jsonl " + Quote(dir.file("none.wav")), dir);
+    EXPECT_EQ(nlohmann::json::parse(r.out)["error"]["code"], "cannot-open");
 }
 
 TEST(CliInfo, JsonOfAHundredThousandChunkFooterIsTheIndentedDumpOfEachObject) {

@@ -5,7 +5,10 @@
 #include <cmath>
 #include <functional>
 
+#include "ops/catalogue.h"
 #include "ops/records.h"
+#include "ops/repair.h"
+#include "wav/error.h"
 #include "recording_host.h"
 #include "wav/analysis.h"
 #include "wav_builder.h"
@@ -123,4 +126,17 @@ TEST(OperationRecords, OptionsChooseTheRecordOfAVerb) {
     }
     EXPECT_EQ(OptionKey({"-o,--output", ""}), "output");
     EXPECT_EQ(OptionKey({"RATE", ""}), "rate");
+}
+
+// Every failure and refusal text maps to one code, whatever name it carries.
+TEST(OperationRecords, EveryCataloguedTextHasItsOwnCode) {
+    for (const CatalogueEntry& e : TextCatalogue()) {
+        const std::string text = e.aroundName ? e.prefix + "録音 take\n1.wav" + e.suffix : e.prefix;
+        EXPECT_EQ(ErrorCodeOf(text), e.code) << text;
+        EXPECT_FALSE(e.code.empty());
+        EXPECT_EQ(e.code.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-"), std::string::npos) << e.code;
+    }
+    EXPECT_EQ(ErrorCodeOf(TextCannotOpen("/a/b.wav")), "cannot-open");
+    EXPECT_EQ(ErrorCodeOf(TextUnusableRate("0")), "unusable-rate");
+    EXPECT_EQ(ErrorCodeOf("not a text of ours"), "");
 }

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "wav/analysis.h"
 #include "wav/waveinfo.h"
@@ -149,6 +151,8 @@ enum class Reason {
     NoRule,          // an operation without a rule is offered for no file
 };
 const char* ReasonId(Reason reason);
+// The text of each refusal the rules give in words of their own.
+std::vector<std::pair<Reason, const char*>> ReasonTexts();
 // A refusal that only says the file needs nothing (its sizes are right already).
 constexpr bool NeedsNothing(Reason reason) { return reason == Reason::RiffSizeRight || reason == Reason::DataSizeRight; }
 
