@@ -84,7 +84,9 @@ std::string Wrap(const std::string& text, int width, int indent) {
     return out;
 }
 
-WrappingFormatter::WrappingFormatter() : width_(HelpWidth()) { column_width(std::min(26, width_ / 3)); }
+WrappingFormatter::WrappingFormatter() : width_(HelpWidth()) {
+    column_width(static_cast<std::size_t>(std::min(26, width_ / 3)));
+}
 
 std::string WrappingFormatter::make_option(const CLI::Option* opt, bool isPositional) const {
     const int col = static_cast<int>(get_column_width());

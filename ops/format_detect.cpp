@@ -161,7 +161,8 @@ double AudioScore(const std::uint8_t* bytes, std::size_t n, const RawSampleForma
 namespace {
 
 bool SameRotation(const FormatGuess& a, const FormatGuess& b) {
-    return a.format == b.format && a.alignment % a.format.bytesPerSample() == b.alignment % b.format.bytesPerSample();
+    return a.format == b.format && a.alignment % static_cast<std::uint32_t>(a.format.bytesPerSample()) ==
+                                       b.alignment % static_cast<std::uint32_t>(b.format.bytesPerSample());
 }
 
 // Confidences: the format's share of exp(sharpness × format score) times
@@ -246,7 +247,9 @@ std::vector<std::vector<std::uint8_t>> SampleWindows(File& file, std::uint64_t f
     const int places = length <= kDetectWindow * kDetectPlaces
                            ? static_cast<int>((length + kDetectWindow - 1) / kDetectWindow)
                            : kDetectPlaces;
-    const std::uint64_t step = places > 1 ? (length - std::min<std::uint64_t>(length, kDetectWindow)) / (places - 1) : 0;
+    const std::uint64_t step =
+        places > 1 ? (length - std::min<std::uint64_t>(length, kDetectWindow)) / static_cast<std::uint64_t>(places - 1)
+                   : 0;
     for (int i = 0; i < places; ++i) {
         const std::uint64_t at = from + (step * static_cast<std::uint64_t>(i)) / kFrameLcm * kFrameLcm;
         std::vector<std::uint8_t> w(static_cast<std::size_t>(std::min<std::uint64_t>(kDetectWindow, to - at)));

@@ -151,8 +151,9 @@ MuxPlan PlanMultiplex(const ChannelRowSource& rows, const MultiplexOptions& opti
     MuxPlan plan;
     int first = -1;
     for (int i = 0; i < kChannelRows; ++i) {
-        plan.start[i] = rows.row(i);
-        if (plan.start[i].registered() && first < 0) first = i;
+        auto& row = plan.start[static_cast<std::size_t>(i)];
+        row = rows.row(i);
+        if (row.registered() && first < 0) first = i;
     }
     if (first < 0) throw VelmoraError(kTextNoChannelFiles);
 
@@ -164,7 +165,7 @@ MuxPlan PlanMultiplex(const ChannelRowSource& rows, const MultiplexOptions& opti
 
     // The output's format is the first registered file's own, whatever was
     // analysed since.
-    const ChannelEntry& firstEntry = *plan.start[first].entry;
+    const ChannelEntry& firstEntry = *plan.start[static_cast<std::size_t>(first)].entry;
     plan.source = firstEntry.format;
     plan.samples = SampleFormatOf(plan.source);
     for (const auto& r : plan.start) {
@@ -177,7 +178,7 @@ MuxPlan PlanMultiplex(const ChannelRowSource& rows, const MultiplexOptions& opti
     bool centre = false;
     int checkedCount = 0;
     for (int i = 0; i < kChannelRows; ++i) {
-        if (!plan.start[i].checked) continue;
+        if (!plan.start[static_cast<std::size_t>(i)].checked) continue;
         plan.mask |= 1u << i;
         ++checkedCount;
         if (i >= 2) centre = true;

@@ -25,7 +25,7 @@ inline WavBuilder Canonical() {
 }
 
 inline Bytes Patch32(Bytes b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
     return b;
 }
 inline Bytes Patch16(Bytes b, std::size_t at, std::uint16_t v) {
@@ -57,12 +57,15 @@ struct Case {
 inline std::vector<Case> Corpus() {
     std::vector<Case> c;
     const Bytes good = Canonical().Build();
+    const auto truncated = [&good](std::size_t len) {
+        return Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(len));
+    };
     // Truncated at every header boundary.
-    for (std::size_t len : {0u, 1u, 3u}) c.push_back({"cut" + std::to_string(len), Bytes(good.begin(), good.begin() + len), AnalysisStop::NoRiff});
-    for (std::size_t len : {4u, 8u, 12u, 15u}) c.push_back({"cut" + std::to_string(len), Bytes(good.begin(), good.begin() + len), AnalysisStop::NoFmt});
-    for (std::size_t len : {16u, 20u, 24u, 36u, 39u}) c.push_back({"cut" + std::to_string(len), Bytes(good.begin(), good.begin() + len), AnalysisStop::NoData});
+    for (std::size_t len : {0u, 1u, 3u}) c.push_back({"cut" + std::to_string(len), truncated(len), AnalysisStop::NoRiff});
+    for (std::size_t len : {4u, 8u, 12u, 15u}) c.push_back({"cut" + std::to_string(len), truncated(len), AnalysisStop::NoFmt});
+    for (std::size_t len : {16u, 20u, 24u, 36u, 39u}) c.push_back({"cut" + std::to_string(len), truncated(len), AnalysisStop::NoData});
     for (std::size_t len : {40u, 43u, 44u, 45u, 1000u}) {
-        c.push_back({"cut" + std::to_string(len), Bytes(good.begin(), good.begin() + len), AnalysisStop::Complete,
+        c.push_back({"cut" + std::to_string(len), truncated(len), AnalysisStop::Complete,
                      [](const AnalysisResult& r, const WaveInfo& w) {
                          EXPECT_FALSE(r.fileSizeOK && r.footerOK);
                          EXPECT_FALSE(Allowed(w, r).contains(Operation::Split) || Allowed(w, r).contains(Operation::Multiplex) || Allowed(w, r).contains(Operation::SetRate));

@@ -327,7 +327,7 @@ TEST(PlayTime, StepExampleAndDefinedExtremes) {
 
 TEST(HexDump, PartialLastLineAndWideOffsets) {
     Bytes bytes(20);
-    for (int i = 0; i < 20; ++i) bytes[i] = static_cast<std::uint8_t>(i * 17);
+    for (std::size_t i = 0; i < 20; ++i) bytes[i] = static_cast<std::uint8_t>(i * 17);
     auto lines = HexDumpLines(bytes.data(), bytes.size());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "0010: 10 21 32 43");

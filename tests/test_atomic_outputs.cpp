@@ -236,7 +236,7 @@ TEST_P(AtomicOutputs, GatheredWritesLandInOrder) {
     f.writeAt(0, head.data(), head.size());
     std::vector<std::uint8_t> want(head);
     std::vector<std::uint8_t> block(300);
-    for (int k = 0; k < 10; ++k) {
+    for (std::size_t k = 0; k < 10; ++k) {
         for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(k * 7 + i);
         f.writeAt(want.size(), block.data(), block.size());  // continues: gathered
         want.insert(want.end(), block.begin(), block.end());

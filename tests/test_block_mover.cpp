@@ -56,7 +56,7 @@ TEST(BlockMover, CopiesLikeReadAndWriteAtEveryAlignment) {
     const std::string src = dir.write("src", data);
     // Blocks of a whole pipe, of a second of audio, and ones too big for a pipe.
     for (std::size_t block : {std::size_t{1048576}, std::size_t{192000}, std::size_t{4096}, std::size_t{20000001}}) {
-        for (std::uint64_t from : {0, 44, 4095, 4096}) {
+        for (std::uint64_t from : {0u, 44u, 4095u, 4096u}) {
             std::vector<std::size_t> reads;
             EXPECT_EQ(Copy(src, block, from, block, &reads), Expected(data, block, from, block))
                 << "block " << block << " from " << from;
@@ -71,8 +71,8 @@ TEST(BlockMover, BytesNotWrittenAreDropped) {
     TempDir dir;
     const Bytes data = Random(5 * 65536 + 3);
     const std::string src = dir.write("src", data);
-    for (std::uint64_t from : {0, 44}) {
-        for (std::size_t keep : {0, 1, 4095, 4097, 65535}) {
+    for (std::uint64_t from : {0u, 44u}) {
+        for (std::size_t keep : {0u, 1u, 4095u, 4097u, 65535u}) {
             EXPECT_EQ(Copy(src, 65536, from, keep), Expected(data, 65536, from, keep))
                 << "keep " << keep << " from " << from;
         }

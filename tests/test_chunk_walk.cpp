@@ -172,7 +172,7 @@ TEST(ChunkWalk, EachClassIsReadAsItsChainSays) {
             AnalysisResult clean = AnalyzeWave(out[0], again);
             EXPECT_EQ((*clean.report)[15], kAllOK);
             EXPECT_EQ(again.dataSize, info.dataSize);
-            EXPECT_EQ(again.fileSize, again.dataChunkPos + 8u + info.dataSize + (info.dataSize & 1));
+            EXPECT_EQ(again.fileSize, static_cast<std::uint64_t>(again.dataChunkPos) + 8u + info.dataSize + (info.dataSize & 1));
         }
     }
 }

@@ -143,7 +143,7 @@ std::vector<FaultSubject> Subjects() {
         b.riffSize = 36 + 350 * 4 + 10;
         Bytes patched = b.Build();
         const std::uint32_t fixed = static_cast<std::uint32_t>(patched.size() - 8);
-        for (int i = 0; i < 4; ++i) patched[4 + i] = static_cast<std::uint8_t>(fixed >> (8 * i));
+        for (std::size_t i = 0; i < 4; ++i) patched[4 + i] = static_cast<std::uint8_t>(fixed >> (8 * i));
         s.push_back({"riffSize", b.Build(), [](const std::string& src, const std::string&, Host& h) {
                          WaveInfo info = Analysed(src);
                          return RewriteRiffSize(info, {src}, h);
@@ -152,8 +152,8 @@ std::vector<FaultSubject> Subjects() {
     {
         Bytes patched = stereo;
         const std::uint32_t fields[2] = {48000, 192000};
-        for (int f = 0; f < 2; ++f)
-            for (int i = 0; i < 4; ++i) patched[24 + 4 * f + i] = static_cast<std::uint8_t>(fields[f] >> (8 * i));
+        for (std::size_t f = 0; f < 2; ++f)
+            for (std::size_t i = 0; i < 4; ++i) patched[24 + 4 * f + i] = static_cast<std::uint8_t>(fields[f] >> (8 * i));
         s.push_back({"sampleRate", stereo, [](const std::string& src, const std::string&, Host& h) {
                          WaveInfo info = Analysed(src);
                          return RewriteSampleRate(info, {src, 48000}, h);
@@ -170,7 +170,7 @@ std::vector<FaultSubject> Subjects() {
         Bytes patched = source;
         const std::size_t dataAt = source.size() - 350 * 4 - 8;
         const std::uint32_t fields[2] = {static_cast<std::uint32_t>(source.size() - 8), 350 * 4};
-        for (int i = 0; i < 4; ++i) {
+        for (std::size_t i = 0; i < 4; ++i) {
             patched[4 + i] = static_cast<std::uint8_t>(fields[0] >> (8 * i));
             patched[dataAt + 4 + i] = static_cast<std::uint8_t>(fields[1] >> (8 * i));
         }
@@ -210,7 +210,9 @@ TEST(FaultInjection, AKilledRepairIsWholeOrUndoneByTheNextAnalysis) {
             const Bytes now = ReadFile(src);
             EXPECT_TRUE(now == subject.source || now == subject.patched) << "a mix of old and new fields";
             EXPECT_FALSE(std::filesystem::exists(UndoRecordPath(src)));
-            if (completed) EXPECT_TRUE(now == subject.patched);
+            if (completed) {
+                EXPECT_TRUE(now == subject.patched);
+            }
         }
         EXPECT_TRUE(completed);
     }

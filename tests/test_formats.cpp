@@ -55,7 +55,7 @@ double Decode(const std::uint8_t* p, const Format& f) {
     }
     if (n == 1) return static_cast<double>(u) - 128;
     const std::int64_t sign = std::int64_t{1} << (f.bits - 1);
-    return static_cast<double>(static_cast<std::int64_t>(u ^ sign) - sign);
+    return static_cast<double>(static_cast<std::int64_t>(u ^ static_cast<std::uint64_t>(sign)) - sign);
 }
 
 void Encode(double v, const Format& f, Bytes& out) {
@@ -124,7 +124,8 @@ Decoded ReadOutput(const std::string& path, const Format& f) {
     d.channels = info.format.channels;
     const std::size_t start = static_cast<std::size_t>(info.dataChunkPos) + 8;
     EXPECT_EQ(start + info.dataSize, bytes.size()) << path;
-    for (std::size_t p = start; p + f.bits / 8 <= bytes.size(); p += f.bits / 8) d.values.push_back(Decode(&bytes[p], f));
+    const auto width = static_cast<std::size_t>(f.bits / 8);
+    for (std::size_t p = start; p + width <= bytes.size(); p += width) d.values.push_back(Decode(&bytes[p], f));
     return d;
 }
 
@@ -177,7 +178,7 @@ TEST_F(FormatsTest, SplitKeepsEverySampleFormat) {
         ASSERT_EQ(paths.size(), 4u);
         // 1.5 s at 1000 Hz in one pass, whatever the sample width.
         EXPECT_EQ(host.gauge, (std::vector<int>{0, 100}));
-        for (int c = 0; c < channels; ++c) {
+        for (std::size_t c = 0; c < static_cast<std::size_t>(channels); ++c) {
             std::vector<double> want;
             for (std::size_t i = c; i < in.size(); i += channels) want.push_back(in[i]);
             Decoded d = ReadOutput(paths[c], f);
@@ -206,7 +207,7 @@ TEST_F(FormatsTest, MultiplexInterleavesEveryMonoFormat) {
             std::string lastPath;
             const int rows = withCentre ? 3 : 2;
             for (int row = 0; row < rows; ++row) {
-                std::vector<double> v = Signal(f, 1200 + 10 * row, 1, 0.3 + 0.1 * row);
+                std::vector<double> v = Signal(f, static_cast<std::size_t>(1200 + 10 * row), 1, 0.3 + 0.1 * row);
                 for (double& x : v) x = f.isFloat ? x : std::trunc(x * (row + 1) / 4);
                 mono.push_back(v);
                 lastPath = dir.write(std::string(f.name) + std::to_string(row) + ".wav", Build(f, v, 1).Build());
@@ -224,7 +225,7 @@ TEST_F(FormatsTest, MultiplexInterleavesEveryMonoFormat) {
             ASSERT_EQ(d.channels, rows);
             std::vector<double> want;  // as long as the shortest file
             for (std::size_t i = 0; i < mono[0].size(); ++i)
-                for (int c = 0; c < rows; ++c) want.push_back(mono[c][i]);
+                for (std::size_t c = 0; c < static_cast<std::size_t>(rows); ++c) want.push_back(mono[c][i]);
             ExpectNear(d.values, want, 0, paths[0]);
         }
     }

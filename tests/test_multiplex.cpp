@@ -25,9 +25,10 @@ const char* const kNames[kChannelRows] = {"L.wav", "R.wav", "C.wav", "LFE.wav", 
 // Mono sample bytes that differ from row to row.
 Bytes MonoSamples(std::size_t frames, int width, int id) {
     Bytes b;
+    const auto seed = static_cast<std::size_t>(id) * 53;
     for (std::size_t f = 0; f < frames; ++f)
-        for (int k = 0; k < width; ++k)
-            b.push_back(static_cast<std::uint8_t>((id * 53 + f * 7 + k * 101 + (f >> 8) * 13 + 1) & 0xFF));
+        for (std::size_t k = 0; k < static_cast<std::size_t>(width); ++k)
+            b.push_back(static_cast<std::uint8_t>((seed + f * 7 + k * 101 + (f >> 8) * 13 + 1) & 0xFF));
     return b;
 }
 

@@ -141,7 +141,7 @@ TEST(Normalize, Peak16384GainAndTruncationTowardZero) {
     TempDir dir;
     Signal sig(2, 0, 0);
     const std::int16_t in[] = {16384, -1, -16384, 1, 8192, -8192};
-    for (int i = 0; i < 6; ++i) sig.samples[1000 + i] = in[i];
+    for (std::size_t i = 0; i < 6; ++i) sig.samples[1000 + i] = in[i];
     std::string src = sig.write(dir);
     RecordingView view;
     AskingHost host;

@@ -163,7 +163,7 @@ Bytes ShortFormat(std::uint32_t body, std::uint32_t rate) {
     b.samples = PatternSamples(100, 2, 2);
     Bytes bytes = b.Build();
     bytes.erase(bytes.begin() + 20 + body, bytes.begin() + 36);
-    for (int i = 0; i < 4; ++i) {
+    for (std::size_t i = 0; i < 4; ++i) {
         bytes[16 + i] = static_cast<std::uint8_t>(body >> (8 * i));
         bytes[4 + i] = static_cast<std::uint8_t>((bytes.size() - 8) >> (8 * i));
     }
@@ -191,8 +191,11 @@ TEST(OperationFindings, AShortFormatChunkIsNeverPatched) {
         EXPECT_FALSE(info.rateRewriteOnly);
         const std::optional<OperationSet> allowed = AllowedOperations(info, r);
         if (allowed) {
-            for (Operation op : kAllOperations)
-                if (op != Operation::FixRiffSize) EXPECT_FALSE(allowed->contains(op)) << OperationName(op);
+            for (Operation op : kAllOperations) {
+                if (op != Operation::FixRiffSize) {
+                    EXPECT_FALSE(allowed->contains(op)) << OperationName(op);
+                }
+            }
         }
         EXPECT_EQ(WhyNot(WhyNotOffered(info, r), Operation::SetRate), kTextFormatTooShort);
         // Past the gate, as a careless front end would call them.
@@ -245,7 +248,7 @@ TEST(OperationFindings, AFormatChunkThatHoldsTheDataHeaderIsNeverPatched) {
     Append(b, "data");  // inside the format chunk's body
     AppendU32(b, 8);
     AppendBytes(b, Bytes(8, 0x01));
-    for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<std::uint8_t>((b.size() - 8) >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i) b[4 + i] = static_cast<std::uint8_t>((b.size() - 8) >> (8 * i));
     TempDir dir;
     const std::string src = dir.write("overlap.wav", b);
     WaveInfo info;

@@ -96,7 +96,7 @@ TEST(Records, ExtensibleHeaderWithAndWithoutCue) {
     EXPECT_EQ(ReadU32(c, 4), 128u + 1000 - 8);
     EXPECT_EQ(0, std::memcmp(c.data() + 60, "cue ", 4));
     EXPECT_EQ(ReadU32(c, 64), 52u);
-    for (int i = 68; i < 120; ++i) EXPECT_EQ(c[i], 0) << i;
+    for (std::size_t i = 68; i < 120; ++i) EXPECT_EQ(c[i], 0) << i;
     EXPECT_EQ(0, std::memcmp(c.data() + 120, "data", 4));
     EXPECT_EQ(ReadU32(c, 124), 1000u);
 }
@@ -110,7 +110,7 @@ TEST(Records, CopiedHeaderChangesOnlyItsSizes) {
     ASSERT_EQ(out.size(), 50u);
     EXPECT_EQ(ReadU32(out, 4), 50u + 7 + 1 - 8);
     EXPECT_EQ(ReadU32(out, 46), 7u);
-    for (int i : {8, 12, 43, 45}) EXPECT_EQ(out[i], 0xAB);
+    for (std::size_t i : {8u, 12u, 43u, 45u}) EXPECT_EQ(out[i], 0xAB);
     // The extension reads back as written.
     std::uint8_t ext[FormatExtension::kSize];
     FormatExtension{20, 0x60F, 3}.Encode(ext);

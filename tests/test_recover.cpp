@@ -88,7 +88,7 @@ TEST(Recover, PatchesOnlyTheTwoSizesOfUnfinalizedRecordings) {
         EXPECT_EQ(ReadU32(after, 4), original.size() - 8);
         EXPECT_EQ(ReadU32(after, 40), wantData);
         Bytes rest = after;
-        for (std::size_t i : {4, 5, 6, 7, 40, 41, 42, 43}) rest[i] = original[i];
+        for (std::size_t i : {4u, 5u, 6u, 7u, 40u, 41u, 42u, 43u}) rest[i] = original[i];
         EXPECT_EQ(rest, original);
         EXPECT_EQ(info.dataSize, wantData);
 
@@ -143,7 +143,7 @@ TEST(Recover, ASoundDataSizeWithAStaleRiffSizeIsFinished) {
         EXPECT_EQ(RecoverDataSize(info, {path}, host).size(), c.patched ? 1u : 0u);
         Bytes want = original;
         if (c.patched)
-            for (int i = 0; i < 4; ++i) want[4 + i] = static_cast<std::uint8_t>((original.size() - 8) >> (8 * i));
+            for (std::size_t i = 0; i < 4; ++i) want[4 + i] = static_cast<std::uint8_t>((original.size() - 8) >> (8 * i));
         EXPECT_EQ(ReadFile(path), want);
     }
 }

@@ -225,7 +225,7 @@ TEST(RewriteRiffSize, CountsAnUnknownTrailerAndChangesOnlyThatField) {
     EXPECT_EQ(RewriteRiffSize(info, {path}, host), std::vector<std::string>{path});
     Bytes expected = original;
     const std::uint32_t size = static_cast<std::uint32_t>(original.size() - 8);
-    for (int i = 0; i < 4; ++i) expected[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i) expected[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
     EXPECT_EQ(ReadFile(path), expected);
     EXPECT_EQ(info.riffSize, size);
     EXPECT_EQ(host.lastProgress, 100);
@@ -275,7 +275,7 @@ TEST(RewriteSampleRate, WritesRateAndByteRateOnly) {
         EXPECT_EQ(RewriteSampleRate(info, {path, ParseSampleRate(c.text, info.format.blockAlign)}, host),
                   std::vector<std::string>{path});
         Bytes expected = original;
-        for (int i = 0; i < 4; ++i) {
+        for (std::size_t i = 0; i < 4; ++i) {
             expected[at + 12 + i] = static_cast<std::uint8_t>(c.rate >> (8 * i));
             expected[at + 16 + i] = static_cast<std::uint8_t>(c.avg >> (8 * i));
         }
@@ -450,7 +450,7 @@ TEST(RemoveFooter, SourceShorterThanCountedEndsWithTheMessage) {
     // still counted by the data chunk, so the copy is whole.
     WavBuilder wrap = Stereo16(50);
     wrap.trailer = Chunk("LIST", {});
-    for (int i = 4; i < 8; ++i) wrap.trailer[i] = 0xFF;
+    for (std::size_t i = 4; i < 8; ++i) wrap.trailer[i] = 0xFF;
     wrap.trailer[4] = 0xF0;
     std::string p2 = dir.write("wrap.wav", wrap.Build());
     WaveInfo i2;

@@ -676,8 +676,8 @@ TEST(Bounded, SecondsLargerThanABlockGiveTheBytesOfWholeSeconds) {
         return i;
     };
     const auto split = ChannelSplit(info, {src, dir.path()}, host);
-    for (int c = 0; c < 2; ++c) {
-        const Bytes out = ReadFile(split.at(static_cast<std::size_t>(c)));
+    for (std::size_t c = 0; c < 2; ++c) {
+        const Bytes out = ReadFile(split.at(c));
         ASSERT_EQ(out.size(), 44 + 2 * kFrames);
         EXPECT_EQ(firstWrong([&](std::size_t i) { return ReadU16(out, 44 + 2 * i) == ReadU16(b.samples, 4 * i + 2 * c); }),
                   kFrames) << c;

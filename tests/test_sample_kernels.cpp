@@ -76,7 +76,7 @@ TEST(SampleKernels, PeakIsTheLoudestValueWithMinusFullScaleAs32767) {
 
 TEST(SampleKernels, ExtractAndPlaceMoveOnlyTheirSampleOfEachFrame) {
     for (std::size_t width = 1; width <= 5; ++width) {
-        for (std::size_t channels : {1, 2, 3, 4, 6, 8}) {
+        for (std::size_t channels : {1u, 2u, 3u, 4u, 6u, 8u}) {
             const std::size_t stride = width * channels;
             for (std::size_t frames : kLengths) {
                 const Bytes frameBytes = RandomBytes(frames * stride, static_cast<unsigned>(frames + stride));
@@ -107,8 +107,8 @@ TEST(SampleKernels, DeinterleaveAndInterleaveMoveWholeFramesEitherWay) {
     // Lengths around the 64-frame blocks of the widest build, and a second.
     std::vector<std::size_t> lengths(std::begin(kLengths), std::end(kLengths));
     lengths.insert(lengths.end(), {128, 129, 191, 48000});
-    for (std::size_t width : {1, 2, 3, 4, 5, 8}) {
-        for (std::size_t channels : {1, 2, 3, 5, 6, 8}) {
+    for (std::size_t width : {1u, 2u, 3u, 4u, 5u, 8u}) {
+        for (std::size_t channels : {1u, 2u, 3u, 5u, 6u, 8u}) {
             const std::size_t stride = width * channels;
             for (std::size_t frames : lengths) {
                 SCOPED_TRACE(std::to_string(width) + " bytes, " + std::to_string(channels) + " channels, " +
@@ -201,8 +201,8 @@ TEST(MultiplexReadBack, OutputShortenedBeforeTheSamplesIsStillWrittenWhole) {
         const Bytes written = ReadFile(out);
         ASSERT_EQ(written.size(), 44u + 700 * 2);
         for (std::size_t f = 0; f < 350; ++f)
-            for (int row = 0; row < 2; ++row)
-                for (int k = 0; k < 2; ++k)
+            for (std::size_t row = 0; row < 2; ++row)
+                for (std::size_t k = 0; k < 2; ++k)
                     ASSERT_EQ(written[44 + 4 * f + 2 * row + k], samples[row][2 * f + k]) << f;
     }
     AllowUnnamedOutputs(true);

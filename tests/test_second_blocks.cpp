@@ -20,7 +20,7 @@ std::string Tagged(char tag, std::uint64_t n) {
 
 // Every host call and every block step, in order.
 struct EventHost : RecordingHost {
-    void progress(int percent) override { events.push_back(Tagged('g', percent)); }
+    void progress(int percent) override { events.push_back(Tagged('g', static_cast<std::uint64_t>(percent))); }
     void pumpMessages() override { events.push_back("p"); }
     std::vector<std::string> events;
 };

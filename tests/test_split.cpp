@@ -14,7 +14,7 @@ using namespace velmora::test;
 namespace {
 
 // Channel c of every frame: `width` bytes at c × width within each frame.
-Bytes ChannelOf(const Bytes& samples, std::size_t frameBytes, std::size_t width, int c) {
+Bytes ChannelOf(const Bytes& samples, std::size_t frameBytes, std::size_t width, std::size_t c) {
     Bytes out;
     for (std::size_t f = 0; f + frameBytes <= samples.size(); f += frameBytes)
         out.insert(out.end(), samples.begin() + static_cast<long>(f + c * width),
@@ -45,7 +45,7 @@ TEST(ChannelSplit, StereoTwoSecondsAnd100FramesHeadersSamplesLogAndGauge) {
     EXPECT_EQ(host.pumps, 2);
 
     const std::uint32_t dataSize = static_cast<std::uint32_t>(b.samples.size());
-    for (int c = 0; c < 2; ++c) {
+    for (std::size_t c = 0; c < 2; ++c) {
         Bytes out = ReadFile(paths[c]);
         ASSERT_EQ(out.size(), 44u + 96100u * 2);
         EXPECT_EQ(Slice(out, 0, 4), (Bytes{'R', 'I', 'F', 'F'}));
@@ -74,7 +74,7 @@ TEST(ChannelSplit, EightBitFourChannelsWholeSecondsNeverShow100) {
     auto paths = Split(src, dir.path() + "/", host);
     ASSERT_EQ(paths.size(), 4u);
     const char* names[] = {"Left", "Right", "S-Left", "S-Right"};
-    for (int c = 0; c < 4; ++c) {
+    for (std::size_t c = 0; c < 4; ++c) {
         EXPECT_EQ(paths[c], dir.file(std::string("q(") + names[c] + ")(" + std::to_string(c) + ").wav"));
         Bytes out = ReadFile(paths[c]);
         EXPECT_EQ(ReadU16(out, 32), 1u);
@@ -97,7 +97,7 @@ TEST(ChannelSplit, ExtensibleSixChannelsNamedByOwnMaskShorterThanASecond) {
     auto paths = Split(src, dir.path(), host);
     const char* names[] = {"Left", "Right", "Center", "LFE", "Side Left", "Side Right"};
     ASSERT_EQ(paths.size(), 6u);
-    for (int c = 0; c < 6; ++c) {
+    for (std::size_t c = 0; c < 6; ++c) {
         EXPECT_EQ(paths[c], dir.file(std::string("x(") + names[c] + ")(" + std::to_string(c) + ").wav"));
         Bytes out = ReadFile(paths[c]);
         EXPECT_EQ(ReadU32(out, 16), 16u);
@@ -170,7 +170,7 @@ TEST(ChannelSplit, OddSampleWidthCopiesWholeSamples) {
     TraceHost host;
     auto paths = Split(src, dir.path(), host);
     ASSERT_EQ(paths.size(), 2u);
-    for (int c = 0; c < 2; ++c) {
+    for (std::size_t c = 0; c < 2; ++c) {
         Bytes out = ReadFile(paths[c]);
         EXPECT_EQ(ReadU16(out, 32), 3u);
         // 8005 samples of 3 bytes: odd data, then its pad byte.
@@ -227,7 +227,7 @@ TEST(ChannelSplit, AgreesWithSoxRemix) {
     TraceHost host;
     auto paths = Split(src, dir.path(), host);
     ASSERT_EQ(paths.size(), 6u);
-    for (int c = 0; c < 6; ++c) {
+    for (std::size_t c = 0; c < 6; ++c) {
         std::string ref = dir.file("ref" + std::to_string(c) + ".wav");
         std::string remix = "sox '" + src + "' -b 16 '" + ref + "' remix " + std::to_string(c + 1) + " 2>/dev/null";
         ASSERT_EQ(std::system(remix.c_str()), 0);

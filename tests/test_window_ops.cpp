@@ -128,7 +128,7 @@ TEST_F(WindowOpsTest, SplitButtonWritesOneMonoFilePerChannel) {
     EXPECT_EQ(Lines(form->Memo3), QStringList({Q("書込中: " + left), Q("書込中: " + right), "終わり"}));
     EXPECT_EQ(form->Gauge1->value(), 100);
     const std::string outs[2] = {left, right};
-    for (int c = 0; c < 2; ++c) {
+    for (std::size_t c = 0; c < 2; ++c) {
         Bytes out = ReadFile(outs[c]);
         ASSERT_EQ(out.size(), 44u + 4200u) << c;
         EXPECT_EQ(ReadU16(out, 22), 1);        // channels
@@ -493,7 +493,7 @@ TEST_F(WindowOpsTest, RepairButtonsWriteExactlyTheirBytes) {
     EXPECT_TRUE(form->Memo1->toPlainText().contains("ファイルサイズ OK"));
     Bytes patched = badRiff.Build();
     const std::uint32_t riff = static_cast<std::uint32_t>(patched.size() - 8);
-    for (int i = 0; i < 4; ++i) patched[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i) patched[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
     EXPECT_EQ(ReadFile(b), patched);
     EXPECT_EQ(form->Gauge1->value(), 100);
     EXPECT_FALSE(form->Button13->isEnabled());
@@ -511,7 +511,7 @@ TEST_F(WindowOpsTest, RepairButtonsWriteExactlyTheirBytes) {
     EXPECT_EQ(form->ComboBox1->currentText(), "44100");
     form->Button10->click();
     Bytes rated = Stereo(1100).Build();
-    for (int i = 0; i < 4; ++i) {
+    for (std::size_t i = 0; i < 4; ++i) {
         rated[24 + i] = static_cast<std::uint8_t>(44100u >> (8 * i));
         rated[28 + i] = static_cast<std::uint8_t>(176400u >> (8 * i));
     }

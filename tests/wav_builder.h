@@ -139,7 +139,7 @@ struct WavBuilder {
         AppendBytes(b, samples);
         AppendBytes(b, trailer);
         std::uint32_t riff = riffSize.value_or(rf64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(b.size() - 8));
-        for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
+        for (std::size_t i = 0; i < 4; ++i) b[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
         return b;
     }
 };
@@ -153,11 +153,13 @@ inline Bytes Pcm16(const std::vector<std::int16_t>& values) {
 
 // Deterministic sample bytes: frame f, channel c gets a distinct pattern.
 inline Bytes PatternSamples(std::size_t frames, int channels, int bytesPerSample) {
+    const auto frameChannels = static_cast<std::size_t>(channels);
+    const auto width = static_cast<std::size_t>(bytesPerSample);
     Bytes b;
-    b.reserve(frames * channels * bytesPerSample);
+    b.reserve(frames * frameChannels * width);
     for (std::size_t f = 0; f < frames; ++f)
-        for (int c = 0; c < channels; ++c)
-            for (int k = 0; k < bytesPerSample; ++k)
+        for (std::size_t c = 0; c < frameChannels; ++c)
+            for (std::size_t k = 0; k < width; ++k)
                 b.push_back(static_cast<std::uint8_t>((f * 7 + c * 31 + k * 101 + (f >> 8) * 13) & 0xFF));
     return b;
 }
