@@ -118,7 +118,7 @@ struct Choices {
         c.cue = (s >> 5) & 1;
         c.rateText = rates[(s >> 6) & 7];
         c.muxRowA = static_cast<int>((s >> 9) % 6);
-        c.muxRowB = static_cast<int>((c.muxRowA + 1 + (s >> 12) % 5) % 6);
+        c.muxRowB = static_cast<int>((static_cast<std::uint64_t>(c.muxRowA) + 1 + (s >> 12) % 5) % 6);
         c.muxUncheckB = ((s >> 15) & 3) == 0;
         c.muxExwave = !((s >> 17) & 1);
         c.muxCue = (s >> 18) & 1;

@@ -365,7 +365,9 @@ TEST(CliScripts, EveryOperationHasItsVerbCompletionAndManualEntry) {
         for (const velmora::OptionSpec& spec : velmora::RecordOf(e.op).options) {
             std::string name = spec.names;
             name = name.substr(name.rfind(',') + 1);
-            if (name[0] == '-') EXPECT_NE(verbSection.find(roff(name)), std::string::npos) << name << ": no manual entry";
+            if (name[0] == '-') {
+                EXPECT_NE(verbSection.find(roff(name)), std::string::npos) << name << ": no manual entry";
+            }
         }
         EXPECT_NE(readme.find("velmora-cli " + verb + " "), std::string::npos) << "README's verb list";
     }

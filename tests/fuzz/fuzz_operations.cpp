@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int agree = static_cast<int>((seed >> 40) % 3);
     if (agree > 0 && size >= 12) {
         const auto put = [&](std::size_t at, std::uint32_t v) {
-            for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+            for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
         };
         put(4, static_cast<std::uint32_t>(size - 8));
         if (agree == 2)
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tally.skipped += report.skippedAsHuge;
     for (const auto& o : report.ops) {
         auto& n = tally.counts[o.op];
-        ++n[(o.enabled ? 0 : 2) + (o.failure ? 1 : 0)];
+        ++n[(o.enabled ? 0u : 2u) + (o.failure ? 1u : 0u)];
     }
     VELMORA_CHECK(harness::OpenDescriptors() == fds);
     std::filesystem::remove_all(root);
