@@ -39,8 +39,7 @@ std::optional<QString> QtDialogs::openFile(QWidget* parent, const QString& filte
     return path;
 }
 
-std::optional<QString> QtDialogs::browseFolder(QWidget* parent, const QString& title,
-                                               const QString& initial) {
+std::optional<QString> QtDialogs::browseFolder(QWidget* parent, const QString& title, const QString& initial) {
     // The refusal is a confirmation-kind box with one OK button over the dialog.
     FolderBrowseDialog dialog(parent, title, initial, [this](QWidget* owner, const QString& text) {
         message(owner, QString::fromUtf8(kConfirmCaption), text);
@@ -58,8 +57,8 @@ void QtDialogs::message(QWidget* parent, const QString& caption, const QString& 
 }
 
 bool QtDialogs::ask(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Question, QString::fromUtf8(kConfirmCaption), DisplayText(text),
-                    QMessageBox::NoButton, parent);
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(kConfirmCaption), DisplayText(text), QMessageBox::NoButton,
+                    parent);
     box.setTextFormat(Qt::PlainText);
     QPushButton* yes = box.addButton(QString::fromUtf8(kYesText), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QString::fromUtf8(kNoText), QMessageBox::NoRole);

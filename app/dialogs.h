@@ -27,8 +27,7 @@ public:
     virtual std::optional<QString> openFile(QWidget* parent, const QString& filter) = 0;
     // The folder-browse dialog, preselecting `initial`; the chosen folder
     // (no trailing separator except for "/"), nullopt when cancelled.
-    virtual std::optional<QString> browseFolder(QWidget* parent, const QString& title,
-                                                const QString& initial) = 0;
+    virtual std::optional<QString> browseFolder(QWidget* parent, const QString& title, const QString& initial) = 0;
     // A plain modal message box with one OK button. "\r\n" in the text is a line break.
     virtual void message(QWidget* parent, const QString& caption, const QString& text) = 0;
     // The confirmation box (caption "確認", "はい(&Y)" / "いいえ(&N)"); false only for No.
@@ -46,8 +45,7 @@ public:
 class QtDialogs : public Dialogs {
 public:
     std::optional<QString> openFile(QWidget* parent, const QString& filter) override;
-    std::optional<QString> browseFolder(QWidget* parent, const QString& title,
-                                        const QString& initial) override;
+    std::optional<QString> browseFolder(QWidget* parent, const QString& title, const QString& initial) override;
     void message(QWidget* parent, const QString& caption, const QString& text) override;
     bool ask(QWidget* parent, const QString& text) override;
     QAction* popup(QMenu& menu, const QPoint& globalPos) override;

@@ -14,12 +14,9 @@
 
 namespace velmora::app {
 
-QString FolderForLabel(const QString& folder) {
-    return QDir::cleanPath(QDir(folder).absolutePath());
-}
+QString FolderForLabel(const QString& folder) { return QDir::cleanPath(QDir(folder).absolutePath()); }
 
-FolderBrowseDialog::FolderBrowseDialog(QWidget* parent, const QString& title, const QString& initial,
-                                       Refuse refuse)
+FolderBrowseDialog::FolderBrowseDialog(QWidget* parent, const QString& title, const QString& initial, Refuse refuse)
     : QDialog(parent), refuse_(std::move(refuse)) {
     setObjectName("FolderBrowseDialog");
     setWindowTitle(title);
@@ -61,8 +58,7 @@ FolderBrowseDialog::FolderBrowseDialog(QWidget* parent, const QString& title, co
     connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { keepSelectionInView(); });
     connect(tree_->verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this] { followSelection_ = false; });
     connect(tree_, &QAbstractItemView::pressed, this, [this] { followSelection_ = false; });
-    connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this] { selectionChanged(); });
+    connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { selectionChanged(); });
     select(initial.isEmpty() ? QDir::homePath() : initial);
 }
 

@@ -41,9 +41,7 @@ std::vector<std::string> LocalFiles(const QList<QUrl>& urls) {
 }
 
 TForm1::TForm1(Dialogs& dialogs, QWidget* parent)
-    : QWidget(parent, Qt::Window),
-      dialogs_(dialogs),
-      guard_([this](const std::string& text) { showMessage(text); }) {
+    : QWidget(parent, Qt::Window), dialogs_(dialogs), guard_([this](const std::string& text) { showMessage(text); }) {
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("Velmora v0.30"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -183,15 +181,15 @@ void TForm1::showMessage(const std::string& text) { dialogs_.message(this, Q(kAp
 std::vector<QWidget*> TForm1::controlsOf(Operation op) const {
     // One row per operation, in the enum's order.
     const std::array<std::vector<QWidget*>, kOperationCount> controls = {{
-        {Button3},               // Split
-        {surround},              // Surround
-        {Button7},               // Normalize
-        {Button8},               // RebuildHeader
-        {Button5},               // Multiplex
-        {Button11},              // RemoveFooter
-        {Button10, ComboBox1},   // SetRate
-        {Button13},              // FixRiffSize
-        {Button14},              // Recover
+        {Button3},              // Split
+        {surround},             // Surround
+        {Button7},              // Normalize
+        {Button8},              // RebuildHeader
+        {Button5},              // Multiplex
+        {Button11},             // RemoveFooter
+        {Button10, ComboBox1},  // SetRate
+        {Button13},             // FixRiffSize
+        {Button14},             // Recover
     }};
     const auto i = static_cast<std::size_t>(op);
     return i < controls.size() ? controls[i] : std::vector<QWidget*>{};
@@ -238,8 +236,7 @@ void TForm1::ShowAnalysisResult(const AnalysisResult& result) {
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls() && !LocalFiles(event->mimeData()->urls()).empty())
-        event->acceptProposedAction();
+    if (event->mimeData()->hasUrls() && !LocalFiles(event->mimeData()->urls()).empty()) event->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
@@ -247,7 +244,8 @@ void TForm1::dropEvent(QDropEvent* event) {
     if (paths.empty()) return;
     event->acceptProposedAction();
     // The drag source is released first; the handler runs from its own event.
-    QMetaObject::invokeMethod(this, [this, paths] { FormDropFiles(paths); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, paths] { FormDropFiles(paths); }, Qt::QueuedConnection);
 }
 
 void TForm1::FormDropFiles(const QStringList& paths) {

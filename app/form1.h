@@ -76,8 +76,8 @@ public:
     // Tab 1.
     QLineEdit* Edit1;  // the current file
     QPushButton* Button1;
-    QTextEdit* Memo1;  // report
-    QTextEdit* Memo4;  // hex dump of the header
+    QTextEdit* Memo1;       // report
+    QTextEdit* Memo4;       // hex dump of the header
     QPlainTextEdit* Memo3;  // log of the main tab's operations
     QPushButton* Button2;
     QPushButton* Button3;
@@ -143,11 +143,11 @@ public:
     // What the operations read and report through.
     WaveInfo& waveInfo() override { return waveInfo_; }
     const WaveInfo& waveInfo() const { return waveInfo_; }
-    std::string fileField() const;     // Edit1
+    std::string fileField() const;                                       // Edit1
     std::string outputFolder() const override { return outputFolder_; }  // shown by Label4
     void setOutputFolder(const std::string& folder) override;
-    bool extensibleHeader() const override;  // exwavechk
-    bool cueChunk() const override;          // cuechk
+    bool extensibleHeader() const override;           // exwavechk
+    bool cueChunk() const override;                   // cuechk
     Host& mainHost() override { return *mainHost_; }  // logs into Memo3
     Host& muxHost() override { return *muxHost_; }    // logs into Memo2
     Dialogs& dialogs() override { return dialogs_; }

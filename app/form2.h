@@ -17,14 +17,15 @@ class QTableView;
 
 namespace velmora::app {
 
-class TForm2 : public QWidget, public PeakListView {
+class TForm2 : public QWidget,
+               public PeakListView {
     Q_OBJECT
 public:
     explicit TForm2(QWidget* parent = nullptr);
 
     QFrame* Panel1;
-    QLabel* Label1;        // the overall peak
-    QPushButton* Button1;  // "閉じる"
+    QLabel* Label1;         // the overall peak
+    QPushButton* Button1;   // "閉じる"
     QTableView* ListView1;  // columns "分", "秒", "ピーク"
     PeakListModel* Peaks;   // the rows ListView1 shows
 

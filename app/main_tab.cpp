@@ -132,7 +132,8 @@ void MainTab::Button10Click() {
         if (source.empty()) return {};
         // The file first, then the typed rate, as the user would read them.
         RequireRateRewritable(source, host_.waveInfo());
-        const std::int32_t rate = ParseSampleRate(ComboBox1->currentText().toStdString(), host_.waveInfo().format.blockAlign);
+        const std::int32_t rate =
+            ParseSampleRate(ComboBox1->currentText().toStdString(), host_.waveInfo().format.blockAlign);
         return RewriteSampleRate(host_.waveInfo(), {source, rate}, host_.mainHost());
     });
 }

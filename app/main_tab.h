@@ -66,8 +66,8 @@ public:
     // The tab's controls, under their form names; the window names them too.
     QLineEdit* Edit1 = nullptr;  // the current file
     QPushButton* Button1 = nullptr;
-    QTextEdit* Memo1 = nullptr;  // report
-    QTextEdit* Memo4 = nullptr;  // hex dump of the header
+    QTextEdit* Memo1 = nullptr;       // report
+    QTextEdit* Memo4 = nullptr;       // hex dump of the header
     QPlainTextEdit* Memo3 = nullptr;  // log of the main tab's operations
     QPushButton* Button2 = nullptr;
     QPushButton* Button3 = nullptr;

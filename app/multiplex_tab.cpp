@@ -80,7 +80,8 @@ MultiplexTab::MultiplexTab(MultiplexTabHost& host, QTabWidget* pages) : host_(ho
     // A menu item's registration runs from its own event, after the drop
     // handler that opened the menu has returned.
     for (int row = 0; row < 6; ++row)
-        connect(*items[row], &QAction::triggered, this, [this, row] { itemClick(row); }, Qt::QueuedConnection);
+        connect(
+            *items[row], &QAction::triggered, this, [this, row] { itemClick(row); }, Qt::QueuedConnection);
 }
 
 void MultiplexTab::itemClick(int row) {

@@ -15,16 +15,15 @@ int PeakListModel::columnCount(const QModelIndex& parent) const { return parent.
 
 QVariant PeakListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
-    if (index.row() == moreRow())
-        return index.column() == 0 ? QStringLiteral("ほか %1 行").arg(pastCap_) : QVariant();
+    if (index.row() == moreRow()) return index.column() == 0 ? QStringLiteral("ほか %1 行").arg(pastCap_) : QVariant();
     const Row& row = rows_[static_cast<std::size_t>(index.row())];
     switch (index.column()) {
-    case 0: return QString::number(row.minute);
-    case 1: return QString::number(row.second);
-    case 2:
-        return row.isFloat ? QString::fromStdString(FloatPeakText(row.peak))
-                           : QString::number(static_cast<int>(row.peak));
-    default: return {};
+        case 0: return QString::number(row.minute);
+        case 1: return QString::number(row.second);
+        case 2:
+            return row.isFloat ? QString::fromStdString(FloatPeakText(row.peak))
+                               : QString::number(static_cast<int>(row.peak));
+        default: return {};
     }
 }
 
@@ -33,10 +32,10 @@ QVariant PeakListModel::headerData(int section, Qt::Orientation orientation, int
         return QAbstractTableModel::headerData(section, orientation, role);
     }
     switch (section) {
-    case 0: return QStringLiteral("分");
-    case 1: return QStringLiteral("秒");
-    case 2: return QStringLiteral("ピーク");
-    default: return {};
+        case 0: return QStringLiteral("分");
+        case 1: return QStringLiteral("秒");
+        case 2: return QStringLiteral("ピーク");
+        default: return {};
     }
 }
 

@@ -44,11 +44,13 @@ RawTab::RawTab(RawTabHost& host, QTabWidget* pages) : host_(host) {
     // Lies over the lower right of RadioGroup1, beside its item "その他".
     Edit3 = Place(new QLineEdit(this), "Edit3", 88, 72, 97, 20);
     Edit3->raise();
-    RadioGroup2 = Place(new RadioGroup(QStringLiteral("Bit解像度"), {QStringLiteral("16Bit"), QStringLiteral("8Bit")}, this),
-                        "RadioGroup2", 208, 8, 73, 89);
+    RadioGroup2 =
+        Place(new RadioGroup(QStringLiteral("Bit解像度"), {QStringLiteral("16Bit"), QStringLiteral("8Bit")}, this),
+              "RadioGroup2", 208, 8, 73, 89);
     RadioGroup2->arrange();
-    RadioGroup3 = Place(new RadioGroup(QStringLiteral("モード"), {QStringLiteral("Stereo"), QStringLiteral("Mono")}, this),
-                        "RadioGroup3", 288, 8, 73, 89);
+    RadioGroup3 =
+        Place(new RadioGroup(QStringLiteral("モード"), {QStringLiteral("Stereo"), QStringLiteral("Mono")}, this),
+              "RadioGroup3", 288, 8, 73, 89);
     RadioGroup3->arrange();
     Button12 = MakeButton(this, "Button12", "実行", 16, 104, 75, 25);
     detectButton_ = MakeButton(this, "RawDetectButton", "形式を判定", 96, 104, 97, 25);
@@ -87,7 +89,8 @@ void RawTab::Button12Click() {
         // "48000", "44100", "32000", or "その他" with the rate typed into Edit3.
         static constexpr std::array<std::int32_t, 3> kItemRates = {48000, 44100, 32000};
         const int rateItem = RadioGroup1->itemIndex();
-        options.rate = rateItem == 3 ? ParseInteger(Edit3->text().toStdString()) : kItemRates.at(static_cast<std::size_t>(rateItem));
+        options.rate = rateItem == 3 ? ParseInteger(Edit3->text().toStdString())
+                                     : kItemRates.at(static_cast<std::size_t>(rateItem));
         options.bits = RadioGroup2->itemIndex() == 0 ? RawBits::Sixteen : RawBits::Eight;
         options.channels = RadioGroup3->itemIndex() == 0 ? RawChannels::Stereo : RawChannels::Mono;
         options.outputFolder = RawOutputFolder(host_.outputFolder(), options.rawPath);

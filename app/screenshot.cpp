@@ -24,9 +24,7 @@ using namespace velmora::app;
 class PrintingDialogs : public Dialogs {
 public:
     std::optional<QString> openFile(QWidget*, const QString&) override { return std::nullopt; }
-    std::optional<QString> browseFolder(QWidget*, const QString&, const QString&) override {
-        return std::nullopt;
-    }
+    std::optional<QString> browseFolder(QWidget*, const QString&, const QString&) override { return std::nullopt; }
     void message(QWidget*, const QString& caption, const QString& text) override {
         std::cerr << caption.toStdString() << ": " << DisplayText(text).toStdString() << "\n";
     }

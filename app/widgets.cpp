@@ -37,15 +37,13 @@ void GroupBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QFontMetrics metrics(font());
     const QString caption = title();
-    const QRect textRect(7, 0, caption.isEmpty() ? 0 : metrics.horizontalAdvance(caption) + 4,
-                         metrics.height());
+    const QRect textRect(7, 0, caption.isEmpty() ? 0 : metrics.horizontalAdvance(caption) + 4, metrics.height());
     // The frame line is broken where the caption stands.
     painter.setClipRegion(QRegion(rect()).subtracted(QRegion(textRect)));
     painter.setPen(palette().color(QPalette::Mid));
     painter.drawRect(rect().adjusted(0, metrics.height() / 2, -1, -1));
     painter.setClipping(false);
-    style()->drawItemText(&painter, textRect, Qt::AlignCenter, palette(), isEnabled(), caption,
-                          QPalette::WindowText);
+    style()->drawItemText(&painter, textRect, Qt::AlignCenter, palette(), isEnabled(), caption, QPalette::WindowText);
 }
 
 RadioGroup::RadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
@@ -65,9 +63,7 @@ void RadioGroup::setItemIndex(int index) {
 
 int RadioGroup::count() const { return static_cast<int>(group_->buttons().size()); }
 
-QRadioButton* RadioGroup::button(int index) const {
-    return static_cast<QRadioButton*>(group_->button(index));
-}
+QRadioButton* RadioGroup::button(int index) const { return static_cast<QRadioButton*>(group_->button(index)); }
 
 void RadioGroup::resizeEvent(QResizeEvent* event) {
     GroupBox::resizeEvent(event);

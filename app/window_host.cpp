@@ -26,8 +26,6 @@ void WindowHost::message(const std::string& text) {
     dialogs_.message(owner_, QString::fromUtf8(kApplicationTitle), QString::fromStdString(text));
 }
 
-bool WindowHost::ask(const std::string& question) {
-    return dialogs_.ask(owner_, QString::fromStdString(question));
-}
+bool WindowHost::ask(const std::string& question) { return dialogs_.ask(owner_, QString::fromStdString(question)); }
 
 }  // namespace velmora::app

@@ -24,8 +24,7 @@ void AddWriteOptions(CLI::App* cmd, WriteChoice& choice) {
     cmd->add_flag("-n,--dry-run", choice.dryRun,
                   "Print what would be written or patched (\"would write PATH\", \"would replace PATH\", "
                   "\"would patch PATH: what\") and write nothing");
-    cmd->add_flag("--no-clobber", choice.noClobber,
-                  "Refuse a file whose output already exists (default: replace it)");
+    cmd->add_flag("--no-clobber", choice.noClobber, "Refuse a file whose output already exists (default: replace it)");
 }
 
 namespace {
@@ -77,8 +76,7 @@ std::string ProgressLine::text(double fraction, double elapsed) const {
     char pct[16];
     std::snprintf(pct, sizeof pct, "%3d%%", static_cast<int>(fraction * 100 + 1e-9));
     s += (s.empty() ? "" : "  ") + std::string(pct);
-    if (duration_ > 0)
-        s += "  " + TimeText(fraction * duration_, true) + " / " + TimeText(duration_, true);
+    if (duration_ > 0) s += "  " + TimeText(fraction * duration_, true) + " / " + TimeText(duration_, true);
     s += "  elapsed " + TimeText(elapsed, false);
     s += "  left " + (fraction > 0 ? TimeText(elapsed * (1 - fraction) / fraction, false) : std::string("-:--:--"));
     if (duration_ > 0 && elapsed > 0 && fraction > 0) {
@@ -197,7 +195,8 @@ std::string TerminalText(const std::string& text) {
         if (len >= 3) {
             // No overlong forms, surrogates or code points past U+10FFFF.
             const unsigned char d = s[i + 1];
-            if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d > 0x9F) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d > 0x8F))
+            if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d > 0x9F) || (c == 0xF0 && d < 0x90) ||
+                (c == 0xF4 && d > 0x8F))
                 len = 0;
         }
         if (len == 2 && c == 0xC2 && s[i + 1] <= 0x9F) {
@@ -327,7 +326,8 @@ std::optional<int> CheckPlan(const std::string& source, const std::vector<Planne
 }
 
 void PrintNothingToDo(const std::string& path, Reason why) {
-    PrintNote(path, why == Reason::None ? std::string("nothing to do") : std::string("nothing to do (") + ReasonId(why) + ")");
+    PrintNote(path, why == Reason::None ? std::string("nothing to do")
+                                        : std::string("nothing to do (") + ReasonId(why) + ")");
 }
 
 namespace {

@@ -141,8 +141,7 @@ void PrintRefusal(const std::string& path, Operation op, const WaveInfo& info, c
 // Applies the dry run and --no-clobber to a file's plan: the status the file
 // ends with (the plan printed, or an existing output refused), or nullopt
 // when the operation is to run.
-std::optional<int> CheckPlan(const std::string& source, const std::vector<PlannedFile>& plan,
-                             const WriteChoice& write);
+std::optional<int> CheckPlan(const std::string& source, const std::vector<PlannedFile>& plan, const WriteChoice& write);
 
 // A verb's own way to run a record over its files (normalize's peaks and
 // question, mux's files by speaker), or the shared one.

@@ -94,7 +94,8 @@ std::string WrappingFormatter::make_option(const CLI::Option* opt, bool isPositi
     std::string wrapped = Wrap(desc, width_ - col, col);
     std::string left = "  " + make_option_name(opt, isPositional) + make_option_opts(opt);
     if (desc.empty()) return left + '\n';
-    if (static_cast<int>(left.size()) >= col) return left + '\n' + std::string(static_cast<std::size_t>(col), ' ') + wrapped + '\n';
+    if (static_cast<int>(left.size()) >= col)
+        return left + '\n' + std::string(static_cast<std::size_t>(col), ' ') + wrapped + '\n';
     return left + std::string(static_cast<std::size_t>(col) - left.size(), ' ') + wrapped + '\n';
 }
 
@@ -106,7 +107,8 @@ std::string WrappingFormatter::make_subcommand(const CLI::App* sub) const {
     const int col = static_cast<int>(get_column_width());
     std::string left = "  " + sub->get_display_name(true);
     std::string wrapped = Wrap(desc, width_ - col, col);
-    if (static_cast<int>(left.size()) >= col) return left + '\n' + std::string(static_cast<std::size_t>(col), ' ') + wrapped + '\n';
+    if (static_cast<int>(left.size()) >= col)
+        return left + '\n' + std::string(static_cast<std::size_t>(col), ' ') + wrapped + '\n';
     return left + std::string(static_cast<std::size_t>(col) - left.size(), ' ') + wrapped + '\n';
 }
 

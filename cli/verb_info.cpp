@@ -66,7 +66,8 @@ nlohmann::json ChannelLayoutJson(const WaveInfo& w) {
 nlohmann::json ChunksJson(const std::vector<ChunkEntry>& chunks) {
     nlohmann::json j = nlohmann::json::array();
     for (const ChunkEntry& c : chunks)
-        j.push_back({{"id", c.id}, {"offset", c.offset}, {"size", c.size}, {"padded", c.padded}, {"note", ChunkNote(c)}});
+        j.push_back(
+            {{"id", c.id}, {"offset", c.offset}, {"size", c.size}, {"padded", c.padded}, {"note", ChunkNote(c)}});
     return j;
 }
 

@@ -18,8 +18,7 @@ int RunMux(Operation, const std::vector<std::string>&, const OptionValues& args,
     };
     bool none = true;
     for (int row = 0; row < kChannelRows; ++row) none = none && args.text(rowKey(row)).empty();
-    if (none)
-        return UsageError("mux", std::string(kTextNoChannelFiles) + " (give at least one of --left … --s-right)");
+    if (none) return UsageError("mux", std::string(kTextNoChannelFiles) + " (give at least one of --left … --s-right)");
     WaveInfo info;
     ChannelList list;
     std::string lastPath;

@@ -79,8 +79,7 @@ int NormalizeOne(const std::string& path, Answer answer, const OptionValues& opt
         }
         // The scan reports no percent; each second block it reads counts.
         host.setDuration(PlaySeconds(s.info));
-        host.countSecondsOnPump(
-            static_cast<double>(s.info.totalSeconds() + (s.info.playRemainderFrames > 0 ? 1 : 0)));
+        host.countSecondsOnPump(static_cast<double>(s.info.totalSeconds() + (s.info.playRemainderFrames > 0 ? 1 : 0)));
         PrintedPeakList view(host);
         std::vector<std::string> written = Normalize(s.info, {path, options.text("output")}, view, host);
         host.finishProgress();
@@ -100,10 +99,10 @@ int NormalizeOne(const std::string& path, Answer answer, const OptionValues& opt
 
 int RunNormalize(Operation, const std::vector<std::string>& files, const OptionValues& options,
                  const WriteChoice& write) {
-    const Answer answer = write.dryRun             ? Answer::DryRun
-                          : options.flag("yes")    ? Answer::Yes
-                          : options.flag("no")     ? Answer::No
-                                                   : Answer::Ask;
+    const Answer answer = write.dryRun          ? Answer::DryRun
+                          : options.flag("yes") ? Answer::Yes
+                          : options.flag("no")  ? Answer::No
+                                                : Answer::Ask;
     if (answer == Answer::Ask && ::isatty(0) == 0)
         return UsageError("normalize",
                           "no terminal to ask on: give --yes to write, --no to list the peaks only, or --dry-run");

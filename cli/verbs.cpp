@@ -154,7 +154,8 @@ int PrintCompletion(CLI::App& app, const std::vector<std::string>& words) {
             }
             if (spec.kind == OptionKind::Flag) continue;
             std::stringstream names(spec.names);
-            for (std::string name; std::getline(names, name, ',');) std::cout << name << ' ' << ValuesAfter(spec) << '\n';
+            for (std::string name; std::getline(names, name, ',');)
+                std::cout << name << ' ' << ValuesAfter(spec) << '\n';
         }
     return kExitOk;
 }

@@ -104,9 +104,8 @@ std::size_t BlockMover::read(File& src, std::size_t n) {
         std::uint8_t* p = buffer_.data();
         const std::uint64_t from = src.pos_ + done;
         const std::size_t want = n - done;
-        const Transferred got = Transfer(want, [&](std::size_t k) {
-            return ::pread(src.fd_, p + k, want - k, static_cast<off_t>(from + k));
-        });
+        const Transferred got = Transfer(
+            want, [&](std::size_t k) { return ::pread(src.fd_, p + k, want - k, static_cast<off_t>(from + k)); });
         if (got.error != 0) throw VelmoraError(TextCannotRead(src.path_), got.error);
         done += got.bytes;
     }
@@ -150,9 +149,8 @@ void BlockMover::write(OutputFile& out, std::size_t n) {
         const std::uint8_t* p = buffer_.data();
         const std::uint64_t from = dst.pos_ + fromPipe;
         const std::size_t want = n - fromPipe;
-        const Transferred put = Transfer(want, [&](std::size_t k) {
-            return ::pwrite(dst.fd_, p + k, want - k, static_cast<off_t>(from + k));
-        });
+        const Transferred put = Transfer(
+            want, [&](std::size_t k) { return ::pwrite(dst.fd_, p + k, want - k, static_cast<off_t>(from + k)); });
         if (put.bytes < want) throw VelmoraError(TextCannotWrite(dst.path_), put.error);
     }
     out.wrote(dst.pos_, n);

@@ -78,7 +78,8 @@ template <typename Take>
 bool TakeTemporaryName(const std::string& folder, std::string& name, Take&& take) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = PathInFolder(folder, ".velmora-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp");
+        name =
+            PathInFolder(folder, ".velmora-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp");
         if (take(name)) return true;
         if (errno != EEXIST) break;
     }
@@ -172,9 +173,9 @@ struct OutputFile::SyncTarget {
     SyncTarget(const SyncTarget&) = delete;
     SyncTarget& operator=(const SyncTarget&) = delete;
     const int fd;
-    std::mutex mutex;   // held while a sync of it runs
-    int error = 0;      // the first failed background sync's errno
-    bool ended = false;  // committed or discarded: no more syncs
+    std::mutex mutex;     // held while a sync of it runs
+    int error = 0;        // the first failed background sync's errno
+    bool ended = false;   // committed or discarded: no more syncs
     bool queued = false;  // guarded by the syncer's mutex
 };
 
@@ -230,7 +231,8 @@ private:
             {
                 std::lock_guard<std::mutex> held(target->mutex);
                 if (!target->ended) {
-                    const bool failed = fault::BeforeBackgroundSync() ? (errno = EIO, true) : ::fdatasync(target->fd) != 0;
+                    const bool failed =
+                        fault::BeforeBackgroundSync() ? (errno = EIO, true) : ::fdatasync(target->fd) != 0;
                     if (failed && errno != EINVAL && target->error == 0) target->error = errno;
                 }
             }

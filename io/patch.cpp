@@ -206,8 +206,10 @@ bool UndoInterruptedPatch(const std::string& path) {
         File file = File::OpenReadWrite(path);
         std::size_t fresh = 0, stale = 0;
         for (std::size_t i = 0; i < record->after.size(); ++i) {
-            if (Holds(file, record->after[i])) ++fresh;
-            else if (Holds(file, record->before[i])) ++stale;
+            if (Holds(file, record->after[i]))
+                ++fresh;
+            else if (Holds(file, record->before[i]))
+                ++stale;
         }
         // Bytes that are neither were written by someone else since: not ours to touch.
         bool restored = false;

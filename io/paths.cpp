@@ -7,9 +7,7 @@ std::string EnsureTrailingSeparator(const std::string& path) {
     return path + kPathSeparator;
 }
 
-static std::size_t LastSeparator(const std::string& path) {
-    return path.rfind(kPathSeparator);
-}
+static std::size_t LastSeparator(const std::string& path) { return path.rfind(kPathSeparator); }
 
 std::string FolderPart(const std::string& path) {
     auto pos = LastSeparator(path);

@@ -192,8 +192,10 @@ void Conclude(Detection& result, bool rotationSettled) {
     double nextFormat = 0, nextRotation = 0;
     for (std::size_t i = 1; i < result.ranked.size(); ++i) {
         const FormatGuess& g = result.ranked[i];
-        if (!(g.format == best.format)) nextFormat = std::max(nextFormat, g.formatScore);
-        else if (SameRotation(g, best)) nextRotation = std::max(nextRotation, g.score);
+        if (!(g.format == best.format))
+            nextFormat = std::max(nextFormat, g.formatScore);
+        else if (SameRotation(g, best))
+            nextRotation = std::max(nextRotation, g.score);
     }
     result.formatSure = best.formatScore >= kSureScore && best.formatScore - nextFormat >= kSureLead;
     result.sure = result.formatSure && (rotationSettled || best.score - nextRotation >= kSureLead);
@@ -265,7 +267,8 @@ std::uint32_t BestAlignment(const std::vector<std::vector<std::uint8_t>>& window
     for (int a = 0; a < format.frameSize(); ++a) {
         double score = 0;
         for (const auto& w : windows)
-            if (!w.empty() && !Constant(w)) score += AudioScore(w.data(), w.size(), format, static_cast<std::uint32_t>(a));
+            if (!w.empty() && !Constant(w))
+                score += AudioScore(w.data(), w.size(), format, static_cast<std::uint32_t>(a));
         if (score > bestScore) bestScore = score, best = static_cast<std::uint32_t>(a);
     }
     return best;
@@ -277,7 +280,8 @@ void SettleAlignment(Detection& detection, std::uint32_t alignment) {
     const RawSampleFormat format = r.front().format;
     for (std::size_t i = 0; i < r.size(); ++i)
         if (r[i].format == format && r[i].alignment == alignment) {
-            std::rotate(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(i), r.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+            std::rotate(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(i),
+                        r.begin() + static_cast<std::ptrdiff_t>(i) + 1);
             Conclude(detection, true);
             return;
         }
@@ -290,7 +294,8 @@ Detection DetectFormat(File& file, std::uint64_t from, std::uint64_t to) {
     // alike; a stretch that ends in a whole frame of one rotation settles it.
     const FormatGuess best = result.ranked.front();
     const auto endsWhole = [&](const FormatGuess& g) {
-        return (to - from) >= g.alignment && (to - from - g.alignment) % static_cast<std::uint64_t>(g.format.frameSize()) == 0;
+        return (to - from) >= g.alignment &&
+               (to - from - g.alignment) % static_cast<std::uint64_t>(g.format.frameSize()) == 0;
     };
     for (std::size_t i = 0; i < result.ranked.size(); ++i) {
         const FormatGuess& g = result.ranked[i];

@@ -89,16 +89,16 @@ ChannelRegistration RegisterChannelFile(int row, const std::string& path, WaveIn
     }
     ChannelRow r;
     r.checked = true;
-    r.entry = ChannelEntry{path,
-                           info.format.samplesPerSec,
-                           info.format.bitsPerSample,
-                           info.format.channels,
-                           PlayFrames(info),
-                           info.dataSize,
-                           info.dataChunkPos,
-                           ChannelFormat{info.riffHeader(), info.format, info.validBits, info.subFormatTag,
-                                         info.data.dataId},
-                           FileIdentity{info.fileDevice, info.fileInode, info.fileSize, info.fileModifiedNs}};
+    r.entry =
+        ChannelEntry{path,
+                     info.format.samplesPerSec,
+                     info.format.bitsPerSample,
+                     info.format.channels,
+                     PlayFrames(info),
+                     info.dataSize,
+                     info.dataChunkPos,
+                     ChannelFormat{info.riffHeader(), info.format, info.validBits, info.subFormatTag, info.data.dataId},
+                     FileIdentity{info.fileDevice, info.fileInode, info.fileSize, info.fileModifiedNs}};
     list.setRow(row, std::move(r));
     reg.registered = true;
     return reg;
@@ -185,7 +185,8 @@ MuxPlan PlanMultiplex(const ChannelRowSource& rows, const MultiplexOptions& opti
     }
     plan.extensible = centre && options.extensible;
     plan.withCue = plan.extensible && options.cue;
-    plan.outPath = OutputPath(options.outputFolder, firstEntry.path, std::string(plan.extensible ? "(EX)" : "") + "(mux).wav");
+    plan.outPath =
+        OutputPath(options.outputFolder, firstEntry.path, std::string(plan.extensible ? "(EX)" : "") + "(mux).wav");
     plan.channels = options.extensible ? checkedCount : (centre ? 6 : 2);
     if (plan.channels == 0) throw VelmoraError(kTextNoChannelFiles);
 
@@ -262,7 +263,8 @@ struct RowInput {
 // the checks, the log line and the open its turn has always had. The first
 // row that fails them, or whose file is too short for the output's length,
 // stops the run before a sample is written.
-std::vector<RowInput> OpenRowInputs(const MuxPlan& plan, bool extensibleLayout, const SecondBlockWalk& walk, Host& host) {
+std::vector<RowInput> OpenRowInputs(const MuxPlan& plan, bool extensibleLayout, const SecondBlockWalk& walk,
+                                    Host& host) {
     const std::uint64_t blocks = walk.seconds + (walk.remainder > 0 ? 1 : 0);
     std::vector<RowInput> inputs;
     int met = 0;
@@ -289,8 +291,8 @@ std::vector<RowInput> OpenRowInputs(const MuxPlan& plan, bool extensibleLayout, 
             avail - walk.seconds * plan.inSecond >= walk.remainder * static_cast<std::uint64_t>(plan.inBlock))
             in.fullBlocks = blocks;
         if (in.fullBlocks < blocks) {
-            const std::uint64_t want = (in.fullBlocks < walk.seconds ? walk.rate : walk.remainder) *
-                                       static_cast<std::uint64_t>(plan.inBlock);
+            const std::uint64_t want =
+                (in.fullBlocks < walk.seconds ? walk.rate : walk.remainder) * static_cast<std::uint64_t>(plan.inBlock);
             const std::uint64_t got = std::min(avail - std::min(avail, in.fullBlocks * plan.inSecond), want);
             host.log(Format("in size:%d miss:%d ", AsInt32(size), AsInt32(got)));
             throw VelmoraError(kTextShortRead);
@@ -302,13 +304,14 @@ std::vector<RowInput> OpenRowInputs(const MuxPlan& plan, bool extensibleLayout, 
 
 // The row passes in one: each block of every input is read once and its
 // output frames written once.
-void WriteRowBlocks(const MuxPlan& plan, const SecondBlockWalk& walk, std::vector<RowInput>& inputs,
-                    OutputFile& out, Host& host) {
+void WriteRowBlocks(const MuxPlan& plan, const SecondBlockWalk& walk, std::vector<RowInput>& inputs, OutputFile& out,
+                    Host& host) {
     // One second of the output and of each input, or the whole data when it
     // is shorter; the slots no input fills take theirs from `silence`.
     const auto inBlock = static_cast<std::uint64_t>(plan.inBlock);
     const std::uint64_t piece = walk.pieceFrames;
-    const std::size_t inBytes = static_cast<std::size_t>(std::min({plan.inSecond, plan.frames * inBlock, piece * inBlock}));
+    const std::size_t inBytes =
+        static_cast<std::size_t>(std::min({plan.inSecond, plan.frames * inBlock, piece * inBlock}));
     std::vector<std::uint8_t> outBuf(
         static_cast<std::size_t>(std::min({plan.outSecond, plan.dataSize, piece * plan.outBlock})));
     std::vector<std::uint8_t> inBufs(inBytes * inputs.size()), silence(inBytes, 0);
@@ -336,8 +339,7 @@ void WriteRowBlocks(const MuxPlan& plan, const SecondBlockWalk& walk, std::vecto
 
 }  // namespace
 
-std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const MultiplexOptions& options,
-                                        Host& host) {
+std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const MultiplexOptions& options, Host& host) {
     host.clearLog();
     const MuxPlan plan = PlanMultiplex(rows, options);
     const std::vector<std::uint8_t> header = MultiplexHeader(plan);
@@ -422,23 +424,27 @@ MuxInputs MuxInputsOf(const Subject& s) {
 }  // namespace
 
 const OperationRecord kMultiplexRecord{
-    .summary = "Multiplex mono WAV files, one per speaker, into one multichannel file named after the first one, "
-               "NAME(EX)(mux).wav (NAME(mux).wav with only left and right or --plain). The files must share rate "
-               "and bits (8/16/24/32-bit integer or 32/64-bit float)",
+    .summary =
+        "Multiplex mono WAV files, one per speaker, into one multichannel file named after the first one, "
+        "NAME(EX)(mux).wav (NAME(mux).wav with only left and right or --plain). The files must share rate "
+        "and bits (8/16/24/32-bit integer or 32/64-bit float)",
     .options = kMuxOptions,
     .input = Input::MonoFiles,
-    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
-        using namespace rules;
-        return First(w, r, {ShortFormat, Compressed, NarrowOnly, Footer, FileSizeWrong, TailNotChunks});
-    },
-    .plan = [](const Subject& s) {
-        const MuxInputs in = MuxInputsOf(s);
-        return Plan{{{MultiplexOutputPath(in.list, in.options)}}};
-    },
-    .run = [](Subject& s, Host& host) {
-        const MuxInputs in = MuxInputsOf(s);
-        return WriteMultiplex(in.list, in.options, host);
-    },
+    .rule =
+        [](const WaveInfo& w, const AnalysisResult& r) {
+            using namespace rules;
+            return First(w, r, {ShortFormat, Compressed, NarrowOnly, Footer, FileSizeWrong, TailNotChunks});
+        },
+    .plan =
+        [](const Subject& s) {
+            const MuxInputs in = MuxInputsOf(s);
+            return Plan{{{MultiplexOutputPath(in.list, in.options)}}};
+        },
+    .run =
+        [](Subject& s, Host& host) {
+            const MuxInputs in = MuxInputsOf(s);
+            return WriteMultiplex(in.list, in.options, host);
+        },
 };
 
 }  // namespace velmora

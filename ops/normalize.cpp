@@ -169,8 +169,8 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     s.remainderBytes = static_cast<std::size_t>(info.playRemainderFrames) * s.frameBytes;
     s.dataStart = info.dataStart();
     s.pieceFrames = PieceFrames(s.frameBytes);
-    std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(seconds > 0 ? s.secondBytes : s.remainderBytes,
-                                                             s.pieceFrames * s.frameBytes));
+    std::vector<std::uint8_t> buffer(
+        std::min<std::uint64_t>(seconds > 0 ? s.secondBytes : s.remainderBytes, s.pieceFrames * s.frameBytes));
 
     const double overallPeak = ScanPeaks(info, s, reader, buffer, view, host);
     if (overallPeak == 0) throw VelmoraError(kTextDivByZero);
@@ -221,21 +221,25 @@ NormalizeOptions NormalizeOptionsOf(const Subject& s) { return {s.path, s.option
 }  // namespace
 
 const OperationRecord kNormalizeRecord{
-    .summary = "List the peak of each minute of each stereo FILE (16/24/32-bit integer or 32/64-bit float) and the "
-               "overall peak, then scale it so that peak reaches full scale into FILE(normalize).wav. Asks first on "
-               "a terminal; without one, --yes or --no must say what to do",
+    .summary =
+        "List the peak of each minute of each stereo FILE (16/24/32-bit integer or 32/64-bit float) and the "
+        "overall peak, then scale it so that peak reaches full scale into FILE(normalize).wav. Asks first on "
+        "a terminal; without one, --yes or --no must say what to do",
     .filesHelp = "Stereo WAV files",
     .options = kNormalizeOptions,
-    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
-        using namespace rules;
-        return First(w, r, {ShortFormat, Compressed, NotStereoWalkable, NotWalkable, BadFrames, FrameLayout, Footer,
-                            FileSizeWrong, TailNotChunks});
-    },
+    .rule =
+        [](const WaveInfo& w, const AnalysisResult& r) {
+            using namespace rules;
+            return First(w, r,
+                         {ShortFormat, Compressed, NotStereoWalkable, NotWalkable, BadFrames, FrameLayout, Footer,
+                          FileSizeWrong, TailNotChunks});
+        },
     .plan = [](const Subject& s) { return Plan{{{NormalizeOutputPath(NormalizeOptionsOf(s))}}}; },
-    .run = [](Subject& s, Host& host) {
-        UnseenPeaks peaks;
-        return Normalize(s.info, NormalizeOptionsOf(s), peaks, host);
-    },
+    .run =
+        [](Subject& s, Host& host) {
+            UnseenPeaks peaks;
+            return Normalize(s.info, NormalizeOptionsOf(s), peaks, host);
+        },
 };
 
 }  // namespace velmora

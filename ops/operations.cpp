@@ -148,7 +148,8 @@ std::optional<Refusal> DataSizeSound(const WaveInfo& w, const AnalysisResult& re
     // The sizes a recovery would write are there already (a data chunk of
     // less than a frame, recovered once to 0).
     const auto align = static_cast<std::uint64_t>(std::max<int>(w.format.blockAlign, 1));
-    if (data->size == *data->extent / align * align && w.riffSize == RiffSizeOfFile(w.fileSize)) return Refuse(kWhyDataOK);
+    if (data->size == *data->extent / align * align && w.riffSize == RiffSizeOfFile(w.fileSize))
+        return Refuse(kWhyDataOK);
     return std::nullopt;
 }
 
@@ -159,7 +160,7 @@ std::optional<Refusal> RateOverlapsData(const WaveInfo& w, const AnalysisResult&
     const auto fmtAt = static_cast<std::uint64_t>(w.fmtChunkPos);
     const auto dataAt = static_cast<std::uint64_t>(w.dataChunkPos);
     return ChunksOverlap(fmtAt, fmtAt + FormatBlock::kSize, dataAt, w.dataStart() + w.dataSize) ? Refuse(kWhyOverlap)
-                                                                                              : std::nullopt;
+                                                                                                : std::nullopt;
 }
 std::optional<Refusal> SizesOverlap(const WaveInfo& w, const AnalysisResult&) {
     const auto fmtAt = static_cast<std::uint64_t>(w.fmtChunkPos);
@@ -184,7 +185,9 @@ Reason StopCode(AnalysisStop stop) {
 
 // The first line of what the analysis said when it stopped.
 std::string StopReason(const AnalysisResult& result) {
-    std::string text = result.failure ? *result.failure : result.messages.empty() ? std::string{} : result.messages.back();
+    std::string text = result.failure            ? *result.failure
+                       : result.messages.empty() ? std::string{}
+                                                 : result.messages.back();
     if (const auto cut = text.find('\r'); cut != std::string::npos) text.resize(cut);
     if (const auto cut = text.find('\n'); cut != std::string::npos) text.resize(cut);
     return text.empty() ? std::string{kTextNotAnalysed} : text;
@@ -195,8 +198,8 @@ std::string StopReason(const AnalysisResult& result) {
 std::vector<std::pair<Reason, const char*>> ReasonTexts() {
     std::vector<std::pair<Reason, const char*>> texts;
     for (const Why& w : {kWhyCompressed, kWhyFooter, kWhyFileSize, kWhyTail, kWhyMono, kWhyResolution, kWhyStereoOnly,
-                         kWhyRebuild16, kWhyPlainFmt, kWhyNoFooter, kWhyRiffOK, kWhyDataOK, kWhyDataNotInChain, kWhyLayout,
-                         kWhyShortFmt, kWhyOverlap, kWhyBadLayout, kWhyUnknownLayout})
+                         kWhyRebuild16, kWhyPlainFmt, kWhyNoFooter, kWhyRiffOK, kWhyDataOK, kWhyDataNotInChain,
+                         kWhyLayout, kWhyShortFmt, kWhyOverlap, kWhyBadLayout, kWhyUnknownLayout})
         texts.emplace_back(w.code, w.text);
     texts.emplace_back(Reason::NoRule, kTextNoRule);
     return texts;

@@ -103,22 +103,24 @@ RawToWaveOptions RawToWaveOptionsOf(const Subject& s) {
 }
 
 const OperationRecord kRawToWaveRecord{
-    .summary = "Wrap each headerless PCM FILE (little-endian 16-bit signed or 8-bit unsigned) into "
-               "FILE(wavemaker).wav, byte for byte behind a plain 44-byte header (RF64 once the file passes 4 GiB)",
+    .summary =
+        "Wrap each headerless PCM FILE (little-endian 16-bit signed or 8-bit unsigned) into "
+        "FILE(wavemaker).wav, byte for byte behind a plain 44-byte header (RF64 once the file passes 4 GiB)",
     .filesHelp = "Raw PCM files",
     .options = kRawOptions,
     .input = Input::AnyFile,
     .rule = rules::TakesAnyFile,
     .plan = [](const Subject& s) { return Plan{{{RawToWaveOutputPath(s.path, s.options.text("output"))}}}; },
     .run = [](Subject& s, Host& host) { return RawToWave(RawToWaveOptionsOf(s), host); },
-    .playSeconds = [](const Subject& s) {
-        // No analysis gives the play time: the raw length does.
-        const RawToWaveOptions o = RawToWaveOptionsOf(s);
-        std::error_code ec;
-        const auto bytes = std::filesystem::file_size(s.path, ec);
-        const int frameBytes = (o.bits == RawBits::Sixteen ? 2 : 1) * (o.channels == RawChannels::Mono ? 1 : 2);
-        return ec || o.rate <= 0 ? 0.0 : static_cast<double>(bytes) / frameBytes / o.rate;
-    },
+    .playSeconds =
+        [](const Subject& s) {
+            // No analysis gives the play time: the raw length does.
+            const RawToWaveOptions o = RawToWaveOptionsOf(s);
+            std::error_code ec;
+            const auto bytes = std::filesystem::file_size(s.path, ec);
+            const int frameBytes = (o.bits == RawBits::Sixteen ? 2 : 1) * (o.channels == RawChannels::Mono ? 1 : 2);
+            return ec || o.rate <= 0 ? 0.0 : static_cast<double>(bytes) / frameBytes / o.rate;
+        },
 };
 
 }  // namespace velmora

@@ -76,7 +76,8 @@ std::optional<SizeRepair> PlanRecovery(File& file, const WaveInfo& info) {
     std::uint8_t head[8];
     const auto dataChunkPos = static_cast<std::uint64_t>(info.dataChunkPos);
     std::uint8_t riff[kDs64At + kDs64ChunkSize];
-    if (file.readAt(dataChunkPos, head, 8) < 8 || file.readAt(0, riff, sizeof riff) < 8) throw VelmoraError(kTextNotAnalysed);
+    if (file.readAt(dataChunkPos, head, 8) < 8 || file.readAt(0, riff, sizeof riff) < 8)
+        throw VelmoraError(kTextNotAnalysed);
     const std::optional<Ds64> ds64 = info.rf64 ? ReadDs64(riff, sizeof riff) : std::nullopt;
     if (info.rf64 && !ds64) throw VelmoraError(kTextNotAnalysed);
     const ChunkTable table = WalkChunks(file, kFirstChunkAt, length, {ds64, 0});
@@ -122,23 +123,26 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
 
 
 const OperationRecord kRecoverRecord{
-    .summary = "Set the data and RIFF sizes of each unfinalized recording (data size 0, 0xFFFFFFFF or past the end) "
-               "in place from its length, RF64 included. A file whose sizes are sound is left alone (exit status 0, "
-               "with a note)",
+    .summary =
+        "Set the data and RIFF sizes of each unfinalized recording (data size 0, 0xFFFFFFFF or past the end) "
+        "in place from its length, RF64 included. A file whose sizes are sound is left alone (exit status 0, "
+        "with a note)",
     .filesHelp = "WAV files to patch",
-    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
-        using namespace rules;
-        return First(w, r, {ShortFormat, DataSizeSound, SizesOverlap});
-    },
-    .plan = [](const Subject& s) {
-        File file = File::OpenRead(s.path);
-        const std::optional<SizeRepair> sizes = PlanRecovery(file, s.info);
-        if (!sizes) return Plan{};
-        return Plan{{{s.path, true,
-                      "data size " + std::to_string(s.info.dataSize) + " -> " + std::to_string(sizes->dataSize) +
-                          ", RIFF size " + std::to_string(s.info.riffSize) + " -> " +
-                          std::to_string(sizes->riffSize)}}};
-    },
+    .rule =
+        [](const WaveInfo& w, const AnalysisResult& r) {
+            using namespace rules;
+            return First(w, r, {ShortFormat, DataSizeSound, SizesOverlap});
+        },
+    .plan =
+        [](const Subject& s) {
+            File file = File::OpenRead(s.path);
+            const std::optional<SizeRepair> sizes = PlanRecovery(file, s.info);
+            if (!sizes) return Plan{};
+            return Plan{
+                {{s.path, true,
+                  "data size " + std::to_string(s.info.dataSize) + " -> " + std::to_string(sizes->dataSize) +
+                      ", RIFF size " + std::to_string(s.info.riffSize) + " -> " + std::to_string(sizes->riffSize)}}};
+        },
     .run = [](Subject& s, Host& host) { return RecoverDataSize(s.info, {s.path}, host); },
 };
 

@@ -61,15 +61,15 @@ void RequireWithin(const File& file, std::uint64_t end) {
 }  // namespace
 
 std::string TextUnusableRate(const std::string& rateText) {
-    return Format("'%s' はサンプリング周波数に使えません。1以上で、1秒あたりのバイト数が32ビットに収まる値を指定してください",
-                  rateText.c_str());
+    return Format(
+        "'%s' はサンプリング周波数に使えません。1以上で、1秒あたりのバイト数が32ビットに収まる値を指定してください",
+        rateText.c_str());
 }
 
 void RequireUsableRate(std::int32_t rate, const std::string& rateText, std::int16_t blockAlign) {
     // The byte rate is a 32-bit field: a rate whose product with the frame
     // size does not fit would be stored wrapped.
-    const std::uint64_t byteRate =
-        static_cast<std::uint64_t>(rate) * static_cast<std::uint16_t>(blockAlign);
+    const std::uint64_t byteRate = static_cast<std::uint64_t>(rate) * static_cast<std::uint16_t>(blockAlign);
     if (rate <= 0 || byteRate > 0xFFFFFFFFull) throw VelmoraError(TextUnusableRate(rateText));
 }
 
@@ -239,8 +239,7 @@ FormatBlock RateRewritten(const WaveInfo& info, std::int32_t rate) {
     return patched;
 }
 
-std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRateOptions& options,
-                                           Host& /*host*/) {
+std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRateOptions& options, Host& /*host*/) {
     if (options.source.empty()) return {};
     RequireRateRewritable(options.source, info);
     const std::int32_t rate = options.rate;
@@ -296,29 +295,34 @@ RemoveFooterOptions FooterOptionsOf(const Subject& s) { return {s.path, s.option
 }  // namespace
 
 const OperationRecord kRebuildHeaderRecord{
-    .summary = "Copy each 16-bit stereo integer FILE whose format chunk is not the plain 16-byte one into "
-               "FILE(reheader).wav with the plain 44-byte header (RF64 once the file passes 4 GiB)",
+    .summary =
+        "Copy each 16-bit stereo integer FILE whose format chunk is not the plain 16-byte one into "
+        "FILE(reheader).wav with the plain 44-byte header (RF64 once the file passes 4 GiB)",
     .filesHelp = "WAV files to rebuild",
     .options = kCopyOptions,
-    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
-        using namespace rules;
-        return First(w, r, {ShortFormat, Compressed, NotStereo16, PlainFormat, NotInteger, BadFrames, FrameLayout,
-                            Footer, FileSizeWrong, TailNotChunks});
-    },
+    .rule =
+        [](const WaveInfo& w, const AnalysisResult& r) {
+            using namespace rules;
+            return First(w, r,
+                         {ShortFormat, Compressed, NotStereo16, PlainFormat, NotInteger, BadFrames, FrameLayout, Footer,
+                          FileSizeWrong, TailNotChunks});
+        },
     .plan = [](const Subject& s) { return Plan{{{RebuildHeaderOutputPath(RebuildOptionsOf(s))}}}; },
     .run = [](Subject& s, Host& host) { return RebuildHeader(s.info, RebuildOptionsOf(s), host); },
 };
 
 const OperationRecord kFixRiffSizeRecord{
-    .summary = "Rewrite the RIFF size of each FILE in place to its length less 8. A file whose size already "
-               "matches is left alone (exit status 0, with a note)",
+    .summary =
+        "Rewrite the RIFF size of each FILE in place to its length less 8. A file whose size already "
+        "matches is left alone (exit status 0, with a note)",
     .filesHelp = "WAV files to patch",
     .rule = [](const WaveInfo& w, const AnalysisResult& r) { return rules::First(w, r, {rules::RiffSizeRight}); },
-    .plan = [](const Subject& s) {
-        return Plan{{{s.path, true,
-                      "RIFF size " + std::to_string(s.info.riffSize) + " -> " +
-                          std::to_string(RiffSizeOfFile(s.info.fileSize))}}};
-    },
+    .plan =
+        [](const Subject& s) {
+            return Plan{{{s.path, true,
+                          "RIFF size " + std::to_string(s.info.riffSize) + " -> " +
+                              std::to_string(RiffSizeOfFile(s.info.fileSize))}}};
+        },
     .run = [](Subject& s, Host& host) { return RewriteRiffSize(s.info, {s.path}, host); },
 };
 
@@ -326,9 +330,10 @@ const OperationRecord kRemoveFooterRecord{
     .summary = "Copy each FILE without its trailing LIST chunk into FILE(futta del).wav",
     .filesHelp = "WAV files with a LIST footer",
     .options = kCopyOptions,
-    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
-        return rules::First(w, r, {rules::ShortFormat, rules::NoFooter});
-    },
+    .rule =
+        [](const WaveInfo& w, const AnalysisResult& r) {
+            return rules::First(w, r, {rules::ShortFormat, rules::NoFooter});
+        },
     .plan = [](const Subject& s) { return Plan{{{RemoveFooterOutputPath(FooterOptionsOf(s))}}}; },
     .run = [](Subject& s, Host& host) { return RemoveFooter(s.info, FooterOptionsOf(s), host); },
 };
@@ -337,22 +342,25 @@ const OperationRecord kSetRateRecord{
     .summary = "Rewrite the sampling frequency and the byte rate of each FILE in place; the samples stay as they are",
     .filesHelp = "WAV files to patch",
     .options = kSetRateOptions,
-    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
-        using namespace rules;
-        return First(w, r, {ShortFormat, Footer, FileSizeWrong, TailNotChunks, RateOverlapsData});
-    },
-    .plan = [](const Subject& s) {
-        const FormatBlock& before = s.info.format;
-        const FormatBlock after = RateRewritten(s.info, ParseSampleRate(s.options.text("rate"), before.blockAlign));
-        return Plan{{{s.path, true,
-                      "sampling frequency " + std::to_string(before.samplesPerSec) + " -> " +
-                          std::to_string(after.samplesPerSec) + ", byte rate " +
-                          std::to_string(before.avgBytesPerSec) + " -> " + std::to_string(after.avgBytesPerSec)}}};
-    },
-    .run = [](Subject& s, Host& host) {
-        const std::int32_t rate = ParseSampleRate(s.options.text("rate"), s.info.format.blockAlign);
-        return RewriteSampleRate(s.info, {s.path, rate}, host);
-    },
+    .rule =
+        [](const WaveInfo& w, const AnalysisResult& r) {
+            using namespace rules;
+            return First(w, r, {ShortFormat, Footer, FileSizeWrong, TailNotChunks, RateOverlapsData});
+        },
+    .plan =
+        [](const Subject& s) {
+            const FormatBlock& before = s.info.format;
+            const FormatBlock after = RateRewritten(s.info, ParseSampleRate(s.options.text("rate"), before.blockAlign));
+            return Plan{{{s.path, true,
+                          "sampling frequency " + std::to_string(before.samplesPerSec) + " -> " +
+                              std::to_string(after.samplesPerSec) + ", byte rate " +
+                              std::to_string(before.avgBytesPerSec) + " -> " + std::to_string(after.avgBytesPerSec)}}};
+        },
+    .run =
+        [](Subject& s, Host& host) {
+            const std::int32_t rate = ParseSampleRate(s.options.text("rate"), s.info.format.blockAlign);
+            return RewriteSampleRate(s.info, {s.path, rate}, host);
+        },
 };
 
 }  // namespace velmora

@@ -171,8 +171,9 @@ std::vector<double> Levels(const std::vector<std::uint8_t>& w, const RawSampleFo
         std::vector<double> x(frames);
         double mean = 0;
         for (std::size_t t = 0; t < frames; ++t)
-            mean += x[t] = DecodeSample(w.data() + alignment + t * frame + static_cast<std::size_t>(c * format.bytesPerSample()),
-                                        format.encoding);
+            mean += x[t] =
+                DecodeSample(w.data() + alignment + t * frame + static_cast<std::size_t>(c * format.bytesPerSample()),
+                             format.encoding);
         mean /= static_cast<double>(frames);
         for (double v : x) levels[static_cast<std::size_t>(c)] += std::fabs(v - mean) / static_cast<double>(frames);
     }
@@ -211,11 +212,14 @@ void WritePieces(const std::string& path, File& source, const std::vector<std::u
     for (const auto& piece : pieces) {
         for (std::uint64_t pos = 0; pos < piece.bytes;) {
             const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(piece.bytes - pos, kCopyBlock));
-            if (source.readAt(piece.from + pos, buf.data(), want) != want) throw VelmoraError(TextCannotRead(source.path()));
+            if (source.readAt(piece.from + pos, buf.data(), want) != want)
+                throw VelmoraError(TextCannotRead(source.path()));
             const bool zeros = std::all_of(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(want),
                                            [](std::uint8_t b) { return b == 0; });
-            if (zeros && out.position() + want < end) out.seek(out.position() + want);
-            else out.write(buf.data(), want);
+            if (zeros && out.position() + want < end)
+                out.seek(out.position() + want);
+            else
+                out.write(buf.data(), want);
             if (want >= frame) std::memcpy(last.data(), buf.data() + want - frame, static_cast<std::size_t>(frame));
             pos += want;
             done += want;
@@ -294,7 +298,8 @@ std::vector<double> ScoresAt(File& file, std::uint64_t at, std::uint64_t to, con
 std::vector<double> LevelShape(const std::vector<double>& lv) {
     std::vector<double> l(lv.size());
     double mean = 0;
-    for (std::size_t c = 0; c < lv.size(); ++c) mean += (l[c] = std::log(lv[c] + 1e-9)) / static_cast<double>(lv.size());
+    for (std::size_t c = 0; c < lv.size(); ++c)
+        mean += (l[c] = std::log(lv[c] + 1e-9)) / static_cast<double>(lv.size());
     for (double& v : l) v -= mean;
     return l;
 }
@@ -341,15 +346,20 @@ AlignmentChange PlaceChange(File& file, FrameSource& source, std::uint64_t from,
         const std::uint64_t mid = lo + (hi - lo) / 2 / kFrameLcm * kFrameLcm;
         if (mid == lo) break;
         const std::vector<double> m = ScoresAt(file, mid, to, format);
-        if (Clearly(m, a, was)) hi = mid;
-        else if (Clearly(m, was, a)) lo = mid;
-        else break;
+        if (Clearly(m, a, was))
+            hi = mid;
+        else if (Clearly(m, was, a))
+            lo = mid;
+        else
+            break;
     }
     const std::uint64_t oldFrame = lo + was;
     const std::uint64_t newFirst = hi + a;
     const std::uint64_t newFrame = newFirst + (std::min(window, to - hi) / 2) / frame * frame;
-    const JumpLimits oldLimits = LimitsFrom(ReadBytes(file, oldFrame, std::min(window, to - oldFrame) / frame * frame), format);
-    const JumpLimits newLimits = LimitsFrom(ReadBytes(file, newFirst, std::min(window, to - newFirst) / frame * frame), format);
+    const JumpLimits oldLimits =
+        LimitsFrom(ReadBytes(file, oldFrame, std::min(window, to - oldFrame) / frame * frame), format);
+    const JumpLimits newLimits =
+        LimitsFrom(ReadBytes(file, newFirst, std::min(window, to - newFirst) / frame * frame), format);
     AlignmentChange change;
     change.previous = was;
     change.alignment = a;
@@ -378,7 +388,8 @@ StartingHeader StartHeader(const RescueOptions& options, RescueReport& r) {
         const int bits = info.format.bitsPerSample;
         const bool isFloat = info.format.formatTag == kFormatFloat ||
                              (info.format.formatTag == kFormatExtensible && info.subFormatTag == kFormatFloat);
-        if (!result.complete() || info.format.channels <= 0 || info.format.blockAlign != info.format.channels * bits / 8 ||
+        if (!result.complete() || info.format.channels <= 0 ||
+            info.format.blockAlign != info.format.channels * bits / 8 ||
             (bits != 8 && bits != 16 && bits != 24 && bits != 32) || (isFloat && bits != 32))
             throw VelmoraError(TextLikeUnreadable(options.like));
         r.format = {info.format.channels, EncodingOf(bits, isFloat)};
@@ -426,7 +437,8 @@ void ChooseFormat(const RescueOptions& options, File& source, std::uint64_t leng
         if (d.ranked.empty()) throw VelmoraError(kTextNoAudioFound);
         if (!d.sure && d.formatSure) {
             // The channel order is open: the ends of the audio may settle it.
-            const std::optional<Stretch> s = LocateAudio(source, 0, length, d.ranked.front().format, d.ranked.front().alignment);
+            const std::optional<Stretch> s =
+                LocateAudio(source, 0, length, d.ranked.front().format, d.ranked.front().alignment);
             const std::optional<std::uint32_t> a =
                 s ? SettleRotation(source, d.ranked.front().format, d.ranked.front().alignment, *s) : std::nullopt;
             if (a) SettleAlignment(d, *a);
@@ -490,7 +502,9 @@ void PlaceAudio(const RescueOptions& options, File& source, std::uint64_t length
 
 }  // namespace
 
-std::string TextLikeUnreadable(const std::string& path) { return Format("見本のファイル %s の形式を読めません", path.c_str()); }
+std::string TextLikeUnreadable(const std::string& path) {
+    return Format("見本のファイル %s の形式を読めません", path.c_str());
+}
 
 std::optional<Stretch> LocateAudio(File& file, std::uint64_t from, std::uint64_t to, const RawSampleFormat& format,
                                    std::uint32_t alignment) {
@@ -521,8 +535,8 @@ std::optional<Stretch> LocateAudio(File& file, std::uint64_t from, std::uint64_t
     s.start = WalkBack(source, std::min(headMid, first + (frames - 1) * frame), first, frame, headLimits);
     const std::uint64_t tailMid = first + *tail * window + window / 2 / frame * frame;
     const JumpLimits tailLimits = LimitsFrom(windowAt(*tail), format);
-    s.end = WalkOn(source, std::max(s.start, std::min(tailMid, first + (frames - 1) * frame)),
-                   first + frames * frame, frame, tailLimits);
+    s.end = WalkOn(source, std::max(s.start, std::min(tailMid, first + (frames - 1) * frame)), first + frames * frame,
+                   frame, tailLimits);
     return s;
 }
 
@@ -533,17 +547,20 @@ std::optional<std::uint32_t> SettleRotation(File& file, const RawSampleFormat& f
     const int channels = format.channels;
     if (stretch.end < stretch.start + 2 * frame) return std::nullopt;
     const std::uint64_t length = file.size();
-    const std::uint64_t span = std::min<std::uint64_t>(stretch.end - stretch.start, kLocateFrames * frame) / frame * frame;
+    const std::uint64_t span =
+        std::min<std::uint64_t>(stretch.end - stretch.start, kLocateFrames * frame) / frame * frame;
     const JumpLimits headLimits = LimitsFrom(ReadBytes(file, stretch.start, span), format);
     const JumpLimits tailLimits = LimitsFrom(ReadBytes(file, stretch.end - span, span), format);
     const auto sampleAt = [&](std::uint64_t at) {
         std::uint8_t b[4];
-        return file.readAt(at, b, static_cast<std::size_t>(width)) == width ? std::optional<double>(DecodeSample(b, format.encoding))
-                                                                           : std::nullopt;
+        return file.readAt(at, b, static_cast<std::size_t>(width)) == width
+                   ? std::optional<double>(DecodeSample(b, format.encoding))
+                   : std::nullopt;
     };
     // Whether the sample at `at` continues channel c of the frame at `near`
     // as that frame continues the one at `far`.
-    const auto continues = [&](std::uint64_t at, std::uint64_t near, std::uint64_t far, int c, const JumpLimits& limits) {
+    const auto continues = [&](std::uint64_t at, std::uint64_t near, std::uint64_t far, int c,
+                               const JumpLimits& limits) {
         const auto x = sampleAt(at), n = sampleAt(near + static_cast<std::uint64_t>(c) * width),
                    f = sampleAt(far + static_cast<std::uint64_t>(c) * width);
         const auto i = static_cast<std::size_t>(c);
@@ -563,12 +580,14 @@ std::optional<std::uint32_t> SettleRotation(File& file, const RawSampleFormat& f
                                              stretch.end - frame, stretch.end - 2 * frame, after, tailLimits))
         ++after;
     const auto shifted = [&](int samples) {
-        return static_cast<std::uint32_t>((alignment + frame - (static_cast<std::uint64_t>(samples) * width) % frame) % frame);
+        return static_cast<std::uint32_t>((alignment + frame - (static_cast<std::uint64_t>(samples) * width) % frame) %
+                                          frame);
     };
     // A frame that starts `before` samples earlier; the file's own start or
     // end cannot be misjudged junk.
     if (stretch.start == static_cast<std::uint64_t>(before) * width) return shifted(before);
-    if (stretch.end + static_cast<std::uint64_t>(after) * width == length) return shifted((channels - after) % channels);
+    if (stretch.end + static_cast<std::uint64_t>(after) * width == length)
+        return shifted((channels - after) % channels);
     if ((before + after) % channels == 0) return shifted(before);
     return std::nullopt;
 }
@@ -714,8 +733,8 @@ constexpr OptionSpec kRescueOptions[] = {
      OptionKind::Value, "GOOD"},
     {"--rate", "Sampling frequency of a rescued file (default: --like's, else 48000)", OptionKind::Value, nullptr,
      CheckInteger},
-    {"--channels", "Channels of a file without a header (instead of detecting): 1, 2, 3, 4, 6 or 8",
-     OptionKind::Value, nullptr, nullptr, nullptr, false, "1,2,3,4,6,8"},
+    {"--channels", "Channels of a file without a header (instead of detecting): 1, 2, 3, 4, 6 or 8", OptionKind::Value,
+     nullptr, nullptr, nullptr, false, "1,2,3,4,6,8"},
     {"--bits", "Bits per sample of a file without a header: 8, 16, 24 or 32", OptionKind::Value, nullptr, nullptr,
      nullptr, false, "8,16,24,32"},
     {"--float", "32-bit float samples (a file without a header)", OptionKind::Flag},
@@ -765,20 +784,22 @@ std::vector<std::string> RunDetectedRaw(const Subject& s, Host& host, RescueRepo
 }
 
 const OperationRecord kRescueRecord{
-    .summary = "Copy the samples of each FILE whose header is gone or damaged behind a new header into "
-               "FILE(rescue).wav (FILE(realign).wav with --realign); FILE itself is only read. Whatever its first "
-               "bytes, FILE is rescued",
+    .summary =
+        "Copy the samples of each FILE whose header is gone or damaged behind a new header into "
+        "FILE(rescue).wav (FILE(realign).wav with --realign); FILE itself is only read. Whatever its first "
+        "bytes, FILE is rescued",
     .filesHelp = "Recordings to rescue",
     .options = kRescueOptions,
     .input = Input::AnyFile,
     .rule = rules::TakesAnyFile,
     // recover with any of these options is the rescue.
     .alsoUnder = "recover",
-    .chosen = [](const OptionValues& o) {
-        for (const OptionSpec& spec : kRescueOptions)
-            if (o.has(OptionKey(spec))) return true;
-        return false;
-    },
+    .chosen =
+        [](const OptionValues& o) {
+            for (const OptionSpec& spec : kRescueOptions)
+                if (o.has(OptionKey(spec))) return true;
+            return false;
+        },
     .plan = [](const Subject& s) { return Plan{{{RescueOutputPath(RescueOptionsOf(s))}}}; },
     .run = [](Subject& s, Host& host) { return RescueRecording(RescueOptionsOf(s), host); },
 };

@@ -130,7 +130,7 @@ constexpr std::size_t kInFrame = 4;  // signed 16-bit left, then right
 
 template <std::size_t OutChannels, bool Swap>
 VELMORA_BODY void SpreadFrames(const std::uint8_t* in, const std::uint8_t* rearIn, std::size_t frames,
-                         std::uint8_t* out) {
+                               std::uint8_t* out) {
     constexpr std::size_t kOut = OutChannels * 2;
     for (std::size_t i = 0; i < frames; ++i) {
         std::uint32_t front, rear;
@@ -149,7 +149,7 @@ VELMORA_BODY void SpreadFrames(const std::uint8_t* in, const std::uint8_t* rearI
 
 template <std::size_t OutChannels, bool Swap>
 VELMORA_BODY void Spread(const std::uint8_t* in, const std::uint8_t* lead, std::size_t frames, std::size_t delay,
-                   std::uint8_t* out) {
+                         std::uint8_t* out) {
     const std::size_t early = delay < frames ? delay : frames;
     SpreadFrames<OutChannels, Swap>(in, lead, early, out);
     SpreadFrames<OutChannels, Swap>(in + early * kInFrame, in, frames - early, out + early * OutChannels * 2);
@@ -159,9 +159,9 @@ VELMORA_BODY void Spread(const std::uint8_t* in, const std::uint8_t* lead, std::
 // once, in order, instead of once per channel. The sample type gives the
 // compiler whole loads and stores to shuffle.
 template <std::size_t W>
-using Word = std::conditional_t<W == 1, std::uint8_t,
-                                std::conditional_t<W == 2, std::uint16_t,
-                                                   std::conditional_t<W == 4, std::uint32_t, std::uint64_t>>>;
+using Word = std::conditional_t<
+    W == 1, std::uint8_t,
+    std::conditional_t<W == 2, std::uint16_t, std::conditional_t<W == 4, std::uint32_t, std::uint64_t>>>;
 
 template <std::size_t W, std::size_t C>
 VELMORA_BODY void InterleaveFixed(const std::uint8_t* const* in, std::uint8_t* out, std::size_t frames) {
@@ -190,8 +190,8 @@ VELMORA_BODY bool InterleaveWidth(const std::uint8_t* const* in, std::size_t cha
     }
 }
 
-VELMORA_BODY void ExtractChannelBody(const std::uint8_t* in, std::size_t stride, std::size_t width,
-                                     std::uint8_t* out, std::size_t frames) {
+VELMORA_BODY void ExtractChannelBody(const std::uint8_t* in, std::size_t stride, std::size_t width, std::uint8_t* out,
+                                     std::size_t frames) {
     switch (width) {
         case 1: ExtractFixed<1>(in, stride, out, frames); return;
         case 2: ExtractFixed<2>(in, stride, out, frames); return;
@@ -202,8 +202,8 @@ VELMORA_BODY void ExtractChannelBody(const std::uint8_t* in, std::size_t stride,
     }
 }
 
-VELMORA_BODY void PlaceChannelBody(const std::uint8_t* in, std::size_t width, std::uint8_t* out,
-                                   std::size_t stride, std::size_t frames) {
+VELMORA_BODY void PlaceChannelBody(const std::uint8_t* in, std::size_t width, std::uint8_t* out, std::size_t stride,
+                                   std::size_t frames) {
     switch (width) {
         case 1: PlaceFixed<1>(in, out, stride, frames); return;
         case 2: PlaceFixed<2>(in, out, stride, frames); return;
@@ -215,13 +215,13 @@ VELMORA_BODY void PlaceChannelBody(const std::uint8_t* in, std::size_t width, st
 }
 
 VELMORA_BODY void DeinterleaveScalarBody(const std::uint8_t* in, std::size_t channels, std::size_t width,
-                                   std::uint8_t* const* out, std::size_t frames) {
+                                         std::uint8_t* const* out, std::size_t frames) {
     for (std::size_t c = 0; c < channels; ++c)
         ExtractChannelBody(in + c * width, channels * width, width, out[c], frames);
 }
 
 VELMORA_BODY void InterleaveScalarBody(const std::uint8_t* const* in, std::size_t channels, std::size_t width,
-                                 std::uint8_t* out, std::size_t frames) {
+                                       std::uint8_t* out, std::size_t frames) {
     bool done = false;
     switch (width) {
         case 1: done = InterleaveWidth<1>(in, channels, out, frames); break;
@@ -347,7 +347,8 @@ VELMORA_TARGET_VBMI bool DeinterleaveVbmi(const std::uint8_t* in, std::size_t ch
             }
     }
     for (std::size_t c = 0; c < channels; ++c)
-        for (std::size_t k = i; k < frames; ++k) std::memcpy(out[c] + k * width, in + k * frameBytes + c * width, width);
+        for (std::size_t k = i; k < frames; ++k)
+            std::memcpy(out[c] + k * width, in + k * frameBytes + c * width, width);
     return true;
 }
 
@@ -392,7 +393,8 @@ VELMORA_TARGET_VBMI bool InterleaveVbmi(const std::uint8_t* const* in, std::size
         }
     }
     for (std::size_t k = i; k < frames; ++k)
-        for (std::size_t c = 0; c < channels; ++c) std::memcpy(out + k * frameBytes + c * width, in[c] + k * width, width);
+        for (std::size_t c = 0; c < channels; ++c)
+            std::memcpy(out + k * frameBytes + c * width, in[c] + k * width, width);
     return true;
 }
 #endif
@@ -400,27 +402,25 @@ VELMORA_TARGET_VBMI bool InterleaveVbmi(const std::uint8_t* const* in, std::size
 }  // namespace
 
 // The three builds of each loop and the entry point that picks one.
-#define VELMORA_KERNEL(Ret, Name, Params, Args)                        \
-    namespace {                                                         \
-    Ret Name##Baseline Params { return Name##Body Args; }               \
+#define VELMORA_KERNEL(Ret, Name, Params, Args) \
+    namespace { \
+    Ret Name##Baseline Params { return Name##Body Args; } \
     VELMORA_TARGET_AVX2 Ret Name##Avx2 Params { return Name##Body Args; } \
     VELMORA_TARGET_AVX512 Ret Name##Avx512 Params { return Name##Body Args; } \
-    }                                                                   \
-    Ret Name Params {                                                   \
-        switch (CurrentIsa()) {                                         \
-            case Isa::Avx512: return Name##Avx512 Args;                 \
-            case Isa::Avx2: return Name##Avx2 Args;                     \
-            default: return Name##Baseline Args;                        \
-        }                                                               \
+    } \
+    Ret Name Params { \
+        switch (CurrentIsa()) { \
+            case Isa::Avx512: return Name##Avx512 Args; \
+            case Isa::Avx2: return Name##Avx2 Args; \
+            default: return Name##Baseline Args; \
+        } \
     }
 
 VELMORA_KERNEL(void, ExtractChannel,
-               (const std::uint8_t* in, std::size_t stride, std::size_t width, std::uint8_t* out,
-                std::size_t frames),
+               (const std::uint8_t* in, std::size_t stride, std::size_t width, std::uint8_t* out, std::size_t frames),
                (in, stride, width, out, frames))
 VELMORA_KERNEL(void, PlaceChannel,
-               (const std::uint8_t* in, std::size_t width, std::uint8_t* out, std::size_t stride,
-                std::size_t frames),
+               (const std::uint8_t* in, std::size_t width, std::uint8_t* out, std::size_t stride, std::size_t frames),
                (in, width, out, stride, frames))
 VELMORA_KERNEL(void, DeinterleaveScalar,
                (const std::uint8_t* in, std::size_t channels, std::size_t width, std::uint8_t* const* out,
@@ -435,7 +435,7 @@ VELMORA_KERNEL(void, SpreadSurround,
                 std::uint8_t* out, int outChannels, bool swap),
                (in, lead, frames, delay, out, outChannels, swap))
 VELMORA_KERNEL(int, Peak16, (const std::uint8_t* p, std::size_t samples), (p, samples))
-VELMORA_KERNEL(void, Scale16, (std::uint8_t* p, std::size_t samples, float gain), (p, samples, gain))
+VELMORA_KERNEL(void, Scale16, (std::uint8_t * p, std::size_t samples, float gain), (p, samples, gain))
 
 void Deinterleave(const std::uint8_t* in, std::size_t channels, std::size_t width, std::uint8_t* const* out,
                   std::size_t frames) {

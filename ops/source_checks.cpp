@@ -71,7 +71,8 @@ void RequireFieldInChunk(File& file, const char* id, std::uint64_t chunkAt, std:
     const std::size_t got = file.readAt(0, riff, sizeof riff);
     const ChunkTable table = WalkChunks(file, kFirstChunkAt, length, {ReadDs64(riff, got), 0});
     for (const ChunkEntry& c : table.chunks)
-        if (c.offset != chunkAt && c.wellFormed() && c.offset < fieldAt + n && fieldAt < c.end()) throw VelmoraError(why);
+        if (c.offset != chunkAt && c.wellFormed() && c.offset < fieldAt + n && fieldAt < c.end())
+            throw VelmoraError(why);
 }
 
 void LockForPatch(File& file, const WaveInfo& info) {

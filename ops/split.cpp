@@ -71,9 +71,8 @@ std::string SplitOutputPath(const SplitOptions& options, const std::vector<std::
 // Every output exists before the first sample moves, so an output that
 // cannot be created stops the job with nothing written: the ones made
 // before it were never named and vanish with it.
-std::vector<OutputFile> CreateOutputs(const SplitOptions& options, const std::vector<std::string>& names,
-                                      File& source, std::size_t gather, std::vector<std::string>& written,
-                                      Host& host) {
+std::vector<OutputFile> CreateOutputs(const SplitOptions& options, const std::vector<std::string>& names, File& source,
+                                      std::size_t gather, std::vector<std::string>& written, Host& host) {
     std::vector<OutputFile> outputs;
     outputs.reserve(names.size());
     for (std::size_t c = 0; c < names.size(); ++c) {
@@ -105,7 +104,8 @@ void WriteChannels(const WaveInfo& info, std::size_t width, SplitBlocks& blocks,
             // Straight into what each output gathers, when it takes the
             // block (all outputs gather alike: all do, or none).
             if (frameCount * width <= gather) {
-                for (std::size_t c = 0; c < outputs.size(); ++c) direct[c] = outputs[c].writeInPlace(frameCount * width);
+                for (std::size_t c = 0; c < outputs.size(); ++c)
+                    direct[c] = outputs[c].writeInPlace(frameCount * width);
                 kernels::Deinterleave(in.data(), direct.size(), width, direct.data(), frameCount);
                 return;
             }
@@ -198,21 +198,25 @@ SplitOptions SplitOptionsOf(const Subject& s) { return {s.path, s.options.text("
 }  // namespace
 
 const OperationRecord kSplitRecord{
-    .summary = "Write every channel of each FILE into a mono file named after its speaker, FILE(Speaker)(N).wav. "
-               "Takes 8/16/24/32-bit integer and 32/64-bit float samples; more than two channels need a layout "
-               "(an extensible channel mask, or 4 or 6 channels)",
+    .summary =
+        "Write every channel of each FILE into a mono file named after its speaker, FILE(Speaker)(N).wav. "
+        "Takes 8/16/24/32-bit integer and 32/64-bit float samples; more than two channels need a layout "
+        "(an extensible channel mask, or 4 or 6 channels)",
     .filesHelp = "WAV files to split",
     .options = kSplitOptions,
-    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
-        using namespace rules;
-        return First(w, r, {ShortFormat, Compressed, Mono, NarrowOnly, NotWalkable, BadFrames, UnknownLayout,
-                            FrameLayout, Footer, FileSizeWrong, TailNotChunks});
-    },
-    .plan = [](const Subject& s) {
-        Plan plan;
-        for (const std::string& path : SplitOutputPaths(s.info, SplitOptionsOf(s))) plan.files.emplace_back(path);
-        return plan;
-    },
+    .rule =
+        [](const WaveInfo& w, const AnalysisResult& r) {
+            using namespace rules;
+            return First(w, r,
+                         {ShortFormat, Compressed, Mono, NarrowOnly, NotWalkable, BadFrames, UnknownLayout, FrameLayout,
+                          Footer, FileSizeWrong, TailNotChunks});
+        },
+    .plan =
+        [](const Subject& s) {
+            Plan plan;
+            for (const std::string& path : SplitOutputPaths(s.info, SplitOptionsOf(s))) plan.files.emplace_back(path);
+            return plan;
+        },
     .run = [](Subject& s, Host& host) { return ChannelSplit(s.info, SplitOptionsOf(s), host); },
 };
 

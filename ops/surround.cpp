@@ -103,7 +103,8 @@ void WriteSurround(const WaveInfo& info, const Spread& spread, SourceReader& rea
             rear = prev + (from - prevAt) * inFrame;
         } else {
             std::fill_n(lead.begin(), silent * inFrame, std::uint8_t{0});
-            if (silent < early) reader.read(dataStart + from * inFrame, lead.data() + silent * inFrame, (early - silent) * inFrame);
+            if (silent < early)
+                reader.read(dataStart + from * inFrame, lead.data() + silent * inFrame, (early - silent) * inFrame);
         }
         // Built where the output gathers its bytes, when it takes the block.
         std::uint8_t* to = output.writeInPlace(frames * outFrame);
@@ -138,7 +139,8 @@ std::string SurroundOutputPath(const SurroundOptions& options) {
     std::string suffix;
     if (options.header == SurroundHeader::Extensible) suffix += "(EX)";
     if (options.swapRear) suffix += "(SS)";
-    return OutputPath(options.outputFolder, options.source, suffix + Format(" delay(%dms) 4ch", options.delayMs) + ".wav");
+    return OutputPath(options.outputFolder, options.source,
+                      suffix + Format(" delay(%dms) 4ch", options.delayMs) + ".wav");
 }
 
 std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOptions& options, Host& host) {
@@ -158,8 +160,8 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const bool extensible = options.header == SurroundHeader::Extensible;
     const std::uint32_t factor = extensible ? 2 : 3;
     const std::uint64_t outData = std::uint64_t{info.dataSize} * factor;
-    const std::vector<std::uint8_t> header = SurroundHeaderBytes(
-        info, options, wideSamples, wideSamples ? *format : SampleFormat{}, factor, outData);
+    const std::vector<std::uint8_t> header =
+        SurroundHeaderBytes(info, options, wideSamples, wideSamples ? *format : SampleFormat{}, factor, outData);
 
     File source = File::OpenRead(options.source);
     RequireUnchanged(source, info);
@@ -168,8 +170,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const std::string path = SurroundOutputPath(options);
     OutputFile output = OutputFile::Create(path, {&source});
     output.write(header.data(), header.size());
-    WriteSurround(info, {wideSamples, sampleBytes, extensible ? 4 : 6, options.swapRear, delay}, reader, output,
-                  host);
+    WriteSurround(info, {wideSamples, sampleBytes, extensible ? 4 : 6, options.swapRear, delay}, reader, output, host);
     // A dataSize that ends in part of a frame: its share of the output data
     // size is written as silence, so the file is as long as its header says.
     const std::size_t partial = (info.dataSize % inFrame) * factor;
@@ -193,8 +194,7 @@ void CheckDelay(const std::string& text) { ParseSurroundDelay(text); }
 constexpr OptionSpec kSurroundOptions[] = {
     {"--delay", "Rear delay in milliseconds, an integer 0-1000 (default 200)", OptionKind::Value, "MS", CheckDelay},
     {"--swap", "Exchange left and right in the rear pair; the name gets (SS)", OptionKind::Flag},
-    {"--plain",
-     "Six-channel plain header (rear pair on channels 5 and 6) instead of the four-channel extensible one",
+    {"--plain", "Six-channel plain header (rear pair on channels 5 and 6) instead of the four-channel extensible one",
      OptionKind::Flag},
     {"--cue", "Insert the empty cue chunk (extensible header only)", OptionKind::Flag, nullptr, nullptr, "plain"},
     kOutputFolderOption,
@@ -214,15 +214,18 @@ SurroundOptions SurroundOptionsOf(const Subject& s) {
 }  // namespace
 
 const OperationRecord kSurroundRecord{
-    .summary = "Build a pseudo-surround file from each stereo FILE (16/24/32-bit integer or 32/64-bit float): the "
-               "rear pair is the front pair delayed. Writes FILE(EX) delay(MSms) 4ch.wav",
+    .summary =
+        "Build a pseudo-surround file from each stereo FILE (16/24/32-bit integer or 32/64-bit float): the "
+        "rear pair is the front pair delayed. Writes FILE(EX) delay(MSms) 4ch.wav",
     .filesHelp = "Stereo WAV files",
     .options = kSurroundOptions,
-    .rule = [](const WaveInfo& w, const AnalysisResult& r) {
-        using namespace rules;
-        return First(w, r, {ShortFormat, Compressed, NotStereoWalkable, NotWalkable, BadFrames, FrameLayout, Footer,
-                            FileSizeWrong, TailNotChunks});
-    },
+    .rule =
+        [](const WaveInfo& w, const AnalysisResult& r) {
+            using namespace rules;
+            return First(w, r,
+                         {ShortFormat, Compressed, NotStereoWalkable, NotWalkable, BadFrames, FrameLayout, Footer,
+                          FileSizeWrong, TailNotChunks});
+        },
     .plan = [](const Subject& s) { return Plan{{{SurroundOutputPath(SurroundOptionsOf(s))}}}; },
     .run = [](Subject& s, Host& host) { return PseudoSurround(s.info, SurroundOptionsOf(s), host); },
 };

@@ -72,8 +72,7 @@ double Peak(const std::uint8_t* p, std::size_t samples, const SampleFormat& f) {
 void Scale(std::uint8_t* p, std::size_t samples, const SampleFormat& f, double peak) {
     const std::size_t w = static_cast<std::size_t>(f.bytes);
     if (f.isFloat()) {
-        for (std::size_t i = 0; i < samples; ++i)
-            StoreFloat(p + i * w, f.bytes, LoadFloat(p + i * w, f.bytes) / peak);
+        for (std::size_t i = 0; i < samples; ++i) StoreFloat(p + i * w, f.bytes, LoadFloat(p + i * w, f.bytes) / peak);
         return;
     }
     const double top = FullScale(f);

@@ -61,14 +61,19 @@ inline std::vector<Case> Corpus() {
         return Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(len));
     };
     // Truncated at every header boundary.
-    for (std::size_t len : {0u, 1u, 3u}) c.push_back({"cut" + std::to_string(len), truncated(len), AnalysisStop::NoRiff});
-    for (std::size_t len : {4u, 8u, 12u, 15u}) c.push_back({"cut" + std::to_string(len), truncated(len), AnalysisStop::NoFmt});
-    for (std::size_t len : {16u, 20u, 24u, 36u, 39u}) c.push_back({"cut" + std::to_string(len), truncated(len), AnalysisStop::NoData});
+    for (std::size_t len : {0u, 1u, 3u})
+        c.push_back({"cut" + std::to_string(len), truncated(len), AnalysisStop::NoRiff});
+    for (std::size_t len : {4u, 8u, 12u, 15u})
+        c.push_back({"cut" + std::to_string(len), truncated(len), AnalysisStop::NoFmt});
+    for (std::size_t len : {16u, 20u, 24u, 36u, 39u})
+        c.push_back({"cut" + std::to_string(len), truncated(len), AnalysisStop::NoData});
     for (std::size_t len : {40u, 43u, 44u, 45u, 1000u}) {
         c.push_back({"cut" + std::to_string(len), truncated(len), AnalysisStop::Complete,
                      [](const AnalysisResult& r, const WaveInfo& w) {
                          EXPECT_FALSE(r.fileSizeOK && r.footerOK);
-                         EXPECT_FALSE(Allowed(w, r).contains(Operation::Split) || Allowed(w, r).contains(Operation::Multiplex) || Allowed(w, r).contains(Operation::SetRate));
+                         EXPECT_FALSE(Allowed(w, r).contains(Operation::Split) ||
+                                      Allowed(w, r).contains(Operation::Multiplex) ||
+                                      Allowed(w, r).contains(Operation::SetRate));
                      }});
     }
     // Format chunk sizes.
@@ -115,15 +120,16 @@ inline std::vector<Case> Corpus() {
                  [](const AnalysisResult& r, const WaveInfo& w) {
                      EXPECT_EQ(w.dataSize, 0xFFFFFFFFu);
                      EXPECT_FALSE(r.footerOK);
-                     EXPECT_FALSE(Allowed(w, r).contains(Operation::Split) || Allowed(w, r).contains(Operation::Surround) || Allowed(w, r).contains(Operation::Multiplex));
+                     EXPECT_FALSE(Allowed(w, r).contains(Operation::Split) ||
+                                  Allowed(w, r).contains(Operation::Surround) ||
+                                  Allowed(w, r).contains(Operation::Multiplex));
                  }});
     c.push_back({"dataSize0", Patch32(good, 40, 0), AnalysisStop::Complete});
     {
         WavBuilder b = Canonical();
         b.trailer = Chunk("LIST", Bytes(8, 'x'));
         Bytes bytes = Patch32(b.Build(), good.size() + 4, 0xFFFFFFFC);  // size + 8 wraps to 4
-        c.push_back({"listSizeWraps", bytes, AnalysisStop::Complete,
-                     [](const AnalysisResult& r, const WaveInfo& w) {
+        c.push_back({"listSizeWraps", bytes, AnalysisStop::Complete, [](const AnalysisResult& r, const WaveInfo& w) {
                          EXPECT_EQ(w.listFooterSize, 4u);
                          EXPECT_FALSE(r.footerOK);
                          EXPECT_TRUE(Allowed(w, r).contains(Operation::RemoveFooter));
@@ -144,22 +150,22 @@ inline std::vector<Case> Corpus() {
                          EXPECT_EQ(w.dataChunkPos, at + 24);
                          EXPECT_EQ(r.hexDump->size(), 2056u / 16 + 1);
                      }});
-    c.push_back({"dataAt2046", WithDataAt(2046), AnalysisStop::Complete,
-                 [](const AnalysisResult& r, const WaveInfo& w) {
-                     EXPECT_EQ(w.dataChunkPos, 2046);
-                     EXPECT_EQ(r.hexDump->size(), (2046u + 8 + 15) / 16);
-                 }});
-    c.push_back({"dataAt2048", WithDataAt(2048), AnalysisStop::Complete,
-                 [](const AnalysisResult& r, const WaveInfo& w) {
-                     EXPECT_EQ(w.dataChunkPos, 2048);
-                     EXPECT_TRUE(r.fileSizeOK && r.footerOK);
-                     EXPECT_EQ(r.hexDump->back().substr(0, 5), "0800:");
-                 }});
-    c.push_back({"dataAt2049", WithDataAt(2049), AnalysisStop::Complete,
-                 [](const AnalysisResult& r, const WaveInfo& w) {
-                     EXPECT_EQ(w.dataChunkPos, 2049);
-                     EXPECT_TRUE(r.fileSizeOK && r.footerOK);
-                 }});
+    c.push_back(
+        {"dataAt2046", WithDataAt(2046), AnalysisStop::Complete, [](const AnalysisResult& r, const WaveInfo& w) {
+             EXPECT_EQ(w.dataChunkPos, 2046);
+             EXPECT_EQ(r.hexDump->size(), (2046u + 8 + 15) / 16);
+         }});
+    c.push_back(
+        {"dataAt2048", WithDataAt(2048), AnalysisStop::Complete, [](const AnalysisResult& r, const WaveInfo& w) {
+             EXPECT_EQ(w.dataChunkPos, 2048);
+             EXPECT_TRUE(r.fileSizeOK && r.footerOK);
+             EXPECT_EQ(r.hexDump->back().substr(0, 5), "0800:");
+         }});
+    c.push_back(
+        {"dataAt2049", WithDataAt(2049), AnalysisStop::Complete, [](const AnalysisResult& r, const WaveInfo& w) {
+             EXPECT_EQ(w.dataChunkPos, 2049);
+             EXPECT_TRUE(r.fileSizeOK && r.footerOK);
+         }});
     {
         // "fmt " id split across the 2 KiB boundary with nothing after it.
         Bytes b = WithFmtAt(2046);
@@ -167,8 +173,20 @@ inline std::vector<Case> Corpus() {
         c.push_back({"fmtSplitAtEnd", b, AnalysisStop::NoFmt});
     }
     c.push_back({"riffOnly", Bytes{'R', 'I', 'F', 'F'}, AnalysisStop::NoFmt});
-    c.push_back({"riffLowercase", [&] { Bytes b = good; b[0] = 'r'; return b; }(), AnalysisStop::NoRiff});
-    c.push_back({"formTypeNotWave", [&] { Bytes b = good; b[8] = 'A'; return b; }(), AnalysisStop::Complete});
+    c.push_back({"riffLowercase",
+                 [&] {
+                     Bytes b = good;
+                     b[0] = 'r';
+                     return b;
+                 }(),
+                 AnalysisStop::NoRiff});
+    c.push_back({"formTypeNotWave",
+                 [&] {
+                     Bytes b = good;
+                     b[8] = 'A';
+                     return b;
+                 }(),
+                 AnalysisStop::Complete});
     c.push_back({"allOnes", Bytes(3000, 0xFF), AnalysisStop::NoRiff});
     {
         Bytes b(3000, 0);
@@ -187,31 +205,29 @@ inline std::vector<Case> Corpus() {
         WavBuilder b = Canonical();
         b.Extensible(16, 0xFFFFFFFF);
         b.cbSize = 0x7FFF;
-        c.push_back({"extensibleAllMask", b.Build(), AnalysisStop::Complete,
-                     [](const AnalysisResult& r, const WaveInfo&) {
-                         EXPECT_EQ(r.report->back(),
-                                   "Left/Right/Center/LFE/S-Left/S-Right/F-Left of Center/F-Right of Center/"
-                                   "Back-Center/Side Left/Side Right/Top-Center/Top-F-Left/T-F-Center/"
-                                   "T-F-Right/T-B-Left/T-B-Center/T-B-Right/");
-                     }});
+        c.push_back(
+            {"extensibleAllMask", b.Build(), AnalysisStop::Complete, [](const AnalysisResult& r, const WaveInfo&) {
+                 EXPECT_EQ(r.report->back(),
+                           "Left/Right/Center/LFE/S-Left/S-Right/F-Left of Center/F-Right of Center/"
+                           "Back-Center/Side Left/Side Right/Top-Center/Top-F-Left/T-F-Center/"
+                           "T-F-Right/T-B-Left/T-B-Center/T-B-Right/");
+             }});
     }
     {
         WavBuilder b = Canonical();
         b.Extensible(16, 0x3);
         b.cbSize = 0x8000;  // negative: no extension read
-        c.push_back({"cbSizeNegative", b.Build(), AnalysisStop::Complete,
-                     [](const AnalysisResult& r, const WaveInfo& w) {
-                         EXPECT_EQ(w.channelMask, 0u);
-                         EXPECT_EQ(r.messages.size(), 1u);  // 0xFFFE without sub-format
-                     }});
+        c.push_back(
+            {"cbSizeNegative", b.Build(), AnalysisStop::Complete, [](const AnalysisResult& r, const WaveInfo& w) {
+                 EXPECT_EQ(w.channelMask, 0u);
+                 EXPECT_EQ(r.messages.size(), 1u);  // 0xFFFE without sub-format
+             }});
     }
 
     // Headers the operations meet: sizes that end inside a frame, frame
     // sizes that disagree with the channels, the footers and format chunks
     // the repairs are for.
-    const auto sizesAgree = [](const AnalysisResult& r, const WaveInfo&) {
-        EXPECT_TRUE(r.fileSizeOK && r.footerOK);
-    };
+    const auto sizesAgree = [](const AnalysisResult& r, const WaveInfo&) { EXPECT_TRUE(r.fileSizeOK && r.footerOK); };
     {
         WavBuilder b = Canonical();
         b.samples.resize(b.samples.size() + 2, 0x5A);  // half a frame more
@@ -241,24 +257,24 @@ inline std::vector<Case> Corpus() {
     {
         WavBuilder b = Canonical();
         b.trailer = ListChunk(26);
-        c.push_back({"listFooter", b.Build(), AnalysisStop::Complete,
-                     [](const AnalysisResult& r, const WaveInfo& w) {
+        c.push_back({"listFooter", b.Build(), AnalysisStop::Complete, [](const AnalysisResult& r, const WaveInfo& w) {
                          EXPECT_EQ(w.listFooterSize, 34u);
                          EXPECT_TRUE(r.footerOK && Allowed(w, r).contains(Operation::RemoveFooter));
                      }});
         Bytes claims = b.Build();
         claims = Patch32(claims, claims.size() - 30, 26 + 100);  // 100 bytes more than follow
-        c.push_back({"listClaimsTooMuch", claims, AnalysisStop::Complete,
-                     [](const AnalysisResult& r, const WaveInfo& w) {
-                         EXPECT_EQ(w.listFooterSize, 134u);
-                         EXPECT_FALSE(r.footerOK);
-                     }});
+        c.push_back(
+            {"listClaimsTooMuch", claims, AnalysisStop::Complete, [](const AnalysisResult& r, const WaveInfo& w) {
+                 EXPECT_EQ(w.listFooterSize, 134u);
+                 EXPECT_FALSE(r.footerOK);
+             }});
     }
     {
         WavBuilder b = Canonical();
         b.riffSize = 36 + 8017 * 4 + 100;  // counts 100 bytes that are not there
-        c.push_back({"riffTooLarge", b.Build(), AnalysisStop::Complete,
-                     [](const AnalysisResult& r, const WaveInfo& w) { EXPECT_TRUE(Allowed(w, r).contains(Operation::FixRiffSize)); }});
+        c.push_back({"riffTooLarge", b.Build(), AnalysisStop::Complete, [](const AnalysisResult& r, const WaveInfo& w) {
+                         EXPECT_TRUE(Allowed(w, r).contains(Operation::FixRiffSize));
+                     }});
     }
     return c;
 }

@@ -135,7 +135,7 @@ struct Outcome {
     std::string op;
     bool enabled = false;
     std::vector<std::string> written;
-    std::vector<Bytes> files;  // what each written path held when the operation returned
+    std::vector<Bytes> files;            // what each written path held when the operation returned
     std::optional<std::string> failure;  // the VelmoraError text
     std::vector<std::string> messages;   // host.message
     std::vector<std::string> logLines;
@@ -197,8 +197,7 @@ struct Run {
     // Runs one operation that writes new files and checks the rules every such
     // call keeps. checkHeader(path, bytes) returns a broken header rule or "".
     template <typename Op, typename Check>
-    void newFile(const std::string& op, bool enabled, Op&& run, Check&& checkHeader,
-                 RecordingHost* hostOut = nullptr) {
+    void newFile(const std::string& op, bool enabled, Op&& run, Check&& checkHeader, RecordingHost* hostOut = nullptr) {
         Outcome o;
         o.op = op;
         o.enabled = enabled;
@@ -270,11 +269,13 @@ struct Run {
     // The same with several fields [from, to). A repair that finds nothing
     // to do returns no path and leaves every byte.
     template <typename Op>
-    void inPlace(const std::string& op, const Bytes& original, const std::vector<std::pair<std::size_t, std::size_t>>& fields,
-                 Op&& run, const std::function<std::string(const Bytes&)>& checkPatched,
+    void inPlace(const std::string& op, const Bytes& original,
+                 const std::vector<std::pair<std::size_t, std::size_t>>& fields, Op&& run,
+                 const std::function<std::string(const Bytes&)>& checkPatched,
                  std::optional<Operation> settles = std::nullopt) {
         const auto named = [&](std::size_t i) {
-            return std::any_of(fields.begin(), fields.end(), [i](const auto& f) { return i >= f.first && i < f.second; });
+            return std::any_of(fields.begin(), fields.end(),
+                               [i](const auto& f) { return i >= f.first && i < f.second; });
         };
         Outcome o;
         o.op = op;
@@ -304,7 +305,8 @@ struct Run {
         if (after != sourceSide) violate(op, "touched another file beside the source");
         if (!Snapshot(outDir).empty()) violate(op, "wrote into the output folder");
         const bool untouched = o.failure || o.written.empty();
-        if (patched.size() != original.size()) violate(op, "changed the file's length");
+        if (patched.size() != original.size())
+            violate(op, "changed the file's length");
         else {
             for (std::size_t i = 0; i < original.size(); ++i)
                 if (patched[i] != original[i] && (untouched || !named(i))) {
@@ -342,8 +344,8 @@ inline std::uint64_t PromisedOutput(const WaveInfo& w) {
     const std::int64_t frames =
         w.totalSeconds() * std::max<std::int64_t>(w.format.samplesPerSec, 0) + std::max(w.playRemainderFrames, 0);
     const std::uint64_t perFrame = static_cast<std::uint64_t>(std::abs(static_cast<int>(w.format.blockAlign))) * 3 + 12;
-    return static_cast<std::uint64_t>(std::max<std::int64_t>(frames, 0)) * perFrame +
-           std::uint64_t{w.dataSize} * 6 + 44 * kSpeakerNameCount;
+    return static_cast<std::uint64_t>(std::max<std::int64_t>(frames, 0)) * perFrame + std::uint64_t{w.dataSize} * 6 +
+           44 * kSpeakerNameCount;
 }
 
 }  // namespace detail
@@ -359,12 +361,15 @@ inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const Wav
     if (withRiffSize) {
         // An RF64 file whose 32-bit field defers to ds64 gets its size there.
         const bool ds64 = info.rf64 && original.size() >= 28 && U32(original, 4) == 0xFFFFFFFFu;
-        run.inPlace("riffSize", original, ds64 ? 20 : 4, ds64 ? 28 : 8, [&](WaveInfo& w, Host& h) {
-            return RewriteRiffSize(w, {source}, h);
-        }, [&](const Bytes& p) {
-            const std::uint64_t size = ds64 ? (std::uint64_t{U32(p, 20)} | std::uint64_t{U32(p, 24)} << 32) : U32(p, 4);
-            return size + 8 == p.size() ? std::string() : std::string("riffSize + 8 != length");
-        }, Operation::FixRiffSize);
+        run.inPlace(
+            "riffSize", original, ds64 ? 20 : 4, ds64 ? 28 : 8,
+            [&](WaveInfo& w, Host& h) { return RewriteRiffSize(w, {source}, h); },
+            [&](const Bytes& p) {
+                const std::uint64_t size =
+                    ds64 ? (std::uint64_t{U32(p, 20)} | std::uint64_t{U32(p, 24)} << 32) : U32(p, 4);
+                return size + 8 == p.size() ? std::string() : std::string("riffSize + 8 != length");
+            },
+            Operation::FixRiffSize);
     }
     if (withRecover) {
         // The RIFF and data sizes, in ds64 or in their 32-bit fields.
@@ -372,31 +377,39 @@ inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const Wav
         const std::vector<std::pair<std::size_t, std::size_t>> fields =
             info.rf64 ? std::vector<std::pair<std::size_t, std::size_t>>{{20, 36}}
                       : std::vector<std::pair<std::size_t, std::size_t>>{{4, 8}, {dataSizeAt, dataSizeAt + 4}};
-        run.inPlace("recover", original, fields, [&](WaveInfo& w, Host& h) {
-            return RecoverDataSize(w, {source}, h);
-        }, [&](const Bytes& p) {
-            if (info.rf64) return std::string();
-            return U32(p, dataSizeAt) <= p.size() - dataSizeAt - 4 ? std::string() : std::string("data past the end");
-        }, Operation::Recover);
+        run.inPlace(
+            "recover", original, fields, [&](WaveInfo& w, Host& h) { return RecoverDataSize(w, {source}, h); },
+            [&](const Bytes& p) {
+                if (info.rf64) return std::string();
+                return U32(p, dataSizeAt) <= p.size() - dataSizeAt - 4 ? std::string()
+                                                                       : std::string("data past the end");
+            },
+            Operation::Recover);
     }
     if (withSampleRate) {
         const auto at = static_cast<std::size_t>(info.fmtChunkPos);
-        run.inPlace("sampleRate", original, at + 12, at + 20, [&](WaveInfo& w, Host& h) {
-            return RewriteSampleRate(w, {source, ParseSampleRate(c.rateText, w.format.blockAlign)}, h);
-        }, [&](const Bytes& p) {
-            const auto rate = static_cast<std::uint32_t>(StrToInt(c.rateText));
-            const auto align = static_cast<std::uint32_t>(static_cast<std::int32_t>(info.format.blockAlign));
-            // A compressed format's byte rate keeps its ratio to the rate.
-            const std::uint64_t oldRate = static_cast<std::uint32_t>(info.format.samplesPerSec);
-            const std::uint32_t byteRate =
-                IsCompressedFormat(info) && info.format.samplesPerSec > 0
-                    ? static_cast<std::uint32_t>((std::uint64_t{static_cast<std::uint32_t>(info.format.avgBytesPerSec)} *
-                                                      rate + oldRate / 2) / oldRate)
-                    : rate * align;
-            if (U32(p, at + 12) != rate || U32(p, at + 16) != byteRate)
-                return std::string("rate fields hold other values");
-            return std::string();
-        }, Operation::SetRate);
+        run.inPlace(
+            "sampleRate", original, at + 12, at + 20,
+            [&](WaveInfo& w, Host& h) {
+                return RewriteSampleRate(w, {source, ParseSampleRate(c.rateText, w.format.blockAlign)}, h);
+            },
+            [&](const Bytes& p) {
+                const auto rate = static_cast<std::uint32_t>(StrToInt(c.rateText));
+                const auto align = static_cast<std::uint32_t>(static_cast<std::int32_t>(info.format.blockAlign));
+                // A compressed format's byte rate keeps its ratio to the rate.
+                const std::uint64_t oldRate = static_cast<std::uint32_t>(info.format.samplesPerSec);
+                const std::uint32_t byteRate =
+                    IsCompressedFormat(info) && info.format.samplesPerSec > 0
+                        ? static_cast<std::uint32_t>(
+                              (std::uint64_t{static_cast<std::uint32_t>(info.format.avgBytesPerSec)} * rate +
+                               oldRate / 2) /
+                              oldRate)
+                        : rate * align;
+                if (U32(p, at + 12) != rate || U32(p, at + 16) != byteRate)
+                    return std::string("rate fields hold other values");
+                return std::string();
+            },
+            Operation::SetRate);
     }
 }
 
@@ -405,11 +418,13 @@ inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const Wav
 inline constexpr std::array<const char*, kAllOperations.size()> kRunNames = {
     "split", "surround", "normalize", "rebuild", "multiplex", "removeFooter", "sampleRate", "riffSize", "recover",
 };
-static_assert([] {
-    for (const char* n : kRunNames)
-        if (n == nullptr) return false;
-    return true;
-}(), "kRunNames: one run per Operation");
+static_assert(
+    [] {
+        for (const char* n : kRunNames)
+            if (n == nullptr) return false;
+        return true;
+    }(),
+    "kRunNames: one run per Operation");
 
 // source: the file to work on, alone in its folder or among files that must
 // not change; outDir: a folder the harness empties and fills for every
@@ -462,10 +477,11 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
     const auto on = [&e](Operation op) { return e.contains(op); };
     // Small promised output: disabled operations may run too. A consistent
     // file never promises more than a few times its own length.
-    const bool small = complete && detail::PromisedOutput(info) <= (std::uint64_t{16} << 20) &&
-                       info.totalSeconds() <= 20000;
-    if (complete && !small && (on(Operation::Split) || on(Operation::Surround) || on(Operation::Normalize) ||
-                                on(Operation::RebuildHeader) || on(Operation::Multiplex))) {
+    const bool small =
+        complete && detail::PromisedOutput(info) <= (std::uint64_t{16} << 20) && info.totalSeconds() <= 20000;
+    if (complete && !small &&
+        (on(Operation::Split) || on(Operation::Surround) || on(Operation::Normalize) || on(Operation::RebuildHeader) ||
+         on(Operation::Multiplex))) {
         rep.skippedAsHuge = true;
         return rep;
     }
@@ -474,106 +490,129 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
     const auto plainAt36 = [](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, 36); };
 
     if (complete && wanted(on(Operation::Split))) {
-        run.newFile("split", on(Operation::Split), [&](Host& h, Outcome&) {
-            return ChannelSplit(info, {source, outDir}, h);
-        }, plainAt36);
+        run.newFile(
+            "split", on(Operation::Split),
+            [&](Host& h, Outcome&) {
+                return ChannelSplit(info, {source, outDir}, h);
+            },
+            plainAt36);
     }
     if (complete && wanted(on(Operation::Surround))) {
         const std::size_t dataPos = c.extendedHeader ? (c.cue ? 120 : 60) : 36;
-        run.newFile("surround", on(Operation::Surround), [&](Host& h, Outcome&) {
-            SurroundOptions o{source, outDir, ParseSurroundDelay(c.delayText), c.swapRear,
-                              c.extendedHeader ? SurroundHeader::Extensible : SurroundHeader::Plain, c.cue};
-            return PseudoSurround(info, o, h);
-        },
-                    [&](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, dataPos); });
+        run.newFile(
+            "surround", on(Operation::Surround),
+            [&](Host& h, Outcome&) {
+                SurroundOptions o{source,
+                                  outDir,
+                                  ParseSurroundDelay(c.delayText),
+                                  c.swapRear,
+                                  c.extendedHeader ? SurroundHeader::Extensible : SurroundHeader::Plain,
+                                  c.cue};
+                return PseudoSurround(info, o, h);
+            },
+            [&](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, dataPos); });
     }
     if (complete && wanted(on(Operation::Normalize))) {
         StubPeakView view;
         const auto dataPos = static_cast<std::size_t>(info.dataChunkPos);
-        run.newFile("normalize", on(Operation::Normalize), [&](Host& h, Outcome& o) {
-            auto w = Normalize(info, {source, outDir}, view, h);
-            o.peakRows = view.rows;
-            return w;
-        }, [&](const std::string&, const Bytes& b) {
-            std::string broken = detail::Run::HeaderDisagrees(b, dataPos);
-            if (broken.empty()) {
-                // The copied header: every byte but the two sizes as in the source.
-                for (std::size_t i = 0; i < dataPos + 8 && i < original.size(); ++i)
-                    if (b[i] != original[i] && !(i >= 4 && i < 8) && !(i >= dataPos + 4))
-                        return std::string("header byte ") + std::to_string(i) + " not copied";
-            }
-            return broken;
-        });
+        run.newFile(
+            "normalize", on(Operation::Normalize),
+            [&](Host& h, Outcome& o) {
+                auto w = Normalize(info, {source, outDir}, view, h);
+                o.peakRows = view.rows;
+                return w;
+            },
+            [&](const std::string&, const Bytes& b) {
+                std::string broken = detail::Run::HeaderDisagrees(b, dataPos);
+                if (broken.empty()) {
+                    // The copied header: every byte but the two sizes as in the source.
+                    for (std::size_t i = 0; i < dataPos + 8 && i < original.size(); ++i)
+                        if (b[i] != original[i] && !(i >= 4 && i < 8) && !(i >= dataPos + 4))
+                            return std::string("header byte ") + std::to_string(i) + " not copied";
+                }
+                return broken;
+            });
     }
     if (complete && wanted(on(Operation::RebuildHeader))) {
         WaveInfo mine = info;
-        run.newFile("rebuild", on(Operation::RebuildHeader), [&](Host& h, Outcome&) {
-            return RebuildHeader(mine, {source, outDir}, h);
-        }, [&](const std::string&, const Bytes& b) {
-            // Kept by design: an 18-byte format chunk at 12 followed by other
-            // chunks keeps the source's riffSize − 2, which counts the chunk
-            // left out; and the data header keeps the source's dataSize while
-            // only whole frames are copied.
-            const std::uint64_t whole = 44 + (std::uint64_t{info.dataSize} / 4) * 4;
-            if (b.size() == whole && b.size() >= 44 && U32(b, 40) == info.dataSize &&
-                (info.fmtChunkPos != 12 ? U32(b, 4) == info.dataSize + 36u : U32(b, 4) == info.riffSize - 2u))
-                return std::string();
-            return detail::Run::HeaderDisagrees(b, 36);
-        });
+        run.newFile(
+            "rebuild", on(Operation::RebuildHeader),
+            [&](Host& h, Outcome&) {
+                return RebuildHeader(mine, {source, outDir}, h);
+            },
+            [&](const std::string&, const Bytes& b) {
+                // Kept by design: an 18-byte format chunk at 12 followed by other
+                // chunks keeps the source's riffSize − 2, which counts the chunk
+                // left out; and the data header keeps the source's dataSize while
+                // only whole frames are copied.
+                const std::uint64_t whole = 44 + (std::uint64_t{info.dataSize} / 4) * 4;
+                if (b.size() == whole && b.size() >= 44 && U32(b, 40) == info.dataSize &&
+                    (info.fmtChunkPos != 12 ? U32(b, 4) == info.dataSize + 36u : U32(b, 4) == info.riffSize - 2u))
+                    return std::string();
+                return detail::Run::HeaderDisagrees(b, 36);
+            });
     }
     if (complete && wanted(on(Operation::RemoveFooter))) {
-        run.newFile("removeFooter", on(Operation::RemoveFooter), [&](Host& h, Outcome&) {
-            return RemoveFooter(info, {source, outDir}, h);
-        }, [&](const std::string&, const Bytes& b) {
-            // The copy is the header, the samples and their pad byte; every
-            // chunk after them goes. The header describes it exactly when the
-            // footer ends the file.
-            const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + 8u;
-            const std::uint64_t samples = std::min<std::uint64_t>(info.dataSize, original.size() - headerSize);
-            const std::uint64_t count = info.dataSize + (info.dataSize & 1);
-            if (b.size() != std::uint64_t{headerSize} + count) return std::string("length is not header + count");
-            if (!std::equal(b.begin() + headerSize, b.begin() + static_cast<std::ptrdiff_t>(headerSize + samples),
-                            original.begin() + headerSize))
-                return std::string("copied bytes differ from the source");
-            if (static_cast<std::uint32_t>(info.footerSize) != info.listFooterSize) return std::string();
-            const bool plain = info.fmtChunkPos == 12 && info.format.fmtSize == 16 && info.dataChunkPos == 36;
-            return detail::Run::HeaderDisagrees(b, plain ? 36 : headerSize - 8);
-        });
+        run.newFile(
+            "removeFooter", on(Operation::RemoveFooter),
+            [&](Host& h, Outcome&) {
+                return RemoveFooter(info, {source, outDir}, h);
+            },
+            [&](const std::string&, const Bytes& b) {
+                // The copy is the header, the samples and their pad byte; every
+                // chunk after them goes. The header describes it exactly when the
+                // footer ends the file.
+                const std::uint32_t headerSize = static_cast<std::uint32_t>(info.dataChunkPos) + 8u;
+                const std::uint64_t samples = std::min<std::uint64_t>(info.dataSize, original.size() - headerSize);
+                const std::uint64_t count = info.dataSize + (info.dataSize & 1);
+                if (b.size() != std::uint64_t{headerSize} + count) return std::string("length is not header + count");
+                if (!std::equal(b.begin() + headerSize, b.begin() + static_cast<std::ptrdiff_t>(headerSize + samples),
+                                original.begin() + headerSize))
+                    return std::string("copied bytes differ from the source");
+                if (static_cast<std::uint32_t>(info.footerSize) != info.listFooterSize) return std::string();
+                const bool plain = info.fmtChunkPos == 12 && info.format.fmtSize == 16 && info.dataChunkPos == 36;
+                return detail::Run::HeaderDisagrees(b, plain ? 36 : headerSize - 8);
+            });
     }
     if (complete && wanted(on(Operation::Multiplex))) {
-        run.newFile("multiplex", on(Operation::Multiplex), [&](Host& h, Outcome& o) -> std::vector<std::string> {
-            ChannelList list;
-            WaveInfo regInfo;
-            ChannelRegistration ra = RegisterChannelFile(c.muxRowA, source, regInfo, list);
-            ChannelRegistration rb = RegisterChannelFile(c.muxRowB, source, regInfo, list);
-            if (ra.refusal) o.messages.push_back(*ra.refusal);
-            if (!ra.registered || !rb.registered) return {};
-            if (c.muxUncheckB) list.setChecked(c.muxRowB, false);
-            return WriteMultiplex(list, {c.muxExwave, c.muxCue, outDir}, h);
-        }, [&](const std::string&, const Bytes& b) {
-            const bool centre = c.muxRowA >= 2 || (!c.muxUncheckB && c.muxRowB >= 2);
-            const bool ext = centre && c.muxExwave;
-            return detail::Run::HeaderDisagrees(b, ext ? (c.muxCue ? 120 : 60) : 36);
-        });
+        run.newFile(
+            "multiplex", on(Operation::Multiplex),
+            [&](Host& h, Outcome& o) -> std::vector<std::string> {
+                ChannelList list;
+                WaveInfo regInfo;
+                ChannelRegistration ra = RegisterChannelFile(c.muxRowA, source, regInfo, list);
+                ChannelRegistration rb = RegisterChannelFile(c.muxRowB, source, regInfo, list);
+                if (ra.refusal) o.messages.push_back(*ra.refusal);
+                if (!ra.registered || !rb.registered) return {};
+                if (c.muxUncheckB) list.setChecked(c.muxRowB, false);
+                return WriteMultiplex(list, {c.muxExwave, c.muxCue, outDir}, h);
+            },
+            [&](const std::string&, const Bytes& b) {
+                const bool centre = c.muxRowA >= 2 || (!c.muxUncheckB && c.muxRowB >= 2);
+                const bool ext = centre && c.muxExwave;
+                return detail::Run::HeaderDisagrees(b, ext ? (c.muxCue ? 120 : 60) : 36);
+            });
     }
     // Independent of the analysis: the source's bytes as raw samples.
     {
-        run.newFile("raw2wav", true, [&](Host& h, Outcome&) {
-            // The rate as the raw tab's items give it; the fourth is typed.
-            static constexpr std::int32_t kItemRates[] = {48000, 44100, 32000};
-            const std::int32_t rate = c.rawRateItem == 3 ? ParseInteger(c.rawOtherRate) : kItemRates[c.rawRateItem];
-            RawToWaveOptions o{source, rate, c.rawBitsItem == 0 ? RawBits::Sixteen : RawBits::Eight,
-                               c.rawModeItem == 0 ? RawChannels::Stereo : RawChannels::Mono, outDir};
-            return RawToWave(o, h);
-        },
-                    [&](const std::string&, const Bytes& b) {
-                        // Odd raw data is followed by its pad byte.
-                        const std::size_t pad = original.size() & 1;
-                        if (b.size() != original.size() + 44 + pad || !std::equal(original.begin(), original.end(), b.begin() + 44) ||
-                            (pad != 0 && b.back() != 0))
-                            return std::string("samples are not the raw file");
-                        return detail::Run::HeaderDisagrees(b, 36);
-                    });
+        run.newFile(
+            "raw2wav", true,
+            [&](Host& h, Outcome&) {
+                // The rate as the raw tab's items give it; the fourth is typed.
+                static constexpr std::int32_t kItemRates[] = {48000, 44100, 32000};
+                const std::int32_t rate = c.rawRateItem == 3 ? ParseInteger(c.rawOtherRate) : kItemRates[c.rawRateItem];
+                RawToWaveOptions o{source, rate, c.rawBitsItem == 0 ? RawBits::Sixteen : RawBits::Eight,
+                                   c.rawModeItem == 0 ? RawChannels::Stereo : RawChannels::Mono, outDir};
+                return RawToWave(o, h);
+            },
+            [&](const std::string&, const Bytes& b) {
+                // Odd raw data is followed by its pad byte.
+                const std::size_t pad = original.size() & 1;
+                if (b.size() != original.size() + 44 + pad ||
+                    !std::equal(original.begin(), original.end(), b.begin() + 44) || (pad != 0 && b.back() != 0))
+                    return std::string("samples are not the raw file");
+                return detail::Run::HeaderDisagrees(b, 36);
+            });
     }
     // Also independent of the analysis: the source's bytes as a recording
     // without a header, in a given format and in a detected one.
@@ -581,19 +620,21 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
         const auto dataAt = [](const Bytes& b) -> std::size_t {
             return b.size() > 21 && b[20] == 0xFE && b[21] == 0xFF ? 60 : 36;
         };
-        run.newFile("rescue", true, [&](Host& h, Outcome&) {
-            RescueOptions o;
-            o.source = source;
-            o.format = RawSampleFormat{2, SampleEncoding::S16};
-            o.realign = c.rawModeItem == 1;
-            o.outputFolder = outDir;
-            return RescueRecording(o, h);
-        },
-                    [&](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, dataAt(b)); });
-        run.newFile("raw2wav --detect", true, [&](Host& h, Outcome&) {
-            return RawToWaveDetected(source, std::nullopt, outDir, h);
-        },
-                    [&](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, dataAt(b)); });
+        run.newFile(
+            "rescue", true,
+            [&](Host& h, Outcome&) {
+                RescueOptions o;
+                o.source = source;
+                o.format = RawSampleFormat{2, SampleEncoding::S16};
+                o.realign = c.rawModeItem == 1;
+                o.outputFolder = outDir;
+                return RescueRecording(o, h);
+            },
+            [&](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, dataAt(b)); });
+        run.newFile(
+            "raw2wav --detect", true,
+            [&](Host& h, Outcome&) { return RawToWaveDetected(source, std::nullopt, outDir, h); },
+            [&](const std::string&, const Bytes& b) { return detail::Run::HeaderDisagrees(b, dataAt(b)); });
     }
     if (complete)
         RunInPlaceRepairs(run, original, info, c, on(Operation::FixRiffSize), on(Operation::SetRate),

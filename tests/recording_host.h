@@ -11,7 +11,10 @@ namespace velmora {
 // A host that records everything and answers questions with a fixed reply.
 class RecordingHost : public Host {
 public:
-    void progress(int percent) override { lastProgress = percent; ++progressCalls; }
+    void progress(int percent) override {
+        lastProgress = percent;
+        ++progressCalls;
+    }
     void log(const std::string& line) override { logLines.push_back(line); }
     void clearLog() override { logLines.clear(); }
     void pumpMessages() override { ++pumps; }

@@ -31,7 +31,9 @@ inline Bytes SoxRaw(const TempDir& dir, Signal signal, int channels, const std::
     std::string effects;
     switch (signal) {
         case Signal::Speech: effects = "synth " + len + " sawtooth 100:170 tremolo 4 90 lowpass 2500 gain -9"; break;
-        case Signal::Music: effects = "synth " + len + " pluck 220 pluck 277 pluck 330 pluck 440 remix - gain -4"; break;
+        case Signal::Music:
+            effects = "synth " + len + " pluck 220 pluck 277 pluck 330 pluck 440 remix - gain -4";
+            break;
         case Signal::Noise: effects = "synth " + len + " pinknoise lowpass 5000 gain -12"; break;
         case Signal::Quiet: effects = "synth " + len + " sawtooth 100:170 tremolo 4 90 lowpass 2500 gain -40"; break;
     }

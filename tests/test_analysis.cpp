@@ -206,8 +206,8 @@ TEST_F(AnalysisTest, ThreeByteFileHasNoRiffHeader) {
     EXPECT_EQ(r.messages, (std::vector<std::string>{"RIFFチャンクがありません\r\n中断します"}));
     EXPECT_FALSE(r.hexDump || r.report || AllowedOperations(info, r));
     EXPECT_FALSE(info.analysisComplete);
-    EXPECT_EQ(info.riffSize, 0u);  // the new, zero-padded image
-    EXPECT_EQ(info.format.channels, 2);   // the rest is the previous file's
+    EXPECT_EQ(info.riffSize, 0u);        // the new, zero-padded image
+    EXPECT_EQ(info.format.channels, 2);  // the rest is the previous file's
 }
 
 TEST_F(AnalysisTest, FloatingPointFormatWarnsBeforeReport) {
@@ -215,8 +215,9 @@ TEST_F(AnalysisTest, FloatingPointFormatWarnsBeforeReport) {
     b.formatTag = 3;
     AnalysisResult r = Analyse(b.Build());
     ASSERT_TRUE(r.complete());
-    EXPECT_EQ(r.messages, (std::vector<std::string>{
-                              "フォーマットIDが無圧縮WAV以外ですので、\r\nヘッダ内容の正確さを保証できません"}));
+    EXPECT_EQ(
+        r.messages,
+        (std::vector<std::string>{"フォーマットIDが無圧縮WAV以外ですので、\r\nヘッダ内容の正確さを保証できません"}));
     EXPECT_EQ((*r.report)[2], "Format ID               : 3");
     ExpectEnabled(info, r, {false, false, false, false, true, false, true, false});
 }
@@ -250,8 +251,8 @@ TEST_F(AnalysisTest, DataIdBeyondSearchRangeKeepsPreviousReport) {
     EXPECT_EQ(r.messages, (std::vector<std::string>{"dataチャンクが見つかりません。\r\n処理を中断します。"}));
     EXPECT_FALSE(r.report || r.hexDump || AllowedOperations(info, r));
     EXPECT_EQ(info.dataChunkPos, 2049);
-    EXPECT_EQ(info.format.channels, 1);          // new format block
-    EXPECT_EQ(info.dataSize, 176800u);    // old data header
+    EXPECT_EQ(info.format.channels, 1);  // new format block
+    EXPECT_EQ(info.dataSize, 176800u);   // old data header
 }
 
 TEST_F(AnalysisTest, NoFmtChunk) {

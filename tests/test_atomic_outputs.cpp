@@ -111,7 +111,9 @@ std::vector<NewFileCase> NewFileCases() {
              RemoveFooter(i, {s, o}, h);
          }},
         {"raw2wav", Pcm(2, 5000).Build(), "take.wav(wavemaker).wav",
-         [](const std::string& s, const std::string& o, Host& h) { RawToWave({s, 48000, RawBits::Sixteen, RawChannels::Stereo, o}, h); }},
+         [](const std::string& s, const std::string& o, Host& h) {
+             RawToWave({s, 48000, RawBits::Sixteen, RawChannels::Stereo, o}, h);
+         }},
         {"multiplex", Pcm(1, 5000).Build(), "take(mux).wav",
          [](const std::string& s, const std::string& o, Host& h) {
              ChannelList list;

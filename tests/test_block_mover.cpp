@@ -112,8 +112,8 @@ TEST(Transfer, RetriesInterruptedAndShortCallsAndStopsAtTheEndOrAFailure) {
         {8, {8}, 8, 0, 1},
         {8, {kInterrupted, 3, kInterrupted, kInterrupted, 5}, 8, 0, 5},
         {8, {1, 1, 1, 5}, 8, 0, 4},
-        {8, {3, 0}, 3, 0, 2},               // the end of the file
-        {8, {2, kNoSpace}, 2, ENOSPC, 2},   // what moved before the failure counts
+        {8, {3, 0}, 3, 0, 2},              // the end of the file
+        {8, {2, kNoSpace}, 2, ENOSPC, 2},  // what moved before the failure counts
         {0, {}, 0, 0, 0},
     };
     for (const Case& c : cases) {

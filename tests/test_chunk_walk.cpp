@@ -59,8 +59,8 @@ struct Case {
     const char* name;
     std::function<Bytes()> build;
     std::int32_t dataChunkPos;
-    std::string status;       // the report's status line
-    std::uint32_t footer;     // "フッタサイズ"
+    std::string status;    // the report's status line
+    std::uint32_t footer;  // "フッタサイズ"
     OperationSet allowed;
 };
 
@@ -157,7 +157,8 @@ TEST(ChunkWalk, EachClassIsReadAsItsChainSays) {
         EXPECT_EQ(allowed, c.allowed);
         // Every operation not offered says why, and only those.
         const OperationReasons why = WhyNotOffered(info, r);
-        for (Operation op : kAllOperations) EXPECT_EQ(WhyNot(why, op).empty(), allowed.contains(op)) << OperationName(op);
+        for (Operation op : kAllOperations)
+            EXPECT_EQ(WhyNot(why, op).empty(), allowed.contains(op)) << OperationName(op);
         // The chunk list after the report names every chunk (none for a plain file).
         if (r.chunks.size() > 2 || r.partialFrame) {
             EXPECT_NE(std::find(r.report->begin(), r.report->end(), "** チャンク一覧 **"), r.report->end());
@@ -172,7 +173,8 @@ TEST(ChunkWalk, EachClassIsReadAsItsChainSays) {
             AnalysisResult clean = AnalyzeWave(out[0], again);
             EXPECT_EQ((*clean.report)[15], kAllOK);
             EXPECT_EQ(again.dataSize, info.dataSize);
-            EXPECT_EQ(again.fileSize, static_cast<std::uint64_t>(again.dataChunkPos) + 8u + info.dataSize + (info.dataSize & 1));
+            EXPECT_EQ(again.fileSize,
+                      static_cast<std::uint64_t>(again.dataChunkPos) + 8u + info.dataSize + (info.dataSize & 1));
         }
     }
 }

@@ -50,8 +50,10 @@ TEST(CliInfo, SeveralFilesMessagesAndExitStatus) {
     EXPECT_NE(r.out.find("==> " + flt + " <=="), std::string::npos);
     EXPECT_NE(r.out.find("Format ID               : 3"), std::string::npos);
     // Messages go to stderr, with "\r\n" as a line break, each line naming the file.
-    EXPECT_NE(r.err.find(flt + ": フォーマットIDが無圧縮WAV以外ですので、\n" + flt + ": ヘッダ内容の正確さを保証できません"),
-              std::string::npos) << r.err;
+    EXPECT_NE(
+        r.err.find(flt + ": フォーマットIDが無圧縮WAV以外ですので、\n" + flt + ": ヘッダ内容の正確さを保証できません"),
+        std::string::npos)
+        << r.err;
     EXPECT_NE(r.err.find("ファイル " + missing + " は開けません"), std::string::npos);
     EXPECT_EQ(r.err.find('\r'), std::string::npos);
 }
@@ -149,8 +151,11 @@ TEST(CliInfo, WhyCarriesACodeBesideTheText) {
     const struct {
         const char* verb;
         const char* code;
-    } expected[] = {{"split", "mono-file"}, {"surround", "stereo-only"}, {"remove-footer", "no-footer"},
-                    {"fix-riff-size", "riff-size-right"}, {"recover", "data-size-right"}};
+    } expected[] = {{"split", "mono-file"},
+                    {"surround", "stereo-only"},
+                    {"remove-footer", "no-footer"},
+                    {"fix-riff-size", "riff-size-right"},
+                    {"recover", "data-size-right"}};
     for (const auto& e : expected) {
         EXPECT_EQ(why[e.verb]["code"], e.code) << e.verb;
         EXPECT_FALSE(why[e.verb]["text"].get<std::string>().empty()) << e.verb;

@@ -57,7 +57,8 @@ TEST(CliMux, HeaderOptions) {
     TempDir dir;
     const char* rows[] = {"--left", "--right", "--center", "--lfe", "--s-left", "--s-right"};
     std::string args;
-    for (int i = 0; i < 6; ++i) args += std::string(" ") + rows[i] + " " + Quote(dir.write(std::to_string(i) + ".wav", Mono(120, i).Build()));
+    for (int i = 0; i < 6; ++i)
+        args += std::string(" ") + rows[i] + " " + Quote(dir.write(std::to_string(i) + ".wav", Mono(120, i).Build()));
     CliRun run = RunCli("mux --cue" + args, dir);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, dir.file("0(EX)(mux).wav") + "\n");

@@ -107,7 +107,11 @@ TEST(CliRepair, InPlaceVerbsPatchOnlyWhatTheAnalysisOffers) {
     r = RunCli("set-rate 8000 " + Quote(zero), dir);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, zero + ": 0 による浮動小数点数除算\n");
-    EXPECT_EQ(ReadFile(zero), [] { WavBuilder b = CliStereo16(100); b.samplesPerSec = 8000; return b.Build(); }());
+    EXPECT_EQ(ReadFile(zero), [] {
+        WavBuilder b = CliStereo16(100);
+        b.samplesPerSec = 8000;
+        return b.Build();
+    }());
 
     WavBuilder tagged = CliStereo16(100);
     tagged.trailer = ListChunk(8);
@@ -147,8 +151,7 @@ TEST(CliRaw2Wav, OptionsDefaultsAndUsage) {
     EXPECT_EQ(ReadFile(dir.file("take1.pcm(wavemaker).wav")), expected.Build());
 
     std::filesystem::create_directory(dir.file("o"));
-    r = RunCli("raw2wav " + Quote(dir.file("take1.pcm")) + " --rate 22050 --bits 8 --mono -o " +
-                   Quote(dir.file("o")),
+    r = RunCli("raw2wav " + Quote(dir.file("take1.pcm")) + " --rate 22050 --bits 8 --mono -o " + Quote(dir.file("o")),
                dir);
     EXPECT_EQ(r.status, 0);
     expected.samplesPerSec = 22050;

@@ -22,9 +22,9 @@
 #include "wav/error.h"
 
 using namespace velmora::test;
+using velmora::kOperationTable;
 using velmora::Operation;
 using velmora::OperationEntry;
-using velmora::kOperationTable;
 
 namespace {
 
@@ -33,7 +33,8 @@ namespace {
 std::map<std::string, Bytes> Snapshot(const std::string& folder) {
     std::map<std::string, Bytes> files;
     for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
-        if (e.is_regular_file() && e.path().filename() != "stderr.txt") files[e.path().string()] = ReadFile(e.path().string());
+        if (e.is_regular_file() && e.path().filename() != "stderr.txt")
+            files[e.path().string()] = ReadFile(e.path().string());
     return files;
 }
 
@@ -51,7 +52,12 @@ bool EveryLineStartsWith(const std::string& text, const std::vector<std::string>
 TEST(CliScripts, ErrorsNameTheirFileAndTheSystemsReason) {
     TempDir dir;
     std::string good = dir.write("good.wav", CliStereo16(100).Build());
-    std::string mono = dir.write("mono.wav", [] { WavBuilder b = CliStereo16(0); b.channels = 1; b.samples = PatternSamples(50, 1, 2); return b.Build(); }());
+    std::string mono = dir.write("mono.wav", [] {
+        WavBuilder b = CliStereo16(0);
+        b.channels = 1;
+        b.samples = PatternSamples(50, 1, 2);
+        return b.Build();
+    }());
     std::string broken = dir.write("broken.wav", Bytes{'R', 'I', 'F'});
     std::string missing = dir.file("missing.wav");
 
@@ -60,7 +66,8 @@ TEST(CliScripts, ErrorsNameTheirFileAndTheSystemsReason) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(Lines(r.out), (std::vector<std::string>{dir.file("good(Left)(0).wav"), dir.file("good(Right)(1).wav")}));
     EXPECT_TRUE(EveryLineStartsWith(r.err, {missing, broken, mono})) << r.err;
-    EXPECT_NE(r.err.find(missing + ": ファイル " + missing + " は開けません: " + std::strerror(ENOENT)), std::string::npos)
+    EXPECT_NE(r.err.find(missing + ": ファイル " + missing + " は開けません: " + std::strerror(ENOENT)),
+              std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find(mono + ": split: モノラルのため分離するチャンネルがありません"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find('\r'), std::string::npos);
@@ -68,8 +75,8 @@ TEST(CliScripts, ErrorsNameTheirFileAndTheSystemsReason) {
     // An output folder that is missing, or is a file: the system says why.
     r = RunCli("split " + Quote(good) + " -o " + Quote(dir.file("no/such")), dir);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, good + ": ファイル " + dir.file("no/such/good(Left)(0).wav") + " を作成できません: " +
-                         std::strerror(ENOENT) + "\n");
+    EXPECT_EQ(r.err, good + ": ファイル " + dir.file("no/such/good(Left)(0).wav") +
+                         " を作成できません: " + std::strerror(ENOENT) + "\n");
     r = RunCli("surround " + Quote(good) + " -o " + Quote(good), dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(std::string(": ") + std::strerror(ENOTDIR) + "\n"), std::string::npos) << r.err;
@@ -189,7 +196,8 @@ TEST(CliScripts, DryRunAndNoClobberForEveryVerbThatWrites) {
     std::string cut = dir.write("cut.wav", unfinished.Build());
     WavBuilder tone = CliStereo16(0);
     for (int i = 0; i < 4000; ++i)  // audio that sounds like audio, behind a header that is gone
-        for (double gain : {8000.0, 6000.0}) AppendU16(tone.samples, static_cast<std::uint16_t>(static_cast<std::int16_t>(gain * std::sin(i * 0.05))));
+        for (double gain : {8000.0, 6000.0})
+            AppendU16(tone.samples, static_cast<std::uint16_t>(static_cast<std::int16_t>(gain * std::sin(i * 0.05))));
     Bytes headless = tone.Build();
     std::fill(headless.begin(), headless.begin() + 44, 0);
     std::string zeroed = dir.write("zeroed.wav", headless);
@@ -205,26 +213,62 @@ TEST(CliScripts, DryRunAndNoClobberForEveryVerbThatWrites) {
         bool inPlace;
     };
     const std::vector<Case> cases = {
-        {Operation::Split, "split " + Quote(song),
+        {Operation::Split,
+         "split " + Quote(song),
          {"would write " + dir.file("song(Left)(0).wav"), "would write " + dir.file("song(Right)(1).wav")},
          false},
-        {Operation::Surround, "surround --swap " + Quote(song), {"would write " + dir.file("song(EX)(SS) delay(200ms) 4ch.wav")}, false},
+        {Operation::Surround,
+         "surround --swap " + Quote(song),
+         {"would write " + dir.file("song(EX)(SS) delay(200ms) 4ch.wav")},
+         false},
         {Operation::Normalize, "normalize " + Quote(song), {"would write " + dir.file("song(normalize).wav")}, false},
-        {Operation::RebuildHeader, "rebuild-header " + Quote(reb), {"would write " + dir.file("reb(reheader).wav")}, false},
-        {Operation::RemoveFooter, "remove-footer " + Quote(list), {"would write " + dir.file("list(futta del).wav")}, false},
+        {Operation::RebuildHeader,
+         "rebuild-header " + Quote(reb),
+         {"would write " + dir.file("reb(reheader).wav")},
+         false},
+        {Operation::RemoveFooter,
+         "remove-footer " + Quote(list),
+         {"would write " + dir.file("list(futta del).wav")},
+         false},
         {Operation::RawToWave, "raw2wav " + Quote(raw), {"would write " + dir.file("take.pcm(wavemaker).wav")}, false},
-        {Operation::Multiplex, "mux --left " + Quote(mono) + " --center " + Quote(mono), {"would write " + dir.file("m(EX)(mux).wav")}, false},
-        {Operation::FixRiffSize, "fix-riff-size " + Quote(riff), {"would patch " + riff + ": RIFF size 7 -> 436"}, true},
-        {Operation::SetRate, "set-rate 44100 " + Quote(song),
-         {"would patch " + song + ": sampling frequency 1000 -> 44100, byte rate 4000 -> 176400"}, true},
-        {Operation::Recover, "recover " + Quote(cut), {"would patch " + cut + ": data size 4294967295 -> 400, RIFF size 436 -> 436"}, true},
+        {Operation::Multiplex,
+         "mux --left " + Quote(mono) + " --center " + Quote(mono),
+         {"would write " + dir.file("m(EX)(mux).wav")},
+         false},
+        {Operation::FixRiffSize,
+         "fix-riff-size " + Quote(riff),
+         {"would patch " + riff + ": RIFF size 7 -> 436"},
+         true},
+        {Operation::SetRate,
+         "set-rate 44100 " + Quote(song),
+         {"would patch " + song + ": sampling frequency 1000 -> 44100, byte rate 4000 -> 176400"},
+         true},
+        {Operation::Recover,
+         "recover " + Quote(cut),
+         {"would patch " + cut + ": data size 4294967295 -> 400, RIFF size 436 -> 436"},
+         true},
         // The rescue forms keep the same promises.
-        {Operation::Rescue, "recover --like " + Quote(song) + " " + Quote(zeroed), {"would write " + dir.file("zeroed(rescue).wav")}, false},
-        {Operation::Rescue, "recover --realign " + Quote(toneFile), {"would write " + dir.file("tone(realign).wav")}, false},
-        {Operation::Rescue, "rescue --like " + Quote(song) + " " + Quote(zeroed2), {"would write " + dir.file("zeroed2(rescue).wav")}, false},
+        {Operation::Rescue,
+         "recover --like " + Quote(song) + " " + Quote(zeroed),
+         {"would write " + dir.file("zeroed(rescue).wav")},
+         false},
+        {Operation::Rescue,
+         "recover --realign " + Quote(toneFile),
+         {"would write " + dir.file("tone(realign).wav")},
+         false},
+        {Operation::Rescue,
+         "rescue --like " + Quote(song) + " " + Quote(zeroed2),
+         {"would write " + dir.file("zeroed2(rescue).wav")},
+         false},
         // A header that reads well does not turn the rescue into a patch.
-        {Operation::Rescue, "rescue --like " + Quote(toneFile) + " " + Quote(intact), {"would write " + dir.file("intact(rescue).wav")}, false},
-        {Operation::DetectRaw, "raw2wav --detect --bits 16 " + Quote(raw2), {"would write " + dir.file("take2.pcm(wavemaker).wav")}, false},
+        {Operation::Rescue,
+         "rescue --like " + Quote(toneFile) + " " + Quote(intact),
+         {"would write " + dir.file("intact(rescue).wav")},
+         false},
+        {Operation::DetectRaw,
+         "raw2wav --detect --bits 16 " + Quote(raw2),
+         {"would write " + dir.file("take2.pcm(wavemaker).wav")},
+         false},
     };
     // Every record that writes has its case here: a new one without fails.
     for (const OperationEntry& e : kOperationTable)
@@ -258,7 +302,8 @@ TEST(CliScripts, DryRunAndNoClobberForEveryVerbThatWrites) {
         const auto kept = Snapshot(dir.path());
         r = RunCli(c.args + (normalize ? " --yes" : "") + " --no-clobber", dir);
         EXPECT_EQ(r.status, 1) << c.args;
-        EXPECT_NE(r.err.find(written[0] + " exists; not replaced (--no-clobber)"), std::string::npos) << c.args << r.err;
+        EXPECT_NE(r.err.find(written[0] + " exists; not replaced (--no-clobber)"), std::string::npos)
+            << c.args << r.err;
         EXPECT_EQ(Snapshot(dir.path()), kept) << c.args;
     }
 }
@@ -285,7 +330,8 @@ TEST(CliScripts, InfoJsonArrayAndJsonLines) {
     ASSERT_TRUE(array.is_array());
     ASSERT_EQ(array.size(), 3u);
     EXPECT_DOUBLE_EQ(array[0]["durationSeconds"].get<double>(), 1.01);
-    EXPECT_EQ(array[0]["channelLayout"], (std::vector<std::string>{"Left", "Right", "Center", "LFE", "S-Left", "S-Right"}));
+    EXPECT_EQ(array[0]["channelLayout"],
+              (std::vector<std::string>{"Left", "Right", "Center", "LFE", "S-Left", "S-Right"}));
     EXPECT_DOUBLE_EQ(array[1]["durationSeconds"].get<double>(), 0.007);
     EXPECT_EQ(array[1]["channelLayout"], nlohmann::json::array());  // three channels, no mask: unknown
     EXPECT_TRUE(array[2]["durationSeconds"].is_null());
@@ -325,7 +371,8 @@ TEST(CliScripts, HelpSaysWhatEachVerbTakes) {
             << verb << help.out;
         for (Format f : formats) {
             const int expected = (f.bits == 8 && verb != "split") ? 1 : 0;
-            EXPECT_EQ(RunCli(verb + " -n " + Quote(stereo(f)), dir).status, expected) << verb << " " << f.bits << f.isFloat;
+            EXPECT_EQ(RunCli(verb + " -n " + Quote(stereo(f)), dir).status, expected)
+                << verb << " " << f.bits << f.isFloat;
         }
     }
     CliRun help = RunShell("COLUMNS=200 " + std::string(VELMORA_CLI) + " surround --help", dir);
@@ -384,13 +431,19 @@ TEST(CliScripts, TerminalTextEscapesEveryControlAndKeepsUtf8) {
     const std::vector<Row> rows = {
         {"take 12:30 a\\b.wav", "take 12:30 a\\b.wav"},
         {"録音 テイク１.wav", "録音 テイク１.wav"},
-        {"a\x1b]0;owned\x07" "b", "a\\x1B]0;owned\\x07b"},
+        {"a\x1b]0;owned\x07"
+         "b",
+         "a\\x1B]0;owned\\x07b"},
         {"a\nb\r\tc", "a\\x0Ab\\x0D\\x09c"},
         {"del\x7f", "del\\x7F"},
-        {"csi\xc2\x9b" "2J", "csi\\xC2\\x9B2J"},       // U+009B in UTF-8
-        {"lone\x9b" "2J", "lone\\x9B2J"},               // CSI of an 8-bit terminal
-        {"latin\xff\xfe\xe9", "latin\xff\xfe\xe9"},     // not UTF-8, not controls
-        {"cut\xe3\x81", "cut\xe3\\x81"},                // a sequence cut short
+        {"csi\xc2\x9b"
+         "2J",
+         "csi\\xC2\\x9B2J"},  // U+009B in UTF-8
+        {"lone\x9b"
+         "2J",
+         "lone\\x9B2J"},                             // CSI of an 8-bit terminal
+        {"latin\xff\xfe\xe9", "latin\xff\xfe\xe9"},  // not UTF-8, not controls
+        {"cut\xe3\x81", "cut\xe3\\x81"},             // a sequence cut short
         {"overlong\xe0\x80\xaf", "overlong\xe0\\x80\xaf"},
         {"nbsp\xc2\xa0", "nbsp\xc2\xa0"},
     };
@@ -420,15 +473,18 @@ TEST(CliScripts, NamesAreEscapedInEveryLineThatShowsThem) {
     };
     // In order: the dry run before the split, --no-clobber after it.
     const std::vector<Case> cases = {
-        {"split -n " + Quote(src), true,
+        {"split -n " + Quote(src),
+         true,
          {"would write " + shown + "(Left)(0).wav", "would write " + shown + "(Right)(1).wav"}},
         {"split " + Quote(src), true, {shown + "(Left)(0).wav", shown + "(Right)(1).wav"}},
-        {"split --no-clobber " + Quote(src), false,
+        {"split --no-clobber " + Quote(src),
+         false,
          {shown + ".wav: " + shown + "(Left)(0).wav exists; not replaced (--no-clobber)"}},
         {"-v split " + Quote(src), false, {shown + ".wav: 書込中: " + shown + "(Left)(0).wav"}},
         {"info " + Quote(src) + " " + Quote(other), true, {"==> " + shown + ".wav <=="}},
         {"normalize --no " + Quote(src) + " " + Quote(other), true, {"==> " + shown + ".wav <=="}},
-        {"info " + Quote(missing), false,
+        {"info " + Quote(missing),
+         false,
          {shown + "-none.wav: " + velmora::TextCannotOpen(shown + "-none.wav") + ": " + std::strerror(ENOENT)}},
         {"mux --left " + Quote(mono), true, {shown + "m(mux).wav"}},
     };
@@ -440,12 +496,16 @@ TEST(CliScripts, NamesAreEscapedInEveryLineThatShowsThem) {
         }
         const std::vector<std::string> lines = Lines(c.onStdout ? r.out : r.err);
         for (const std::string& line : c.lines)
-            EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << c.args << "\n" << line << "\n"
-                                                                                   << r.out << r.err;
+            EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << c.args << "\n"
+                                                                                << line << "\n"
+                                                                                << r.out << r.err;
     }
 
     // JSON: every control escaped, C1 ones too; the parsed path is the name itself.
-    const std::string c1 = dir.write("c1\xc2\x9b" "2J\x1b.wav", CliStereo16(10).Build());
+    const std::string c1 = dir.write(
+        "c1\xc2\x9b"
+        "2J\x1b.wav",
+        CliStereo16(10).Build());
     for (const std::string form : {"--json", "--jsonl"}) {
         const CliRun r = RunCli("info " + form + " " + Quote(c1) + " " + Quote(src), dir);
         EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << form;
@@ -509,7 +569,10 @@ TEST(CliScripts, NoClobberKeepsAnyEntryAtTheOutputNameLinksIncluded) {
     const std::vector<Entry> entries = {
         {"dangling link", [&] { std::filesystem::create_symlink("nowhere.wav", out); }},
         {"link to a file", [&] { std::filesystem::create_symlink(victim, out); }},
-        {"file", [&] { dir.write("song(Left)(0).wav", Bytes{'o', 'l', 'd'}); }},
+        {"file",
+         [&] {
+             dir.write("song(Left)(0).wav", Bytes{'o', 'l', 'd'});
+         }},
     };
     for (const Entry& e : entries) {
         SCOPED_TRACE(e.kind);

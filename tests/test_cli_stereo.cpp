@@ -126,11 +126,11 @@ TEST(CliStereo, NormalizeScansWithNoAndWritesWithYes) {
 
     r = RunCli("normalize --yes " + Q(song), dir);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 3 4096", "1 1 8192", "ピーク値:8192 ",
-                                                      dir.file("song(normalize).wav")}));
+    EXPECT_EQ(Lines(r.out),
+              (std::vector<std::string>{"0 3 4096", "1 1 8192", "ピーク値:8192 ", dir.file("song(normalize).wav")}));
     Bytes out = ReadFile(dir.file("song(normalize).wav"));
     EXPECT_EQ(static_cast<std::int16_t>(ReadU16(out, 44 + 4 * 61002 + 2)), -32767);  // the peak, at full scale
-    EXPECT_EQ(ReadU16(out, 44 + 4 * 3500), 16383u);  // 4096 × 32767 / 8192
+    EXPECT_EQ(ReadU16(out, 44 + 4 * 3500), 16383u);                                  // 4096 × 32767 / 8192
 
     WavBuilder quiet;
     quiet.samplesPerSec = 1000;
@@ -149,7 +149,8 @@ TEST(CliStereo, ColonsBackslashesAndNonUtf8BytesAreOrdinaryNameCharacters) {
         // A bare name: the outputs land in the current directory.
         CliRun r = RunShell("cd " + Q(dir.path()) + " && " + VELMORA_CLI + " split " + Q(base + ".wav"), dir);
         EXPECT_EQ(r.status, 0) << base << ": " << r.err;
-        EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"./" + base + "(Left)(0).wav", "./" + base + "(Right)(1).wav"}));
+        EXPECT_EQ(Lines(r.out),
+                  (std::vector<std::string>{"./" + base + "(Left)(0).wav", "./" + base + "(Right)(1).wav"}));
         TempDir out;
         r = RunCli("split " + Q(dir.file(base + ".wav")) + " -o " + Q(out.path()), dir);
         EXPECT_EQ(r.status, 0) << base << ": " << r.err;

@@ -34,10 +34,10 @@ const char* Name(Kind k) { return k == Kind::Open ? "open" : k == Kind::Read ? "
 // The failure text a fault of this kind gives for one of the given files.
 bool IsFailureText(const std::string& text, Kind kind, const std::vector<std::string>& paths) {
     for (const auto& p : paths) {
-        const std::vector<std::string> texts =
-            kind == Kind::Open ? std::vector<std::string>{TextCannotOpen(p), TextCannotCreate(p)}
-            : kind == Kind::Read ? std::vector<std::string>{TextCannotRead(p)}
-                                 : std::vector<std::string>{TextCannotWrite(p)};
+        const std::vector<std::string> texts = kind == Kind::Open
+                                                   ? std::vector<std::string>{TextCannotOpen(p), TextCannotCreate(p)}
+                                               : kind == Kind::Read ? std::vector<std::string>{TextCannotRead(p)}
+                                                                    : std::vector<std::string>{TextCannotWrite(p)};
         for (const auto& t : texts)
             if (text == t) return true;
     }
@@ -144,20 +144,25 @@ std::vector<FaultSubject> Subjects() {
         Bytes patched = b.Build();
         const std::uint32_t fixed = static_cast<std::uint32_t>(patched.size() - 8);
         for (std::size_t i = 0; i < 4; ++i) patched[4 + i] = static_cast<std::uint8_t>(fixed >> (8 * i));
-        s.push_back({"riffSize", b.Build(), [](const std::string& src, const std::string&, Host& h) {
+        s.push_back({"riffSize", b.Build(),
+                     [](const std::string& src, const std::string&, Host& h) {
                          WaveInfo info = Analysed(src);
                          return RewriteRiffSize(info, {src}, h);
-                     }, true, patched});
+                     },
+                     true, patched});
     }
     {
         Bytes patched = stereo;
         const std::uint32_t fields[2] = {48000, 192000};
         for (std::size_t f = 0; f < 2; ++f)
-            for (std::size_t i = 0; i < 4; ++i) patched[24 + 4 * f + i] = static_cast<std::uint8_t>(fields[f] >> (8 * i));
-        s.push_back({"sampleRate", stereo, [](const std::string& src, const std::string&, Host& h) {
+            for (std::size_t i = 0; i < 4; ++i)
+                patched[24 + 4 * f + i] = static_cast<std::uint8_t>(fields[f] >> (8 * i));
+        s.push_back({"sampleRate", stereo,
+                     [](const std::string& src, const std::string&, Host& h) {
                          WaveInfo info = Analysed(src);
                          return RewriteSampleRate(info, {src, 48000}, h);
-                     }, true, patched});
+                     },
+                     true, patched});
     }
     // The recovery's two fields, in one block and (past 4 KiB of chunks
     // before the data) apart.
@@ -178,7 +183,8 @@ std::vector<FaultSubject> Subjects() {
                      [](const std::string& src, const std::string&, Host& h) {
                          WaveInfo info = Analysed(src);
                          return RecoverDataSize(info, {src}, h);
-                     }, true, patched});
+                     },
+                     true, patched});
     }
     return s;
 }
@@ -225,93 +231,96 @@ TEST(FaultInjection, EveryOperationFailsCleanlyAtEveryOpenReadAndWrite) {
     std::filesystem::create_directories(srcDir);
     const Bytes stale = {'o', 'l', 'd'};
     for (bool unnamed : {true, false})
-    for (const FaultSubject& subject : Subjects()) {
-        AllowUnnamedOutputs(unnamed);
-        const std::string src = srcDir + "/take 1.wav";
-        // The outputs of a run without faults.
-        WriteFile(src, subject.source);
-        std::filesystem::remove_all(outDir);
-        std::filesystem::create_directories(outDir);
-        RecordingHost quiet;
-        subject.run(src, outDir, quiet);
-        const harness::Tree complete = harness::Snapshot(outDir);
-        for (Kind kind : {Kind::Open, Kind::Read, Kind::Write}) {
-            bool completed = false;
-            long faults = 0;
-            for (long n = 1; n <= 10000 && !completed; ++n) {
-                SCOPED_TRACE(subject.name + ": " + Name(kind) + " " + std::to_string(n) +
-                             (unnamed ? "" : ", temporary names"));
-                WriteFile(src, subject.source);
-                std::filesystem::remove_all(outDir);
-                std::filesystem::create_directories(outDir);
-                for (const auto& [path, bytes] : complete) WriteFile(path, stale);
-                const int fds = harness::OpenDescriptors();
-                RecordingHost host;
-                std::vector<std::string> written;
-                std::optional<std::string> failure;
-                fault::Arm(kind == Kind::Open ? n : 0, kind == Kind::Read ? n : 0, kind == Kind::Write ? n : 0);
-                try {
-                    written = subject.run(src, outDir, host);
-                } catch (const VelmoraError& e) {
-                    failure = e.what();
-                }
-                const bool fired = fault::Fired();
-                fault::Disarm();
-
-                const harness::Tree after = harness::Snapshot(outDir);
-                for (const auto& [path, bytes] : after) {
-                    auto it = complete.find(path);
-                    if (it == complete.end()) ADD_FAILURE() << "left " << path;
-                    else if (bytes != stale && bytes != it->second) ADD_FAILURE() << "a partial " << path;
-                }
-                EXPECT_EQ(after.size(), complete.size()) << "an old output vanished";
-
-                EXPECT_EQ(harness::OpenDescriptors(), fds) << "a file was left open";
-                const Bytes now = ReadFile(src);
-                if (!subject.inPlace) {
-                    EXPECT_TRUE(now == subject.source) << "the source changed";
-                } else {
-                    EXPECT_TRUE(now == subject.source || now == subject.patched) << "a half-patched file";
-                    if (failure) {
-                        EXPECT_TRUE(now == subject.source) << "patched, yet reported as failed";
+        for (const FaultSubject& subject : Subjects()) {
+            AllowUnnamedOutputs(unnamed);
+            const std::string src = srcDir + "/take 1.wav";
+            // The outputs of a run without faults.
+            WriteFile(src, subject.source);
+            std::filesystem::remove_all(outDir);
+            std::filesystem::create_directories(outDir);
+            RecordingHost quiet;
+            subject.run(src, outDir, quiet);
+            const harness::Tree complete = harness::Snapshot(outDir);
+            for (Kind kind : {Kind::Open, Kind::Read, Kind::Write}) {
+                bool completed = false;
+                long faults = 0;
+                for (long n = 1; n <= 10000 && !completed; ++n) {
+                    SCOPED_TRACE(subject.name + ": " + Name(kind) + " " + std::to_string(n) +
+                                 (unnamed ? "" : ", temporary names"));
+                    WriteFile(src, subject.source);
+                    std::filesystem::remove_all(outDir);
+                    std::filesystem::create_directories(outDir);
+                    for (const auto& [path, bytes] : complete) WriteFile(path, stale);
+                    const int fds = harness::OpenDescriptors();
+                    RecordingHost host;
+                    std::vector<std::string> written;
+                    std::optional<std::string> failure;
+                    fault::Arm(kind == Kind::Open ? n : 0, kind == Kind::Read ? n : 0, kind == Kind::Write ? n : 0);
+                    try {
+                        written = subject.run(src, outDir, host);
+                    } catch (const VelmoraError& e) {
+                        failure = e.what();
                     }
-                }
-                if (!fired) {
-                    // Past the last call of this kind: the operation runs through.
-                    EXPECT_FALSE(failure) << *failure;
-                    EXPECT_TRUE(after == complete);
-                    if (subject.inPlace) {
-                        EXPECT_TRUE(now == subject.patched);
+                    const bool fired = fault::Fired();
+                    fault::Disarm();
+
+                    const harness::Tree after = harness::Snapshot(outDir);
+                    for (const auto& [path, bytes] : after) {
+                        auto it = complete.find(path);
+                        if (it == complete.end())
+                            ADD_FAILURE() << "left " << path;
+                        else if (bytes != stale && bytes != it->second)
+                            ADD_FAILURE() << "a partial " << path;
                     }
-                    completed = true;
-                    continue;
+                    EXPECT_EQ(after.size(), complete.size()) << "an old output vanished";
+
+                    EXPECT_EQ(harness::OpenDescriptors(), fds) << "a file was left open";
+                    const Bytes now = ReadFile(src);
+                    if (!subject.inPlace) {
+                        EXPECT_TRUE(now == subject.source) << "the source changed";
+                    } else {
+                        EXPECT_TRUE(now == subject.source || now == subject.patched) << "a half-patched file";
+                        if (failure) {
+                            EXPECT_TRUE(now == subject.source) << "patched, yet reported as failed";
+                        }
+                    }
+                    if (!fired) {
+                        // Past the last call of this kind: the operation runs through.
+                        EXPECT_FALSE(failure) << *failure;
+                        EXPECT_TRUE(after == complete);
+                        if (subject.inPlace) {
+                            EXPECT_TRUE(now == subject.patched);
+                        }
+                        completed = true;
+                        continue;
+                    }
+                    ++faults;
+                    if (!failure) {
+                        ADD_FAILURE() << "a failed " << Name(kind) << " was reported as success";
+                        continue;
+                    }
+                    std::vector<std::string> files{src};
+                    for (const auto& [path, bytes] : harness::Snapshot(outDir)) files.push_back(path);
+                    for (const auto& name :
+                         {"take 1(Left)(0).wav", "take 1(Right)(1).wav", "take 1(EX) delay(200ms) 4ch.wav",
+                          "take 1(normalize).wav", "take 1(reheader).wav", "take 1(futta del).wav",
+                          "take 1.wav(wavemaker).wav", "take 1(EX)(mux).wav"})
+                        files.push_back(outDir + "/" + name);
+                    // An in-place repair whose undo record cannot be made cannot write its file.
+                    const bool recordFailed = subject.inPlace && *failure == TextCannotWrite(src);
+                    EXPECT_TRUE(IsFailureText(*failure, kind, files) || recordFailed) << *failure;
                 }
-                ++faults;
-                if (!failure) {
-                    ADD_FAILURE() << "a failed " << Name(kind) << " was reported as success";
-                    continue;
+                EXPECT_TRUE(completed) << subject.name << ": " << Name(kind) << " never got through";
+                // Every subject opens, reads and writes something, except that the
+                // analysis and the in-place repairs of an unchanged size write little.
+                if (std::getenv("VELMORA_FAULT_COUNTS"))
+                    std::printf("%s %s%s: %ld faults\n", subject.name.c_str(), Name(kind), unnamed ? "" : " (named)",
+                                faults);
+                if (kind != Kind::Write || subject.name != "analysis") {
+                    EXPECT_GT(faults, 0) << subject.name << " " << Name(kind);
                 }
-                std::vector<std::string> files{src};
-                for (const auto& [path, bytes] : harness::Snapshot(outDir)) files.push_back(path);
-                for (const auto& name : {"take 1(Left)(0).wav", "take 1(Right)(1).wav",
-                                         "take 1(EX) delay(200ms) 4ch.wav", "take 1(normalize).wav",
-                                         "take 1(reheader).wav", "take 1(futta del).wav", "take 1.wav(wavemaker).wav",
-                                         "take 1(EX)(mux).wav"})
-                    files.push_back(outDir + "/" + name);
-                // An in-place repair whose undo record cannot be made cannot write its file.
-                const bool recordFailed = subject.inPlace && *failure == TextCannotWrite(src);
-                EXPECT_TRUE(IsFailureText(*failure, kind, files) || recordFailed) << *failure;
-            }
-            EXPECT_TRUE(completed) << subject.name << ": " << Name(kind) << " never got through";
-            // Every subject opens, reads and writes something, except that the
-            // analysis and the in-place repairs of an unchanged size write little.
-            if (std::getenv("VELMORA_FAULT_COUNTS"))
-                std::printf("%s %s%s: %ld faults\n", subject.name.c_str(), Name(kind), unnamed ? "" : " (named)", faults);
-            if (kind != Kind::Write || subject.name != "analysis") {
-                EXPECT_GT(faults, 0) << subject.name << " " << Name(kind);
             }
         }
-    }
     AllowUnnamedOutputs(true);
 }
 

@@ -29,10 +29,9 @@ struct Format {
 };
 
 const Format kFormats[] = {
-    {"i8", 8, false, false},     {"i16", 16, false, false},  {"i24", 24, false, false},
-    {"i32", 32, false, false},   {"f32", 32, true, false},   {"f64", 64, true, false},
-    {"i24x", 24, false, true},   {"i32x", 32, false, true},  {"f32x", 32, true, true},
-    {"f64x", 64, true, true},
+    {"i8", 8, false, false},  {"i16", 16, false, false}, {"i24", 24, false, false}, {"i32", 32, false, false},
+    {"f32", 32, true, false}, {"f64", 64, true, false},  {"i24x", 24, false, true}, {"i32x", 32, false, true},
+    {"f32x", 32, true, true}, {"f64x", 64, true, true},
 };
 
 double FullScale(int bits) { return std::ldexp(1.0, bits - 1) - 1; }
@@ -117,7 +116,9 @@ Decoded ReadOutput(const std::string& path, const Format& f) {
     const std::uint16_t tag = info.format.formatTag == 0xFFFE ? info.subFormatTag : info.format.formatTag;
     EXPECT_EQ(tag, f.isFloat ? 3 : 1) << path;
     // Float in the plain layout carries cbSize 0: an 18-byte format chunk.
-    if (info.format.formatTag != 0xFFFE) { EXPECT_EQ(info.format.fmtSize, f.isFloat ? 18 : 16) << path; }
+    if (info.format.formatTag != 0xFFFE) {
+        EXPECT_EQ(info.format.fmtSize, f.isFloat ? 18 : 16) << path;
+    }
     EXPECT_EQ(info.riffSize + 8u, info.fileSize) << path;
     Bytes bytes = ReadFile(path);
     Decoded d;
@@ -279,7 +280,9 @@ TEST_F(FormatsTest, SurroundDelaysTheRearPairOfEveryStereoFormat) {
                 want.push_back(n < 30 ? 0 : in[2 * (n - 30)]);
             }
             ExpectNear(d.values, want, 0, paths[0]);
-            if (extended) { EXPECT_EQ(Analysed(paths[0]).validBits, f.bits); }
+            if (extended) {
+                EXPECT_EQ(Analysed(paths[0]).validBits, f.bits);
+            }
             if (sox && f.bits > 16) ExpectNear(SoxSamples(paths[0], dir), Scaled(want, f), 1e-9, "sox");
         }
     }
@@ -290,7 +293,10 @@ TEST_F(FormatsTest, NormalizeReachesFullScaleOfEveryStereoFormat) {
         void showList() override {}
         void clearRows() override { rows.clear(); }
         void addRow(int, int, int peak) override { rows.push_back(peak); }
-        void addFloatRow(int, int, double peak) override { rows.push_back(peak); floatRows = true; }
+        void addFloatRow(int, int, double peak) override {
+            rows.push_back(peak);
+            floatRows = true;
+        }
         void setLabel(const std::string& text) override { label = text; }
         void hide() override {}
         std::vector<double> rows;

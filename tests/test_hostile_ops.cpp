@@ -45,8 +45,8 @@ const std::string kNotMono = "message: モノラルwavしか登録できませ�
 // A consistent 16-bit stereo file with a 16-byte format chunk at 12 (the
 // rebuild is not offered for it).
 Expected Consistent() {
-    return {{"split", "wrote 2"}, {"surround", "wrote 1"}, {"normalize", "wrote 1"},
-            {"multiplex", kNotMono}, {"raw2wav", "wrote 1"}, {"sampleRate", "wrote 1"}};
+    return {{"split", "wrote 2"},    {"surround", "wrote 1"}, {"normalize", "wrote 1"},
+            {"multiplex", kNotMono}, {"raw2wav", "wrote 1"},  {"sampleRate", "wrote 1"}};
 }
 Expected With(Expected e, const std::map<std::string, std::string>& changes) {
     for (const auto& [op, v] : changes) {
@@ -86,9 +86,9 @@ std::map<std::string, Expect> ExpectedOutcomes() {
     const std::string badLayout = std::string("failed: ") + kTextBadLayout;
     const std::uint32_t canonicalData = 8017 * 4;
     std::map<std::string, Expect> m;
-    for (const char* n : {"cut0", "cut1", "cut3", "cut4", "cut8", "cut12", "cut15", "cut16", "cut20", "cut24",
-                          "cut36", "cut39", "blockAlign0", "rate0", "zeroFields", "fmtSize0", "fmtSplitAtEnd", "riffOnly", "riffLowercase", "allOnes",
-                          "riffThenZeros",
+    for (const char* n : {"cut0", "cut1", "cut3", "cut4", "cut8", "cut12", "cut15", "cut16", "cut20", "cut24", "cut36",
+                          "cut39", "blockAlign0", "rate0", "zeroFields", "fmtSize0", "fmtSplitAtEnd", "riffOnly",
+                          "riffLowercase", "allOnes", "riffThenZeros",
                           // The header counts bytes past the end, or the data leaves bytes unexplained:
                           // only the raw conversion, which looks at nothing.
                           "cut43"})
@@ -137,8 +137,9 @@ std::map<std::string, Expect> ExpectedOutcomes() {
     m["cbSizeNegative"] = {{{"multiplex", kNotMono}, {"raw2wav", "wrote 1"}, {"sampleRate", "wrote 1"}}};
     // The LIST size wraps to 4, or claims more than follows: the copy still
     // holds exactly the samples.
-    m["listSizeWraps"] = {{{"removeFooter", "wrote 1"}, {"raw2wav", "wrote 1"}},
-                          [](const harness::Report& r) { EXPECT_EQ(OnlyFile(r, "removeFooter"), Canonical().Build()); }};
+    m["listSizeWraps"] = {{{"removeFooter", "wrote 1"}, {"raw2wav", "wrote 1"}}, [](const harness::Report& r) {
+                              EXPECT_EQ(OnlyFile(r, "removeFooter"), Canonical().Build());
+                          }};
     // 3 bytes after the samples, fewer than a frame: a recording cut inside
     // its last frame, no footer.
     m["listCut"] = {Consistent()};

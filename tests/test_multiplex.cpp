@@ -537,8 +537,7 @@ TEST_F(MuxTest, RowsAreReadOnceAtTheStart) {
 TEST_F(MuxTest, SixChannelsMatchSoxMerge) {
     if (std::system("command -v sox >/dev/null 2>&1") != 0) GTEST_SKIP() << "sox not installed";
     std::string cmd = "sox -D -M";
-    for (int row = 0; row < kChannelRows; ++row)
-        cmd += " '" + Register(row, Mono(2300, row, 16, 2, 1000)) + "'";
+    for (int row = 0; row < kChannelRows; ++row) cmd += " '" + Register(row, Mono(2300, row, 16, 2, 1000)) + "'";
     std::string raw = dir.file("sox.raw");
     cmd += " -t raw '" + raw + "' 2>/dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);

@@ -177,9 +177,7 @@ Bytes ShortFormat(std::uint32_t body, std::uint32_t rate) {
 // A short format chunk is now no field of any patch, whatever a front end
 // lets through.
 TEST(OperationFindings, AShortFormatChunkIsNeverPatched) {
-    const struct {
-        std::uint32_t body, rate;
-    } cases[] = {{8, 44100}, {8, 0}, {12, 44100}, {14, 0}, {15, 44100}};
+    const struct { std::uint32_t body, rate; } cases[] = {{8, 44100}, {8, 0}, {12, 44100}, {14, 0}, {15, 44100}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.body) + " bytes, rate " + std::to_string(c.rate));
         TempDir dir;

@@ -61,20 +61,23 @@ TEST(OperationRecords, EveryRunWritesWhatItsPlanSaid) {
              s.options.set("center", dir.write("c.wav", mono.Build()));
          }},
         {Operation::RemoveFooter, wav(footer)},
-        {Operation::SetRate, [&](TempDir& dir, Subject& s) {
+        {Operation::SetRate,
+         [&](TempDir& dir, Subject& s) {
              wav(Stereo())(dir, s);
              s.options.set("rate", "44100");
          }},
         {Operation::FixRiffSize, wav(riff)},
         {Operation::Recover, wav(cut)},
-        {Operation::Rescue, [&](TempDir& dir, Subject& s) {
+        {Operation::Rescue,
+         [&](TempDir& dir, Subject& s) {
              Bytes broken = Stereo().Build();
              std::fill(broken.begin(), broken.begin() + 44, 0);
              s.path = dir.write("broken.wav", broken);
              s.options.set("like", dir.write("like.wav", Stereo().Build()));
          }},
         {Operation::RawToWave, [](TempDir& dir, Subject& s) { s.path = dir.write("take.pcm", Tone(3000)); }},
-        {Operation::DetectRaw, [](TempDir& dir, Subject& s) {
+        {Operation::DetectRaw,
+         [](TempDir& dir, Subject& s) {
              s.path = dir.write("take.pcm", Tone(30000));
              s.options.set("detect", "1");
              s.options.set("bits", "16");  // the fallback, should the detection not be sure
@@ -114,10 +117,10 @@ TEST(OperationRecords, OptionsChooseTheRecordOfAVerb) {
         Operation op;
     };
     const std::vector<Row> rows = {
-        {"recover", {}, Operation::Recover},          {"recover", {"like"}, Operation::Rescue},
-        {"recover", {"realign"}, Operation::Rescue},  {"rescue", {}, Operation::Rescue},
-        {"raw2wav", {}, Operation::RawToWave},        {"raw2wav", {"detect"}, Operation::DetectRaw},
-        {"raw2wav", {"bits"}, Operation::RawToWave},  {"split", {}, Operation::Split},
+        {"recover", {}, Operation::Recover},         {"recover", {"like"}, Operation::Rescue},
+        {"recover", {"realign"}, Operation::Rescue}, {"rescue", {}, Operation::Rescue},
+        {"raw2wav", {}, Operation::RawToWave},       {"raw2wav", {"detect"}, Operation::DetectRaw},
+        {"raw2wav", {"bits"}, Operation::RawToWave}, {"split", {}, Operation::Split},
     };
     for (const Row& r : rows) {
         OptionValues values;

@@ -13,9 +13,7 @@ using velmora::test::ReadU32;
 namespace {
 
 RiffHeader SampleRiff() { return {MakeFourCC("RIFF"), 0x11223344, MakeFourCC("WAVE")}; }
-FormatBlock SampleFormat() {
-    return {MakeFourCC("fmt "), 18, 1, 2, 44100, 176400, 4, 16};
-}
+FormatBlock SampleFormat() { return {MakeFourCC("fmt "), 18, 1, 2, 44100, 176400, 4, 16}; }
 DataHeader SampleData() { return {MakeFourCC("data"), 1000}; }
 HeaderDescription SampleHeader() {
     HeaderDescription d;

@@ -97,7 +97,9 @@ TEST(Recover, PatchesOnlyTheTwoSizesOfUnfinalizedRecordings) {
         AnalysisResult a = AnalyzeWave(path, again);
         EXPECT_TRUE(a.fileSizeOK);
         EXPECT_FALSE(Allowed(info, a).contains(Operation::Recover));
-        if (c.trailer.empty() && c.extraSampleBytes == 0) { EXPECT_TRUE(a.footerOK); }
+        if (c.trailer.empty() && c.extraSampleBytes == 0) {
+            EXPECT_TRUE(a.footerOK);
+        }
     }
 }
 
@@ -143,7 +145,8 @@ TEST(Recover, ASoundDataSizeWithAStaleRiffSizeIsFinished) {
         EXPECT_EQ(RecoverDataSize(info, {path}, host).size(), c.patched ? 1u : 0u);
         Bytes want = original;
         if (c.patched)
-            for (std::size_t i = 0; i < 4; ++i) want[4 + i] = static_cast<std::uint8_t>((original.size() - 8) >> (8 * i));
+            for (std::size_t i = 0; i < 4; ++i)
+                want[4 + i] = static_cast<std::uint8_t>((original.size() - 8) >> (8 * i));
         EXPECT_EQ(ReadFile(path), want);
     }
 }

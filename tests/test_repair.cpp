@@ -318,7 +318,9 @@ TEST(RewriteSampleRate, RatesThatCannotBeStoredAreRefusedAndAStoredZeroCanBeMend
     for (std::string text : {"0", "-1", "-48000", "1073741824", "2147483647", " $40000000"}) {
         EXPECT_EQ(ErrorOf([&] { ParseSampleRate(text, info.format.blockAlign); }), TextUnusableRate(text));
         const std::int32_t rate = *TryStrToInt(text);
-        EXPECT_EQ(ErrorOf([&] { RewriteSampleRate(info, {path, rate}, host); }),
+        EXPECT_EQ(ErrorOf([&] {
+                      RewriteSampleRate(info, {path, rate}, host);
+                  }),
                   TextUnusableRate(std::to_string(rate)));
         EXPECT_EQ(ReadFile(path), original) << text;
     }

@@ -43,20 +43,20 @@ SampleEncoding EncodingOfSox(const DetectCase& c) {
 TEST(FormatDetection, RanksTheRecordedFormatFirstAndSaysWhenNotSure) {
     if (!HaveSox()) GTEST_SKIP() << "sox not installed";
     const DetectCase cases[] = {
-        {Signal::Speech, 1, "signed", 16, 0},  {Signal::Speech, 1, "signed", 16, 1},
-        {Signal::Speech, 2, "signed", 16, 3},  {Signal::Speech, 2, "signed", 24, 0},
-        {Signal::Speech, 6, "signed", 24, 5},  {Signal::Speech, 1, "unsigned", 8, 0},
+        {Signal::Speech, 1, "signed", 16, 0},         {Signal::Speech, 1, "signed", 16, 1},
+        {Signal::Speech, 2, "signed", 16, 3},         {Signal::Speech, 2, "signed", 24, 0},
+        {Signal::Speech, 6, "signed", 24, 5},         {Signal::Speech, 1, "unsigned", 8, 0},
         {Signal::Speech, 2, "floating-point", 32, 4}, {Signal::Speech, 4, "signed", 32, 9},
-        {Signal::Music, 1, "signed", 16, 0},   {Signal::Music, 2, "signed", 16, 2},
-        {Signal::Music, 2, "signed", 24, 1},   {Signal::Music, 4, "signed", 16, 5},
-        {Signal::Music, 2, "signed", 32, 3},   {Signal::Music, 8, "signed", 16, 0},
-        {Signal::Music, 1, "floating-point", 32, 1}, {Signal::Music, 6, "floating-point", 32, 7},
-        {Signal::Noise, 1, "signed", 16, 0},   {Signal::Noise, 2, "signed", 16, 1},
-        {Signal::Noise, 2, "unsigned", 8, 1},  {Signal::Noise, 4, "signed", 24, 7},
-        {Signal::Noise, 1, "signed", 32, 2},   {Signal::Noise, 8, "signed", 24, 13},
-        {Signal::Quiet, 1, "signed", 16, 1},   {Signal::Quiet, 2, "signed", 16, 0},
-        {Signal::Quiet, 2, "signed", 24, 4},   {Signal::Quiet, 6, "signed", 16, 3},
-        {Signal::Quiet, 1, "floating-point", 32, 0}, {Signal::Quiet, 4, "signed", 16, 6},
+        {Signal::Music, 1, "signed", 16, 0},          {Signal::Music, 2, "signed", 16, 2},
+        {Signal::Music, 2, "signed", 24, 1},          {Signal::Music, 4, "signed", 16, 5},
+        {Signal::Music, 2, "signed", 32, 3},          {Signal::Music, 8, "signed", 16, 0},
+        {Signal::Music, 1, "floating-point", 32, 1},  {Signal::Music, 6, "floating-point", 32, 7},
+        {Signal::Noise, 1, "signed", 16, 0},          {Signal::Noise, 2, "signed", 16, 1},
+        {Signal::Noise, 2, "unsigned", 8, 1},         {Signal::Noise, 4, "signed", 24, 7},
+        {Signal::Noise, 1, "signed", 32, 2},          {Signal::Noise, 8, "signed", 24, 13},
+        {Signal::Quiet, 1, "signed", 16, 1},          {Signal::Quiet, 2, "signed", 16, 0},
+        {Signal::Quiet, 2, "signed", 24, 4},          {Signal::Quiet, 6, "signed", 16, 3},
+        {Signal::Quiet, 1, "floating-point", 32, 0},  {Signal::Quiet, 4, "signed", 16, 6},
     };
     TempDir dir;
     int right = 0, total = 0;

@@ -26,7 +26,10 @@ TEST(RescueHeavy, ZeroedHeaderPast4GiBBecomesRf64) {
     if (!HaveSox()) GTEST_SKIP() << "sox not installed";
     TempDir dir;
     const std::string good = dir.file("good.wav");
-    ASSERT_EQ(std::system(("sox -R -n -r 48000 -e signed -b 16 '" + good + "' synth 1 sine 440 remix 1v0.8 1v0.7 2>/dev/null").c_str()), 0);
+    ASSERT_EQ(
+        std::system(("sox -R -n -r 48000 -e signed -b 16 '" + good + "' synth 1 sine 440 remix 1v0.8 1v0.7 2>/dev/null")
+                        .c_str()),
+        0);
     const Bytes head = SoxRaw(dir, Signal::Speech, 2, "signed", 16, 2);
     const Bytes tail = SoxRaw(dir, Signal::Music, 2, "signed", 16, 1);
     // Zeroed header, sound, silence past 4 GiB, sound, half a frame.

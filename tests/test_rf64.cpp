@@ -55,8 +55,8 @@ struct ReadCase {
     const char* name;
     bool rf64;
     const char* riffId;
-    std::uint64_t data;            // true data size
-    std::uint32_t dataField;       // 32-bit data size of a plain file
+    std::uint64_t data;       // true data size
+    std::uint32_t dataField;  // 32-bit data size of a plain file
     bool consistent;
 };
 
@@ -74,8 +74,10 @@ TEST(Rf64, AnalysisReadsTrueSizesPast4GiB) {
         SCOPED_TRACE(c.name);
         WavBuilder b = Stereo48k();
         const std::uint64_t header = c.rf64 ? 80 : 44;
-        if (c.rf64) b.Rf64(header + c.data - 8, c.data, c.riffId);
-        else b.dataSize = c.dataField, b.riffSize = static_cast<std::uint32_t>(header + c.data - 8);
+        if (c.rf64)
+            b.Rf64(header + c.data - 8, c.data, c.riffId);
+        else
+            b.dataSize = c.dataField, b.riffSize = static_cast<std::uint32_t>(header + c.data - 8);
         const std::string path = dir.file(std::string(c.name) + ".wav");
         WriteSparse(path, b.Build(), header + c.data);
 
@@ -85,7 +87,8 @@ TEST(Rf64, AnalysisReadsTrueSizesPast4GiB) {
         EXPECT_EQ(info.rf64, c.rf64);
         EXPECT_EQ(info.fileSize, header + c.data);
         EXPECT_EQ(r.fileSizeOK && r.footerOK, c.consistent);
-        EXPECT_EQ(Allowed(info, r).contains(Operation::Split), c.consistent);  // the split is offered only to a whole file
+        EXPECT_EQ(Allowed(info, r).contains(Operation::Split),
+                  c.consistent);  // the split is offered only to a whole file
         if (!c.consistent) continue;
         EXPECT_EQ(info.dataSize, c.data);
         EXPECT_EQ(info.riffSize, header + c.data - 8);
@@ -211,8 +214,8 @@ TEST(Rf64, WrittenHeaderReadsBack) {
     EXPECT_EQ(info.dataSize, data);
     EXPECT_EQ(info.playHours, 3);
     if (!HasTool("ffprobe")) GTEST_SKIP() << "ffprobe not installed";
-    const CliRun probe = RunShell("ffprobe -v error -show_entries stream=channels,duration_ts -of csv=p=0 " +
-                                      Quote(path), dir);
+    const CliRun probe =
+        RunShell("ffprobe -v error -show_entries stream=channels,duration_ts -of csv=p=0 " + Quote(path), dir);
     EXPECT_EQ(probe.out, "6," + std::to_string(frames) + "\n");
 }
 
@@ -239,9 +242,10 @@ TEST(Rf64, FooterRemovalPast4GiBWritesRf64) {
     EXPECT_EQ(copy.riffSize, 80 + data - 8);
     EXPECT_EQ(copy.listFooterSize, 0u);
     if (HasTool("ffprobe")) {
-        const CliRun probe = RunShell(
-            "ffprobe -v error -show_entries stream=codec_name,channels,sample_rate,duration_ts -of csv=p=0 " +
-                Quote(out[0]), dir);
+        const CliRun probe =
+            RunShell("ffprobe -v error -show_entries stream=codec_name,channels,sample_rate,duration_ts -of csv=p=0 " +
+                         Quote(out[0]),
+                     dir);
         EXPECT_EQ(probe.out, "pcm_s16le,48000,2," + std::to_string(data / 4) + "\n");
     }
 }
@@ -268,7 +272,9 @@ TEST(Rf64, SmallOutputsOfRf64SourcesArePlainRiff) {
         Op op;
     } ops[] = {
         {"split", &b, &rf,
-         [](WaveInfo& i, const std::string& f, const std::string& d, Host& h) { return ChannelSplit(i, {f, d}, h); }},
+         [](WaveInfo& i, const std::string& f, const std::string& d, Host& h) {
+             return ChannelSplit(i, {f, d}, h);
+         }},
         {"surround", &b, &rf,
          [](WaveInfo& i, const std::string& f, const std::string& d, Host& h) {
              SurroundOptions o;
@@ -276,9 +282,13 @@ TEST(Rf64, SmallOutputsOfRf64SourcesArePlainRiff) {
              return PseudoSurround(i, o, h);
          }},
         {"rebuild", &b, &rf,
-         [](WaveInfo& i, const std::string& f, const std::string& d, Host& h) { return RebuildHeader(i, {f, d}, h); }},
+         [](WaveInfo& i, const std::string& f, const std::string& d, Host& h) {
+             return RebuildHeader(i, {f, d}, h);
+         }},
         {"footer", &withList, &rfList,
-         [](WaveInfo& i, const std::string& f, const std::string& d, Host& h) { return RemoveFooter(i, {f, d}, h); }},
+         [](WaveInfo& i, const std::string& f, const std::string& d, Host& h) {
+             return RemoveFooter(i, {f, d}, h);
+         }},
     };
     for (const auto& c : ops) {
         SCOPED_TRACE(c.name);

@@ -72,34 +72,47 @@ std::function<std::function<std::vector<std::string>(Host&)>(const std::string&)
     return [run](const std::string& src) {
         auto info = std::make_shared<WaveInfo>();
         AnalyzeWave(src, *info);
-        return std::function<std::vector<std::string>(Host&)>(
-            [run, info, src](Host& h) { return run(*info, src, h); });
+        return std::function<std::vector<std::string>(Host&)>([run, info, src](Host& h) { return run(*info, src, h); });
     };
 }
 
 std::vector<Op> NewFileOps() {
     return {
-        {"split", 2, true, {"take(Left)(0).wav", "take(Right)(1).wav"},
-         Analysing([](WaveInfo& i, const std::string& s, Host& h) { return ChannelSplit(i, {s, ""}, h); })},
-        {"surround", 2, true, {"take delay(200ms) 4ch.wav"},
+        {"split",
+         2,
+         true,
+         {"take(Left)(0).wav", "take(Right)(1).wav"},
          Analysing([](WaveInfo& i, const std::string& s, Host& h) {
+             return ChannelSplit(i, {s, ""}, h);
+         })},
+        {"surround", 2, true, {"take delay(200ms) 4ch.wav"}, Analysing([](WaveInfo& i, const std::string& s, Host& h) {
              return PseudoSurround(i, {s, "", 200, false, SurroundHeader::Plain, false}, h);
          })},
-        {"normalize", 2, true, {"take(normalize).wav"},
-         Analysing([](WaveInfo& i, const std::string& s, Host& h) { return Normalize(i, {s, ""}, peakView, h); })},
-        {"rebuild-header", 2, true, {"take(reheader).wav"},
-         Analysing([](WaveInfo& i, const std::string& s, Host& h) { return RebuildHeader(i, {s, ""}, h); })},
-        {"remove-footer", 2, true, {"take(futta del).wav"},
-         Analysing([](WaveInfo& i, const std::string& s, Host& h) { return RemoveFooter(i, {s, ""}, h); })},
-        {"mux", 1, true, {"take(mux).wav"},
+        {"normalize", 2, true, {"take(normalize).wav"}, Analysing([](WaveInfo& i, const std::string& s, Host& h) {
+             return Normalize(i, {s, ""}, peakView, h);
+         })},
+        {"rebuild-header", 2, true, {"take(reheader).wav"}, Analysing([](WaveInfo& i, const std::string& s, Host& h) {
+             return RebuildHeader(i, {s, ""}, h);
+         })},
+        {"remove-footer", 2, true, {"take(futta del).wav"}, Analysing([](WaveInfo& i, const std::string& s, Host& h) {
+             return RemoveFooter(i, {s, ""}, h);
+         })},
+        {"mux",
+         1,
+         true,
+         {"take(mux).wav"},
          [](const std::string& src) {
              auto list = std::make_shared<ChannelList>();
              WaveInfo info;
              RegisterChannelFile(0, src, info, *list);
-             return std::function<std::vector<std::string>(Host&)>(
-                 [list](Host& h) { return WriteMultiplex(*list, {false, false, ""}, h); });
+             return std::function<std::vector<std::string>(Host&)>([list](Host& h) {
+                 return WriteMultiplex(*list, {false, false, ""}, h);
+             });
          }},
-        {"raw2wav", 2, false, {"take.wav(wavemaker).wav"},
+        {"raw2wav",
+         2,
+         false,
+         {"take.wav(wavemaker).wav"},
          [](const std::string& src) {
              return std::function<std::vector<std::string>(Host&)>([src](Host& h) {
                  RawToWaveOptions o;
@@ -112,10 +125,12 @@ std::vector<Op> NewFileOps() {
 
 std::vector<Op> InPlaceOps() {
     return {
-        {"fix-riff-size", 2, true, {},
-         Analysing([](WaveInfo& i, const std::string& s, Host& h) { return RewriteRiffSize(i, {s}, h); })},
-        {"set-rate", 2, true, {},
-         Analysing([](WaveInfo& i, const std::string& s, Host& h) { return RewriteSampleRate(i, {s, 8000}, h); })},
+        {"fix-riff-size", 2, true, {}, Analysing([](WaveInfo& i, const std::string& s, Host& h) {
+             return RewriteRiffSize(i, {s}, h);
+         })},
+        {"set-rate", 2, true, {}, Analysing([](WaveInfo& i, const std::string& s, Host& h) {
+             return RewriteSampleRate(i, {s, 8000}, h);
+         })},
     };
 }
 
@@ -216,7 +231,8 @@ TEST(OutputNames, TheCliNeverReplacesAFileNamedOnItsCommandLine) {
     const Bytes a = Source(2, 1000, 3000, false);
     WriteFile(dir.file("a.wav"), a);
     WriteFile(dir.file("a(reheader).wav"), a);
-    CliRun run = RunShell("cd " + Quote(dir.path()) + " && " + VELMORA_CLI + " rebuild-header a.wav 'a(reheader).wav'", dir);
+    CliRun run =
+        RunShell("cd " + Quote(dir.path()) + " && " + VELMORA_CLI + " rebuild-header a.wav 'a(reheader).wav'", dir);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find(TextOutputIsInput("./a(reheader).wav")), std::string::npos) << run.err;
     EXPECT_EQ(ReadFile(dir.file("a(reheader).wav")), a);
@@ -261,7 +277,8 @@ TEST(StaleAnalysis, AFileChangedAfterItsAnalysisIsRefusedAndNothingIsWritten) {
         std::function<void(const std::string&, const Bytes&)> apply;
     };
     const std::vector<Change> changes = {
-        {"replaced", [](const std::string& p, const Bytes& b) {
+        {"replaced",
+         [](const std::string& p, const Bytes& b) {
              WriteFile(p + ".new", b);
              fs::rename(p + ".new", p);
          }},
@@ -269,7 +286,8 @@ TEST(StaleAnalysis, AFileChangedAfterItsAnalysisIsRefusedAndNothingIsWritten) {
         {"grown", [](const std::string& p, const Bytes& b) { fs::resize_file(p, b.size() + 1); }},
         // Rewritten at its length; the clock may not have moved within the
         // test, so the time is moved as a later write would.
-        {"rewritten", [](const std::string& p, const Bytes& b) {
+        {"rewritten",
+         [](const std::string& p, const Bytes& b) {
              Bytes louder = b;
              louder[100] ^= 0x40;
              WriteFile(p, louder);
@@ -557,7 +575,8 @@ TEST(ConcurrentRuns, TwoSplitsIntoOneFolderLeaveOneRunsWholeSet) {
             if (WIFEXITED(status) && WEXITSTATUS(status) == 0) ++succeeded;
         }
         EXPECT_GE(succeeded, 1);
-        const std::vector<Bytes> got = {ReadFile(out.file("take(Left)(0).wav")), ReadFile(out.file("take(Right)(1).wav"))};
+        const std::vector<Bytes> got = {ReadFile(out.file("take(Left)(0).wav")),
+                                        ReadFile(out.file("take(Right)(1).wav"))};
         EXPECT_TRUE(got == expected[0] || got == expected[1]) << "round " << round;
         EXPECT_EQ(FilesIn(out.path()).size(), 2u);
     }
@@ -608,7 +627,7 @@ TEST(Bounded, EveryOperationStaysUnder64MBOnASparseFileAt200MHz) {
         const std::string result = InChild([&] {
             SetWriterCheckPause(0);
             const std::string r = RunFor(op.prepare(src));
-            rusage usage {};
+            rusage usage{};
             ::getrusage(RUSAGE_SELF, &usage);
             return r + " " + std::to_string(usage.ru_maxrss / 1024) + " MB";
         });
@@ -679,8 +698,10 @@ TEST(Bounded, SecondsLargerThanABlockGiveTheBytesOfWholeSeconds) {
     for (std::size_t c = 0; c < 2; ++c) {
         const Bytes out = ReadFile(split.at(c));
         ASSERT_EQ(out.size(), 44 + 2 * kFrames);
-        EXPECT_EQ(firstWrong([&](std::size_t i) { return ReadU16(out, 44 + 2 * i) == ReadU16(b.samples, 4 * i + 2 * c); }),
-                  kFrames) << c;
+        EXPECT_EQ(
+            firstWrong([&](std::size_t i) { return ReadU16(out, 44 + 2 * i) == ReadU16(b.samples, 4 * i + 2 * c); }),
+            kFrames)
+            << c;
     }
     // The rear pair from the frame a whole second (then 0.3 s) before, which
     // in pieces lies outside the block before.

@@ -30,9 +30,7 @@ Bytes RandomBytes(std::size_t n, unsigned seed) {
     return b;
 }
 
-std::int16_t SampleAt(const Bytes& b, std::size_t i) {
-    return static_cast<std::int16_t>(ReadU16(b, 2 * i));
-}
+std::int16_t SampleAt(const Bytes& b, std::size_t i) { return static_cast<std::int16_t>(ReadU16(b, 2 * i)); }
 
 }  // namespace
 
@@ -90,7 +88,8 @@ TEST(SampleKernels, ExtractAndPlaceMoveOnlyTheirSampleOfEachFrame) {
                     for (std::size_t k = 0; k < width; ++k) {
                         ASSERT_EQ(mono[f * width + k], frameBytes[f * stride + slot * width + k]);
                         // Widths past 4 are not placed: the frames stay as they were.
-                        const std::uint8_t want = width <= 4 ? packed[f * width + k] : frameBytes[f * stride + slot * width + k];
+                        const std::uint8_t want =
+                            width <= 4 ? packed[f * width + k] : frameBytes[f * stride + slot * width + k];
                         ASSERT_EQ(placed[f * stride + slot * width + k], want);
                     }
                 for (std::size_t g = 0; g < 3; ++g) ASSERT_EQ(mono[frames * width + g], 0xEE);

@@ -50,11 +50,11 @@ TEST(ChannelSplit, StereoTwoSecondsAnd100FramesHeadersSamplesLogAndGauge) {
         ASSERT_EQ(out.size(), 44u + 96100u * 2);
         EXPECT_EQ(Slice(out, 0, 4), (Bytes{'R', 'I', 'F', 'F'}));
         EXPECT_EQ(ReadU32(out, 4), dataSize / 2 + 36);
-        EXPECT_EQ(ReadU32(out, 16), 16u);           // fmtSize
-        EXPECT_EQ(ReadU16(out, 20), 1u);            // formatTag
-        EXPECT_EQ(ReadU16(out, 22), 1u);            // channels
+        EXPECT_EQ(ReadU32(out, 16), 16u);  // fmtSize
+        EXPECT_EQ(ReadU16(out, 20), 1u);   // formatTag
+        EXPECT_EQ(ReadU16(out, 22), 1u);   // channels
         EXPECT_EQ(ReadU32(out, 24), 48000u);
-        EXPECT_EQ(ReadU32(out, 28), 48000u * 2);    // avgBytesPerSec / channels
+        EXPECT_EQ(ReadU32(out, 28), 48000u * 2);  // avgBytesPerSec / channels
         EXPECT_EQ(ReadU16(out, 32), 2u);
         EXPECT_EQ(ReadU16(out, 34), 16u);
         EXPECT_EQ(ReadU32(out, 40), dataSize / 2);
@@ -111,7 +111,8 @@ TEST(ChannelSplit, ExtensibleSixChannelsNamedByOwnMaskShorterThanASecond) {
 }
 
 TEST(ChannelSplit, MaskNamesAndUnnamedLayoutsRefusedBeforeAnyFile) {
-    EXPECT_EQ(SplitSpeakerNames(0, 6), (std::vector<std::string>{"Left", "Right", "Center", "LFE", "S-Left", "S-Right"}));
+    EXPECT_EQ(SplitSpeakerNames(0, 6),
+              (std::vector<std::string>{"Left", "Right", "Center", "LFE", "S-Left", "S-Right"}));
     // More set bits than channels: the lowest ones; bits past 17 name nothing.
     EXPECT_EQ(SplitSpeakerNames(0x33, 2), (std::vector<std::string>{"Left", "Right"}));
     EXPECT_THROW(SplitSpeakerNames(0xC0003, 4), VelmoraError);
@@ -154,8 +155,9 @@ TEST(ChannelSplit, AnOutputThatCannotBeCreatedLeavesNoFile) {
         EXPECT_EQ(std::string(e.what()), TextCannotCreate(blocked));
     }
     EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"q(S-Left)(2).wav", "q.wav"}));
-    EXPECT_EQ(host.logLines, (std::vector<std::string>{"書込中: " + dir.file("q(Left)(0).wav"),
-                                                       "書込中: " + dir.file("q(Right)(1).wav"), "書込中: " + blocked}));
+    EXPECT_EQ(host.logLines,
+              (std::vector<std::string>{"書込中: " + dir.file("q(Left)(0).wav"),
+                                        "書込中: " + dir.file("q(Right)(1).wav"), "書込中: " + blocked}));
     EXPECT_TRUE(host.gauge.empty());
 }
 

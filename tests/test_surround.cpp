@@ -42,7 +42,10 @@ Bytes Expected(const Bytes& src, std::size_t delay, bool swap, bool plain) {
         const std::uint8_t* s = src.data() + (n - delay) * 4;
         std::uint8_t* r = out.data() + n * outFrame + rear;
         if (swap) {
-            r[0] = s[2]; r[1] = s[3]; r[2] = s[0]; r[3] = s[1];
+            r[0] = s[2];
+            r[1] = s[3];
+            r[2] = s[0];
+            r[3] = s[1];
         } else {
             std::copy_n(s, 4, r);
         }
@@ -181,7 +184,11 @@ TEST(PseudoSurround, CueHeaderAndSourceShorterThanTheDelay) {
     ASSERT_EQ(out.size(), 128u + d);
     EXPECT_EQ(ReadU32(out, 4), d + 120);
     Bytes cue(60, 0);
-    cue[0] = 'c'; cue[1] = 'u'; cue[2] = 'e'; cue[3] = ' '; cue[4] = 52;
+    cue[0] = 'c';
+    cue[1] = 'u';
+    cue[2] = 'e';
+    cue[3] = ' ';
+    cue[4] = 52;
     EXPECT_EQ(Slice(out, 60, 60), cue);
     EXPECT_EQ(Slice(out, 120, 4), (Bytes{'d', 'a', 't', 'a'}));
     EXPECT_EQ(Slice(out, 128, d), Expected(s.samples, 1600, false, false));

@@ -72,6 +72,6 @@ TEST(Text, OutputPathsAndTheOperationsOwnNames) {
 
     std::set<std::string> names;
     for (Operation op : kAllOperations) names.insert(OperationName(op));
-    EXPECT_EQ(names, (std::set<std::string>{"split", "surround", "normalize", "rebuild-header", "mux",
-                                            "remove-footer", "set-rate", "fix-riff-size", "recover"}));
+    EXPECT_EQ(names, (std::set<std::string>{"split", "surround", "normalize", "rebuild-header", "mux", "remove-footer",
+                                            "set-rate", "fix-riff-size", "recover"}));
 }

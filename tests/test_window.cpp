@@ -63,12 +63,13 @@ protected:
     void RegisterChannelFile(int row) override { registeredRows.push_back(row); }
 };
 
-const char* const kControlNames[] = {"PageControl1", "TabSheet1", "TabSheet2", "TabSheet3", "exwavechk", "cuechk", "Gauge1",
-                                   "Label3", "Label4", "Button9", "Edit1", "Button1", "Memo1", "Memo4", "Memo3",
-                                   "Button2", "Button3", "Button7", "Button10", "ComboBox1", "surround", "Button4",
-                                   "CheckBox1", "Label2", "Edit2", "GroupBox2", "Button8", "Button11", "Button13", "Button14",
-                                   "ListView1", "Button6", "Button5", "Memo2", "RadioGroup1", "Edit3", "RadioGroup2",
-                                   "RadioGroup3", "Button12", "Label5", "Edit4"};
+const char* const kControlNames[] = {"PageControl1", "TabSheet1",   "TabSheet2", "TabSheet3", "exwavechk",   "cuechk",
+                                     "Gauge1",       "Label3",      "Label4",    "Button9",   "Edit1",       "Button1",
+                                     "Memo1",        "Memo4",       "Memo3",     "Button2",   "Button3",     "Button7",
+                                     "Button10",     "ComboBox1",   "surround",  "Button4",   "CheckBox1",   "Label2",
+                                     "Edit2",        "GroupBox2",   "Button8",   "Button11",  "Button13",    "Button14",
+                                     "ListView1",    "Button6",     "Button5",   "Memo2",     "RadioGroup1", "Edit3",
+                                     "RadioGroup2",  "RadioGroup3", "Button12",  "Label5",    "Edit4"};
 
 WavBuilder Canonical(std::uint16_t channels = 2) {
     WavBuilder b;
@@ -107,8 +108,8 @@ protected:
     QString Q(const std::string& s) { return QString::fromStdString(s); }
 
     std::vector<bool> OperationStates() {
-        return {form->Button3->isEnabled(),  form->surround->isEnabled(), form->Button7->isEnabled(),
-                form->Button8->isEnabled(),  form->Button5->isEnabled(),  form->Button11->isEnabled(),
+        return {form->Button3->isEnabled(),  form->surround->isEnabled(),  form->Button7->isEnabled(),
+                form->Button8->isEnabled(),  form->Button5->isEnabled(),   form->Button11->isEnabled(),
                 form->Button10->isEnabled(), form->ComboBox1->isEnabled(), form->Button13->isEnabled()};
     }
 
@@ -391,8 +392,8 @@ TEST(PeakList, AHundredThousandMinutesAreRowsOfOneCompactModel) {
     const QScrollBar* bar = form2.ListView1->verticalScrollBar();
     EXPECT_GT(bar->maximum(), 0);
     EXPECT_EQ(bar->value(), bar->maximum());
-    EXPECT_TRUE(form2.ListView1->viewport()->rect().contains(
-        form2.ListView1->visualRect(rows->index(kMinutes - 1, 0))));
+    EXPECT_TRUE(
+        form2.ListView1->viewport()->rect().contains(form2.ListView1->visualRect(rows->index(kMinutes - 1, 0))));
     EXPECT_TRUE(form2.ListView1->updatesEnabled());  // drawn again once the rows are in
 }
 
@@ -576,16 +577,14 @@ TEST_F(WindowTest, EnabledStatesFollowTheAnalysedFile) {
     form->Button1->click();
     EXPECT_EQ(dialogs.openFilters, std::vector<QString>{"Wav(*.wav)"});
     // split, surround, normalize, rebuild, mux, footer, rate, rate field, riff size
-    EXPECT_EQ(OperationStates(),
-              (std::vector<bool>{true, true, true, false, true, false, true, true, false}));
+    EXPECT_EQ(OperationStates(), (std::vector<bool>{true, true, true, false, true, false, true, true, false}));
     EXPECT_TRUE(form->Button4->isEnabled() == form->surround->isEnabled());
 
     WavBuilder footer = Canonical(2);
     footer.trailer = ListChunk(26);
     dialogs.openAnswers = {Q(Write("footer.wav", footer.Build()))};
     form->Button1->click();
-    EXPECT_EQ(OperationStates(),
-              (std::vector<bool>{false, false, false, false, false, true, false, false, false}));
+    EXPECT_EQ(OperationStates(), (std::vector<bool>{false, false, false, false, false, true, false, false, false}));
     EXPECT_FALSE(form->Button4->isEnabled());
     EXPECT_TRUE(form->Button12->isEnabled());
     EXPECT_TRUE(dialogs.messages.empty());
@@ -600,8 +599,7 @@ TEST_F(WindowTest, EnabledStatesFollowTheAnalysedFile) {
     EXPECT_EQ(dialogs.messages[0].caption, "Velmora");
     EXPECT_EQ(dialogs.messages[0].text, "RIFFチャンクがありません\r\n中断します");
     EXPECT_TRUE(form->Edit1->text().isEmpty());
-    EXPECT_EQ(OperationStates(),
-              (std::vector<bool>{false, false, false, false, false, true, false, false, false}));
+    EXPECT_EQ(OperationStates(), (std::vector<bool>{false, false, false, false, false, true, false, false, false}));
     EXPECT_EQ(form->Memo1->toPlainText(), report);
     EXPECT_EQ(form->Memo4->toPlainText(), dump);
 
@@ -624,7 +622,8 @@ TEST_F(WindowTest, FormatWarningComesBeforeTheReportAndTheLogIsEmptied) {
     };
     DropOn(0, Write("float.wav", floating.Build()));
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].text, "フォーマットIDが無圧縮WAV以外ですので、\r\nヘッダ内容の正確さを保証できません");
+    EXPECT_EQ(dialogs.messages[0].text,
+              "フォーマットIDが無圧縮WAV以外ですので、\r\nヘッダ内容の正確さを保証できません");
     EXPECT_EQ(memo1AtMessage, "");
     EXPECT_EQ(memo3AtMessage, "");
     EXPECT_EQ(Lines(form->Memo1->toPlainText()).value(2), "Format ID               : 3");

@@ -66,8 +66,7 @@ TEST_F(WindowMends, AStoredRateOfZeroOffersOnlyTheRateRewriteAndThenAnalysesComp
     EXPECT_TRUE(form->Button10->isEnabled() && form->ComboBox1->isEnabled());
     const std::vector<QWidget*> others{form->Button3,  form->surround, form->Button7, form->Button8,
                                        form->Button11, form->Button13, form->Button14};
-    for (QWidget* off : others)
-        EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
+    for (QWidget* off : others) EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
 
     form->ComboBox1->setCurrentText("1000");
     form->Button10->click();

@@ -131,10 +131,10 @@ TEST_F(WindowOpsTest, SplitButtonWritesOneMonoFilePerChannel) {
     for (std::size_t c = 0; c < 2; ++c) {
         Bytes out = ReadFile(outs[c]);
         ASSERT_EQ(out.size(), 44u + 4200u) << c;
-        EXPECT_EQ(ReadU16(out, 22), 1);        // channels
-        EXPECT_EQ(ReadU32(out, 28), 2000u);    // avgBytesPerSec
-        EXPECT_EQ(ReadU32(out, 40), 4200u);    // dataSize
-        EXPECT_EQ(ReadU32(out, 4), 4236u);     // riffSize
+        EXPECT_EQ(ReadU16(out, 22), 1);      // channels
+        EXPECT_EQ(ReadU32(out, 28), 2000u);  // avgBytesPerSec
+        EXPECT_EQ(ReadU32(out, 40), 4200u);  // dataSize
+        EXPECT_EQ(ReadU32(out, 4), 4236u);   // riffSize
         for (std::size_t f : {0u, 999u, 1000u, 2099u})
             EXPECT_EQ(ReadU16(out, 44 + 2 * f), ReadU16(src.samples, 4 * f + 2 * c)) << c << " " << f;
     }

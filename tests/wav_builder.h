@@ -64,10 +64,10 @@ struct WavBuilder {
     std::uint16_t validBits = 0;                  // written when fmtSize >= 40
     std::uint32_t channelMask = 0;
     std::uint16_t subFormatTag = 1;
-    Bytes beforeFmt;        // whole chunks between the RIFF header and "fmt "
+    Bytes beforeFmt;  // whole chunks between the RIFF header and "fmt "
     Bytes betweenFmtAndData;
     Bytes samples;
-    Bytes trailer;          // bytes after the sample data (a LIST chunk, junk)
+    Bytes trailer;                          // bytes after the sample data (a LIST chunk, junk)
     std::optional<std::uint32_t> dataSize;  // default samples.size()
     std::optional<std::uint32_t> riffSize;  // default file length - 8
     const char* waveId = "WAVE";

@@ -100,14 +100,13 @@ std::vector<std::string> BuildReport(const WaveInfo& w, const AnalysisResult& re
     r.push_back(Format("ビット解像度            : %dBit", static_cast<int>(w.format.bitsPerSample)));
     r.push_back("データサイズ            : " + GroupThousands(w.dataSize) + "Byte");
     r.push_back("ファイルサイズ          : " + GroupThousands(w.fileSize) + "Byte");
-    r.push_back("ヘッダサイズ            : " +
-                GroupThousands(static_cast<std::uint32_t>(w.dataStart())) + "Byte");
+    r.push_back("ヘッダサイズ            : " + GroupThousands(static_cast<std::uint32_t>(w.dataStart())) + "Byte");
     r.push_back("フッタサイズ            : " + GroupThousands(w.listFooterSize) + "Byte");
     r.push_back("fmtチャンク位置         : " + GroupThousands(static_cast<std::uint32_t>(w.fmtChunkPos)));
     r.push_back("dataチャンク位置        : " + GroupThousands(static_cast<std::uint32_t>(w.dataChunkPos)));
     if (w.playTimeKnown)
-        r.push_back(Format("再生時間                : %dh %dm %ds %d", w.playHours, w.playMinutes,
-                           w.playSeconds, w.playRemainderFrames));
+        r.push_back(Format("再生時間                : %dh %dm %ds %d", w.playHours, w.playMinutes, w.playSeconds,
+                           w.playRemainderFrames));
     else
         r.emplace_back("再生時間                : 不明(圧縮形式でfactチャンクがありません)");
 
@@ -130,8 +129,8 @@ std::vector<std::string> BuildReport(const WaveInfo& w, const AnalysisResult& re
     if (w.format.fmtSize > 16 && cbSize > 0 && w.format.formatTag == kFormatExtensible) {
         r.emplace_back();
         r.emplace_back("** 拡張フォーマット **");
-        r.push_back(Format("解像度: %dBit マスク: %X Sub FormatID: %X ", static_cast<int>(w.validBits),
-                           w.channelMask, static_cast<unsigned>(w.subFormatTag)));
+        r.push_back(Format("解像度: %dBit マスク: %X Sub FormatID: %X ", static_cast<int>(w.validBits), w.channelMask,
+                           static_cast<unsigned>(w.subFormatTag)));
         std::string speakers;
         for (const auto& name : SpeakerNamesOfMask(w.channelMask)) speakers += name + "/";
         r.push_back(speakers);
@@ -268,7 +267,8 @@ void CheckSizes(std::uint32_t headerSize, WaveInfo& info, AnalysisResult& result
         info.footerSize = static_cast<std::int64_t>(info.fileSize - headerSize - info.dataSize - info.dataPad);
         info.computedDataSize =
             info.fileSize - (static_cast<std::uint64_t>(info.footerSize) + info.dataPad + headerSize);
-        if (info.listFooterSize == 0) info.riffSizeExcess = static_cast<std::int64_t>(info.riffSize + 8u - info.fileSize);
+        if (info.listFooterSize == 0)
+            info.riffSizeExcess = static_cast<std::int64_t>(info.riffSize + 8u - info.fileSize);
         result.fileSizeOK = info.riffSize + 8u == info.fileSize ||
                             info.riffSize + 8u == info.fileSize - static_cast<std::uint64_t>(info.footerSize);
         result.footerOK = info.footerSize == std::int64_t{info.listFooterSize};
@@ -433,8 +433,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     if (!SetPlayTime(factFrames, info, result)) return result;
 
     if (!IsIntegerPcm(info))
-        result.messages.emplace_back(
-            "フォーマットIDが無圧縮WAV以外ですので、\r\nヘッダ内容の正確さを保証できません");
+        result.messages.emplace_back("フォーマットIDが無圧縮WAV以外ですので、\r\nヘッダ内容の正確さを保証できません");
     result.report = BuildReport(info, result);
     info.analysisComplete = true;
     return result;

@@ -208,9 +208,7 @@ std::string ChunkNote(const ChunkEntry& c) {
     std::string note;
     switch (c.fault) {
         case ChunkFault::None: break;
-        case ChunkFault::PastEnd:
-            note = "ファイル終端を" + GroupThousands(c.overrun) + "Byte越えています";
-            break;
+        case ChunkFault::PastEnd: note = "ファイル終端を" + GroupThousands(c.overrun) + "Byte越えています"; break;
         case ChunkFault::NoPad: note = "パッドバイトがありません"; break;
         case ChunkFault::Unfinalized: note = "サイズが未確定です(録音が終了していません)"; break;
         case ChunkFault::NotAChunk: note = "チャンクではないデータです"; break;

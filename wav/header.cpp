@@ -41,8 +41,8 @@ void DropDs64(std::vector<std::uint8_t>& header) {
         !MatchChunkId(header.data() + kDs64At, "ds64"))
         return;
     const std::size_t body = GetU32(header.data() + kDs64BodySizeAt);
-    const std::size_t drop = std::min<std::size_t>(header.size() - kDs64At - DataHeader::kSize,
-                                                kChunkHeaderSize + body + (body & 1));
+    const std::size_t drop =
+        std::min<std::size_t>(header.size() - kDs64At - DataHeader::kSize, kChunkHeaderSize + body + (body & 1));
     header.erase(header.begin() + kDs64At, header.begin() + kDs64At + static_cast<std::ptrdiff_t>(drop));
 }
 

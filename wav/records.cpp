@@ -80,9 +80,11 @@ std::array<std::uint8_t, kCueBlockSize> CueBlock() {
 }
 
 const std::array<const char*, kSpeakerNameCount> SpeakerNames = {
-    "Left",       "Right",     "Center",     "LFE",         "S-Left",           "S-Right",
-    "F-Left of Center", "F-Right of Center", "Back-Center", "Side Left", "Side Right", "Top-Center",
-    "Top-F-Left", "T-F-Center", "T-F-Right", "T-B-Left",    "T-B-Center",       "T-B-Right"};
+    "Left",        "Right",      "Center",           "LFE",
+    "S-Left",      "S-Right",    "F-Left of Center", "F-Right of Center",
+    "Back-Center", "Side Left",  "Side Right",       "Top-Center",
+    "Top-F-Left",  "T-F-Center", "T-F-Right",        "T-B-Left",
+    "T-B-Center",  "T-B-Right"};
 
 std::uint32_t DefaultChannelMask(int channels) {
     switch (channels) {

@@ -20,12 +20,11 @@ bool IsCompressedFormat(const WaveInfo& w) {
 bool IsOneBytePerSample(const WaveInfo& w) {
     constexpr std::uint16_t kALaw = 6, kMuLaw = 7;
     const std::uint16_t tag = w.format.formatTag == kFormatExtensible ? w.subFormatTag : w.format.formatTag;
-    return (tag == kALaw || tag == kMuLaw) && w.format.bitsPerSample == 8 &&
-           w.format.blockAlign == w.format.channels;
+    return (tag == kALaw || tag == kMuLaw) && w.format.bitsPerSample == 8 && w.format.blockAlign == w.format.channels;
 }
 
-std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::uint16_t subFormatTag,
-                                                  int channels, int blockAlign, int bitsPerSample) {
+std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::uint16_t subFormatTag, int channels,
+                                                  int blockAlign, int bitsPerSample) {
     const std::uint16_t tag = formatTag == kFormatExtensible ? subFormatTag : formatTag;
     const int bits = bitsPerSample;
     SampleFormat f;

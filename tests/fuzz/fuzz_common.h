@@ -33,7 +33,7 @@ inline const std::string& ScratchDir() {
 }
 
 #define VELMORA_CHECK(cond) \
-    do {                    \
+    do { \
         if (!(cond)) ::velmora::fuzz::Finding(#cond); \
     } while (0)
 

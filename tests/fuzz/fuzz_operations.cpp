@@ -79,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!report.violations.empty()) {
         const WaveInfo& w = report.info;
         std::fprintf(stderr, "header: channels %d bits %d blockAlign %d rate %d dataSize %llu fmt at %d data at %d\n",
-                     w.format.channels, w.format.bitsPerSample, w.format.blockAlign, w.format.samplesPerSec, static_cast<unsigned long long>(w.dataSize), w.fmtChunkPos,
-                     w.dataChunkPos);
+                     w.format.channels, w.format.bitsPerSample, w.format.blockAlign, w.format.samplesPerSec,
+                     static_cast<unsigned long long>(w.dataSize), w.fmtChunkPos, w.dataChunkPos);
     }
     // VELMORA_FUZZ_KEEP_GOING: only print broken rules (to survey a corpus).
     if (!std::getenv("VELMORA_FUZZ_KEEP_GOING")) VELMORA_CHECK(report.violations.empty());

@@ -243,8 +243,8 @@ private:
     std::size_t blockSize_;
     int pipe_[2] = {-1, -1};
     std::size_t pipeBytes_ = 0, page_ = 0;  // the pipe's capacity, the page size
-    std::size_t inPipe_ = 0;  // the first bytes of the block read, in the pipe
-    std::size_t held_ = 0;    // all bytes of the block read; past inPipe_ in buffer_
+    std::size_t inPipe_ = 0;                // the first bytes of the block read, in the pipe
+    std::size_t held_ = 0;                  // all bytes of the block read; past inPipe_ in buffer_
     std::vector<std::uint8_t> buffer_;
 };
 

@@ -20,7 +20,8 @@ namespace velmora {
 inline constexpr int kChannelRows = 6;
 
 inline constexpr const char* kTextMonoOnly = "モノラルwavしか登録できません";
-inline constexpr const char* kTextCompressedRow = "圧縮形式のwavは多重化できません。無圧縮PCMか浮動小数点のファイルを登録してください";
+inline constexpr const char* kTextCompressedRow =
+    "圧縮形式のwavは多重化できません。無圧縮PCMか浮動小数点のファイルを登録してください";
 inline constexpr const char* kTextMuxRowFrame = "ブロックサイズがbit解像度と合わないwavは多重化できません";
 inline constexpr const char* kTextFormatMismatch = "サンプリングレートかbit解像度が揃っていません";
 inline constexpr const char* kTextNoChannelFiles = "多重化するファイルが登録されていません";
@@ -113,8 +114,8 @@ ChannelRegistration RegisterChannelFile(int row, const std::string& path, WaveIn
 void ClearChannelList(ChannelList& list);
 
 struct MultiplexOptions {
-    bool extensible = true;  // extensible header when a centre/rear row is checked
-    bool cue = false;        // cue block, extensible form only
+    bool extensible = true;    // extensible header when a centre/rear row is checked
+    bool cue = false;          // cue block, extensible form only
     std::string outputFolder;  // empty: the folder of the file the output is named after
 };
 
@@ -127,7 +128,6 @@ std::string MultiplexOutputPath(const ChannelRowSource& rows, const MultiplexOpt
 // the output's length logs "in size:%d miss:%d " and throws "!". The first
 // row that fails stops the run before a sample is written. Each input is
 // read once and every output frame written once.
-std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const MultiplexOptions& options,
-                                        Host& host);
+std::vector<std::string> WriteMultiplex(const ChannelRowSource& rows, const MultiplexOptions& options, Host& host);
 
 }  // namespace velmora

@@ -36,9 +36,9 @@ inline constexpr std::size_t kOperationCount = static_cast<std::size_t>(Operatio
 
 // Each operation's record (ops/records.h), defined beside the operation.
 struct OperationRecord;
-extern const OperationRecord kSplitRecord, kSurroundRecord, kNormalizeRecord, kRebuildHeaderRecord,
-    kMultiplexRecord, kRemoveFooterRecord, kSetRateRecord, kFixRiffSizeRecord, kRecoverRecord, kRescueRecord,
-    kRawToWaveRecord, kDetectRawRecord;
+extern const OperationRecord kSplitRecord, kSurroundRecord, kNormalizeRecord, kRebuildHeaderRecord, kMultiplexRecord,
+    kRemoveFooterRecord, kSetRateRecord, kFixRiffSizeRecord, kRecoverRecord, kRescueRecord, kRawToWaveRecord,
+    kDetectRawRecord;
 
 // Every operation once, in the order of the enum: the name velmora-cli gives
 // its verb, whether an analysis of the file offers it (the window's buttons,
@@ -125,11 +125,11 @@ std::optional<OperationSet> AllowedOperations(const WaveInfo& info, const Analys
 // (ReasonId gives its ASCII name, "mono-file", "tag-footer", …) and one
 // short sentence for the user.
 enum class Reason {
-    None,            // offered
-    NoRiff,          // the analysis stopped: no RIFF header
-    NoFormat,        // … no format chunk
-    NoData,          // … no data chunk
-    ZeroDivision,    // … a frame size or rate of 0
+    None,          // offered
+    NoRiff,        // the analysis stopped: no RIFF header
+    NoFormat,      // … no format chunk
+    NoData,        // … no data chunk
+    ZeroDivision,  // … a frame size or rate of 0
     Compressed,
     TagFooter,
     RiffSizeWrong,
@@ -148,13 +148,15 @@ enum class Reason {
     ChunksOverlap,
     UnusableLayout,
     UnknownLayout,
-    NoRule,          // an operation without a rule is offered for no file
+    NoRule,  // an operation without a rule is offered for no file
 };
 const char* ReasonId(Reason reason);
 // The text of each refusal the rules give in words of their own.
 std::vector<std::pair<Reason, const char*>> ReasonTexts();
 // A refusal that only says the file needs nothing (its sizes are right already).
-constexpr bool NeedsNothing(Reason reason) { return reason == Reason::RiffSizeRight || reason == Reason::DataSizeRight; }
+constexpr bool NeedsNothing(Reason reason) {
+    return reason == Reason::RiffSizeRight || reason == Reason::DataSizeRight;
+}
 
 struct Refusal {
     Reason code = Reason::None;

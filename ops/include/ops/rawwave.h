@@ -16,7 +16,7 @@ enum class RawBits { Sixteen, Eight };
 enum class RawChannels { Stereo, Mono };
 
 struct RawToWaveOptions {
-    std::string rawPath;       // the headerless file; empty does nothing
+    std::string rawPath;        // the headerless file; empty does nothing
     std::int32_t rate = 48000;  // stored as it is, whatever its value
     RawBits bits = RawBits::Sixteen;
     RawChannels channels = RawChannels::Stereo;

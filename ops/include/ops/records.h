@@ -26,12 +26,12 @@ struct OptionSpec {
     const char* names;  // as a command line spells it: "--delay", "-o,--output", or "RATE" for a positional
     const char* help;
     OptionKind kind = OptionKind::Value;
-    const char* typeName = nullptr;                     // "MS", "DIR"
-    void (*check)(const std::string& text) = nullptr;   // throws VelmoraError with the parser's words
-    const char* excludes = nullptr;                     // the key of an option this one cannot go with
+    const char* typeName = nullptr;                    // "MS", "DIR"
+    void (*check)(const std::string& text) = nullptr;  // throws VelmoraError with the parser's words
+    const char* excludes = nullptr;                    // the key of an option this one cannot go with
     bool required = false;
-    const char* choices = nullptr;                      // the only values taken, comma-separated: "16,8"
-    const char* examples = nullptr;                     // values a completion suggests: "48000,44100"
+    const char* choices = nullptr;   // the only values taken, comma-separated: "16,8"
+    const char* examples = nullptr;  // values a completion suggests: "48000,44100"
 };
 
 // The key of an option: its long name without dashes, or its positional name

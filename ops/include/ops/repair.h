@@ -47,7 +47,7 @@ struct RemoveFooterOptions {
 std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOptions& options, Host& host);
 
 struct RewriteSampleRateOptions {
-    std::string source;  // the analysed file; empty does nothing
+    std::string source;     // the analysed file; empty does nothing
     std::int32_t rate = 0;  // frames per second (ParseSampleRate)
 };
 
@@ -67,7 +67,6 @@ FormatBlock RateRewritten(const WaveInfo& info, std::int32_t rate);
 // Patches samplesPerSec and avgBytesPerSec of the analysed file's format block;
 // info's format block is re-read and then holds the new values. Returns the
 // patched file's path.
-std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRateOptions& options,
-                                           Host& host);
+std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRateOptions& options, Host& host);
 
 }  // namespace velmora

@@ -27,14 +27,14 @@ inline constexpr std::int32_t kRescueDefaultRate = 48000;
 enum class RateSource { Like, Given, Default };
 
 struct RescueOptions {
-    std::string source;                 // the broken file; empty does nothing
-    std::string like;                   // a healthy recording; empty: format given or detected
+    std::string source;  // the broken file; empty does nothing
+    std::string like;    // a healthy recording; empty: format given or detected
     // Given by the user (ignored with `like`); its frame size must divide
     // kFrameLcm, as every detected one does (1, 2, 3, 4, 6 or 8 channels).
     std::optional<RawSampleFormat> format;
-    std::optional<std::int32_t> rate;    // given by the user (else like's, else 48000)
-    bool realign = false;  // read each stretch at its own alignment (a byte lost or added)
-    std::string outputFolder;  // empty: the broken file's folder
+    std::optional<std::int32_t> rate;  // given by the user (else like's, else 48000)
+    bool realign = false;              // read each stretch at its own alignment (a byte lost or added)
+    std::string outputFolder;          // empty: the broken file's folder
 };
 
 // Where the reading of the frames shifts: from `offset` on, frames start at
@@ -55,8 +55,8 @@ struct RescueReport {
     std::uint32_t alignment = 0;
     std::int32_t rate = kRescueDefaultRate;
     RateSource rateSource = RateSource::Default;
-    std::uint64_t start = 0;  // the audio's first byte in the broken file
-    std::uint64_t end = 0;    // one past its last whole frame
+    std::uint64_t start = 0;     // the audio's first byte in the broken file
+    std::uint64_t end = 0;       // one past its last whole frame
     std::uint64_t dataSize = 0;  // the sample bytes written
     std::vector<AlignmentChange> changes;
 };
@@ -112,7 +112,6 @@ Detection DetectRawFormat(File& source);
 // Detects the format of a raw file and, when sure, wraps its whole frames
 // from the detected alignment into <folder>/<file name>(wavemaker).wav.
 std::vector<std::string> RawToWaveDetected(const std::string& rawPath, std::optional<std::int32_t> rate,
-                                           const std::string& outputFolder, Host& host,
-                                           RescueReport* report = nullptr);
+                                           const std::string& outputFolder, Host& host, RescueReport* report = nullptr);
 
 }  // namespace velmora

@@ -15,8 +15,7 @@ void ExtractChannel(const std::uint8_t* in, std::size_t stride, std::size_t widt
 
 // The reverse: the packed `width`-byte samples of `in` to every
 // `stride`-byte frame of `out`. Widths other than 1 to 4 and 8 copy nothing.
-void PlaceChannel(const std::uint8_t* in, std::size_t width, std::uint8_t* out, std::size_t stride,
-                  std::size_t frames);
+void PlaceChannel(const std::uint8_t* in, std::size_t width, std::uint8_t* out, std::size_t stride, std::size_t frames);
 
 // Every channel of packed frames of `channels` × `width` bytes at once:
 // out[c] receives channel c, packed. The split's one pass.

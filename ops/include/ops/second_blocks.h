@@ -78,9 +78,7 @@ private:
 };
 
 // Progress value k × 100 / total, truncated.
-inline int Percent(std::int64_t k, std::int64_t total) {
-    return static_cast<int>(k * 100 / total);
-}
+inline int Percent(std::int64_t k, std::int64_t total) { return static_cast<int>(k * 100 / total); }
 
 // One block of a walk over the play time: a whole second, or the frames
 // after the last one.
@@ -89,8 +87,8 @@ struct SecondBlock {
     std::uint64_t offset = 0;  // walk.start + index × walk.secondBytes, + the piece's start
     std::uint64_t frames = 0;
     bool remainder = false;
-    std::uint64_t first = 0;   // the piece's first frame within its second
-    bool lastPiece = true;     // the second (or the remainder) ends with this piece
+    std::uint64_t first = 0;  // the piece's first frame within its second
+    bool lastPiece = true;    // the second (or the remainder) ends with this piece
 };
 
 // Where the host hears of a whole second. The remainder gets neither, except

@@ -16,12 +16,12 @@ namespace velmora {
 enum class SurroundHeader { Extensible, Plain };
 
 struct SurroundOptions {
-    std::string source;        // the analysed file; empty does nothing
-    std::string outputFolder;  // empty: the source's folder
+    std::string source;          // the analysed file; empty does nothing
+    std::string outputFolder;    // empty: the source's folder
     std::int32_t delayMs = 200;  // rear delay, 0–1000 (ParseSurroundDelay)
-    bool swapRear = false;     // exchange left and right in the rear pair
+    bool swapRear = false;       // exchange left and right in the rear pair
     SurroundHeader header = SurroundHeader::Extensible;
-    bool cue = false;          // the cue block; honoured only with the extensible header
+    bool cue = false;  // the cue block; honoured only with the extensible header
 };
 
 inline constexpr const char* kTextDelayRange = "ディレイは0～1000msの範囲内にしてください";

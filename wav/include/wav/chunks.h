@@ -17,20 +17,20 @@ class File;
 
 enum class ChunkFault {
     None,
-    PastEnd,     // the body runs past the end of the file
-    NoPad,       // an odd body without the pad byte after it
-    Unfinalized, // a data chunk declaring 0 or 0xFFFFFFFF: a recording never closed
-    NotAChunk,   // bytes where a chunk header should be
-    TooMany,     // the walk gave up: more chunks than any real file has
+    PastEnd,      // the body runs past the end of the file
+    NoPad,        // an odd body without the pad byte after it
+    Unfinalized,  // a data chunk declaring 0 or 0xFFFFFFFF: a recording never closed
+    NotAChunk,    // bytes where a chunk header should be
+    TooMany,      // the walk gave up: more chunks than any real file has
 };
 
 struct ChunkEntry {
-    std::string id;              // the four characters; empty for NotAChunk
-    std::uint64_t offset = 0;    // of the id
-    std::uint64_t size = 0;      // the body size as declared (the ds64 one where the field defers to it);
-                                 // for NotAChunk the bytes up to the end of the file
-    bool padded = false;         // the pad byte after an odd body is there
-    std::uint64_t overrun = 0;   // bytes the body would need past the end of the file
+    std::string id;             // the four characters; empty for NotAChunk
+    std::uint64_t offset = 0;   // of the id
+    std::uint64_t size = 0;     // the body size as declared (the ds64 one where the field defers to it);
+                                // for NotAChunk the bytes up to the end of the file
+    bool padded = false;        // the pad byte after an odd body is there
+    std::uint64_t overrun = 0;  // bytes the body would need past the end of the file
     ChunkFault fault = ChunkFault::None;
     // For a data chunk whose size cannot be trusted (Unfinalized, PastEnd):
     // the bytes that really follow its header, in whole frames, up to a

@@ -9,7 +9,7 @@
 
 namespace velmora {
 
-std::string TextNotInteger(const std::string& text);     // '%s' は整数ではありません
+std::string TextNotInteger(const std::string& text);  // '%s' は整数ではありません
 
 inline constexpr const char* kTextDivByZero = "0 による浮動小数点数除算";
 // A format chunk without room for its 16 bytes of fields.
@@ -17,7 +17,6 @@ inline constexpr const char* kTextFormatTooShort = "fmtチャンクが16バイ�
 // A format chunk and a data chunk that share bytes (found by the byte search
 // of a broken chain): a patch of one would write into the other.
 inline constexpr const char* kTextChunksOverlap = "fmtチャンクとdataチャンクが重なっているため書き換えられません";
-inline constexpr const char* kTextNotAnalysed =
-    "解析済みのファイルではありません。ファイルを選び直してください。";
+inline constexpr const char* kTextNotAnalysed = "解析済みのファイルではありません。ファイルを選び直してください。";
 
 }  // namespace velmora

@@ -54,8 +54,8 @@ inline constexpr std::uint16_t kFormatPcm = 1;
 inline constexpr std::uint16_t kFormatExtensible = 0xFFFE;
 
 // Completes the PCM sub-format GUID after the 16-bit sub-format tag 1.
-inline constexpr std::array<std::uint8_t, 14> kExtensibleTail = {
-    0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+inline constexpr std::array<std::uint8_t, 14> kExtensibleTail = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                                 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 // "cue " chunk with size 52 and 52 zero bytes; no cue point is ever filled in.
 inline constexpr std::size_t kCueBlockSize = 60;

@@ -45,8 +45,8 @@ bool IsOneBytePerSample(const WaveInfo& info);
 std::optional<SampleFormat> TransformSampleFormat(const WaveInfo& info);
 // The same from the header fields alone (subFormatTag 0 when the extension
 // was not read).
-std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::uint16_t subFormatTag,
-                                                  int channels, int blockAlign, int bitsPerSample);
+std::optional<SampleFormat> TransformSampleFormat(std::uint16_t formatTag, std::uint16_t subFormatTag, int channels,
+                                                  int blockAlign, int bitsPerSample);
 
 // An output that stands for the analysed file: its ids and format record,
 // dataSize bytes of samples.

@@ -90,8 +90,7 @@ struct WaveInfo {
 
     // Whole seconds of the play time (the one-second blocks of the transforms).
     std::int64_t totalSeconds() const {
-        return static_cast<std::int64_t>(playHours) * 3600 + static_cast<std::int64_t>(playMinutes) * 60 +
-               playSeconds;
+        return static_cast<std::int64_t>(playHours) * 3600 + static_cast<std::int64_t>(playMinutes) * 60 + playSeconds;
     }
 };
 
