@@ -147,10 +147,7 @@ void CliHost::log(const std::string& line) {
 
 void CliHost::message(const std::string& text) {
     finishProgress();
-    if (messagesAreNotes_)
-        PrintNote(subject_, text);
-    else
-        PrintAbout(subject_, text);
+    PrintAbout(subject_, text);
 }
 
 bool CliHost::ask(const std::string& question) {

@@ -75,8 +75,6 @@ public:
     // returns defaultAnswer.
     explicit CliHost(std::string subject = {}, bool defaultAnswer = false);
     void setDuration(double seconds) { line_.setDuration(seconds); }
-    // The operation's messages say only that nothing was needed: -q silences them.
-    void setMessagesAreNotes(bool notes) { messagesAreNotes_ = notes; }
     // From now on every pumpMessages() counts one second of audio done (a walk
     // that reports no percent, such as normalize's scan), until the next percent.
     void countSecondsOnPump(double totalSeconds);
@@ -99,7 +97,6 @@ private:
     double countedTotal_ = 0;
     double countedSeconds_ = 0;
     bool skipPump_ = false;
-    bool messagesAreNotes_ = false;
 };
 
 // A file name, or text that holds one or bytes of a file, as a line of
