@@ -337,7 +337,11 @@ std::optional<int> Admit(Operation op, Subject& s) {
     // rewrite of a file whose rate is 0).
     const std::optional<OperationSet> allowed = AllowedOperations(s.info, s.result);
     if (allowed && allowed->contains(op)) return std::nullopt;
-    if (!complete) return kExitFailed;
+    if (!complete) {
+        const char* hint = RecordOf(op).notWaveHint;
+        if (hint && s.result.stop != AnalysisStop::DivisionByZero) PrintNote(s.path, hint);
+        return kExitFailed;
+    }
     const Refusal why = WhyNotOffered(s.info, s.result)[static_cast<std::size_t>(op)];
     if (NeedsNothing(why.code)) {
         PrintNothingToDo(s.path, why.code);

@@ -144,6 +144,7 @@ const OperationRecord kRecoverRecord{
                       ", RIFF size " + std::to_string(s.info.riffSize) + " -> " + std::to_string(sizes->riffSize)}}};
         },
     .run = [](Subject& s, Host& host) { return RecoverDataSize(s.info, {s.path}, host); },
+    .notWaveHint = "a recording without a usable header: velmora-cli rescue copies its samples behind a new one",
 };
 
 }  // namespace velmora

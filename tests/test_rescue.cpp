@@ -192,6 +192,10 @@ TEST(Rescue, FindsHeaderlessAudioBetweenJunk) {
 TEST(Rescue, RefusesToGuessUnlessTheFormatIsGiven) {
     TempDir dir;
     const std::string junk = dir.write("junk.bin", Junk(300000, 9));
+    // recover never guesses: it names the verb that does.
+    const CliRun recover = RunCli("recover " + Quote(junk), dir);
+    EXPECT_EQ(recover.status, 1);
+    EXPECT_NE(recover.err.find("velmora-cli rescue"), std::string::npos) << recover.err;
     const CliRun run = RunCli("rescue " + Quote(junk), dir);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("not sure"), std::string::npos) << run.err;

@@ -69,7 +69,7 @@ namespace detail {
 constexpr bool TableInEnumOrder() {
     for (std::size_t i = 0; i < kOperationTable.size(); ++i)
         if (static_cast<std::size_t>(kOperationTable[i].op) != i || kOperationTable[i].verb == nullptr ||
-            kOperationTable[i].verb[0] == '\0' || kOperationTable[i].record == nullptr)
+            kOperationTable[i].verb[0] == '\0')
             return false;
     return true;
 }

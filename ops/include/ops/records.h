@@ -94,6 +94,9 @@ struct OperationRecord {
     bool (*chosen)(const OptionValues& options) = nullptr;
     Plan (*plan)(const Subject& subject) = nullptr;
     std::vector<std::string> (*run)(Subject& subject, Host& host) = nullptr;
+    // Said after the analysis of a file that is no WAV file it can read: where
+    // to turn instead.
+    const char* notWaveHint = nullptr;
     // The play time of a file no analysis measured (raw samples), for progress.
     double (*playSeconds)(const Subject& subject) = nullptr;
 };
