@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "error_of.h"
 #include "ops/operations.h"
 #include "wav/analysis.h"
 #include "wav/error.h"
@@ -284,7 +285,7 @@ TEST_F(AnalysisTest, ZeroBlockAlignStopsWithDivisionAfterHexDump) {
     b.channels = 1;
     AnalysisResult r = Analyse(b.Build(), "zero.wav");
     EXPECT_EQ(r.stop, AnalysisStop::DivisionByZero);
-    EXPECT_EQ(r.failure, std::string("0 による浮動小数点数除算"));
+    EXPECT_EQ(CodeOf(r.failure.value_or("")), "div-by-zero");
     EXPECT_TRUE(r.hexDump.has_value());
     EXPECT_FALSE(r.report || AllowedOperations(info, r));
     EXPECT_EQ(info.format.channels, 1);
@@ -299,7 +300,7 @@ TEST_F(AnalysisTest, UnopenableFileChangesNothing) {
         AnalyzeWave(dir.file("missing.wav"), info);
         FAIL();
     } catch (const VelmoraError& e) {
-        EXPECT_EQ(std::string(e.what()), "ファイル " + dir.file("missing.wav") + " は開けません");
+        EXPECT_EQ(CodeOf(e.what()), "cannot-open " + dir.file("missing.wav"));
     }
     EXPECT_EQ(info.analyzedPath, before.analyzedPath);
     EXPECT_TRUE(info.analysisComplete);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "error_of.h"
 #include "op_harness.h"
 #include "io/file.h"
 #include "wav_builder.h"
@@ -157,7 +158,7 @@ TEST_P(AtomicOutputs, FullDiskLeavesTheOldFileOfThatNameAndNothingElse) {
         WriteFile(output, old);
         RecordingHost host;
         // Every output here is at least 10 KB.
-        EXPECT_EQ(InChild(4096, [&] { c.run(source, out, host); }), TextCannotWrite(output));
+        EXPECT_EQ(CodeOf(InChild(4096, [&] { c.run(source, out, host); })), "cannot-write " + output);
         EXPECT_EQ(ReadFile(output), old);
         EXPECT_EQ(Names(out), std::vector<std::string>{c.output});
         // Without the limit it goes through and replaces the old file.
@@ -195,7 +196,7 @@ TEST_P(AtomicOutputs, InPlacePatchThatCannotBeWrittenLeavesTheFileAsItWas) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.op);
         const std::string path = dir.write("src/take.wav", c.bytes);
-        EXPECT_EQ(InChild(c.limit, [&] { c.run(path); }), TextCannotWrite(path));
+        EXPECT_EQ(CodeOf(InChild(c.limit, [&] { c.run(path); })), "cannot-write " + path);
         EXPECT_EQ(ReadFile(path), c.bytes);
         EXPECT_EQ(InChild(0, [&] { c.run(path); }), "ok");
         EXPECT_NE(ReadFile(path), c.bytes);

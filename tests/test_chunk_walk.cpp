@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "allowed.h"
+#include "ops/catalogue.h"
 #include "ops/multiplex.h"
 #include "ops/operations.h"
 #include "ops/recover.h"
@@ -210,13 +211,13 @@ TEST(ChunkWalk, CompressedFormats) {
         EXPECT_EQ((*r.report)[14], hasFact ? "再生時間                : 0h 0m 3s 240"
                                            : "再生時間                : 不明(圧縮形式でfactチャンクがありません)");
         EXPECT_EQ(Allowed(info, r), OperationSet{SetRate});
-        EXPECT_EQ(WhyNot(WhyNotOffered(info, r), Multiplex), "圧縮形式のためサンプルを扱えません");
+        EXPECT_EQ(WhyNotCode(WhyNotOffered(info, r), Multiplex), Reason::Compressed);
 
         ChannelList list;
         WaveInfo rowInfo;
         ChannelRegistration reg = RegisterChannelFile(0, path, rowInfo, list);
         EXPECT_FALSE(reg.registered);
-        EXPECT_EQ(reg.refusal, std::optional<std::string>(kTextCompressedRow));
+        EXPECT_EQ(ErrorCodeOf(reg.refusal.value_or("")), "compressed-row");
 
         RecordingHost host;
         ASSERT_EQ(RewriteSampleRate(info, {path, 16000}, host).size(), 1u);
@@ -235,7 +236,7 @@ TEST(ChunkWalk, SplitIsOfferedOnlyForANamedLayout) {
         WaveInfo info;
         AnalysisResult r = AnalyzeWave(dir.write("n.wav", b.Build()), info);
         EXPECT_FALSE(Allowed(info, r).contains(Split)) << channels;
-        EXPECT_EQ(WhyNot(WhyNotOffered(info, r), Split), "チャンネル配置が不明なため分離できません");
+        EXPECT_EQ(WhyNotCode(WhyNotOffered(info, r), Split), Reason::UnknownLayout);
         b.Extensible(16, channels == 3 ? 0x7u : 0x63Fu);
         r = AnalyzeWave(dir.write("n.wav", b.Build()), info);
         EXPECT_TRUE(Allowed(info, r).contains(Split)) << channels;
@@ -272,7 +273,7 @@ TEST(ChunkWalk, RecoverWritesOnlyTheSizeFields) {
 
     // The healthy file with "data" in its comment is not offered recovery.
     r = AnalyzeWave(dir.write("ok.wav", Cases()[0].build()), info);
-    EXPECT_EQ(WhyNot(WhyNotOffered(info, r), Recover), "データサイズは正常です");
+    EXPECT_EQ(WhyNotCode(WhyNotOffered(info, r), Recover), Reason::DataSizeRight);
 }
 
 // A damaged chain: the byte search finds the chunks and the report says so.

@@ -113,7 +113,7 @@ TEST(CliInfo, JsonLinesWithEnabledOperations) {
     EXPECT_EQ(j[1]["waveInfo"]["listFooterSize"], 34);
     EXPECT_EQ(j[4]["waveInfo"]["channelMask"], 0x3F);
     EXPECT_FALSE(j[5]["complete"].get<bool>());
-    EXPECT_EQ(j[5]["messages"][0], "RIFFチャンクがありません\n中断します");
+    EXPECT_EQ(j[5]["why"]["split"]["code"], "no-riff");
 }
 
 TEST(CliInfo, AgreesWithSoxi) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "error_of.h"
 #include "op_harness.h"
 #include "io/fault.h"
 #include "io/file.h"
@@ -31,16 +32,15 @@ enum class Kind { Open, Read, Write };
 
 const char* Name(Kind k) { return k == Kind::Open ? "open" : k == Kind::Read ? "read" : "write"; }
 
-// The failure text a fault of this kind gives for one of the given files.
+// The failure a fault of this kind gives for one of the given files, by its code.
 bool IsFailureText(const std::string& text, Kind kind, const std::vector<std::string>& paths) {
-    for (const auto& p : paths) {
-        const std::vector<std::string> texts = kind == Kind::Open
-                                                   ? std::vector<std::string>{TextCannotOpen(p), TextCannotCreate(p)}
-                                               : kind == Kind::Read ? std::vector<std::string>{TextCannotRead(p)}
-                                                                    : std::vector<std::string>{TextCannotWrite(p)};
-        for (const auto& t : texts)
-            if (text == t) return true;
-    }
+    const std::vector<std::string> codes = kind == Kind::Open ? std::vector<std::string>{"cannot-open", "cannot-create"}
+                                           : kind == Kind::Read ? std::vector<std::string>{"cannot-read"}
+                                                                : std::vector<std::string>{"cannot-write"};
+    const std::string coded = CodeOf(text);
+    for (const auto& p : paths)
+        for (const auto& code : codes)
+            if (coded == code + " " + p) return true;
     return false;
 }
 
@@ -307,7 +307,7 @@ TEST(FaultInjection, EveryOperationFailsCleanlyAtEveryOpenReadAndWrite) {
                           "take 1.wav(wavemaker).wav", "take 1(EX)(mux).wav"})
                         files.push_back(outDir + "/" + name);
                     // An in-place repair whose undo record cannot be made cannot write its file.
-                    const bool recordFailed = subject.inPlace && *failure == TextCannotWrite(src);
+                    const bool recordFailed = subject.inPlace && CodeOf(*failure) == "cannot-write " + src;
                     EXPECT_TRUE(IsFailureText(*failure, kind, files) || recordFailed) << *failure;
                 }
                 EXPECT_TRUE(completed) << subject.name << ": " << Name(kind) << " never got through";
@@ -348,7 +348,7 @@ TEST(FaultInjection, CommitSyncsTheFolderAfterNaming) {
             const bool fired = fault::Fired();
             fault::Disarm();
             if (!fired) break;
-            EXPECT_EQ(failure, TextCannotWrite(path));
+            EXPECT_EQ(CodeOf(failure.value_or("")), "cannot-write " + path);
             namedAtFault.push_back(FileSizeOf(path));
         }
         ASSERT_GE(namedAtFault.size(), 2u);
@@ -374,7 +374,7 @@ TEST(FaultInjection, AFailedBackgroundSyncFailsTheCommit) {
     ASSERT_TRUE(fault::Fired());
     EXPECT_THROW(
         try { out.commit(); } catch (const VelmoraError& e) {
-            EXPECT_EQ(std::string(e.what()), TextCannotWrite(path));
+            EXPECT_EQ(CodeOf(e.what()), "cannot-write " + path);
             throw;
         },
         VelmoraError);

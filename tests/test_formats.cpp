@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "ops/catalogue.h"
 #include "ops/multiplex.h"
 #include "ops/normalize.h"
 #include "ops/split.h"
@@ -245,7 +246,7 @@ TEST_F(FormatsTest, MultiplexInterleavesEveryMonoFormat) {
         WriteMultiplex(list, options, host);
         ADD_FAILURE() << "mixed float and integer rows were multiplexed";
     } catch (const VelmoraError& e) {
-        EXPECT_STREQ(e.what(), kTextFormatMismatch);
+        EXPECT_EQ(ErrorCodeOf(e.what()), "format-mismatch");
     }
 }
 

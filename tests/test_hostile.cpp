@@ -43,7 +43,7 @@ TEST(HostileFiles, FolderCannotBeOpened) {
         AnalyzeWave(dir.path(), info);
         FAIL() << "a folder was analysed";
     } catch (const VelmoraError& e) {
-        EXPECT_EQ(std::string(e.what()), "ファイル " + dir.path() + " は開けません");
+        EXPECT_EQ(CodeOf(e.what()), "cannot-open " + dir.path());
     }
     EXPECT_FALSE(info.analysisComplete);
 }

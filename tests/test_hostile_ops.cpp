@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 
+#include "error_of.h"
 #include "hostile_corpus.h"
 #include "ops_fixture.h"
 #include "op_harness.h"
@@ -24,11 +25,12 @@ using namespace velmora::test::hostile;
 
 namespace {
 
-// One line per operation that ran: "wrote N", "failed: <text>" or
-// "message: <text>" (a refusal through the host, nothing written).
+// One line per operation that ran: "wrote N", "failed: <code>" or
+// "message: <code>" (a refusal through the host, nothing written); the code
+// as CodeOf gives it.
 std::string Summary(const harness::Outcome& o) {
-    if (o.failure) return "failed: " + *o.failure;
-    if (o.written.empty() && !o.messages.empty()) return "message: " + o.messages.front();
+    if (o.failure) return "failed: " + CodeOf(*o.failure);
+    if (o.written.empty() && !o.messages.empty()) return "message: " + CodeOf(o.messages.front());
     return "wrote " + std::to_string(o.written.size());
 }
 
@@ -40,7 +42,7 @@ std::map<std::string, std::string> Summaries(const harness::Report& r) {
 
 using Expected = std::map<std::string, std::string>;
 
-const std::string kNotMono = "message: モノラルwavしか登録できません";
+const std::string kNotMono = "message: mono-only";
 
 // A consistent 16-bit stereo file with a 16-byte format chunk at 12 (the
 // rebuild is not offered for it).
@@ -83,7 +85,7 @@ const Bytes& OnlyFile(const harness::Report& r, const std::string& op) {
 }
 
 std::map<std::string, Expect> ExpectedOutcomes() {
-    const std::string badLayout = std::string("failed: ") + kTextBadLayout;
+    const std::string badLayout = "failed: unusable-layout";
     const std::uint32_t canonicalData = 8017 * 4;
     std::map<std::string, Expect> m;
     for (const char* n : {"cut0", "cut1", "cut3", "cut4", "cut8", "cut12", "cut15", "cut16", "cut20", "cut24", "cut36",
@@ -226,8 +228,8 @@ TEST(HostileFiles, EveryEnabledOperationEndsAsExpectedAndBreaksNoRule) {
 
 namespace {
 
-// Every operation on the file analysed at `path`, each ending with the text
-// it failed with ("" for none).
+// Every operation on the file analysed at `path`, each ending with the code
+// of its failure as CodeOf gives it ("" for none).
 std::map<std::string, std::string> FailuresOf(const std::string& path, WaveInfo& info, const std::string& out) {
     std::map<std::string, std::string> m;
     const auto run = [&](const std::string& op, const std::function<void()>& f) {
@@ -235,7 +237,7 @@ std::map<std::string, std::string> FailuresOf(const std::string& path, WaveInfo&
             f();
             m[op] = "";
         } catch (const VelmoraError& e) {
-            m[op] = e.what();
+            m[op] = CodeOf(e.what());
         }
     };
     RecordingHost host;
@@ -270,8 +272,8 @@ TEST(HostileFiles, OperationsOnAFileReplacedByAFolder) {
     // open it, and writes nothing.
     std::filesystem::remove(path);
     std::filesystem::create_directory(path);
-    const std::string cannotOpen = "ファイル " + path + " は開けません";
-    for (const auto& [op, text] : FailuresOf(path, info, out)) EXPECT_EQ(text, cannotOpen) << op;
+    const std::string cannotOpen = "cannot-open " + path;
+    for (const auto& [op, code] : FailuresOf(path, info, out)) EXPECT_EQ(code, cannotOpen) << op;
     EXPECT_TRUE(FilesIn(out).empty());
     ChannelList list;
     EXPECT_THROW(RegisterChannelFile(0, path, info, list), VelmoraError);
@@ -285,10 +287,10 @@ TEST(HostileFiles, OperationsOnAFileWithoutReadPermission) {
     const std::string path = dir.write("take.wav", Canonical().Build());
     WaveInfo info;
     ASSERT_TRUE(AnalyzeWave(path, info).complete());
-    const std::string cannotOpen = "ファイル " + path + " は開けません";
+    const std::string cannotOpen = "cannot-open " + path;
     ::chmod(path.c_str(), 0);
     if (::access(path.c_str(), R_OK) == 0) GTEST_SKIP() << "running with rights that read any file";
-    for (const auto& [op, text] : FailuresOf(path, info, out)) EXPECT_EQ(text, cannotOpen) << op;
+    for (const auto& [op, code] : FailuresOf(path, info, out)) EXPECT_EQ(code, cannotOpen) << op;
     EXPECT_TRUE(FilesIn(out).empty());
 }
 
@@ -307,7 +309,7 @@ TEST(HostileFiles, OutputFolderThatCannotTakeFiles) {
             RemoveFooter(info, {path, out}, host);
             ADD_FAILURE() << "wrote into " << out;
         } catch (const VelmoraError& e) {
-            EXPECT_EQ(std::string(e.what()), "ファイル " + out + "/take(futta del).wav を作成できません");
+            EXPECT_EQ(CodeOf(e.what()), "cannot-create " + out + "/take(futta del).wav");
         }
         EXPECT_EQ(ReadFile(path), bytes);
     }

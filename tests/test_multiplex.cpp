@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "ops/multiplex.h"
+#include "error_of.h"
 #include "io/file.h"
 #include "wav/error.h"
 #include "wav/text.h"
@@ -117,12 +118,13 @@ protected:
         EXPECT_EQ(paths.size(), 1u);
         return paths.at(0);
     }
-    void ExpectRefused(const std::string& text) {
+    // `code` as CodeOf gives it: the code, and the file it names if any.
+    void ExpectRefused(const std::string& code) {
         try {
             WriteMultiplex(list, options, host);
             ADD_FAILURE() << "no refusal";
         } catch (const VelmoraError& e) {
-            EXPECT_EQ(std::string(e.what()), text);
+            EXPECT_EQ(CodeOf(e.what()), code);
         }
         EXPECT_FALSE(HasOutput()) << "a refused run created a file";
         EXPECT_TRUE(host.logLines.empty());
@@ -180,7 +182,7 @@ TEST_F(MuxTest, RefusedRegistrationsLeaveTheRow) {
     stereo.samples = PatternSamples(30, 2, 2);
     ChannelRegistration reg = RegisterChannelFile(2, dir.write("stereo.wav", stereo.Build()), info, list);
     EXPECT_FALSE(reg.registered);
-    EXPECT_EQ(reg.refusal, std::optional<std::string>(kTextMonoOnly));
+    EXPECT_EQ(CodeOf(reg.refusal.value_or("")), "mono-only");
     ASSERT_TRUE(reg.analysis.report.has_value());  // the window shows the stereo file's report
     EXPECT_EQ(info.format.channels, 2);
     EXPECT_TRUE(same());
@@ -316,16 +318,16 @@ TEST_F(MuxTest, UncheckedRowWithAnotherRateStopsTheRun) {
     Register(0, 230);
     Register(1, Mono(230, 1, 16, 2, 200));
     list.setChecked(1, false);
-    ExpectRefused(kTextFormatMismatch);
+    ExpectRefused("format-mismatch");
     // The resolution counts as much as the rate, and so does the frame size.
     Register(1, Mono(230, 1, 8, 1));
-    ExpectRefused(kTextFormatMismatch);
+    ExpectRefused("format-mismatch");
     // A frame size that is not the sample's width is refused at registration
     // (its channel used to come out as silence); the row keeps its file.
     const std::string wide = dir.write("wide.wav", Mono(115, 1, 16, 4).Build());
     ChannelRegistration reg = RegisterChannelFile(1, wide, info, list);
     EXPECT_FALSE(reg.registered);
-    EXPECT_EQ(reg.refusal, std::optional<std::string>(kTextMuxRowFrame));
+    EXPECT_EQ(CodeOf(reg.refusal.value_or("")), "row-frame");
     EXPECT_NE(list.at(1).inputPath(), wide);
 }
 
@@ -363,7 +365,7 @@ TEST_F(MuxTest, InputCutShortAfterRegistration) {
             Write();
             ADD_FAILURE() << "a short input was reported as done";
         } catch (const VelmoraError& e) {
-            EXPECT_EQ(e.what(), TextSourceChanged(r));
+            EXPECT_EQ(CodeOf(e.what()), "source-changed " + r);
         }
         // The log runs as far as the short row (the rows after it are never
         // reached), and the failed run leaves no output at all: only the three
@@ -426,20 +428,20 @@ struct ClickingHost : RecordingHost {
 };
 
 TEST_F(MuxTest, RefusalsBeforeAnythingIsWritten) {
-    ExpectRefused(kTextNoChannelFiles);
+    ExpectRefused("no-channel-files");
 
     std::string l = Register(0, 230);
     list.setChecked(0, false);
-    ExpectRefused(kTextNoChannelFiles);  // zero channels
+    ExpectRefused("no-channel-files");  // zero channels
     list.setChecked(0, true);
 
     list.setChecked(3, true);  // a checked row without a file
-    ExpectRefused(TextCannotOpen("  "));
+    ExpectRefused(std::string("cannot-open ") + "  ");
     list.setChecked(3, false);
 
     std::string r = Register(1, 230);
     std::filesystem::remove(r);
-    ExpectRefused(TextCannotOpen(r));
+    ExpectRefused("cannot-open " + r);
 
     // An input named like the output, checked or not, is never overwritten.
     Register(1, Mono(230, 1), "L(mux).wav");
@@ -449,7 +451,7 @@ TEST_F(MuxTest, RefusalsBeforeAnythingIsWritten) {
         WriteMultiplex(list, options, host);
         ADD_FAILURE();
     } catch (const VelmoraError& e) {
-        EXPECT_STREQ(e.what(), kTextOutputIsInput);
+        EXPECT_EQ(CodeOf(e.what()), "output-is-input");
     }
     EXPECT_EQ(ReadFile(dir.file("L(mux).wav")), before);
     ClearChannelList(list);

@@ -95,14 +95,14 @@ TEST(OperationFindings, SixteenBitStereoOperationsRefuseAnotherFrameSize) {
         const std::string src = dir.write("odd.wav", StereoClaiming(align, 80));
         WaveInfo info = Analysed(src);
         RecordingHost host;
-        EXPECT_EQ(ErrorOf([&] { PseudoSurround(info, {src, out}, host); }), kTextBadLayout);
+        EXPECT_EQ(CodeOfFailure([&] { PseudoSurround(info, {src, out}, host); }), "unusable-layout");
         NullView view;
-        EXPECT_EQ(ErrorOf([&] { Normalize(info, {src, out}, view, host); }), kTextBadLayout);
+        EXPECT_EQ(CodeOfFailure([&] { Normalize(info, {src, out}, view, host); }), "unusable-layout");
         EXPECT_FALSE(view.shown);
 
         const std::string src18 = dir.write("odd18.wav", StereoClaiming(align, 80, 18));
         WaveInfo info18 = Analysed(src18);
-        EXPECT_EQ(ErrorOf([&] { RebuildHeader(info18, {src18, out}, host); }), kTextBadLayout);
+        EXPECT_EQ(CodeOfFailure([&] { RebuildHeader(info18, {src18, out}, host); }), "unusable-layout");
         EXPECT_TRUE(FilesIn(out).empty());
     }
     // A rebuild of a header without a usable rate is refused the same way.
@@ -113,7 +113,7 @@ TEST(OperationFindings, SixteenBitStereoOperationsRefuseAnotherFrameSize) {
     const std::string negative = dir.write("negative.wav", b.Build());
     WaveInfo info = Analysed(negative);
     RecordingHost host;
-    EXPECT_EQ(ErrorOf([&] { RebuildHeader(info, {negative, out}, host); }), kTextBadLayout);
+    EXPECT_EQ(CodeOfFailure([&] { RebuildHeader(info, {negative, out}, host); }), "unusable-layout");
     EXPECT_TRUE(FilesIn(out).empty());
 }
 
@@ -195,7 +195,7 @@ TEST(OperationFindings, AShortFormatChunkIsNeverPatched) {
                 }
             }
         }
-        EXPECT_EQ(WhyNot(WhyNotOffered(info, r), Operation::SetRate), kTextFormatTooShort);
+        EXPECT_EQ(WhyNotCode(WhyNotOffered(info, r), Operation::SetRate), Reason::FormatTooShort);
         // Past the gate, as a careless front end would call them.
         RecordingHost host;
         info.analysisComplete = true;
@@ -256,7 +256,7 @@ TEST(OperationFindings, AFormatChunkThatHoldsTheDataHeaderIsNeverPatched) {
     const OperationReasons why = WhyNotOffered(info, r);
     EXPECT_EQ(WhyNotCode(why, Operation::SetRate), Reason::ChunksOverlap);
     RecordingHost host;
-    EXPECT_EQ(ErrorOf([&] { RewriteSampleRate(info, {src, 48000}, host); }), kTextChunksOverlap);
-    EXPECT_EQ(ErrorOf([&] { RecoverDataSize(info, {src}, host); }), kTextChunksOverlap);
+    EXPECT_EQ(CodeOfFailure([&] { RewriteSampleRate(info, {src, 48000}, host); }), "chunks-overlap");
+    EXPECT_EQ(CodeOfFailure([&] { RecoverDataSize(info, {src}, host); }), "chunks-overlap");
     EXPECT_EQ(ReadFile(src), b);
 }

@@ -129,10 +129,10 @@ TEST(RawToWave, FailuresWriteNothing) {
     std::string path = dir.write("x.pcm", Bytes(8, 1));
     RawToWaveOptions o = Options(path, dir.path());
     for (std::string text : {"", "22.05", "22050Hz"})
-        EXPECT_EQ(ErrorOf([&] { ParseInteger(text); }), TextNotInteger(text));
+        EXPECT_EQ(CodeOfFailure([&] { ParseInteger(text); }), "not-integer " + text);
     o.rawPath = dir.file("missing.pcm");
     o.rate = 8000;
-    EXPECT_EQ(ErrorOf([&] { RawToWave(o, host); }), TextCannotOpen(o.rawPath));
+    EXPECT_EQ(CodeOfFailure([&] { RawToWave(o, host); }), "cannot-open " + o.rawPath);
 
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_EQ(entry.path().string().find("wavemaker"), std::string::npos) << entry.path();

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli_runner.h"
+#include "error_of.h"
 #include "ops/recover.h"
 #include "ops_fixture.h"
 #include "allowed.h"
@@ -78,7 +79,7 @@ TEST(Recover, PatchesOnlyTheTwoSizesOfUnfinalizedRecordings) {
         const Bytes after = ReadFile(path);
         if (!c.recovered) {
             EXPECT_TRUE(paths.empty());
-            EXPECT_EQ(host.messages, std::vector<std::string>{kTextDataSizeHealthy});
+            EXPECT_EQ(CodesOf(host.messages), std::vector<std::string>{"data-size-right"});
             EXPECT_EQ(after, original);
             continue;
         }

@@ -170,7 +170,7 @@ TEST(RebuildHeader, SourceShrunkAfterTheAnalysisIsReported) {
     Analyse(path, info);
     std::filesystem::resize_file(path, 46 + 1500 * 4);
     RecordingHost host;
-    EXPECT_EQ(ErrorOf([&] { RebuildHeader(info, {path, dir.path()}, host); }), TextSourceChanged(path));
+    EXPECT_EQ(CodeOfFailure([&] { RebuildHeader(info, {path, dir.path()}, host); }), "source-changed " + path);
     // An incomplete copy is no output: nothing appears.
     EXPECT_FALSE(std::filesystem::exists(dir.file("shrunk(reheader).wav")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
@@ -196,9 +196,9 @@ TEST(RepairGuard, EmptyFieldDoesNothingAndOnlyTheAnalysedFileIsTouched) {
     EXPECT_TRUE(RemoveFooter(info, {"", dir.path()}, host).empty());
     EXPECT_EQ(host.progressCalls, 0);
 
-    EXPECT_EQ(ErrorOf([&] { RewriteRiffSize(info, {other}, host); }), kTextNotAnalysed);
-    EXPECT_EQ(ErrorOf([&] { RewriteSampleRate(info, {other, 44100}, host); }), kTextNotAnalysed);
-    EXPECT_EQ(ErrorOf([&] { RemoveFooter(info, {other, dir.path()}, host); }), kTextNotAnalysed);
+    EXPECT_EQ(CodeOfFailure([&] { RewriteRiffSize(info, {other}, host); }), "not-analysed");
+    EXPECT_EQ(CodeOfFailure([&] { RewriteSampleRate(info, {other, 44100}, host); }), "not-analysed");
+    EXPECT_EQ(CodeOfFailure([&] { RemoveFooter(info, {other, dir.path()}, host); }), "not-analysed");
     EXPECT_EQ(ReadFile(other), badBytes);
     EXPECT_EQ(ReadFile(analysed), badBytes);
     EXPECT_EQ(info.riffSize, before.riffSize);
@@ -206,7 +206,7 @@ TEST(RepairGuard, EmptyFieldDoesNothingAndOnlyTheAnalysedFileIsTouched) {
     // An analysis that stopped early protects nothing it did not finish.
     std::string noData = dir.write("nodata.wav", Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'});
     AnalyzeWave(noData, info);
-    EXPECT_EQ(ErrorOf([&] { RewriteRiffSize(info, {noData}, host); }), kTextNotAnalysed);
+    EXPECT_EQ(CodeOfFailure([&] { RewriteRiffSize(info, {noData}, host); }), "not-analysed");
 }
 
 // ---- RewriteRiffSize --------------------------------------------------------
@@ -242,12 +242,12 @@ TEST(RewriteRiffSize, FileChangedSinceTheAnalysisIsLeftAlone) {
     // Shrunk below the RIFF header, and grown: neither gets a size it would not match.
     WriteFile(path, Bytes{'R', 'I', 'F', 'F', 9, 9});
     RecordingHost host;
-    EXPECT_EQ(ErrorOf([&] { RewriteRiffSize(info, {path}, host); }), TextSourceChanged(path));
+    EXPECT_EQ(CodeOfFailure([&] { RewriteRiffSize(info, {path}, host); }), "source-changed " + path);
     EXPECT_EQ(ReadFile(path), Bytes({'R', 'I', 'F', 'F', 9, 9}));
     Bytes grown = src.Build();
     grown.push_back(0);
     WriteFile(path, grown);
-    EXPECT_EQ(ErrorOf([&] { RewriteRiffSize(info, {path}, host); }), TextSourceChanged(path));
+    EXPECT_EQ(CodeOfFailure([&] { RewriteRiffSize(info, {path}, host); }), "source-changed " + path);
     EXPECT_EQ(ReadFile(path), grown);
     EXPECT_EQ(host.progressCalls, 0);
 }
@@ -297,7 +297,7 @@ TEST(RewriteSampleRate, TextThatIsNoIntegerLeavesTheFileUnchanged) {
     Analyse(path, info);
     RecordingHost host;
     for (std::string text : {"44.1k", "", "48000 ", "abc"}) {
-        EXPECT_EQ(ErrorOf([&] { ParseSampleRate(text, info.format.blockAlign); }), TextNotInteger(text));
+        EXPECT_EQ(CodeOfFailure([&] { ParseSampleRate(text, info.format.blockAlign); }), "not-integer " + text);
         EXPECT_EQ(ReadFile(path), original) << text;
     }
     EXPECT_EQ(info.format.samplesPerSec, 48000);
@@ -316,12 +316,12 @@ TEST(RewriteSampleRate, RatesThatCannotBeStoredAreRefusedAndAStoredZeroCanBeMend
     // 1073741824 × 4 bytes a frame is 2^32: the byte rate would wrap.
     // The parser names the rate as typed; the operation, given the number, names the number.
     for (std::string text : {"0", "-1", "-48000", "1073741824", "2147483647", " $40000000"}) {
-        EXPECT_EQ(ErrorOf([&] { ParseSampleRate(text, info.format.blockAlign); }), TextUnusableRate(text));
+        EXPECT_EQ(CodeOfFailure([&] { ParseSampleRate(text, info.format.blockAlign); }), "unusable-rate " + text);
         const std::int32_t rate = *TryStrToInt(text);
-        EXPECT_EQ(ErrorOf([&] {
+        EXPECT_EQ(CodeOfFailure([&] {
                       RewriteSampleRate(info, {path, rate}, host);
                   }),
-                  TextUnusableRate(std::to_string(rate)));
+                  "unusable-rate " + std::to_string(rate));
         EXPECT_EQ(ReadFile(path), original) << text;
     }
 
@@ -329,7 +329,7 @@ TEST(RewriteSampleRate, RatesThatCannotBeStoredAreRefusedAndAStoredZeroCanBeMend
     // rewrite alone; after it the file analyses completely.
     std::string zero = dir.write("zero.wav", Stereo16(200, 0).Build());
     AnalysisResult stopped = AnalyzeWave(zero, info);
-    EXPECT_EQ(stopped.failure, std::optional<std::string>(kTextDivByZero));
+    EXPECT_EQ(CodeOf(stopped.failure.value_or("")), "div-by-zero");
     EXPECT_EQ(AllowedOperations(info, stopped), OperationSet{Operation::SetRate});
     RewriteSampleRate(info, {zero, 8000}, host);
     Analyse(zero, info);
@@ -352,7 +352,7 @@ TEST(RewriteSampleRate, FormatBlockNoLongerInTheFileIsNotWritten) {
     Analyse(path, info);
     std::filesystem::resize_file(path, static_cast<std::uintmax_t>(info.fmtChunkPos) + 20);
     RecordingHost host;
-    EXPECT_EQ(ErrorOf([&] { RewriteSampleRate(info, {path, 44100}, host); }), TextSourceChanged(path));
+    EXPECT_EQ(CodeOfFailure([&] { RewriteSampleRate(info, {path, 44100}, host); }), "source-changed " + path);
     EXPECT_EQ(std::filesystem::file_size(path), static_cast<std::uintmax_t>(info.fmtChunkPos) + 20);
 }
 
@@ -444,7 +444,7 @@ TEST(RemoveFooter, SourceShorterThanCountedEndsWithTheMessage) {
     Analyse(p1, i1);
     std::filesystem::resize_file(p1, 44 + 100);
     RecordingHost h1;
-    EXPECT_EQ(ErrorOf([&] { RemoveFooter(i1, {p1, dir.path()}, h1); }), TextSourceChanged(p1));
+    EXPECT_EQ(CodeOfFailure([&] { RemoveFooter(i1, {p1, dir.path()}, h1); }), "source-changed " + p1);
     EXPECT_FALSE(std::filesystem::exists(dir.file("shrunk(futta del).wav")));  // no partial copy
     EXPECT_NE(h1.lastProgress, 100);
 

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "cli_runner.h"
+#include "ops/catalogue.h"
 #include "ops/rescue.h"
 #include "recording_host.h"
 #include "rescue_signals.h"
@@ -88,7 +89,7 @@ TEST(FormatDetection, RanksTheRecordedFormatFirstAndSaysWhenNotSure) {
                 RescueRecording(options, host);
                 ADD_FAILURE() << "rescued although not sure";
             } catch (const VelmoraError& e) {
-                EXPECT_STREQ(e.what(), kTextFormatNotSure);
+                EXPECT_EQ(ErrorCodeOf(e.what()), "format-not-sure");
             }
             EXPECT_EQ(FileSizeOf(dir.file("case(rescue).wav")), -1);
         }

@@ -134,12 +134,13 @@ std::vector<Op> InPlaceOps() {
     };
 }
 
+// "ok", or the code of the failure and the file it names.
 std::string RunFor(const std::function<std::vector<std::string>(Host&)>& run, Host& host) {
     try {
         run(host);
         return "ok";
     } catch (const VelmoraError& e) {
-        return e.what();
+        return CodeOf(e.what());
     }
 }
 
@@ -205,7 +206,7 @@ TEST(OutputNames, ALinkIsReplacedAsANameAndAnInputByAnyNameIsRefused) {
             const std::string last = dir.file(op.outputs.back());
 
             // The multiplex writer's own rule refuses it first, in its own words.
-            const std::string refusal = std::string(op.name) == "mux" ? kTextOutputIsInput : TextOutputIsInput(last);
+            const std::string refusal = std::string(op.name) == "mux" ? "output-is-input" : "output-is-input " + last;
             for (const bool hard : {false, true}) {
                 hard ? fs::create_hard_link(src, last) : fs::create_symlink("take.wav", last);
                 EXPECT_EQ(RunFor(op.prepare(src)), refusal);
@@ -257,16 +258,16 @@ TEST(Inputs, AFifoASocketOrADeviceIsRefusedWithoutBeingOpened) {
     // the test instead of letting it hang.
     ::alarm(30);
     for (const auto& [kind, path] : special.all()) {
-        EXPECT_EQ(ErrorOf([&] { File::OpenRead(path); }), TextNotRegularFile(path)) << kind;
-        EXPECT_EQ(ErrorOf([&] { File::OpenReadWrite(path); }), TextNotRegularFile(path)) << kind;
+        EXPECT_EQ(CodeOfFailure([&] { File::OpenRead(path); }), "not-regular-file " + path) << kind;
+        EXPECT_EQ(CodeOfFailure([&] { File::OpenReadWrite(path); }), "not-regular-file " + path) << kind;
         WaveInfo info;
-        EXPECT_EQ(ErrorOf([&] { AnalyzeWave(path, info); }), TextNotRegularFile(path)) << kind;
+        EXPECT_EQ(CodeOfFailure([&] { AnalyzeWave(path, info); }), "not-regular-file " + path) << kind;
     }
     ::alarm(0);
     // A folder stays a file that cannot be opened, with the system's reason.
     const std::string folder = dir.file("folder.wav");
     fs::create_directory(folder);
-    EXPECT_EQ(ErrorOf([&] { File::OpenRead(folder); }), TextCannotOpen(folder));
+    EXPECT_EQ(CodeOfFailure([&] { File::OpenRead(folder); }), "cannot-open " + folder);
 }
 
 // ---- The source against its analysis ---------------------------------------
@@ -308,7 +309,7 @@ TEST(StaleAnalysis, AFileChangedAfterItsAnalysisIsRefusedAndNothingIsWritten) {
             const auto run = op.prepare(src);
             change.apply(src, original);
             const Bytes changed = ReadFile(src);
-            EXPECT_EQ(RunFor(run), TextSourceChanged(src));
+            EXPECT_EQ(RunFor(run), "source-changed " + src);
             EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"take.wav"});
             EXPECT_EQ(ReadFile(src), changed);
         }
@@ -348,7 +349,7 @@ TEST(StaleAnalysis, ASourceShrinkingWhileReadStopsTheOperationWithNoOutput) {
         WriteFile(src, Source(op.channels, 20000, 60000));
         const auto run = op.prepare(src);
         ShrinkingHost host(src, 30000);
-        EXPECT_EQ(RunFor(run, host), TextSourceChanged(src));
+        EXPECT_EQ(RunFor(run, host), "source-changed " + src);
         EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"take.wav"});
     }
 }
@@ -369,7 +370,7 @@ TEST(StaleAnalysis, NormalizeAppliesNoGainToAFileChangedWhileItsQuestionWaits) {
         }
     } host;
     host.path = src;
-    EXPECT_EQ(ErrorOf([&] { Normalize(info, {src, ""}, peakView, host); }), TextSourceChanged(src));
+    EXPECT_EQ(CodeOfFailure([&] { Normalize(info, {src, ""}, peakView, host); }), "source-changed " + src);
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"take.wav"});
 }
 
@@ -388,7 +389,7 @@ TEST(InPlacePatch, BytesThatDifferFromTheAnalysisAreNotReplaced) {
         changed[at] ^= 1;  // "WAVE" / the stored rate
         WriteFile(src, changed);
         SetModifiedTime(src, st.st_mtim);
-        EXPECT_EQ(RunFor(run), TextSourceChanged(src));
+        EXPECT_EQ(RunFor(run), "source-changed " + src);
         EXPECT_EQ(ReadFile(src), changed);
     }
     SetWriterCheckPause(150);
@@ -472,7 +473,7 @@ TEST(InPlacePatch, AFileLockedByAnotherProcessIsRefusedUntilItIsReleased) {
         LockHolder holder(src, O_RDWR, lock.take);
         ASSERT_TRUE(holder.held());
         for (const Op& op : InPlaceOps()) {
-            EXPECT_EQ(RunFor(op.prepare(src)), TextFileBusy(src)) << op.name;
+            EXPECT_EQ(RunFor(op.prepare(src)), "file-busy " + src) << op.name;
             EXPECT_EQ(ReadFile(src), original) << op.name;
         }
         holder.release();
@@ -505,7 +506,7 @@ TEST(InPlacePatch, AFileThatGrowsBetweenTheTwoLooksIsRefused) {
         }
         ::_exit(1);
     }
-    EXPECT_EQ(RunFor(run), TextFileBusy(src));
+    EXPECT_EQ(RunFor(run), "file-busy " + src);
     int status = 0;
     ::waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
@@ -522,7 +523,7 @@ TEST(ConcurrentRuns, AnotherRunNamingOneOfTheOutputsMeanwhileStopsTheWholeSet) {
     left.write("ours", 4);
     right.write("ours", 4);
     WriteFile(dir.file("R.wav"), Bytes{'t', 'h', 'e', 'i', 'r', 's'});
-    EXPECT_EQ(ErrorOf([&] { OutputFile::CommitAll({&left, &right}); }), TextOutputClash(dir.file("R.wav")));
+    EXPECT_EQ(CodeOfFailure([&] { OutputFile::CommitAll({&left, &right}); }), "output-clash " + dir.file("R.wav"));
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"R.wav"});
     EXPECT_EQ(ReadFile(dir.file("R.wav")), (Bytes{'t', 'h', 'e', 'i', 'r', 's'}));
 }
@@ -594,7 +595,7 @@ TEST(ConcurrentRuns, AFolderLockedByAnotherProcessPastTheLimitNamesNothing) {
         const std::string src = dir.file("take.wav");
         const Bytes original = Source(op.channels);
         WriteFile(src, original);
-        EXPECT_EQ(RunFor(op.prepare(src)), TextFolderLocked(FolderPart(src))) << op.name;
+        EXPECT_EQ(RunFor(op.prepare(src)), "folder-locked " + FolderPart(src)) << op.name;
         EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"take.wav"}) << op.name;
         EXPECT_EQ(ReadFile(src), original) << op.name;
     }

@@ -130,7 +130,7 @@ TEST(ChannelSplit, MaskNamesAndUnnamedLayoutsRefusedBeforeAnyFile) {
             Split(src, dir.path(), host);
             ADD_FAILURE() << channels << " channels were split";
         } catch (const VelmoraError& e) {
-            EXPECT_STREQ(e.what(), kTextUnknownLayout);
+            EXPECT_EQ(CodeOf(e.what()), "unknown-layout");
         }
         EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"m.wav"});
         EXPECT_TRUE(host.logLines.empty());
@@ -152,7 +152,7 @@ TEST(ChannelSplit, AnOutputThatCannotBeCreatedLeavesNoFile) {
         Split(src, dir.path(), host);
         ADD_FAILURE() << "the split went through";
     } catch (const VelmoraError& e) {
-        EXPECT_EQ(std::string(e.what()), TextCannotCreate(blocked));
+        EXPECT_EQ(CodeOf(e.what()), "cannot-create " + blocked);
     }
     EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"q(S-Left)(2).wav", "q.wav"}));
     EXPECT_EQ(host.logLines,
@@ -197,7 +197,7 @@ TEST(ChannelSplit, FileShortenedAfterAnalysisIsRefusedWithNoOutput) {
     WriteFile(src, Slice(file, 0, 44 + keptFrames * 4));
     TraceHost host;
     // Neither silence nor stale audio in place of the missing frames: no split.
-    EXPECT_EQ(ErrorOf([&] { ChannelSplit(info, {src, dir.path()}, host); }), TextSourceChanged(src));
+    EXPECT_EQ(CodeOfFailure([&] { ChannelSplit(info, {src, dir.path()}, host); }), "source-changed " + src);
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"s.wav"});
 }
 

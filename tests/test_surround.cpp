@@ -70,7 +70,7 @@ TEST(PseudoSurround, DelayTextAndRangeChecksComeFirst) {
     EXPECT_EQ(ParseSurroundDelay("1000"), 1000);
     for (const char* bad : {"200 ", "abc", ""})
         EXPECT_EQ(ErrorOf([&] { ParseSurroundDelay(bad); }), std::string("'") + bad + "' は整数ではありません");
-    for (const char* out : {"1001", "-1"}) EXPECT_EQ(ErrorOf([&] { ParseSurroundDelay(out); }), kTextDelayRange);
+    for (const char* out : {"1001", "-1"}) EXPECT_EQ(CodeOfFailure([&] { ParseSurroundDelay(out); }), "delay-range");
 
     // Checked before the source: an empty source with a bad delay still fails.
     TempDir dir;
@@ -79,11 +79,11 @@ TEST(PseudoSurround, DelayTextAndRangeChecksComeFirst) {
     TraceHost host;
     SurroundOptions o = Options(s, dir.path(), 1001);
     o.source = "";
-    EXPECT_EQ(ErrorOf([&] { PseudoSurround(info, o, host); }), kTextDelayRange);
+    EXPECT_EQ(CodeOfFailure([&] { PseudoSurround(info, o, host); }), "delay-range");
     o.delayMs = 200;
     EXPECT_TRUE(PseudoSurround(info, o, host).empty());
     o = Options(s, dir.path(), -1);
-    EXPECT_EQ(ErrorOf([&] { PseudoSurround(info, o, host); }), kTextDelayRange);
+    EXPECT_EQ(CodeOfFailure([&] { PseudoSurround(info, o, host); }), "delay-range");
     EXPECT_TRUE(host.logLines.empty());
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"song.wav"});
 }
@@ -201,7 +201,8 @@ TEST(PseudoSurround, FileShortenedAfterAnalysisIsRefusedWithNoOutput) {
     const std::size_t kept = 8000 + 3000;
     WriteFile(s.path, Slice(s.builder.Build(), 0, 44 + kept * 4));
     TraceHost host;
-    EXPECT_EQ(ErrorOf([&] { PseudoSurround(info, Options(s, dir.path(), 100), host); }), TextSourceChanged(s.path));
+    EXPECT_EQ(CodeOfFailure([&] { PseudoSurround(info, Options(s, dir.path(), 100), host); }),
+              "source-changed " + s.path);
     EXPECT_EQ(FilesIn(dir.path()).size(), 1u);  // the source alone
 }
 

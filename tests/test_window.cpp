@@ -38,6 +38,7 @@
 #include "app/peak_list_model.h"
 #include "app/startup.h"
 #include "app/widgets.h"
+#include "ops/catalogue.h"
 #include "ops/source_checks.h"
 #include "scripted_dialogs.h"
 #include "special_files.h"
@@ -278,7 +279,7 @@ TEST_F(WindowTest, DropOnRawTabFillsBothFieldsWithoutAnalysing) {
         RequireAnalysed(form->fileField(), form->waveInfo());
         ADD_FAILURE() << "no refusal";
     } catch (const VelmoraError& e) {
-        EXPECT_STREQ(e.what(), kTextNotAnalysed);
+        EXPECT_EQ(ErrorCodeOf(e.what()), "not-analysed");
     }
 }
 
