@@ -333,21 +333,25 @@ namespace {
 // to go on, else the status the file ends with.
 std::optional<int> Admit(Operation op, Subject& s) {
     const bool complete = AnalyseForOperation(s.path, s.info, s.result);
+    const bool offered = kOperationTable[static_cast<std::size_t>(op)].offeredByAnalysis;
     // An analysis that stopped may still offer an operation (the rate
     // rewrite of a file whose rate is 0).
     const std::optional<OperationSet> allowed = AllowedOperations(s.info, s.result);
-    if (allowed && allowed->contains(op)) return std::nullopt;
+    if (offered && allowed && allowed->contains(op)) return std::nullopt;
     if (!complete) {
         const char* hint = RecordOf(op).notWaveHint;
         if (hint && s.result.stop != AnalysisStop::DivisionByZero) PrintNote(s.path, hint);
         return kExitFailed;
     }
-    const Refusal why = WhyNotOffered(s.info, s.result)[static_cast<std::size_t>(op)];
+    // A verb of the command line alone is judged by its record's rule.
+    const Refusal why =
+        offered ? WhyNotOffered(s.info, s.result)[static_cast<std::size_t>(op)] : RuleVerdict(op, s.info, s.result);
+    if (why.code == Reason::None) return std::nullopt;
     if (NeedsNothing(why.code)) {
         PrintNothingToDo(s.path, why.code);
         return kExitOk;
     }
-    PrintRefusal(s.path, op, s.info, s.result);
+    PrintAbout(s.path, std::string(OperationName(op)) + ": " + why.text);
     return kExitFailed;
 }
 
