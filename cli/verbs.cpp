@@ -28,18 +28,18 @@ std::vector<std::string> Choices(const char* list) {
     return out;
 }
 
-void AddOption(CLI::App* cmd, VerbState& state, const OptionSpec& spec) {
-    const std::string key = OptionKey(spec);
+void AddOption(CLI::App* cmd, VerbState& state, const VerbOption& option) {
+    const std::string key = OptionKey(option);
     if (state.given.count(key)) return;  // shared by two records of the verb
     CLI::Option* opt = nullptr;
-    if (spec.kind == OptionKind::Flag) {
-        opt = cmd->add_flag(spec.names, state.flags[key], spec.help);
+    if (option.kind == OptionKind::Flag) {
+        opt = cmd->add_flag(option.names, state.flags[key], option.help);
     } else {
-        opt = cmd->add_option(spec.names, state.values[key], spec.help);
-        if (spec.typeName) opt->type_name(spec.typeName);
-        if (spec.check) opt->check(TypedTextCheck(spec.check));
-        if (spec.choices) opt->check(CLI::IsMember(Choices(spec.choices)))->type_name("INT");
-        if (spec.required) opt->required();
+        opt = cmd->add_option(option.names, state.values[key], option.help);
+        if (option.typeName) opt->type_name(option.typeName);
+        if (option.check) opt->check(TypedTextCheck(option.check));
+        if (option.choices) opt->check(CLI::IsMember(Choices(option.choices)))->type_name("INT");
+        if (option.required) opt->required();
     }
     state.given[key] = opt;
 }
@@ -47,8 +47,8 @@ void AddOption(CLI::App* cmd, VerbState& state, const OptionSpec& spec) {
 void AddOptions(CLI::App* cmd, VerbState& state, const std::vector<Operation>& ops, bool positional, bool own) {
     for (Operation op : ops) {
         if ((std::string(OperationName(op)) == cmd->get_name()) != own) continue;
-        for (const OptionSpec& spec : RecordOf(op).options)
-            if ((spec.names[0] != '-') == positional) AddOption(cmd, state, spec);
+        for (const VerbOption& option : RecordOf(op).options)
+            if ((option.names[0] != '-') == positional) AddOption(cmd, state, option);
     }
 }
 
@@ -74,9 +74,9 @@ void RegisterVerb(CLI::App& app, Action& action, const std::string& verb, Record
     // The options of records that answer to this verb too (recover's rescue).
     AddOptions(cmd, *state, ops, false, false);
     for (Operation op : ops)
-        for (const OptionSpec& spec : RecordOf(op).options)
-            if (spec.excludes && state->given.count(spec.excludes))
-                state->given[OptionKey(spec)]->excludes(state->given[spec.excludes]);
+        for (const VerbOption& option : RecordOf(op).options)
+            if (option.excludes && state->given.count(option.excludes))
+                state->given[OptionKey(option)]->excludes(state->given[option.excludes]);
     cmd->callback([&action, state, verb, runner] {
         action = [state, verb, runner] {
             const OptionValues values = ValuesOf(*state);
@@ -113,9 +113,9 @@ std::string Spaced(const char* list) {
 
 // What the completion offers after one option: its choices, folders, WAV
 // files, or nothing (a free value).
-std::string ValuesAfter(const OptionSpec& spec) {
-    if (spec.choices) return Spaced(spec.choices);
-    const std::string type = spec.typeName ? spec.typeName : "";
+std::string ValuesAfter(const VerbOption& option) {
+    if (option.choices) return Spaced(option.choices);
+    const std::string type = option.typeName ? option.typeName : "";
     if (type == "DIR") return "dirs";
     if (type == "F" || type == "GOOD") return "wavs";
     return "value";
@@ -147,15 +147,15 @@ int PrintCompletion(CLI::App& app, const std::vector<std::string>& words) {
         if (RecordOf(op).input == Input::AnyFile) files = "any";
     std::cout << "files " << files << '\n';
     for (Operation op : ops)
-        for (const OptionSpec& spec : RecordOf(op).options) {
-            if (spec.names[0] != '-') {
-                if (spec.examples) std::cout << "first " << Spaced(spec.examples) << '\n';
+        for (const VerbOption& option : RecordOf(op).options) {
+            if (option.names[0] != '-') {
+                if (option.examples) std::cout << "first " << Spaced(option.examples) << '\n';
                 continue;
             }
-            if (spec.kind == OptionKind::Flag) continue;
-            std::stringstream names(spec.names);
+            if (option.kind == OptionKind::Flag) continue;
+            std::stringstream names(option.names);
             for (std::string name; std::getline(names, name, ',');)
-                std::cout << name << ' ' << ValuesAfter(spec) << '\n';
+                std::cout << name << ' ' << ValuesAfter(option) << '\n';
         }
     return kExitOk;
 }

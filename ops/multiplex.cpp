@@ -377,7 +377,7 @@ std::string MultiplexOutputPath(const ChannelRowSource& rows, const MultiplexOpt
 
 namespace {
 
-constexpr OptionSpec kMuxOptions[] = {
+constexpr VerbOption kMuxOptions[] = {
     {"--left", "Mono file for the Left channel", OptionKind::Value, "F"},
     {"--right", "Mono file for the Right channel", OptionKind::Value, "F"},
     {"--center", "Mono file for the Center channel", OptionKind::Value, "F"},

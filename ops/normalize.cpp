@@ -210,7 +210,7 @@ public:
     void hide() override {}
 };
 
-constexpr OptionSpec kNormalizeOptions[] = {
+constexpr VerbOption kNormalizeOptions[] = {
     {"-y,--yes", "Write without asking", OptionKind::Flag},
     {"--no", "List the peaks only, write nothing", OptionKind::Flag, nullptr, nullptr, "yes"},
     kOutputFolderOption,
@@ -227,13 +227,7 @@ const OperationRecord kNormalizeRecord{
         "a terminal; without one, --yes or --no must say what to do",
     .filesHelp = "Stereo WAV files",
     .options = kNormalizeOptions,
-    .rule =
-        [](const WaveInfo& w, const AnalysisResult& r) {
-            using namespace rules;
-            return First(w, r,
-                         {ShortFormat, Compressed, NotStereoWalkable, NotWalkable, BadFrames, FrameLayout, Footer,
-                          FileSizeWrong, TailNotChunks});
-        },
+    .rule = rules::StereoTransform,
     .plan = [](const Subject& s) { return Plan{{{NormalizeOutputPath(NormalizeOptionsOf(s))}}}; },
     .run =
         [](Subject& s, Host& host) {

@@ -168,6 +168,12 @@ std::optional<Refusal> SizesOverlap(const WaveInfo& w, const AnalysisResult&) {
     return ChunksOverlap(fmtAt, FormatFieldsEnd(w), dataAt, w.dataStart()) ? Refuse(kWhyOverlap) : std::nullopt;
 }
 
+Refusal StereoTransform(const WaveInfo& w, const AnalysisResult& result) {
+    return First(w, result,
+                 {ShortFormat, Compressed, NotStereoWalkable, NotWalkable, BadFrames, FrameLayout, Footer,
+                  FileSizeWrong, TailNotChunks});
+}
+
 Refusal TakesAnyFile(const WaveInfo&, const AnalysisResult&) { return {}; }
 
 }  // namespace rules

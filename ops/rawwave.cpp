@@ -82,7 +82,7 @@ namespace {
 
 void CheckInteger(const std::string& text) { ParseInteger(text); }
 
-constexpr OptionSpec kRawOptions[] = {
+constexpr VerbOption kRawOptions[] = {
     {"--rate", "Sampling frequency, an integer stored as given (default 48000)", OptionKind::Value, "N", CheckInteger},
     {"--bits", "Bits per sample: 16 (default) or 8", OptionKind::Value, nullptr, nullptr, nullptr, false, "16,8"},
     {"--mono", "One channel (default: stereo)", OptionKind::Flag},

@@ -5,8 +5,8 @@
 
 namespace velmora {
 
-std::string OptionKey(const OptionSpec& spec) {
-    const std::string names = spec.names;
+std::string OptionKey(const VerbOption& option) {
+    const std::string names = option.names;
     const std::size_t comma = names.rfind(',');
     std::string last = comma == std::string::npos ? names : names.substr(comma + 1);
     last.erase(0, last.find_first_not_of('-'));

@@ -279,12 +279,12 @@ std::string RemoveFooterOutputPath(const RemoveFooterOptions& options) {
 
 namespace {
 
-constexpr OptionSpec kCopyOptions[] = {kOutputFolderOption};
+constexpr VerbOption kCopyOptions[] = {kOutputFolderOption};
 
 // A frame of one byte: only the integer and its sign are judged when the
 // command line is read; the byte rate depends on each file's frame size.
 void CheckRate(const std::string& text) { ParseSampleRate(text, 1); }
-constexpr OptionSpec kSetRateOptions[] = {
+constexpr VerbOption kSetRateOptions[] = {
     {"RATE", "New sampling frequency: an integer of at least 1 (decimal, or hex after $ or 0x)", OptionKind::Value,
      nullptr, CheckRate, nullptr, true, nullptr, "48000,44100,32000"},
 };

@@ -728,7 +728,7 @@ namespace {
 
 void CheckInteger(const std::string& text) { ParseInteger(text); }
 
-constexpr OptionSpec kRescueOptions[] = {
+constexpr VerbOption kRescueOptions[] = {
     {"--like", "A healthy recording of the same recorder: rescue FILE into FILE(rescue).wav with its format",
      OptionKind::Value, "GOOD"},
     {"--rate", "Sampling frequency of a rescued file (default: --like's, else 48000)", OptionKind::Value, nullptr,
@@ -742,7 +742,7 @@ constexpr OptionSpec kRescueOptions[] = {
      OptionKind::Flag},
 };
 
-constexpr OptionSpec kDetectOptions[] = {
+constexpr VerbOption kDetectOptions[] = {
     {"--detect",
      "Detect channels, sample format and start from the samples; refuse when not sure unless --bits or --mono is "
      "given",
@@ -796,8 +796,8 @@ const OperationRecord kRescueRecord{
     .alsoUnder = "recover",
     .chosen =
         [](const OptionValues& o) {
-            for (const OptionSpec& spec : kRescueOptions)
-                if (o.has(OptionKey(spec))) return true;
+            for (const VerbOption& option : kRescueOptions)
+                if (o.has(OptionKey(option))) return true;
             return false;
         },
     .plan = [](const Subject& s) { return Plan{{{RescueOutputPath(RescueOptionsOf(s))}}}; },

@@ -191,7 +191,7 @@ std::vector<std::string> SplitOutputPaths(const WaveInfo& info, const SplitOptio
 
 namespace {
 
-constexpr OptionSpec kSplitOptions[] = {kOutputFolderOption};
+constexpr VerbOption kSplitOptions[] = {kOutputFolderOption};
 
 SplitOptions SplitOptionsOf(const Subject& s) { return {s.path, s.options.text("output")}; }
 

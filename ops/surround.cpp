@@ -191,7 +191,7 @@ namespace {
 
 void CheckDelay(const std::string& text) { ParseSurroundDelay(text); }
 
-constexpr OptionSpec kSurroundOptions[] = {
+constexpr VerbOption kSurroundOptions[] = {
     {"--delay", "Rear delay in milliseconds, an integer 0-1000 (default 200)", OptionKind::Value, "MS", CheckDelay},
     {"--swap", "Exchange left and right in the rear pair; the name gets (SS)", OptionKind::Flag},
     {"--plain", "Six-channel plain header (rear pair on channels 5 and 6) instead of the four-channel extensible one",
@@ -219,13 +219,7 @@ const OperationRecord kSurroundRecord{
         "rear pair is the front pair delayed. Writes FILE(EX) delay(MSms) 4ch.wav",
     .filesHelp = "Stereo WAV files",
     .options = kSurroundOptions,
-    .rule =
-        [](const WaveInfo& w, const AnalysisResult& r) {
-            using namespace rules;
-            return First(w, r,
-                         {ShortFormat, Compressed, NotStereoWalkable, NotWalkable, BadFrames, FrameLayout, Footer,
-                          FileSizeWrong, TailNotChunks});
-        },
+    .rule = rules::StereoTransform,
     .plan = [](const Subject& s) { return Plan{{{SurroundOutputPath(SurroundOptionsOf(s))}}}; },
     .run = [](Subject& s, Host& host) { return PseudoSurround(s.info, SurroundOptionsOf(s), host); },
 };

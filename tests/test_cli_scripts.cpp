@@ -409,8 +409,8 @@ TEST(CliScripts, EveryOperationHasItsVerbCompletionAndManualEntry) {
         EXPECT_NE(help.out.find("velmora-cli " + verb), std::string::npos);
         EXPECT_NE(std::find(verbs.begin(), verbs.end(), verb), verbs.end()) << "not completed";
         EXPECT_NE(verbSection.find("\n.B " + roff(verb) + "\n"), std::string::npos) << roff(verb);
-        for (const velmora::OptionSpec& spec : velmora::RecordOf(e.op).options) {
-            std::string name = spec.names;
+        for (const velmora::VerbOption& option : velmora::RecordOf(e.op).options) {
+            std::string name = option.names;
             name = name.substr(name.rfind(',') + 1);
             if (name[0] == '-') {
                 EXPECT_NE(verbSection.find(roff(name)), std::string::npos) << name << ": no manual entry";

@@ -22,7 +22,7 @@ enum class OptionKind {
     Value,  // one value, parsed by the operation (the check refuses bad text as a usage error)
 };
 
-struct OptionSpec {
+struct VerbOption {
     const char* names;  // as a command line spells it: "--delay", "-o,--output", or "RATE" for a positional
     const char* help;
     OptionKind kind = OptionKind::Value;
@@ -36,7 +36,7 @@ struct OptionSpec {
 
 // The key of an option: its long name without dashes, or its positional name
 // in lower case ("-o,--output" -> "output", "RATE" -> "rate").
-std::string OptionKey(const OptionSpec& spec);
+std::string OptionKey(const VerbOption& option);
 
 // The options a user gave, by key; a flag given has the value "1".
 class OptionValues {
@@ -83,7 +83,7 @@ enum class Input {
 struct OperationRecord {
     const char* summary = "";    // the verb's help
     const char* filesHelp = "";  // what FILE... are
-    std::span<const OptionSpec> options = {};
+    std::span<const VerbOption> options = {};
     Input input = Input::Wave;
     // Why the analysed file is refused (code None: offered). A record without
     // one is offered for no file.
@@ -117,7 +117,7 @@ std::vector<std::string> AllVerbs();
 Refusal RuleVerdict(Operation op, const WaveInfo& info, const AnalysisResult& result);
 
 // The folder option every record that writes new files shares.
-inline constexpr OptionSpec kOutputFolderOption{"-o,--output", "Output folder (default: each file's folder)",
+inline constexpr VerbOption kOutputFolderOption{"-o,--output", "Output folder (default: each file's folder)",
                                                 OptionKind::Value, "DIR"};
 
 }  // namespace velmora

@@ -45,6 +45,9 @@ std::optional<Refusal> DataSizeSound(const WaveInfo& w, const AnalysisResult& re
 std::optional<Refusal> RateOverlapsData(const WaveInfo& w, const AnalysisResult& result);
 std::optional<Refusal> SizesOverlap(const WaveInfo& w, const AnalysisResult& result);
 
+// The rule of the transforms of a stereo file (surround, normalize).
+Refusal StereoTransform(const WaveInfo& w, const AnalysisResult& result);
+
 // The rule of an operation that takes any file.
 Refusal TakesAnyFile(const WaveInfo& w, const AnalysisResult& result);
 
