@@ -103,6 +103,7 @@ void WriteScaled(const WaveInfo& info, const Samples& s, SourceReader& reader, s
     // samples and the pad byte of odd data, none of the source's tail.
     HeaderDescription description = DescriptionOf(info, info.dataSize);
     description.copied.resize(static_cast<std::size_t>(s.dataStart));
+    description.trailing = info.formatAfterData;
     reader.read(0, description.copied.data(), description.copied.size());
     const std::vector<std::uint8_t> header = EncodeHeader(description);
     output.write(header.data(), header.size());
@@ -133,6 +134,12 @@ void WriteScaled(const WaveInfo& info, const Samples& s, SourceReader& reader, s
         output.write(tail.data(), partial);
     }
     WritePad(output, info.dataSize);
+    // A format chunk the source keeps behind its data goes with the header.
+    if (info.formatAfterData > 0) {
+        std::vector<std::uint8_t> format(info.formatAfterData);
+        reader.read(static_cast<std::uint64_t>(info.fmtChunkPos), format.data(), format.size());
+        output.write(format.data(), format.size());
+    }
 }
 
 }  // namespace

@@ -39,6 +39,8 @@ constexpr Why kWhyShortFmt{Reason::FormatTooShort, kTextFormatTooShort};
 constexpr Why kWhyOverlap{Reason::ChunksOverlap, kTextChunksOverlap};
 constexpr Why kWhyBadLayout{Reason::UnusableLayout, kTextBadLayout};
 constexpr Why kWhyUnknownLayout{Reason::UnknownLayout, kTextUnknownLayout};
+constexpr Why kWhyDataFirst{Reason::DataSizeFirst,
+                            "データサイズも正しくないため、RIFFサイズと両方を設定するデータサイズ修復を使ってください"};
 constexpr const char* kTextNoRule = "この操作にはまだ対象となるファイルの決まりがありません";
 
 std::optional<Refusal> Refuse(const Why& why) { return Refusal{why.code, why.text}; }
@@ -77,7 +79,7 @@ std::optional<Refusal> NotStereo16(const WaveInfo& w, const AnalysisResult&) {
     return Stereo16(w) ? std::nullopt : Refuse(kWhyRebuild16);
 }
 std::optional<Refusal> PlainFormat(const WaveInfo& w, const AnalysisResult&) {
-    return w.format.fmtSize != 18 && w.fmtChunkPos == 12 ? Refuse(kWhyPlainFmt) : std::nullopt;
+    return w.format.fmtSize == 16 && w.fmtChunkPos == 12 ? Refuse(kWhyPlainFmt) : std::nullopt;
 }
 std::optional<Refusal> NotStereoWalkable(const WaveInfo& w, const AnalysisResult&) {
     if (Stereo16(w) || (Wide(w) && w.format.channels == 2)) return std::nullopt;
@@ -132,8 +134,17 @@ std::optional<Refusal> FileSizeWrong(const WaveInfo&, const AnalysisResult& resu
 std::optional<Refusal> TailNotChunks(const WaveInfo&, const AnalysisResult& result) {
     return result.footerOK ? std::nullopt : Refuse(kWhyTail);
 }
+// A RIFF size that leaves out only the final pad byte passes the check, yet
+// the patch may still count it.
 std::optional<Refusal> RiffSizeRight(const WaveInfo&, const AnalysisResult& result) {
-    return result.fileSizeOK ? Refuse(kWhyRiffOK) : std::nullopt;
+    return result.fileSizeOK && !result.riffOmitsPad ? Refuse(kWhyRiffOK) : std::nullopt;
+}
+// Patching the RIFF size alone would leave a half-mended file, where the
+// recovery sets both sizes.
+std::optional<Refusal> DataSizeWrong(const WaveInfo& w, const AnalysisResult& result) {
+    if (result.dataState == DataSizeState::Sound || RuleVerdict(Operation::Recover, w, result).code != Reason::None)
+        return std::nullopt;
+    return Refuse(kWhyDataFirst);
 }
 
 // A recorder that stopped before finalizing leaves 0 or 0xFFFFFFFF, or a size
@@ -205,7 +216,7 @@ std::vector<std::pair<Reason, const char*>> ReasonTexts() {
     std::vector<std::pair<Reason, const char*>> texts;
     for (const Why& w : {kWhyCompressed, kWhyFooter, kWhyFileSize, kWhyTail, kWhyMono, kWhyResolution, kWhyStereoOnly,
                          kWhyRebuild16, kWhyPlainFmt, kWhyNoFooter, kWhyRiffOK, kWhyDataOK, kWhyDataNotInChain,
-                         kWhyLayout, kWhyShortFmt, kWhyOverlap, kWhyBadLayout, kWhyUnknownLayout})
+                         kWhyLayout, kWhyShortFmt, kWhyOverlap, kWhyBadLayout, kWhyUnknownLayout, kWhyDataFirst})
         texts.emplace_back(w.code, w.text);
     texts.emplace_back(Reason::NoRule, kTextNoRule);
     return texts;
@@ -236,6 +247,7 @@ const char* ReasonId(Reason reason) {
         case Reason::ChunksOverlap: return "chunks-overlap";
         case Reason::UnusableLayout: return "unusable-layout";
         case Reason::UnknownLayout: return "unknown-layout";
+        case Reason::DataSizeFirst: return "data-size-first";
         case Reason::NoRule: return "no-rule";
     }
     return "";

@@ -14,6 +14,7 @@
 #include "wav/error.h"
 #include "wav/header.h"
 #include "wav/records.h"
+#include "wav/sample_format.h"
 
 namespace velmora {
 
@@ -23,10 +24,16 @@ namespace {
 // (bytes 4–7) and the data chunk's size, or the ds64 sizes of an RF64 file.
 // Both land or neither: a run killed between them is undone by the next
 // analysis.
-void WriteSizeFields(File& file, std::uint64_t dataChunkPos, const SizeRepair& sizes, bool rf64) {
-    if (!rf64) RequireFieldInChunk(file, "data", dataChunkPos, dataChunkPos + 4, 4, kTextNotAnalysed);
+void WriteSizeFields(File& file, const WaveInfo& info, const SizeRepair& sizes) {
+    const auto dataChunkPos = static_cast<std::uint64_t>(info.dataChunkPos);
+    if (!info.rf64) RequireFieldInChunk(file, "data", dataChunkPos, dataChunkPos + 4, 4, kTextNotAnalysed);
+    // An RF64 file counts its frames beside the sizes; readers check the
+    // count against the data. Blocks of compressed samples are no frames.
+    std::optional<std::uint64_t> frames;
+    if (info.rf64 && !IsCompressedFormat(info))
+        frames = sizes.dataSize / static_cast<std::uint16_t>(info.format.blockAlign);
     // The 32-bit RIFF field of an RF64 file stays 0xFFFFFFFF.
-    PatchSizeFields(file, {sizes.riffSize, sizes.dataSize}, {rf64, 0xFFFFFFFFu, dataChunkPos});
+    PatchSizeFields(file, {sizes.riffSize, sizes.dataSize, frames}, {info.rf64, 0xFFFFFFFFu, dataChunkPos});
 }
 
 }  // namespace
@@ -113,7 +120,7 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
         host.message(kTextDataSizeHealthy);
         return {};
     }
-    WriteSizeFields(file, static_cast<std::uint64_t>(info.dataChunkPos), *sizes, info.rf64);
+    WriteSizeFields(file, info, *sizes);
     file.close();
     info.riffSize = sizes->riffSize;
     info.dataSize = sizes->dataSize;

@@ -107,6 +107,9 @@ std::vector<std::string> RebuildHeader(WaveInfo& info, const RebuildHeaderOption
     const std::int64_t seconds = info.totalSeconds();
     const std::int64_t restBytes = std::max<std::int64_t>(0, info.playRemainderFrames * frameBytes);
 
+    // Whatever tag the source's chunk had, the plain 16-byte form says
+    // integer PCM; readers take no other tag in it.
+    description.format.formatTag = kFormatPcm;
     // The output describes itself: its data chunk holds exactly the whole
     // frames copied, and nothing follows it, whatever chunks the source had.
     const std::int64_t copied = seconds * secondBytes + restBytes;
@@ -161,7 +164,7 @@ std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOp
     // The size goes where the analysis reads it: the ds64 chunk only when the
     // 32-bit field defers to it.
     const SizeLayout layout{rf64, GetU32(unit + 4), 0};
-    PatchSizeFields(file, {riffSize, std::nullopt}, layout);
+    PatchSizeFields(file, {riffSize, std::nullopt, std::nullopt}, layout);
     if (!RiffSizeInDs64(layout, riffSize)) info.riff.riffSize = static_cast<std::uint32_t>(riffSize);
     info.riffSize = riffSize;  // only once the file says so
     info.fileModifiedNs = file.modifiedNs();
@@ -181,6 +184,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     // itself; its sizes count the samples and their pad byte.
     HeaderDescription description = DescriptionOf(info, info.dataSize);
     description.copied.resize(headerSize);
+    description.trailing = info.formatAfterData;
     ReadUnit(src, 0, description.copied.data(), headerSize);
     const std::vector<std::uint8_t> header = EncodeHeader(description);
     const std::uint64_t pad = PadAfter(info.dataSize);
@@ -212,6 +216,7 @@ std::vector<std::string> RemoveFooter(const WaveInfo& info, const RemoveFooterOp
     } while (written < count);
 
     if (info.dataPad == 0) WritePad(out, info.dataSize);
+    CopyFormatAfterData(src, out, info);
     RequireUnchanged(src, info);
     src.close();
     out.commit();
@@ -316,7 +321,10 @@ const OperationRecord kFixRiffSizeRecord{
         "Rewrite the RIFF size of each FILE in place to its length less 8. A file whose size already "
         "matches is left alone (exit status 0, with a note)",
     .filesHelp = "WAV files to patch",
-    .rule = [](const WaveInfo& w, const AnalysisResult& r) { return rules::First(w, r, {rules::RiffSizeRight}); },
+    .rule =
+        [](const WaveInfo& w, const AnalysisResult& r) {
+            return rules::First(w, r, {rules::DataSizeWrong, rules::RiffSizeRight});
+        },
     .plan =
         [](const Subject& s) {
             return Plan{{{s.path, true,

@@ -54,6 +54,13 @@ void ReadAsAnalysed(File& file, std::uint64_t offset, void* buf, std::size_t n) 
     if (file.readAt(offset, buf, n) != n) throw VelmoraError(TextSourceChanged(file.path()));
 }
 
+void CopyFormatAfterData(File& source, OutputFile& out, const WaveInfo& info) {
+    if (info.formatAfterData == 0) return;
+    std::vector<std::uint8_t> chunk(info.formatAfterData);
+    ReadAsAnalysed(source, static_cast<std::uint64_t>(info.fmtChunkPos), chunk.data(), chunk.size());
+    out.write(chunk.data(), chunk.size());
+}
+
 void RequireBytesAsAnalysed(File& file, std::uint64_t offset, const void* expected, std::size_t n) {
     std::vector<std::uint8_t> now(n);
     ReadAsAnalysed(file, offset, now.data(), n);

@@ -154,7 +154,7 @@ TEST_F(AnalysisTest, RiffSizeShortGivesSignedExcess) {
     WavBuilder b = Canonical();
     b.riffSize = 176836 - 4;
     AnalysisResult r = Analyse(b.Build());
-    EXPECT_EQ((*r.report)[15], "ファイルサイズ NG (+-4Byte) /データサイズ OK/フッタ OK");
+    EXPECT_EQ((*r.report)[15], "ファイルサイズ NG (-4Byte) /データサイズ OK/フッタ OK");
 }
 
 TEST_F(AnalysisTest, DataSizeLargerThanFile) {
@@ -163,10 +163,11 @@ TEST_F(AnalysisTest, DataSizeLargerThanFile) {
     b.dataSize = 200;
     b.riffSize = 36 + 200;
     AnalysisResult r = Analyse(b.Build());
-    EXPECT_TRUE(r.fileSizeOK);
+    // The RIFF size counts 100 bytes the file lacks: neither size holds.
+    EXPECT_FALSE(r.fileSizeOK);
     EXPECT_FALSE(r.footerOK);
     EXPECT_EQ(info.footerSize, -100);
-    EXPECT_EQ((*r.report)[15], "ファイルサイズ OK/データサイズ OK/フッタNG(-100Byte) ");
+    EXPECT_EQ((*r.report)[15], "ファイルサイズ NG/データサイズ NG (-100Byte) ");
     ExpectEnabled(info, r, {false, false, false, false, false, false, false, false});
 }
 
@@ -334,4 +335,125 @@ TEST(HexDump, PartialLastLineAndWideOffsets) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "0010: 10 21 32 43");
     EXPECT_TRUE(HexDumpLines(bytes.data(), 0).empty());
+}
+
+// The size line says what holds, and the repairs offered follow it: a data
+// size that does not hold is the recovery's, which sets both sizes.
+TEST_F(AnalysisTest, SizeLineAndRepairsFollowTheDataSize) {
+    const auto padded = [] {
+        WavBuilder b;
+        b.channels = 1;
+        b.bitsPerSample = 8;
+        b.samples = PatternSamples(1001, 1, 1);
+        b.trailer = {0};         // the pad byte ends the file
+        b.riffSize = 36 + 1001;  // and the RIFF size leaves it out
+        return b;
+    };
+    const auto unfinalized = [](std::uint32_t size) {
+        WavBuilder b = Canonical();
+        b.dataSize = size;
+        b.riffSize = size;
+        return b;
+    };
+    WavBuilder cut = Canonical();
+    Bytes half = cut.Build();
+    half.resize(half.size() / 2 + 1);
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        const char* status;
+        Reason riffSize, recover;
+    };
+    const Case cases[] = {
+        {"healthy", Canonical().Build(), "ファイルサイズ OK/データサイズ OK/フッタ OK", Reason::RiffSizeRight,
+         Reason::DataSizeRight},
+        {"cut in half", half, "ファイルサイズ NG/データサイズ NG (-88421Byte) ", Reason::DataSizeFirst, Reason::None},
+        {"size 0", unfinalized(0).Build(), "ファイルサイズ NG/データサイズ NG (未確定)", Reason::DataSizeFirst,
+         Reason::None},
+        {"size 0xFFFFFFFF", unfinalized(0xFFFFFFFFu).Build(), "ファイルサイズ NG/データサイズ NG (未確定)",
+         Reason::DataSizeFirst, Reason::None},
+        {"RIFF size without the pad byte", padded().Build(), "ファイルサイズ OK/データサイズ OK/フッタ OK",
+         Reason::None, Reason::DataSizeRight},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AnalysisResult r = Analyse(c.bytes);
+        ASSERT_TRUE(r.complete());
+        EXPECT_EQ((*r.report)[15], c.status);
+        const OperationReasons why = WhyNotOffered(info, r);
+        EXPECT_EQ(WhyNotCode(why, Operation::FixRiffSize), c.riffSize);
+        EXPECT_EQ(WhyNotCode(why, Operation::Recover), c.recover);
+    }
+}
+
+TEST_F(AnalysisTest, ARiffSizeShortOnlyByThePadByteIsConsistentWithANote) {
+    WavBuilder b;
+    b.channels = 1;
+    b.bitsPerSample = 8;
+    b.samples = PatternSamples(1001, 1, 1);
+    b.trailer = {0};
+    b.riffSize = 36 + 1001;
+    AnalysisResult r = Analyse(b.Build());
+    EXPECT_TRUE(r.fileSizeOK);
+    EXPECT_TRUE(r.riffOmitsPad);
+    EXPECT_NE(std::find(r.report->begin(), r.report->end(),
+                        "RIFFサイズが末尾のパッドバイトを数えていません(再生には支障ありません)"),
+              r.report->end());
+    // One byte more is no pad byte: the size is wrong.
+    b.riffSize = 36 + 1000;
+    r = Analyse(b.Build());
+    EXPECT_FALSE(r.fileSizeOK);
+    EXPECT_EQ((*r.report)[15], "ファイルサイズ NG (-2Byte) /データサイズ OK/フッタ OK");
+}
+
+// The extension is read from the format chunk's own bytes: a short chunk
+// followed by a fact chunk has no mask, whatever its cbSize claims.
+TEST_F(AnalysisTest, ExtensionFieldsComeOnlyFromTheFormatChunk) {
+    struct Case {
+        const char* name;
+        std::uint16_t tag, channels, bits;
+        std::uint32_t fmtSize;
+        std::uint16_t cbSize;
+    };
+    for (const Case& c : {Case{"IMA ADPCM, 20 bytes", 0x11, 2, 4, 20, 2}, Case{"GSM, 20 bytes", 0x31, 1, 0, 20, 2},
+                          Case{"PCM, 18 bytes claiming 22", 1, 4, 16, 18, 22}}) {
+        SCOPED_TRACE(c.name);
+        WavBuilder b;
+        b.formatTag = c.tag;
+        b.channels = c.channels;
+        b.bitsPerSample = c.bits;
+        b.blockAlign = static_cast<std::uint16_t>(c.channels * 256);
+        b.fmtSize = c.fmtSize;
+        b.cbSize = c.cbSize;
+        b.betweenFmtAndData = Chunk("fact", {0x10, 0, 0, 0});
+        b.samples = Bytes(std::size_t{c.channels} * 256 * 4, 0x11);
+        AnalysisResult r = Analyse(b.Build());
+        ASSERT_TRUE(r.complete());
+        EXPECT_EQ(info.channelMask, 0u);
+        EXPECT_EQ(info.extChannelMask, 0u);
+    }
+}
+
+// A format chunk behind the data belongs to the header: no footer, no tag.
+TEST_F(AnalysisTest, AFormatChunkAfterTheDataIsNoFooter) {
+    const WavBuilder b = Canonical();
+    const Bytes plain = b.Build();
+    const Bytes fmtAfter(plain.begin() + 12, plain.begin() + 36);
+    for (const bool withTag : {false, true}) {
+        SCOPED_TRACE(withTag);
+        Bytes file = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
+        AppendBytes(file, Chunk("data", b.samples));
+        AppendBytes(file, fmtAfter);
+        if (withTag) AppendBytes(file, ListChunk(10));
+        const auto riff = static_cast<std::uint32_t>(file.size() - 8);
+        for (int i = 0; i < 4; ++i) file[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(riff >> (8 * i));
+        AnalysisResult r = Analyse(file);
+        ASSERT_TRUE(r.complete());
+        EXPECT_EQ(info.formatAfterData, fmtAfter.size());
+        EXPECT_EQ(info.listFooterSize, withTag ? 18u : 0u);
+        EXPECT_TRUE(r.footerOK);
+        const OperationReasons why = WhyNotOffered(info, r);
+        EXPECT_EQ(WhyNotCode(why, Operation::RemoveFooter), withTag ? Reason::None : Reason::NoFooter);
+        EXPECT_EQ(WhyNotCode(why, Operation::Split), withTag ? Reason::TagFooter : Reason::None);
+    }
 }

@@ -6,6 +6,7 @@
 
 #include "error_of.h"
 #include "ops/option_text.h"
+#include "ops/records.h"
 #include "ops/repair.h"
 #include "wav/analysis.h"
 #include "wav/error.h"
@@ -103,7 +104,7 @@ TEST(RebuildHeader, ChunksBeforeTheDataAreDroppedAndTheRiffSizeFollows) {
     EXPECT_EQ(Slice(w2, 44, samples.size()), samples);
 }
 
-TEST(RebuildHeader, ExtensibleSourceKeepsItsFormatTag) {
+TEST(RebuildHeader, ExtensibleSourceGetsThePlainPcmTag) {
     TempDir dir;
     WavBuilder src = Stereo16(1500);
     src.Extensible(16, 0x3);
@@ -115,9 +116,7 @@ TEST(RebuildHeader, ExtensibleSourceKeepsItsFormatTag) {
     RecordingHost host;
     auto out = RebuildHeader(info, {path, dir.path()}, host);
     ASSERT_EQ(out.size(), 1u);
-    WavBuilder expected = Stereo16(1500);
-    expected.formatTag = 0xFFFE;
-    EXPECT_EQ(ReadFile(out[0]), expected.Build());
+    EXPECT_EQ(ReadFile(out[0]), Stereo16(1500).Build());
 }
 
 TEST(RebuildHeader, CopiesWholeFramesOnlyAndShortFilesLeaveTheGauge) {
@@ -461,4 +460,36 @@ TEST(RemoveFooter, SourceShorterThanCountedEndsWithTheMessage) {
     EXPECT_EQ(ReadFile(RemoveFooter(i2, {p2, dir.path()}, h2).at(0)), Stereo16(50).Build());
     // The sources and that one output are left in the folder: no temporaries.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
+}
+
+// A format chunk behind the data belongs to the header the outputs copy:
+// it follows their samples, and their RIFF size counts it.
+TEST(CopiedHeaders, KeepAFormatChunkThatFollowsTheData) {
+    const Bytes plain = Stereo16(1500).Build();
+    const Bytes fmtChunk(plain.begin() + 12, plain.begin() + 36);
+    // The footer removal takes the tag away; normalize takes no file with one.
+    for (const Operation op : {Operation::RemoveFooter, Operation::Normalize}) {
+        SCOPED_TRACE(OperationName(op));
+        Bytes source = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
+        AppendBytes(source, Chunk("data", Stereo16(1500).samples));
+        AppendBytes(source, fmtChunk);
+        if (op == Operation::RemoveFooter) AppendBytes(source, ListChunk(10));
+        const auto riff = static_cast<std::uint32_t>(source.size() - 8);
+        for (std::size_t i = 0; i < 4; ++i) source[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
+        TempDir dir;
+        Subject s;
+        s.path = dir.write("late fmt.wav", source);
+        s.result = Analyse(s.path, s.info);
+        ASSERT_EQ(RuleVerdict(op, s.info, s.result).code, Reason::None);
+        RecordingHost host;
+        const std::vector<std::string> out = RecordOf(op).run(s, host);
+        ASSERT_EQ(out.size(), 1u);
+        const Bytes written = ReadFile(out[0]);
+        ASSERT_EQ(written.size(), 44u + 6000);
+        EXPECT_EQ(Slice(written, written.size() - fmtChunk.size(), fmtChunk.size()), fmtChunk);
+        EXPECT_EQ(ReadU32(written, 4), written.size() - 8);
+        WaveInfo again;
+        EXPECT_TRUE(Analyse(out[0], again).footerOK);
+        EXPECT_EQ(again.listFooterSize, 0u);
+    }
 }

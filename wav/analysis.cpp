@@ -72,22 +72,48 @@ std::optional<std::int32_t> SearchChunkId(File& file, const std::vector<std::uin
 // Bytes after the data beyond the LIST footer; 32-bit as the fields for a
 // file that fits them.
 std::int64_t FooterExcess(const WaveInfo& w) {
-    if (w.sizesPast32Bits()) return w.footerSize - std::int64_t{w.listFooterSize};
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(w.footerSize) - w.listFooterSize);
+    const std::uint32_t chunks = w.listFooterSize + w.formatAfterData;
+    if (w.sizesPast32Bits()) return w.footerSize - std::int64_t{chunks};
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(w.footerSize) - chunks);
 }
 
 // The chunk list is shown when it tells more than the plain layout: other
 // chunks, a fault, or a damaged chain.
 bool ChunksWorthShowing(const AnalysisResult& r) {
-    if (r.searchedFrom) return true;
+    if (r.searchedFrom || r.riffOmitsPad) return true;
     for (const ChunkEntry& c : r.chunks)
         if ((c.id != "fmt " && c.id != "data") || !ChunkNote(c).empty()) return true;
     return false;
 }
 
+// The size checks in one line. A data size that does not hold is said so;
+// the footer can only be judged once it does.
+std::string StatusLine(const WaveInfo& w, const AnalysisResult& result) {
+    std::string status;
+    if (result.fileSizeOK)
+        status = "ファイルサイズ OK";
+    else if (w.footerSize == 0)
+        status = Format("ファイルサイズ NG (%+lldByte) ", static_cast<long long>(w.riffSizeExcess));
+    else
+        status = "ファイルサイズ NG";
+    switch (result.dataState) {
+        case DataSizeState::Unfinalized: return status + "/データサイズ NG (未確定)";
+        case DataSizeState::PastEnd:
+            return status +
+                   Format("/データサイズ NG (-%lluByte) ", static_cast<unsigned long long>(result.dataMissing));
+        case DataSizeState::Sound: break;
+    }
+    status += "/データサイズ OK";
+    if (result.footerOK && result.partialFrame != 0)
+        status += Format("/端数フレーム(%uByte)", result.partialFrame);
+    else if (result.footerOK)
+        status += "/フッタ OK";
+    else
+        status += Format("/フッタNG(%lldByte) ", static_cast<long long>(FooterExcess(w)));
+    return status;
+}
+
 std::vector<std::string> BuildReport(const WaveInfo& w, const AnalysisResult& result) {
-    const bool fileSizeOK = result.fileSizeOK;
-    const bool footerOK = result.footerOK;
     const std::int16_t cbSize = result.cbSize;
     std::vector<std::string> r;
     r.push_back("WAVEチャンク以降のサイズ: " + GroupThousands(w.riffSize) + "Byte");
@@ -110,21 +136,7 @@ std::vector<std::string> BuildReport(const WaveInfo& w, const AnalysisResult& re
     else
         r.emplace_back("再生時間                : 不明(圧縮形式でfactチャンクがありません)");
 
-    std::string status;
-    if (fileSizeOK)
-        status = "ファイルサイズ OK";
-    else if (w.footerSize == 0)
-        status = Format("ファイルサイズ NG (+%lldByte) ", static_cast<long long>(w.riffSizeExcess));
-    else
-        status = "ファイルサイズ NG";
-    status += "/データサイズ OK";
-    if (footerOK && result.partialFrame != 0)
-        status += Format("/端数フレーム(%uByte)", result.partialFrame);
-    else if (footerOK)
-        status += "/フッタ OK";
-    else
-        status += Format("/フッタNG(%lldByte) ", static_cast<long long>(FooterExcess(w)));
-    r.push_back(status);
+    r.push_back(StatusLine(w, result));
 
     if (w.format.fmtSize > 16 && cbSize > 0 && w.format.formatTag == kFormatExtensible) {
         r.emplace_back();
@@ -146,6 +158,8 @@ std::vector<std::string> BuildReport(const WaveInfo& w, const AnalysisResult& re
             if (!note.empty()) line += " " + note;
             r.push_back(line);
         }
+        if (result.riffOmitsPad)
+            r.emplace_back("RIFFサイズが末尾のパッドバイトを数えていません(再生には支障ありません)");
         if (result.searchedFrom)
             r.push_back("チャンクの並びが位置 " + GroupThousands(*result.searchedFrom) +
                         " で途切れているため、fmt/dataは検索で見つけました");
@@ -215,6 +229,16 @@ std::uint32_t DecodeDataHeader(File& file, const std::optional<Ds64>& ds64, Wave
     return headerSize;
 }
 
+// The bytes of the format chunk among these tail chunks, when it lies behind
+// the data: it belongs to the header, not to the footer.
+std::uint32_t FormatInTail(const ChunkTable& tail, const WaveInfo& info, std::uint64_t coveredEnd) {
+    for (const ChunkEntry& c : tail.chunks)
+        if (c.wellFormed() && c.id == "fmt " && c.offset == static_cast<std::uint64_t>(info.fmtChunkPos) &&
+            c.end() <= coveredEnd)
+            return static_cast<std::uint32_t>(c.end() - c.offset);
+    return 0;
+}
+
 // After the samples: the pad byte of odd data belongs to the data chunk;
 // then either nothing, or chunks (tags) that end the file, or bytes that
 // are neither.
@@ -224,6 +248,7 @@ void MeasureTail(File& file, const ChunkEntry* dataChunk, std::uint32_t headerSi
     const bool fromChain = dataChunk && dataChunk->offset == static_cast<std::uint64_t>(info.dataChunkPos);
     info.dataPad = fromChain && dataChunk->padded && dataChunk->size == info.dataSize ? 1 : 0;
     info.listFooterSize = 0;
+    info.formatAfterData = 0;
     const std::uint64_t dataEnd = info.sizesPast32Bits()
                                       ? headerSize + info.dataSize
                                       : std::uint64_t{static_cast<std::uint32_t>(headerSize + info.dataSize)};
@@ -231,7 +256,8 @@ void MeasureTail(File& file, const ChunkEntry* dataChunk, std::uint32_t headerSi
     if (tailStart >= length) return;
     const ChunkTable tail = WalkChunks(file, tailStart, length);
     if (tail.wellFormedFrom(tailStart)) {
-        info.listFooterSize = static_cast<std::uint32_t>(length - tailStart);
+        info.formatAfterData = FormatInTail(tail, info, length);
+        info.listFooterSize = static_cast<std::uint32_t>(length - tailStart) - info.formatAfterData;
         return;
     }
     std::uint64_t covered = 0;
@@ -243,8 +269,10 @@ void MeasureTail(File& file, const ChunkEntry* dataChunk, std::uint32_t headerSi
     if (covered == 0 && first.id == "LIST")
         // A LIST chunk whose size runs on past the end still counts whole.
         info.listFooterSize = static_cast<std::uint32_t>(first.size) + 8u;
-    else
-        info.listFooterSize = static_cast<std::uint32_t>(covered);
+    else {
+        info.formatAfterData = FormatInTail(tail, info, tailStart + covered);
+        info.listFooterSize = static_cast<std::uint32_t>(covered) - info.formatAfterData;
+    }
     // The last bytes of a recording cut inside a frame.
     const std::uint64_t rest = length - tailStart;
     if (covered == 0 && info.listFooterSize == 0 && info.format.blockAlign > 0 &&
@@ -261,7 +289,9 @@ std::optional<std::uint32_t> FactFrames(File& file, const ChunkTable& table) {
     return GetU32(count);
 }
 
-// The footer, the computed data size and the two size checks.
+// The footer, the computed data size and the two size checks. Data that runs
+// past the end leaves a negative footer: a RIFF size counting those missing
+// bytes does not match the file.
 void CheckSizes(std::uint32_t headerSize, WaveInfo& info, AnalysisResult& result) {
     if (info.sizesPast32Bits()) {
         info.footerSize = static_cast<std::int64_t>(info.fileSize - headerSize - info.dataSize - info.dataPad);
@@ -269,9 +299,10 @@ void CheckSizes(std::uint32_t headerSize, WaveInfo& info, AnalysisResult& result
             info.fileSize - (static_cast<std::uint64_t>(info.footerSize) + info.dataPad + headerSize);
         if (info.listFooterSize == 0)
             info.riffSizeExcess = static_cast<std::int64_t>(info.riffSize + 8u - info.fileSize);
-        result.fileSizeOK = info.riffSize + 8u == info.fileSize ||
-                            info.riffSize + 8u == info.fileSize - static_cast<std::uint64_t>(info.footerSize);
-        result.footerOK = info.footerSize == std::int64_t{info.listFooterSize};
+        result.fileSizeOK =
+            info.riffSize + 8u == info.fileSize ||
+            (info.footerSize >= 0 && info.riffSize + 8u == info.fileSize - static_cast<std::uint64_t>(info.footerSize));
+        result.footerOK = info.footerSize == std::int64_t{info.listFooterSize} + info.formatAfterData;
     } else {
         // Within 32 bits every sum wraps as the fields do.
         const auto fileSize = static_cast<std::uint32_t>(info.fileSize);
@@ -281,11 +312,38 @@ void CheckSizes(std::uint32_t headerSize, WaveInfo& info, AnalysisResult& result
         info.footerSize = footerSize;
         info.computedDataSize = fileSize - (static_cast<std::uint32_t>(footerSize) + info.dataPad + headerSize);
         if (info.listFooterSize == 0) info.riffSizeExcess = static_cast<std::int32_t>(riffSize + 8u - fileSize);
-        result.fileSizeOK =
-            riffSize + 8u == fileSize || riffSize + 8u == fileSize - static_cast<std::uint32_t>(footerSize);
-        result.footerOK = static_cast<std::uint32_t>(footerSize) == info.listFooterSize;
+        result.fileSizeOK = riffSize + 8u == fileSize ||
+                            (footerSize >= 0 && riffSize + 8u == fileSize - static_cast<std::uint32_t>(footerSize));
+        result.footerOK = static_cast<std::uint32_t>(footerSize) == info.listFooterSize + info.formatAfterData;
     }
     if (result.partialFrame != 0 && info.footerSize == std::int64_t{result.partialFrame}) result.footerOK = true;
+}
+
+// Whether the data size holds, judged by the bytes that follow the data
+// chunk's header.
+void JudgeDataSize(const ChunkTable& table, const WaveInfo& info, AnalysisResult& result) {
+    const auto at = static_cast<std::uint64_t>(info.dataChunkPos);
+    for (const ChunkEntry& c : table.chunks)
+        if (c.id == "data" && c.offset == at && c.extent && (info.dataSize == 0 || info.dataSize == 0xFFFFFFFFu)) {
+            result.dataState = DataSizeState::Unfinalized;
+            return;
+        }
+    const std::uint64_t end = info.dataStart() + info.dataSize;
+    if (end > info.fileSize) {
+        result.dataState = DataSizeState::PastEnd;
+        result.dataMissing = end - info.fileSize;
+    }
+}
+
+// Writers that count an odd chunk without its pad byte leave a RIFF size one
+// short of a file that ends in that pad byte.
+void AcceptOmittedPad(const WaveInfo& info, AnalysisResult& result) {
+    if (result.fileSizeOK || result.chunks.empty()) return;
+    const ChunkEntry& last = result.chunks.back();
+    if (last.padded && last.end() == info.fileSize && info.riffSize + 9 == info.fileSize) {
+        result.fileSizeOK = true;
+        result.riffOmitsPad = true;
+    }
 }
 
 // The play time; false, with the stop recorded, when a frame size or rate
@@ -430,6 +488,8 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     file.close();
 
     CheckSizes(headerSize, info, result);
+    AcceptOmittedPad(info, result);
+    JudgeDataSize(table, info, result);
     if (!SetPlayTime(factFrames, info, result)) return result;
 
     if (!IsIntegerPcm(info))

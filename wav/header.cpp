@@ -48,8 +48,8 @@ void DropDs64(std::vector<std::uint8_t>& header) {
 
 // What a RIFF size counts: all of the file but its first chunk header, the
 // pad byte of odd data included.
-std::uint64_t HeaderRiffSize(std::size_t headerSize, std::uint64_t dataSize) {
-    return headerSize + dataSize + PadAfter(dataSize) - kChunkHeaderSize;
+std::uint64_t HeaderRiffSize(const HeaderDescription& h, std::size_t headerSize) {
+    return headerSize + h.dataSize + PadAfter(h.dataSize) + h.trailing - kChunkHeaderSize;
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ FormatExtension FormatExtension::Decode(const std::uint8_t* in) {
 std::vector<std::uint8_t> EncodeHeader(const HeaderDescription& h) {
     std::vector<std::uint8_t> header = Chunks(h);
     DropDs64(header);
-    const std::uint64_t riff = HeaderRiffSize(header.size(), h.dataSize);
+    const std::uint64_t riff = HeaderRiffSize(h, header.size());
     if (riff <= 0xFFFFFFFFull) {
         // A copied RF64 header whose output fits is plain RIFF.
         if (HasRf64Id(header.data())) std::memcpy(header.data(), "RIFF", 4);
@@ -112,10 +112,12 @@ std::vector<FieldPatch> SizeFieldPatches(const SizeFields& sizes, const SizeLayo
             PutU32(fields.back().bytes.data(), static_cast<std::uint32_t>(value));
     };
     if (layout.rf64 && sizes.dataSize && sizes.riffSize) {
-        // Both ds64 sizes sit side by side: one field, one write.
-        fields.push_back({kDs64RiffSizeAt, std::vector<std::uint8_t>(16)});
+        // The ds64 sizes and the sample count sit side by side: one field,
+        // one write.
+        fields.push_back({kDs64RiffSizeAt, std::vector<std::uint8_t>(sizes.sampleCount ? 24 : 16)});
         PutU64(fields.back().bytes.data(), *sizes.riffSize);
         PutU64(fields.back().bytes.data() + 8, *sizes.dataSize);
+        if (sizes.sampleCount) PutU64(fields.back().bytes.data() + 16, *sizes.sampleCount);
         return fields;
     }
     if (sizes.dataSize) {

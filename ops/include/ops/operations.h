@@ -148,7 +148,8 @@ enum class Reason {
     ChunksOverlap,
     UnusableLayout,
     UnknownLayout,
-    NoRule,  // an operation without a rule is offered for no file
+    DataSizeFirst,  // the data size is wrong too: the recovery sets both sizes
+    NoRule,         // an operation without a rule is offered for no file
 };
 const char* ReasonId(Reason reason);
 // The text of each refusal the rules give in words of their own.

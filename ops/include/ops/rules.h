@@ -38,6 +38,9 @@ std::optional<Refusal> NoFooter(const WaveInfo& w, const AnalysisResult& result)
 std::optional<Refusal> FileSizeWrong(const WaveInfo& w, const AnalysisResult& result);
 std::optional<Refusal> TailNotChunks(const WaveInfo& w, const AnalysisResult& result);
 std::optional<Refusal> RiffSizeRight(const WaveInfo& w, const AnalysisResult& result);
+// A data size left unfinalized or running past the end of the file, which
+// the recovery mends.
+std::optional<Refusal> DataSizeWrong(const WaveInfo& w, const AnalysisResult& result);
 
 // The data chunk of a recording to recover.
 std::optional<Refusal> DataSizeSound(const WaveInfo& w, const AnalysisResult& result);

@@ -32,6 +32,11 @@ void RequireUnchanged(const File& source, const WaveInfo& info);
 // was analysed: TextSourceChanged. Never fills in what is missing.
 void ReadAsAnalysed(File& file, std::uint64_t offset, void* buf, std::size_t n);
 
+// The format chunk a source keeps behind its data (info.formatAfterData
+// bytes, none for most files), for outputs that copy the source's header:
+// written after the samples and their pad byte.
+void CopyFormatAfterData(File& source, OutputFile& out, const WaveInfo& info);
+
 // The n bytes at offset are still `expected` (what the analysis saw there);
 // TextSourceChanged otherwise. For in-place patches, before they write.
 void RequireBytesAsAnalysed(File& file, std::uint64_t offset, const void* expected, std::size_t n);

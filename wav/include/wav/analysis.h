@@ -23,6 +23,11 @@ enum class AnalysisStop {
 
 inline constexpr const char* kTextPatchUndone = "前回中断された修復を取り消し、元の内容に戻しました";
 
+// Whether the data chunk's size holds: a recording never finalized leaves 0
+// or 0xFFFFFFFF with samples after it; a cut file has fewer bytes than the
+// size counts.
+enum class DataSizeState { Sound, Unfinalized, PastEnd };
+
 struct AnalysisResult {
     AnalysisStop stop = AnalysisStop::Complete;
     bool complete() const { return stop == AnalysisStop::Complete; }
@@ -52,6 +57,12 @@ struct AnalysisResult {
     // The bytes of a frame cut short at the end of the file (a recording
     // that stopped inside a frame); they are no footer.
     std::uint32_t partialFrame = 0;
+    DataSizeState dataState = DataSizeState::Sound;
+    // PastEnd: the bytes the data size counts beyond the end of the file.
+    std::uint64_t dataMissing = 0;
+    // The RIFF size leaves out only the pad byte that ends the file: every
+    // reader plays such a file, so it counts as consistent.
+    bool riffOmitsPad = false;
     // The format chunk holds fewer than the 16 bytes of its fields: the
     // fields it lacks read as 0, and no operation may read or write them.
     bool formatTooShort = false;

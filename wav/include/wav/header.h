@@ -51,6 +51,9 @@ struct HeaderDescription {
     std::vector<std::uint8_t> copied;
     // The samples that follow; a pad byte follows odd data.
     std::uint64_t dataSize = 0;
+    // Bytes of chunks the output writes after the samples and their pad byte
+    // (a format chunk the source keeps behind its data).
+    std::uint64_t trailing = 0;
 };
 
 // The bytes of the header. The RIFF size counts the header, the samples and
@@ -70,6 +73,8 @@ constexpr std::uint64_t ChunkBodyAt(std::uint64_t chunkAt) { return chunkAt + 8;
 struct SizeFields {
     std::optional<std::uint64_t> riffSize;
     std::optional<std::uint64_t> dataSize;
+    // The ds64 sample count, beside the sizes of an RF64 file.
+    std::optional<std::uint64_t> sampleCount;
 };
 // Where the file keeps its sizes: an RF64 file in its ds64 chunk, unless its
 // 32-bit RIFF field holds the size itself (riffField32 is not 0xFFFFFFFF and

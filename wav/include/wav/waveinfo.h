@@ -36,6 +36,9 @@ struct WaveInfo {
     std::int32_t fmtChunkPos = 0;
     std::int64_t footerSize = 0;
     std::uint32_t listFooterSize = 0;
+    // A format chunk that follows the data chunk, pad byte included: the file
+    // needs it, so it is no footer, and copies of the header keep it.
+    std::uint32_t formatAfterData = 0;
     std::uint32_t extChannelMask = 0;
     // The pad byte after odd sample data, when the file has it (0 or 1).
     std::uint32_t dataPad = 0;
