@@ -53,15 +53,15 @@ TEST(CliStereo, SplitPrintsEveryOutputAndRefusesMono) {
 TEST(CliStereo, SplitOfAnUnnamedLayoutFailsWithItsReason) {
     TempDir dir;
     WavBuilder b;
-    b.channels = 3;
+    b.channels = 9;
     b.samplesPerSec = 8000;
-    b.samples = PatternSamples(50, 3, 2);
-    std::string three = dir.write("three.wav", b.Build());
-    CliRun r = RunCli("split " + Q(three), dir);
+    b.samples = PatternSamples(50, 9, 2);
+    std::string nine = dir.write("nine.wav", b.Build());
+    CliRun r = RunCli("split " + Q(nine), dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     // Not offered: the refusal gives the split's own reason.
-    EXPECT_EQ(r.err, three + ": split: チャンネル配置が不明なため分離できません\n");
+    EXPECT_EQ(r.err, nine + ": split: チャンネル配置が不明なため分離できません\n");
 }
 
 TEST(CliStereo, SurroundOptionsNamesAndUsageErrors) {
