@@ -3,9 +3,11 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "cli_runner.h"
+#include "error_of.h"
 #include "ops_fixture.h"
 
 using namespace velmora::test;
@@ -136,10 +138,16 @@ TEST(CliStereo, NormalizeScansWithNoAndWritesWithYes) {
     quiet.samplesPerSec = 1000;
     quiet.samples = Bytes(400, 0);
     std::string silent = dir.write("silent.wav", quiet.Build());
-    r = RunCli("normalize --yes " + Q(silent), dir);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 0 0", "ピーク値:0 "}));
-    EXPECT_EQ(r.err, silent + ": 0 による浮動小数点数除算\n");
+    // Silence: the peaks, then the refusal, whatever the answer would have been.
+    for (const char* answer : {"--yes", "--no", "-n"}) {
+        SCOPED_TRACE(answer);
+        r = RunCli(std::string("normalize ") + answer + " " + Q(silent), dir);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 0 0", "ピーク値:0 "}));
+        ASSERT_EQ(r.err.rfind(silent + ": ", 0), 0u) << r.err;
+        EXPECT_EQ(CodeOf(r.err.substr(silent.size() + 2, r.err.size() - silent.size() - 3)), "silent-file");
+        EXPECT_FALSE(std::filesystem::exists(dir.file("silent(normalize).wav")));
+    }
 }
 
 TEST(CliStereo, ColonsBackslashesAndNonUtf8BytesAreOrdinaryNameCharacters) {
