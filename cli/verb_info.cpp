@@ -54,7 +54,7 @@ nlohmann::json DurationJson(const WaveInfo& w) {
 }
 
 // The speaker of each channel: the file's channel mask, else the usual one for
-// 2, 4 or 6 channels; empty when neither names every channel.
+// 2 to 8 channels; empty when neither names every channel.
 nlohmann::json ChannelLayoutJson(const WaveInfo& w) {
     const std::uint32_t mask = w.extChannelMask != 0 ? w.extChannelMask : DefaultChannelMask(w.format.channels);
     std::vector<std::string> names = SpeakerNamesOfMask(mask);

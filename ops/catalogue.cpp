@@ -2,6 +2,7 @@
 
 #include "io/error.h"
 #include "ops/multiplex.h"
+#include "ops/normalize.h"
 #include "ops/operations.h"
 #include "ops/recover.h"
 #include "ops/repair.h"
@@ -50,6 +51,7 @@ std::vector<CatalogueEntry> Build() {
         Fixed("data-size-right", kTextDataSizeHealthy),
         Fixed("format-not-sure", kTextFormatNotSure),
         Fixed("no-audio", kTextNoAudioFound),
+        Fixed("silent-file", kTextSilentFile),
         Fixed("rescue-layout", kTextRescueLayout),
         AroundName("like-unreadable", TextLikeUnreadable),
         Fixed("mono-only", kTextMonoOnly),

@@ -180,7 +180,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
         std::min<std::uint64_t>(seconds > 0 ? s.secondBytes : s.remainderBytes, s.pieceFrames * s.frameBytes));
 
     const double overallPeak = ScanPeaks(info, s, reader, buffer, view, host);
-    if (overallPeak == 0) throw VelmoraError(kTextDivByZero);
+    if (overallPeak == 0) throw VelmoraError(kTextSilentFile);
     const float gain = s.wide ? 0.0f : NormalizeGain(static_cast<int>(overallPeak));
 
     // Stage 2: the question. The file may change while it waits: the gain

@@ -58,6 +58,17 @@ void RequireWithin(const File& file, std::uint64_t end) {
     if (file.size() < end) throw VelmoraError(kTextNotAnalysed);
 }
 
+// The samples in each block of IMA ADPCM, MS ADPCM and GSM 6.10: the word
+// right after cbSize (body bytes 18-19), which the analysis decodes as the
+// extension's first field, validBits, when cbSize is above 0. 0 for other
+// formats, or when the chunk stops before it.
+std::uint16_t SamplesPerBlock(const WaveInfo& info) {
+    constexpr std::uint16_t kMsAdpcm = 0x0002, kImaAdpcm = 0x0011, kGsm610 = 0x0031;
+    const std::uint16_t tag = info.format.formatTag;
+    if (tag != kMsAdpcm && tag != kImaAdpcm && tag != kGsm610) return 0;
+    return info.format.fmtSize >= 20 ? info.validBits : 0;
+}
+
 }  // namespace
 
 std::string TextUnusableRate(const std::string& rateText) {
@@ -230,8 +241,16 @@ FormatBlock RateRewritten(const WaveInfo& info, std::int32_t rate) {
     FormatBlock patched = info.format;
     patched.samplesPerSec = rate;
     patched.avgBytesPerSec = ByteRate(rate, info.format.blockAlign);
-    // A compressed block holds many frames: its byte rate keeps its ratio to
-    // the sampling frequency instead.
+    // Blocks of a fixed count of samples: the byte rate follows from them,
+    // rounded down as readers derive it. RequireUsableRate keeps it in 32 bits.
+    if (const std::uint16_t perBlock = SamplesPerBlock(info); perBlock > 0) {
+        const std::uint64_t bytes =
+            static_cast<std::uint64_t>(rate) * static_cast<std::uint16_t>(info.format.blockAlign);
+        patched.avgBytesPerSec = static_cast<std::int32_t>(static_cast<std::uint32_t>(bytes / perBlock));
+        return patched;
+    }
+    // Another compressed block holds many frames: its byte rate keeps its
+    // ratio to the sampling frequency instead.
     if (IsCompressedFormat(info) && info.format.samplesPerSec > 0) {
         const std::uint64_t scaled =
             (static_cast<std::uint64_t>(static_cast<std::uint32_t>(info.format.avgBytesPerSec)) *

@@ -234,6 +234,13 @@ void WritePieces(const std::string& path, File& source, const std::vector<std::u
     host.progress(100);
 }
 
+// The mask written into a rescued file: the usual one of 2, 4 or 6 channels,
+// as ever; none for other counts, since a guessed layout does not belong in a
+// file whose layout nobody told us.
+std::uint32_t RescuedChannelMask(int channels) {
+    return channels == 2 || channels == 4 || channels == 6 ? DefaultChannelMask(channels) : 0;
+}
+
 // A header for detected or given formats: plain for integer mono or stereo
 // up to 16 bits (and float mono or stereo), extensible otherwise.
 HeaderDescription NewHeader(const RawSampleFormat& format, std::int32_t rate) {
@@ -248,7 +255,7 @@ HeaderDescription NewHeader(const RawSampleFormat& format, std::int32_t rate) {
                 blockAlign,
                 static_cast<std::int16_t>(format.bits())};
     if (format.channels > 2 || (format.bits() > 16 && !format.isFloat()))
-        h.extension = FormatExtension{static_cast<std::uint16_t>(format.bits()), DefaultChannelMask(format.channels),
+        h.extension = FormatExtension{static_cast<std::uint16_t>(format.bits()), RescuedChannelMask(format.channels),
                                       format.isFloat() ? kFormatFloat : kFormatPcm};
     return h;
 }

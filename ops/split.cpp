@@ -201,7 +201,7 @@ const OperationRecord kSplitRecord{
     .summary =
         "Write every channel of each FILE into a mono file named after its speaker, FILE(Speaker)(N).wav. "
         "Takes 8/16/24/32-bit integer and 32/64-bit float samples; more than two channels need a layout "
-        "(an extensible channel mask, or 4 or 6 channels)",
+        "(an extensible channel mask, or 3 to 8 channels)",
     .filesHelp = "WAV files to split",
     .options = kSplitOptions,
     .rule =

@@ -155,11 +155,14 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const bool wideSamples = format && format->wide() && info.format.channels == 2;
     if (!wideSamples) RequireSixteenBitFrames(info);
     const std::size_t sampleBytes = wideSamples ? static_cast<std::size_t>(format->bytes) : 2;
-    const std::size_t inFrame = 2 * sampleBytes;  // left, then right
 
     const bool extensible = options.header == SurroundHeader::Extensible;
     const std::uint32_t factor = extensible ? 2 : 3;
-    const std::uint64_t outData = std::uint64_t{info.dataSize} * factor;
+    // Whole frames only: part of a frame at the end of the data has no
+    // samples to spread, so the output counts and holds none of it.
+    const int outChannels = extensible ? 4 : 6;
+    const std::uint64_t frames = info.dataSize / static_cast<std::uint64_t>(info.format.blockAlign);
+    const std::uint64_t outData = frames * static_cast<std::uint64_t>(outChannels) * sampleBytes;
     const std::vector<std::uint8_t> header =
         SurroundHeaderBytes(info, options, wideSamples, wideSamples ? *format : SampleFormat{}, factor, outData);
 
@@ -170,14 +173,7 @@ std::vector<std::string> PseudoSurround(const WaveInfo& info, const SurroundOpti
     const std::string path = SurroundOutputPath(options);
     OutputFile output = OutputFile::Create(path, {&source});
     output.write(header.data(), header.size());
-    WriteSurround(info, {wideSamples, sampleBytes, extensible ? 4 : 6, options.swapRear, delay}, reader, output, host);
-    // A dataSize that ends in part of a frame: its share of the output data
-    // size is written as silence, so the file is as long as its header says.
-    const std::size_t partial = (info.dataSize % inFrame) * factor;
-    if (partial > 0) {
-        const std::vector<std::uint8_t> silence(partial, 0);
-        output.write(silence.data(), partial);
-    }
+    WriteSurround(info, {wideSamples, sampleBytes, outChannels, options.swapRear, delay}, reader, output, host);
     WritePad(output, outData);
     RequireUnchanged(source, info);
     source.close();

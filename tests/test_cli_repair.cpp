@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
 #include "cli_runner.h"
@@ -222,5 +223,50 @@ TEST(CliRepair, SetRateDryRunPlansWhatTheRunWrites) {
         EXPECT_NE(plan.out.find("byte rate " + std::to_string(c.byteRate) + " -> " + std::to_string(written) + "\n"),
                   std::string::npos)
             << plan.out;
+    }
+}
+
+// IMA ADPCM, MS ADPCM and GSM 6.10 as sox and libsndfile write them: the new
+// byte rate is rate × block size / samples per block, rounded down, as
+// sndfile-info derives it; the dry run plans the same.
+TEST(CliRepair, SetRateDerivesTheByteRateOfAdpcmAndGsmFromTheirBlocks) {
+    if (std::system("command -v sox >/dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
+    const struct {
+        const char* writer;  // writes {out}
+        std::uint32_t rate;
+    } cases[] = {
+        {"sox -n -r 44100 -c 2 -e ima-adpcm {out} synth 1 sine 440", 48000},
+        {"sox -n -r 44100 -c 2 -e ms-adpcm {out} synth 1 sine 440", 48000},
+        {"sox -n -r 8000 -c 1 -e gsm-full-rate {out} synth 1 sine 440", 16000},
+        {"sox -n -r 44100 -c 2 -b 16 {pcm} synth 1 sine 440 && sndfile-convert -ima-adpcm {pcm} {out}", 48000},
+    };
+    const bool sndfile = std::system("command -v sndfile-info >/dev/null 2>&1") == 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.writer);
+        std::string command = c.writer;
+        if (command.find("sndfile-convert") != std::string::npos && !sndfile) continue;
+        TempDir dir;
+        const std::string path = dir.file("a.wav");
+        const auto put = [&command](const std::string& mark, const std::string& file) {
+            const std::string quoted = Quote(file);
+            for (std::size_t at = command.find(mark); at != std::string::npos;
+                 at = command.find(mark, at + quoted.size()))
+                command.replace(at, mark.size(), quoted);
+        };
+        put("{out}", path);
+        put("{pcm}", dir.file("pcm.wav"));
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const std::string rate = std::to_string(c.rate);
+        const CliRun plan = RunCli("set-rate " + rate + " -n " + Quote(path), dir);
+        ASSERT_EQ(RunCli("set-rate " + rate + " " + Quote(path), dir).status, 0);
+        const Bytes fmt = ChunkBody(ReadFile(path), "fmt ").value();
+        const std::uint32_t byteRate = c.rate * ReadU16(fmt, 12) / ReadU16(fmt, 18);
+        EXPECT_EQ(ReadU32(fmt, 4), c.rate);
+        EXPECT_EQ(ReadU32(fmt, 8), byteRate);
+        EXPECT_NE(plan.out.find(" -> " + std::to_string(byteRate) + "\n"), std::string::npos) << plan.out;
+        if (sndfile) {
+            const CliRun info = RunShell("sndfile-info " + Quote(path), dir);
+            EXPECT_EQ(info.out.find("should be"), std::string::npos) << info.out;
+        }
     }
 }

@@ -333,7 +333,8 @@ TEST(CliScripts, InfoJsonArrayAndJsonLines) {
     EXPECT_EQ(array[0]["channelLayout"],
               (std::vector<std::string>{"Left", "Right", "Center", "LFE", "S-Left", "S-Right"}));
     EXPECT_DOUBLE_EQ(array[1]["durationSeconds"].get<double>(), 0.007);
-    EXPECT_EQ(array[1]["channelLayout"], nlohmann::json::array());  // three channels, no mask: unknown
+    // Three channels, no mask: the usual layout.
+    EXPECT_EQ(array[1]["channelLayout"], (std::vector<std::string>{"Left", "Right", "Center"}));
     EXPECT_TRUE(array[2]["durationSeconds"].is_null());
     EXPECT_EQ(array[2]["messages"][0], "RIFFチャンクがありません\n中断します");
     for (const auto& j : array) EXPECT_FALSE(j["waveInfo"].contains("droppedFileName"));

@@ -3,9 +3,11 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "cli_runner.h"
+#include "error_of.h"
 #include "ops_fixture.h"
 
 using namespace velmora::test;
@@ -53,15 +55,15 @@ TEST(CliStereo, SplitPrintsEveryOutputAndRefusesMono) {
 TEST(CliStereo, SplitOfAnUnnamedLayoutFailsWithItsReason) {
     TempDir dir;
     WavBuilder b;
-    b.channels = 3;
+    b.channels = 9;
     b.samplesPerSec = 8000;
-    b.samples = PatternSamples(50, 3, 2);
-    std::string three = dir.write("three.wav", b.Build());
-    CliRun r = RunCli("split " + Q(three), dir);
+    b.samples = PatternSamples(50, 9, 2);
+    std::string nine = dir.write("nine.wav", b.Build());
+    CliRun r = RunCli("split " + Q(nine), dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     // Not offered: the refusal gives the split's own reason.
-    EXPECT_EQ(r.err, three + ": split: チャンネル配置が不明なため分離できません\n");
+    EXPECT_EQ(r.err, nine + ": split: チャンネル配置が不明なため分離できません\n");
 }
 
 TEST(CliStereo, SurroundOptionsNamesAndUsageErrors) {
@@ -136,10 +138,16 @@ TEST(CliStereo, NormalizeScansWithNoAndWritesWithYes) {
     quiet.samplesPerSec = 1000;
     quiet.samples = Bytes(400, 0);
     std::string silent = dir.write("silent.wav", quiet.Build());
-    r = RunCli("normalize --yes " + Q(silent), dir);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 0 0", "ピーク値:0 "}));
-    EXPECT_EQ(r.err, silent + ": 0 による浮動小数点数除算\n");
+    // Silence: the peaks, then the refusal, whatever the answer would have been.
+    for (const char* answer : {"--yes", "--no", "-n"}) {
+        SCOPED_TRACE(answer);
+        r = RunCli(std::string("normalize ") + answer + " " + Q(silent), dir);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 0 0", "ピーク値:0 "}));
+        ASSERT_EQ(r.err.rfind(silent + ": ", 0), 0u) << r.err;
+        EXPECT_EQ(CodeOf(r.err.substr(silent.size() + 2, r.err.size() - silent.size() - 3)), "silent-file");
+        EXPECT_FALSE(std::filesystem::exists(dir.file("silent(normalize).wav")));
+    }
 }
 
 TEST(CliStereo, ColonsBackslashesAndNonUtf8BytesAreOrdinaryNameCharacters) {

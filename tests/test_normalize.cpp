@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <functional>
 
 #include "ops/normalize.h"
@@ -172,25 +173,36 @@ TEST(Normalize, MinusFullScaleCountsAs32767AndTheHeaderIsCopied) {
     EXPECT_EQ(ReadFile(paths.at(0)), ReadFile(src));
 }
 
-TEST(Normalize, SilenceStopsWithDivisionByZeroAndClosesTheSource) {
-    TempDir dir;
-    Signal sig(1, 10, 0);
-    std::string src = sig.write(dir);
-    WaveInfo info = Analysed(src);
-    auto openFiles = [] { return FilesIn("/proc/self/fd").size(); };
-    const std::size_t before = openFiles();
-    RecordingView view;
-    AskingHost host;
-    try {
-        Normalize(info, {src, dir.path()}, view, host);
-        ADD_FAILURE() << "no failure";
-    } catch (const VelmoraError& e) {
-        EXPECT_EQ(CodeOf(e.what()), "div-by-zero");
+// Digital silence has no gain: refused before the question, the source
+// closed, nothing written. Dither of ±1 is scaled to full scale as ever.
+TEST(Normalize, SilenceIsRefusedAndClosesTheSourceWhileDitherIsScaled) {
+    const struct {
+        std::int16_t level;
+        const char* code;  // of the failure; empty: written
+    } cases[] = {{0, "silent-file"}, {1, ""}, {-1, ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.level);
+        TempDir dir;
+        std::string src = Signal(1, 10, c.level).write(dir);
+        WaveInfo info = Analysed(src);
+        auto openFiles = [] { return FilesIn("/proc/self/fd").size(); };
+        const std::size_t before = openFiles();
+        RecordingView view;
+        AskingHost host;
+        std::vector<std::string> paths;
+        EXPECT_EQ(CodeOf(ErrorOf([&] {
+                      paths = Normalize(info, {src, dir.path()}, view, host);
+                  })),
+                  *c.code ? c.code : "(no error)");
+        EXPECT_EQ(openFiles(), before);
+        EXPECT_EQ(view.label, "ピーク値:" + std::to_string(std::abs(c.level)) + " ");
+        EXPECT_EQ(host.questions.size(), *c.code ? 0u : 1u);
+        EXPECT_EQ(FilesIn(dir.path()).size(), *c.code ? 1u : 2u);
+        if (*c.code) continue;
+        const auto out = SamplesOf(ReadFile(paths.at(0)), 44);
+        EXPECT_EQ(out.at(0), c.level * 32767);
+        EXPECT_EQ(out.at(1), -c.level * 32767);
     }
-    EXPECT_EQ(openFiles(), before);
-    EXPECT_EQ(view.label, "ピーク値:0 ");
-    EXPECT_TRUE(host.questions.empty());
-    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"n.wav"});
 }
 
 TEST(Normalize, FileShortenedBeforeScalingIsRefusedWithNoOutput) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "wav/bytes.h"
 #include "wav/header.h"
 #include "wav/records.h"
@@ -124,8 +126,7 @@ TEST(Records, SpeakerNamesAndDefaultMasks) {
               (std::vector<std::string>{"Left", "Right", "Center", "LFE", "Side Left", "Side Right"}));
     // Bits 18 and up have no name.
     EXPECT_EQ(SpeakerNamesOfMask(0xFFFC0000u | 0x20000u), (std::vector<std::string>{"T-B-Right"}));
-    EXPECT_EQ(DefaultChannelMask(2), 0x3u);
-    EXPECT_EQ(DefaultChannelMask(4), 0x33u);
-    EXPECT_EQ(DefaultChannelMask(6), 0x3Fu);
-    for (int c : {0, 1, 3, 5, 7, 8}) EXPECT_EQ(DefaultChannelMask(c), 0u) << c;
+    const std::pair<int, std::uint32_t> masks[] = {{0, 0},    {1, 0},    {2, 0x3},   {3, 0x7},   {4, 0x33},
+                                                   {5, 0x37}, {6, 0x3F}, {7, 0x70F}, {8, 0x63F}, {9, 0}};
+    for (const auto& [channels, mask] : masks) EXPECT_EQ(DefaultChannelMask(channels), mask) << channels;
 }

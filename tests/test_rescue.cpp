@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <utility>
 
 #include "cli_runner.h"
 #include "ops/catalogue.h"
@@ -225,6 +226,23 @@ TEST(Rescue, Raw2WavDetectWritesFormatsTheWrapperCannot) {
     EXPECT_EQ(info.format.channels, 4);
     EXPECT_EQ(info.format.bitsPerSample, 24);
     EXPECT_EQ(Slice(ReadFile(out), static_cast<std::size_t>(info.dataChunkPos) + 8, audio.size()), audio);
+}
+
+// A rescued file's header carries the usual mask of 2, 4 or 6 channels only;
+// other counts get none, as nobody told their layout.
+TEST(Rescue, WritesAChannelMaskOnlyForTwoFourAndSixChannels) {
+    if (!HaveSox()) GTEST_SKIP() << "sox not installed";
+    const std::pair<int, std::uint32_t> cases[] = {{3, 0}, {4, 0x33}, {6, 0x3F}, {8, 0}};
+    for (const auto& [channels, mask] : cases) {
+        SCOPED_TRACE(channels);
+        TempDir dir;
+        const std::string raw = dir.write("take.raw", SoxRaw(dir, Signal::Music, channels, "signed", 16, 1));
+        const CliRun run = RunCli("rescue --channels " + std::to_string(channels) + " --bits 16 " + Quote(raw), dir);
+        ASSERT_EQ(run.status, 0) << run.err;
+        WaveInfo info;
+        ASSERT_TRUE(AnalyzeWave(dir.file("take(rescue).wav"), info).complete());
+        EXPECT_EQ(info.channelMask, mask);
+    }
 }
 
 // One byte lost, or one too many, in the middle of a recording.

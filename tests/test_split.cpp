@@ -118,7 +118,7 @@ TEST(ChannelSplit, MaskNamesAndUnnamedLayoutsRefusedBeforeAnyFile) {
     EXPECT_THROW(SplitSpeakerNames(0xC0003, 4), VelmoraError);
     EXPECT_THROW(SplitSpeakerNames(0x3, 6), VelmoraError);
 
-    for (int channels : {3, 5, 8}) {
+    for (int channels : {9, 10}) {
         TempDir dir;
         WavBuilder b;
         b.channels = static_cast<std::uint16_t>(channels);
@@ -134,6 +134,35 @@ TEST(ChannelSplit, MaskNamesAndUnnamedLayoutsRefusedBeforeAnyFile) {
         }
         EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"m.wav"});
         EXPECT_TRUE(host.logLines.empty());
+    }
+}
+
+// Without a mask, 3, 5, 7 and 8 channels take their usual layouts too.
+TEST(ChannelSplit, UsualLayoutsNameTheChannelsOfFilesWithoutAMask) {
+    const struct {
+        std::uint16_t channels;
+        std::vector<std::string> names;
+    } cases[] = {
+        {3, {"Left", "Right", "Center"}},
+        {5, {"Left", "Right", "Center", "S-Left", "S-Right"}},
+        {7, {"Left", "Right", "Center", "LFE", "Back-Center", "Side Left", "Side Right"}},
+        {8, {"Left", "Right", "Center", "LFE", "S-Left", "S-Right", "Side Left", "Side Right"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.channels);
+        TempDir dir;
+        WavBuilder b;
+        b.channels = c.channels;
+        b.samplesPerSec = 8000;
+        b.samples = PatternSamples(1000, c.channels, 2);
+        TraceHost host;
+        const auto paths = Split(dir.write("m.wav", b.Build()), dir.path(), host);
+        ASSERT_EQ(paths.size(), c.names.size());
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            EXPECT_EQ(paths[i], dir.file("m(" + c.names[i] + ")(" + std::to_string(i) + ").wav"));
+            const Bytes out = ReadFile(paths[i]);
+            EXPECT_EQ(Slice(out, 44, out.size() - 44), ChannelOf(b.samples, 2u * c.channels, 2, i)) << i;
+        }
     }
 }
 

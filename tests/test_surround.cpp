@@ -211,9 +211,9 @@ TEST(PseudoSurround, OutputsPast32BitsHeadedRf64) {
     Source s = MakeSource(dir, 8000, 100);
     WaveInfo info = Analysed(s.path);
     TraceHost host;
-    // 0x7FFFFFE1 doubled plus 60 still fits; plus 120 (cue) or tripled does
+    // 0x7FFFFFE0 doubled plus 60 still fits; plus 120 (cue) or tripled does
     // not: those outputs get the RF64 header with the 64-bit data size.
-    info.dataSize = 0x7FFFFFE1;
+    info.dataSize = 0x7FFFFFE0;
     SurroundOptions o = Options(s, dir.path());
     o.cue = true;
     const auto ds64DataSize = [](const std::string& path) {
@@ -221,11 +221,36 @@ TEST(PseudoSurround, OutputsPast32BitsHeadedRf64) {
         EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RF64");
         return std::uint64_t{ReadU32(b, 28)} | (std::uint64_t{ReadU32(b, 32)} << 32);
     };
-    EXPECT_EQ(ds64DataSize(PseudoSurround(info, o, host).at(0)), 0x7FFFFFE1ull * 2);
+    EXPECT_EQ(ds64DataSize(PseudoSurround(info, o, host).at(0)), 0x7FFFFFE0ull * 2);
     o.cue = false;
     o.header = SurroundHeader::Plain;
-    EXPECT_EQ(ds64DataSize(PseudoSurround(info, o, host).at(0)), 0x7FFFFFE1ull * 3);
+    EXPECT_EQ(ds64DataSize(PseudoSurround(info, o, host).at(0)), 0x7FFFFFE0ull * 3);
     o.header = SurroundHeader::Extensible;
     auto paths = PseudoSurround(info, o, host);
-    EXPECT_EQ(ReadU32(ReadFile(paths.at(0)), 4), 0xFFFFFFFEu);
+    EXPECT_EQ(ReadU32(ReadFile(paths.at(0)), 4), 0xFFFFFFFCu);
+}
+
+// Data that ends inside a frame: the output holds the whole frames alone and
+// its header counts just those.
+TEST(PseudoSurround, PartOfAFrameAtTheEndIsLeftOut) {
+    const struct {
+        std::size_t extra;
+        bool plain;
+    } cases[] = {{2, false}, {2, true}, {1, false}, {3, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.extra) + (c.plain ? " plain" : " extensible"));
+        TempDir dir;
+        Source s = MakeSource(dir, 8000, 1000);
+        s.builder.samples.resize(s.samples.size() + c.extra, 0x5A);
+        WriteFile(s.path, s.builder.Build());
+        SurroundOptions o = Options(s, dir.path(), 50);
+        if (c.plain) o.header = SurroundHeader::Plain;
+        TraceHost host;
+        const Bytes out = ReadFile(PseudoSurround(Analysed(s.path), o, host).at(0));
+        const std::size_t dataAt = c.plain ? 44 : 68;
+        const Bytes want = Expected(s.samples, static_cast<std::size_t>(DelayFrames(8000, 50)), false, c.plain);
+        EXPECT_EQ(ReadU32(out, dataAt - 4), want.size());
+        EXPECT_EQ(ReadU32(out, 4), out.size() - 8);
+        EXPECT_EQ(Slice(out, dataAt, out.size() - dataAt), want);
+    }
 }

@@ -34,6 +34,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/widgets.h"
+#include "error_of.h"
 #include "scripted_dialogs.h"
 #include "wav/analysis.h"
 #include "wav/error.h"
@@ -265,6 +266,19 @@ TEST_F(WindowOpsTest, NormalizeShowsThePeakWindowBesideTheMainWindowAndAnswerNoK
     EXPECT_EQ(sampleAt(out, 0, 0, 0), 1);
     EXPECT_EQ(form->Gauge1->value(), 100);
     EXPECT_TRUE(Lines(form->Memo3).isEmpty());  // the normalisation logs nothing
+}
+
+// Silence: the refusal in a message box, no question, nothing written.
+TEST_F(WindowOpsTest, NormalizeOfSilenceShowsTheRefusal) {
+    WavBuilder quiet = Stereo(1500);
+    quiet.samples.assign(quiet.samples.size(), 0);
+    DropOn(0, Write("quiet.wav", quiet.Build()));
+    ASSERT_TRUE(form->Button7->isEnabled());
+    form->Button7->click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(CodeOf(dialogs.messages[0].text.toStdString()), "silent-file");
+    EXPECT_TRUE(dialogs.questions.empty());
+    EXPECT_FALSE(std::filesystem::exists(Out("quiet(normalize).wav")));
 }
 
 TEST_F(WindowOpsTest, PeakWindowClosedDuringTheScanKeepsFillingAndScrollsToTheNewRow) {

@@ -89,8 +89,12 @@ const std::array<const char*, kSpeakerNameCount> SpeakerNames = {
 std::uint32_t DefaultChannelMask(int channels) {
     switch (channels) {
         case 2: return 0x3;
+        case 3: return 0x7;
         case 4: return 0x33;
+        case 5: return 0x37;
         case 6: return 0x3F;
+        case 7: return 0x70F;
+        case 8: return 0x63F;
         default: return 0;
     }
 }

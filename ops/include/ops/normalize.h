@@ -35,6 +35,8 @@ struct NormalizeOptions {
 };
 
 inline constexpr const char* kNormalizeQuestion = "ノーマライズをしますか？";
+// Digital silence: no gain brings a peak of 0 to full scale.
+inline constexpr const char* kTextSilentFile = "無音のためノーマライズできません";
 
 // The file Normalize writes.
 std::string NormalizeOutputPath(const NormalizeOptions& options);
@@ -48,8 +50,8 @@ float NormalizeGain(int peak);
 // Scans the peaks into the view, asks kNormalizeQuestion through the host,
 // and on anything but No writes <folder>/<base>(normalize).wav, hides the
 // view and returns the path. Answer No returns nothing written, the view left
-// as it is. A peak of 0 throws "0 による浮動小数点数除算" after the label is
-// set. Throws VelmoraError on every failure; every file is closed then.
+// as it is. A peak of 0 throws kTextSilentFile after the label is set, before
+// the question. Throws VelmoraError on every failure; every file is closed then.
 std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions& options, PeakListView& view,
                                    Host& host);
 

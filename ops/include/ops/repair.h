@@ -59,9 +59,11 @@ std::string TextUnusableRate(const std::string& rateText);
 void RequireUsableRate(std::int32_t rate, const std::string& rateText, std::int16_t blockAlign);
 
 // The format block as the rate rewrite leaves it: the rate, and the byte
-// rate as rate × blockAlign, or for compressed blocks (many frames each) in
-// its old ratio to the rate. Throws TextUnusableRate for a rate it cannot
-// store. The dry run shows this very block.
+// rate as rate × blockAlign; for IMA ADPCM, MS ADPCM and GSM 6.10 with their
+// samples per block, rate × blockAlign / samples per block (rounded down);
+// for other compressed blocks (many frames each) in its old ratio to the
+// rate. Throws TextUnusableRate for a rate it cannot store. The dry run shows
+// this very block.
 FormatBlock RateRewritten(const WaveInfo& info, std::int32_t rate);
 
 // Patches samplesPerSec and avgBytesPerSec of the analysed file's format block;

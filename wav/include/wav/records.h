@@ -70,8 +70,9 @@ inline std::int32_t ByteRate(std::int32_t samplesPerSec, std::int16_t blockAlign
                                      static_cast<std::uint32_t>(std::int32_t{blockAlign}));
 }
 
-// Default mask for a channel count where the source has none: 2 → 0x3,
-// 4 → 0x33, 6 → 0x3F, anything else 0.
+// The usual layout of a channel count where the source has none: 2 → 0x3,
+// 3 → 0x7, 4 → 0x33, 5 → 0x37, 6 → 0x3F, 7 → 0x70F, 8 → 0x63F, anything
+// else 0 (docs/formats.md lists the speakers).
 std::uint32_t DefaultChannelMask(int channels);
 
 // Names of the set bits 0–17 of a mask, lowest bit first.
