@@ -396,10 +396,17 @@ inline void RunInPlaceRepairs(detail::Run& run, const Bytes& original, const Wav
             [&](const Bytes& p) {
                 const auto rate = static_cast<std::uint32_t>(StrToInt(c.rateText));
                 const auto align = static_cast<std::uint32_t>(static_cast<std::int32_t>(info.format.blockAlign));
-                // A compressed format's byte rate keeps its ratio to the rate.
+                // ADPCM and GSM blocks of a stated sample count give the byte
+                // rate; another compressed format's keeps its ratio to the rate.
+                const std::uint16_t tag = info.format.formatTag;
+                const std::uint16_t perBlock =
+                    (tag == 0x0002 || tag == 0x0011 || tag == 0x0031) && info.format.fmtSize >= 20 ? info.validBits : 0;
                 const std::uint64_t oldRate = static_cast<std::uint32_t>(info.format.samplesPerSec);
                 const std::uint32_t byteRate =
-                    IsCompressedFormat(info) && info.format.samplesPerSec > 0
+                    perBlock > 0
+                        ? static_cast<std::uint32_t>(std::uint64_t{rate} *
+                                                     static_cast<std::uint16_t>(info.format.blockAlign) / perBlock)
+                    : IsCompressedFormat(info) && info.format.samplesPerSec > 0
                         ? static_cast<std::uint32_t>(
                               (std::uint64_t{static_cast<std::uint32_t>(info.format.avgBytesPerSec)} * rate +
                                oldRate / 2) /
