@@ -39,8 +39,9 @@ constexpr Why kWhyShortFmt{Reason::FormatTooShort, kTextFormatTooShort};
 constexpr Why kWhyOverlap{Reason::ChunksOverlap, kTextChunksOverlap};
 constexpr Why kWhyBadLayout{Reason::UnusableLayout, kTextBadLayout};
 constexpr Why kWhyUnknownLayout{Reason::UnknownLayout, kTextUnknownLayout};
-constexpr Why kWhyDataFirst{Reason::DataSizeFirst,
-                            "データサイズも正しくないため、RIFFサイズと両方を設定するデータサイズ修復を使ってください"};
+constexpr Why kWhyDataFirst{
+    Reason::DataSizeFirst,
+    "データサイズも正しくないため、RIFFサイズと両方を設定するデータサイズ修復(recover)を使ってください"};
 constexpr const char* kTextNoRule = "この操作にはまだ対象となるファイルの決まりがありません";
 
 std::optional<Refusal> Refuse(const Why& why) { return Refusal{why.code, why.text}; }
