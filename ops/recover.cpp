@@ -28,9 +28,10 @@ void WriteSizeFields(File& file, const WaveInfo& info, const SizeRepair& sizes) 
     const auto dataChunkPos = static_cast<std::uint64_t>(info.dataChunkPos);
     if (!info.rf64) RequireFieldInChunk(file, "data", dataChunkPos, dataChunkPos + 4, 4, kTextNotAnalysed);
     // An RF64 file counts its frames beside the sizes; readers check the
-    // count against the data. Blocks of compressed samples are no frames.
+    // count against the data. Blocks of compressed samples are no frames;
+    // a-law and µ-law samples are one byte each, so their frames are.
     std::optional<std::uint64_t> frames;
-    if (info.rf64 && !IsCompressedFormat(info))
+    if (info.rf64 && (!IsCompressedFormat(info) || IsOneBytePerSample(info)))
         frames = sizes.dataSize / static_cast<std::uint16_t>(info.format.blockAlign);
     // The 32-bit RIFF field of an RF64 file stays 0xFFFFFFFF.
     PatchSizeFields(file, {sizes.riffSize, sizes.dataSize, frames}, {info.rf64, 0xFFFFFFFFu, dataChunkPos});

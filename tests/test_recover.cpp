@@ -153,26 +153,30 @@ TEST(Recover, ASoundDataSizeWithAStaleRiffSizeIsFinished) {
 }
 
 // A recording ffmpeg streamed as RF64 counts no frames in its ds64 chunk
-// until it is finalized; the recovery sets the count with the sizes.
+// until it is finalized; the recovery sets the count with the sizes, for
+// a-law (a byte a sample) as for PCM.
 TEST(Recover, AnUnfinalizedRf64GetsItsFrameCount) {
-    TempDir dir;
-    const std::string path = dir.file("stream.wav");
-    ASSERT_EQ(
-        RunShell("ffmpeg -v error -f lavfi -i sine=d=1:sample_rate=48000 -ac 2 -rf64 always -f wav - > " + Quote(path),
-                 dir)
-            .status,
-        0);
-    WaveInfo info;
-    AnalysisResult r = AnalyzeWave(path, info);
-    ASSERT_TRUE(r.complete());
-    ASSERT_TRUE(info.rf64);
-    EXPECT_EQ(r.dataState, DataSizeState::Unfinalized);
-    TraceHost host;
-    ASSERT_EQ(RecoverDataSize(info, {path}, host), std::vector<std::string>{path});
-    const Bytes after = ReadFile(path);
-    EXPECT_EQ(ReadU32(after, 28) | std::uint64_t{ReadU32(after, 32)} << 32, 48000u * 4);  // data size
-    EXPECT_EQ(ReadU32(after, 36) | std::uint64_t{ReadU32(after, 40)} << 32, 48000u);      // frames
-    const CliRun info2 = RunShell("sndfile-info " + Quote(path), dir);
-    EXPECT_EQ(info2.out.find("does not match"), std::string::npos) << info2.out;
-    EXPECT_NE(info2.out.find("Frames      : 48000"), std::string::npos) << info2.out;
+    for (const auto& [codec, frameBytes] : {std::pair{"pcm_s16le", 4u}, std::pair{"pcm_alaw", 2u}}) {
+        SCOPED_TRACE(codec);
+        TempDir dir;
+        const std::string path = dir.file("stream.wav");
+        ASSERT_EQ(RunShell(std::string("ffmpeg -v error -f lavfi -i sine=d=1:sample_rate=48000 -ac 2 -c:a ") + codec +
+                               " -rf64 always -f wav - > " + Quote(path),
+                           dir)
+                      .status,
+                  0);
+        WaveInfo info;
+        AnalysisResult r = AnalyzeWave(path, info);
+        ASSERT_TRUE(r.complete());
+        ASSERT_TRUE(info.rf64);
+        EXPECT_EQ(r.dataState, DataSizeState::Unfinalized);
+        TraceHost host;
+        ASSERT_EQ(RecoverDataSize(info, {path}, host), std::vector<std::string>{path});
+        const Bytes after = ReadFile(path);
+        EXPECT_EQ(ReadU32(after, 28) | std::uint64_t{ReadU32(after, 32)} << 32, 48000u * frameBytes);  // data size
+        EXPECT_EQ(ReadU32(after, 36) | std::uint64_t{ReadU32(after, 40)} << 32, 48000u);               // frames
+        const CliRun read = RunShell("sndfile-info " + Quote(path), dir);
+        EXPECT_EQ(read.out.find("does not match"), std::string::npos) << read.out;
+        EXPECT_NE(read.out.find("Frames      : 48000"), std::string::npos) << read.out;
+    }
 }
