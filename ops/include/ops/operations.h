@@ -149,6 +149,7 @@ enum class Reason {
     UnusableLayout,
     UnknownLayout,
     DataSizeFirst,  // the data size is wrong too: the recovery sets both sizes
+    TooManyChannels,  // more channels than the loudness weights name
     NoRule,         // an operation without a rule is offered for no file
 };
 const char* ReasonId(Reason reason);
