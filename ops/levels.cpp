@@ -302,8 +302,9 @@ double Decibels(double linear) { return linear > 0 ? 20 * std::log10(linear) : k
 
 Refusal LevelsRule(const WaveInfo& info, const AnalysisResult& result) {
     using namespace rules;
-    return First(info, result,
-                 {ShortFormat, Compressed, NotWalkable, BadFrames, FrameLayout, NotSampleFormat, MoreThanEightChannels});
+    return First(
+        info, result,
+        {ShortFormat, Compressed, NotWalkable, BadFrames, FrameLayout, NotSampleFormat, MoreThanEightChannels});
 }
 
 Levels MeasureLevels(const std::string& path, const WaveInfo& info, const AnalysisResult& result, Host& host) {

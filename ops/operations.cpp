@@ -222,9 +222,10 @@ std::string StopReason(const AnalysisResult& result) {
 
 std::vector<std::pair<Reason, const char*>> ReasonTexts() {
     std::vector<std::pair<Reason, const char*>> texts;
-    for (const Why& w : {kWhyCompressed, kWhyFooter, kWhyFileSize, kWhyTail, kWhyMono, kWhyResolution, kWhyStereoOnly,
-                         kWhyRebuild16, kWhyPlainFmt, kWhyNoFooter, kWhyRiffOK, kWhyDataOK, kWhyDataNotInChain,
-                         kWhyLayout, kWhyShortFmt, kWhyOverlap, kWhyBadLayout, kWhyUnknownLayout, kWhyDataFirst, kWhyTooManyChannels})
+    for (const Why& w : {kWhyCompressed, kWhyFooter,     kWhyFileSize,       kWhyTail,      kWhyMono,
+                         kWhyResolution, kWhyStereoOnly, kWhyRebuild16,      kWhyPlainFmt,  kWhyNoFooter,
+                         kWhyRiffOK,     kWhyDataOK,     kWhyDataNotInChain, kWhyLayout,    kWhyShortFmt,
+                         kWhyOverlap,    kWhyBadLayout,  kWhyUnknownLayout,  kWhyDataFirst, kWhyTooManyChannels})
         texts.emplace_back(w.code, w.text);
     texts.emplace_back(Reason::NoRule, kTextNoRule);
     return texts;
