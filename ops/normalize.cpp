@@ -189,8 +189,8 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     return Normalize(info, options, NormalizeTarget{}, view, host);
 }
 
-std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions& options,
-                                   const NormalizeTarget& target, PeakListView& view, Host& host) {
+std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions& options, const NormalizeTarget& target,
+                                   PeakListView& view, Host& host) {
     if (options.source.empty()) return {};
     RequireAnalysed(options.source, info);
     RequireUsableLayout(info);
@@ -292,9 +292,7 @@ NormalizeTarget NormalizeTargetOf(const OptionValues& options) {
     return target;
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 const OperationRecord kNormalizeRecord{
     .summary =

@@ -80,7 +80,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
 // refused before the question when the loudness target would push the true
 // peak past its limit (kTextTruePeakOverLimit) or the file is silent.
 // Integers are rounded to the nearest value.
-std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions& options,
-                                   const NormalizeTarget& target, PeakListView& view, Host& host);
+std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions& options, const NormalizeTarget& target,
+                                   PeakListView& view, Host& host);
 
 }  // namespace velmora
