@@ -8,6 +8,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 #include "io/file.h"
@@ -157,6 +160,70 @@ private:
     std::vector<double> energy_;
 };
 
+// The oversampling of some channels on a thread of its own, a few blocks
+// behind the reading at most: the walk waits only when it is that far ahead,
+// not after every block, so a busy machine costs no more than its share.
+class PeakWorker {
+public:
+    using Block = std::vector<std::vector<double>>;  // one buffer per channel it oversamples
+    explicit PeakWorker(std::vector<ebur128_state*> peakers) : peakers_(std::move(peakers)) {}
+    ~PeakWorker() { finish(); }
+    PeakWorker(const PeakWorker&) = delete;
+    PeakWorker& operator=(const PeakWorker&) = delete;
+
+    // A block's buffers to fill: a spare one when there is one.
+    Block take() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (spare_.empty()) return Block(peakers_.size());
+        Block b = std::move(spare_.back());
+        spare_.pop_back();
+        return b;
+    }
+    void push(Block block) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+        changed_.wait(lock, [this] { return queue_.size() < kAhead; });
+        queue_.push_back(std::move(block));
+        changed_.notify_all();
+    }
+    // Waits until every block pushed is oversampled.
+    void finish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    static constexpr std::size_t kAhead = 4;
+    void run() {
+        for (;;) {
+            Block b;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [this] { return !queue_.empty() || done_; });
+                if (queue_.empty()) return;
+                b = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            changed_.notify_all();
+            for (std::size_t c = 0; c < peakers_.size(); ++c)
+                ebur128_add_frames_double(peakers_[c], b[c].data(), b[c].size());
+            std::lock_guard<std::mutex> lock(mutex_);
+            spare_.push_back(std::move(b));
+        }
+    }
+    std::vector<ebur128_state*> peakers_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Block> queue_;
+    std::vector<Block> spare_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
 }  // namespace
 
 struct LevelMeter::State {
@@ -169,7 +236,8 @@ struct LevelMeter::State {
     std::uint64_t frames = 0;
     std::vector<double> peak, squares;
     std::vector<double> buffer;
-    std::vector<std::vector<double>> mono;
+    std::vector<std::vector<double>> mono;  // the channels oversampled here
+    std::unique_ptr<PeakWorker> worker;     // the others'
     std::vector<ChannelLevels> named;
     double momentaryMax = kMinusInf;
     double shortTermMax = kMinusInf;
@@ -181,6 +249,16 @@ struct LevelMeter::State {
     std::array<double, 30> steps{};
     std::uint64_t stepCount = 0;
 
+    State() = default;
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+    // Also when the constructor throws halfway.
+    ~State() {
+        worker.reset();
+        if (meter) ebur128_destroy(&meter);
+        for (ebur128_state*& p : peakers)
+            if (p) ebur128_destroy(&p);
+    }
     void feed(const double* p, std::size_t n);
     void step();
 };
@@ -203,17 +281,20 @@ LevelMeter::LevelMeter(const WaveInfo& info, const SampleFormat& format, bool tr
         s.peakers.push_back(ebur128_init(1, rate, EBUR128_MODE_TRUE_PEAK));
         if (s.peakers.back() == nullptr) throw VelmoraError(kTextBadLayout);
     }
-    s.mono.resize(s.peakers.size());
+    // The oversampling costs most: half the channels' go to a second thread,
+    // beside the loudness and the other half here.
+    const std::size_t half = s.peakers.size() / 2;
+    if (half > 0)
+        s.worker = std::make_unique<PeakWorker>(
+            std::vector<ebur128_state*>(s.peakers.begin(), s.peakers.begin() + static_cast<long>(half)));
+    s.mono.resize(s.peakers.size() - half);
     s.checkEvery = std::max<std::uint64_t>(rate / 10, 1);
     s.untilCheck = s.checkEvery;
     s.peak.assign(s.channels, 0);
     s.squares.assign(s.channels, 0);
 }
 
-LevelMeter::~LevelMeter() {
-    ebur128_destroy(&state_->meter);
-    for (ebur128_state*& p : state_->peakers) ebur128_destroy(&p);
-}
+LevelMeter::~LevelMeter() = default;
 
 void LevelMeter::State::step() {
     double loudness = kMinusInf;
@@ -252,33 +333,31 @@ void LevelMeter::add(const std::uint8_t* frames, std::size_t count) {
     State& s = *state_;
     const auto bytes = static_cast<std::size_t>(s.format.bytes);
     s.buffer.resize(count * s.channels);
+    PeakWorker::Block away = s.worker ? s.worker->take() : PeakWorker::Block{};
+    const std::size_t half = away.size();
+    for (auto& m : away) m.resize(count);
     for (auto& m : s.mono) m.resize(count);
     const std::uint8_t* p = frames;
     double* out = s.buffer.data();
+    const bool oversampled = !s.peakers.empty();
     for (std::size_t i = 0; i < count; ++i)
         for (std::size_t c = 0; c < s.channels; ++c, p += bytes) {
             const double v = SampleAt(p, s.format);
             *out++ = v;
-            if (!s.mono.empty()) s.mono[c][i] = v;
+            if (oversampled) (c < half ? away[c] : s.mono[c - half])[i] = v;
             s.peak[c] = std::max(s.peak[c], std::abs(v));
             s.squares[c] += v * v;
         }
     s.frames += count;
-    // The oversampling costs most: half the channels' on a second thread,
-    // beside the loudness and the other half here.
-    const std::size_t half = s.peakers.size() / 2;
-    const auto oversample = [&s, count](std::size_t from, std::size_t to) {
-        for (std::size_t c = from; c < to; ++c) ebur128_add_frames_double(s.peakers[c], s.mono[c].data(), count);
-    };
-    std::thread helper;
-    if (half > 0) helper = std::thread(oversample, 0, half);
+    if (s.worker) s.worker->push(std::move(away));
     s.feed(s.buffer.data(), count);
-    oversample(half, s.peakers.size());
-    if (helper.joinable()) helper.join();
+    for (std::size_t c = half; c < s.peakers.size(); ++c)
+        ebur128_add_frames_double(s.peakers[c], s.mono[c - half].data(), count);
 }
 
 Levels LevelMeter::result() const {
-    const State& s = *state_;
+    State& s = *state_;
+    if (s.worker) s.worker->finish();
     Levels out;
     for (std::size_t c = 0; c < s.channels; ++c) {
         ChannelLevels level = s.named[c];
