@@ -26,6 +26,7 @@ GOALS = {
     "fix-riff-size": ("abs", 0.005),
     "set-rate": ("abs", 0.005),
     "info": ("abs", 0.005),
+    "levels": ("ffmpeg", 0.5),
 }
 RSS_LIMIT_MB = 32
 
@@ -74,6 +75,9 @@ for job in jobs:
         if kind == "peer" and best:
             met = v / best <= limit
             goal = f"≤ {limit} × peer"
+        elif kind == "ffmpeg" and med.get("ffmpeg"):
+            met = v / med["ffmpeg"] <= limit
+            goal = f"≤ {limit} × ffmpeg"
         elif kind == "cp" and cp:
             met = v / cp <= limit
             goal = f"≤ {limit} × cp"

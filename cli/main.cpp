@@ -9,6 +9,7 @@ namespace {
 
 const velmora::cli::VerbRegistrar kVerbs[] = {
     velmora::cli::RegisterInfo,
+    velmora::cli::RegisterLevels,
     velmora::cli::RegisterRecordVerbs,
 };
 

@@ -86,9 +86,8 @@ nlohmann::json EnabledJson(const std::optional<OperationSet>& allowed) {
     return j;
 }
 
-enum class InfoForm { Text, Json, JsonLines };
+}  // namespace
 
-// A message for JSON: "\r\n" becomes "\n"; the JSON text escapes the rest.
 std::string JsonMessage(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -98,10 +97,6 @@ std::string JsonMessage(const std::string& text) {
     return out;
 }
 
-// The JSON text as printed, `extraIndent` spaces after every line break (an
-// object inside the array). DEL and the C1 controls (U+0080–U+009F), which
-// JSON allows raw but a terminal takes as commands, are escaped as well.
-// One pass over the text: a footer of 100,000 chunks makes tens of MB.
 std::string JsonText(const nlohmann::json& j, int indent, std::size_t extraIndent) {
     const std::string text = j.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
     static constexpr char kHex[] = "0123456789abcdef";
@@ -127,6 +122,8 @@ std::string JsonText(const nlohmann::json& j, int indent, std::size_t extraInden
     }
     return out;
 }
+
+namespace {
 
 // Every key of a file's object; the man page lists them.
 nlohmann::json InfoJson(const std::string& path, bool complete, const std::vector<std::string>& messages,

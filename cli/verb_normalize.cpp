@@ -1,10 +1,12 @@
 // velmora-cli normalize FILE... [--yes | --no] [-o DIR] [-n] [--no-clobber]
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 
 #include "ops/normalize.h"
+#include "wav/sample_format.h"
 #include "verbs.h"
 
 namespace velmora::cli {
@@ -13,20 +15,30 @@ namespace {
 
 enum class Answer { Ask, Yes, No, DryRun };
 
-// The peak rows as "minute second peak", then the label, on stdout.
+// A peak in dBFS after the row's value: integers over 2^(bits-1), float as it is.
+std::string PeakDecibels(double peak, double fullScale) {
+    if (peak <= 0) return "-inf";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f", 20 * std::log10(peak / fullScale));
+    return buf;
+}
+
+// The peak rows as "minute second peak dBFS", then the label, on stdout.
 class PrintedPeakList : public PeakListView {
 public:
-    explicit PrintedPeakList(CliHost& host) : host_(host) {}
+    PrintedPeakList(CliHost& host, double fullScale) : host_(host), fullScale_(fullScale) {}
     void showList() override {}
     void clearRows() override {}
     void addRow(int minute, int second, int peak) override {
         host_.finishProgress();
-        std::cout << minute << ' ' << second << ' ' << peak << '\n' << std::flush;
+        std::cout << minute << ' ' << second << ' ' << peak << ' ' << PeakDecibels(peak, fullScale_) << '\n'
+                  << std::flush;
         host_.skipNextPump();
     }
     void addFloatRow(int minute, int second, double peak) override {
         host_.finishProgress();
-        std::cout << minute << ' ' << second << ' ' << FloatPeakText(peak) << '\n' << std::flush;
+        std::cout << minute << ' ' << second << ' ' << FloatPeakText(peak) << ' ' << PeakDecibels(peak, 1.0) << '\n'
+                  << std::flush;
         host_.skipNextPump();
     }
     void setLabel(const std::string& text) override {
@@ -37,6 +49,7 @@ public:
 
 private:
     CliHost& host_;
+    double fullScale_;
 };
 
 // Answers the question as the command line said, or asks on the terminal.
@@ -80,8 +93,10 @@ int NormalizeOne(const std::string& path, Answer answer, const OptionValues& opt
         // The scan reports no percent; each second block it reads counts.
         host.setDuration(PlaySeconds(s.info));
         host.countSecondsOnPump(static_cast<double>(s.info.totalSeconds() + (s.info.playRemainderFrames > 0 ? 1 : 0)));
-        PrintedPeakList view(host);
-        std::vector<std::string> written = Normalize(s.info, {path, options.text("output")}, view, host);
+        const std::optional<SampleFormat> format = TransformSampleFormat(s.info);
+        PrintedPeakList view(host, format && !format->isFloat() ? std::ldexp(1.0, 8 * format->bytes - 1) : 1.0);
+        std::vector<std::string> written =
+            Normalize(s.info, {path, options.text("output")}, NormalizeTargetOf(options), view, host);
         host.finishProgress();
         if (answer == Answer::DryRun && host.asked()) CheckPlan(path, plan.files, write);
         for (const auto& out : written) std::cout << TerminalText(out) << '\n';
@@ -103,6 +118,8 @@ int RunNormalize(Operation, const std::vector<std::string>& files, const OptionV
                           : options.flag("yes") ? Answer::Yes
                           : options.flag("no")  ? Answer::No
                                                 : Answer::Ask;
+    if (options.has("true-peak-limit") && !options.has("lufs"))
+        return UsageError("--true-peak-limit", "only with --lufs");
     if (answer == Answer::Ask && ::isatty(0) == 0)
         return UsageError("normalize",
                           "no terminal to ask on: give --yes to write, --no to list the peaks only, or --dry-run");

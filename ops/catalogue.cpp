@@ -3,6 +3,7 @@
 #include "io/error.h"
 #include "ops/multiplex.h"
 #include "ops/normalize.h"
+#include "ops/option_text.h"
 #include "ops/operations.h"
 #include "ops/recover.h"
 #include "ops/repair.h"
@@ -42,6 +43,7 @@ std::vector<CatalogueEntry> Build() {
         AroundName("folder-locked", TextFolderLocked),
         // The format and typed values.
         AroundName("not-integer", TextNotInteger),
+        AroundName("not-level", TextNotLevel),
         AroundName("unusable-rate", TextUnusableRate),
         Fixed("div-by-zero", kTextDivByZero),
         Fixed("not-analysed", kTextNotAnalysed),
@@ -52,6 +54,7 @@ std::vector<CatalogueEntry> Build() {
         Fixed("format-not-sure", kTextFormatNotSure),
         Fixed("no-audio", kTextNoAudioFound),
         Fixed("silent-file", kTextSilentFile),
+        Fixed("true-peak-over-limit", kTextTruePeakOverLimit),
         Fixed("rescue-layout", kTextRescueLayout),
         AroundName("like-unreadable", TextLikeUnreadable),
         Fixed("mono-only", kTextMonoOnly),

@@ -3,10 +3,15 @@
 #include "ops/rules.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
 
 #include "ops/source_checks.h"
 #include "ops/output_paths.h"
 #include "ops/sample_kernels.h"
+#include "ops/levels.h"
+#include "ops/option_text.h"
 #include "ops/wide_samples.h"
 #include "ops/second_blocks.h"
 #include "io/file.h"
@@ -41,7 +46,7 @@ struct Samples {
 // Peaks are held as doubles: exact for every integer width, and the float
 // files' own values.
 double ScanPeaks(const WaveInfo& info, const Samples& s, SourceReader& reader, std::vector<std::uint8_t>& buffer,
-                 PeakListView& view, Host& host) {
+                 PeakListView& view, Host& host, LevelMeter* meter) {
     const std::int64_t seconds = info.totalSeconds();
     double overallPeak = 0;
     double minutePeak = 0;
@@ -70,6 +75,7 @@ double ScanPeaks(const WaveInfo& info, const Samples& s, SourceReader& reader, s
         const auto second = static_cast<std::int64_t>(b.index) + 1;
         reader.read(b.offset, buffer.data(), bytes);
         takeBlock(bytes, second);
+        if (meter) meter->add(buffer.data(), static_cast<std::size_t>(b.frames));
         // Each full minute's row is shown as soon as its last second is in.
         if (!b.remainder && b.lastPiece && second % 60 == 0) {
             addRow(static_cast<int>(second / 60 - 1));
@@ -92,9 +98,11 @@ double ScanPeaks(const WaveInfo& info, const Samples& s, SourceReader& reader, s
 // Stage 3: the copied header, then the scaled samples and whatever part of
 // a frame ends the data.
 void WriteScaled(const WaveInfo& info, const Samples& s, SourceReader& reader, std::vector<std::uint8_t>& buffer,
-                 double overallPeak, float gain, OutputFile& output, Host& host) {
+                 double overallPeak, float gain, double targetGain, OutputFile& output, Host& host) {
     const auto scale = [&](std::uint8_t* samples, std::size_t bytes) {
-        if (s.wide)
+        if (targetGain > 0)
+            wide::ScaleBy(samples, bytes / s.sampleBytes, *s.format, targetGain);
+        else if (s.wide)
             wide::Scale(samples, bytes / s.sampleBytes, *s.format, overallPeak);
         else
             kernels::Scale16(samples, bytes / 2, gain);
@@ -142,6 +150,29 @@ void WriteScaled(const WaveInfo& info, const Samples& s, SourceReader& reader, s
     }
 }
 
+// The gain of a target other than full scale: the sample peak (on the scale
+// where the most negative integer is -1.0) to its level, or the integrated
+// loudness to its level within the true-peak limit.
+double TargetGain(const NormalizeTarget& target, const Samples& s, double overallPeak, const LevelMeter* meter) {
+    if (target.kind == NormalizeTarget::Kind::Peak) {
+        const double scale = s.format->isFloat() ? 1.0 : std::ldexp(1.0, 8 * s.format->bytes - 1);
+        return std::pow(10.0, target.level / 20) * scale / overallPeak;
+    }
+    const Levels levels = meter->result();
+    if (!std::isfinite(levels.integrated)) throw VelmoraError(kTextSilentFile);
+    const double gainDb = target.level - levels.integrated;
+    double truePeak = -std::numeric_limits<double>::infinity();
+    double samplePeak = truePeak;
+    for (const ChannelLevels& c : levels.channels) {
+        truePeak = std::max(truePeak, Decibels(c.truePeak));
+        samplePeak = std::max(samplePeak, Decibels(c.samplePeak));
+    }
+    // No limiter: a gain that would pass the limit (or clip an integer) is refused.
+    if (truePeak + gainDb > target.truePeakLimit + 1e-9 || (!s.format->isFloat() && samplePeak + gainDb > 0))
+        throw VelmoraError(kTextTruePeakOverLimit);
+    return std::pow(10.0, gainDb / 20);
+}
+
 }  // namespace
 
 std::string FloatPeakText(double peak) { return Format("%.6g", peak); }
@@ -155,6 +186,11 @@ float NormalizeGain(int peak) {
 
 std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions& options, PeakListView& view,
                                    Host& host) {
+    return Normalize(info, options, NormalizeTarget{}, view, host);
+}
+
+std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions& options, const NormalizeTarget& target,
+                                   PeakListView& view, Host& host) {
     if (options.source.empty()) return {};
     RequireAnalysed(options.source, info);
     RequireUsableLayout(info);
@@ -179,9 +215,15 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
     std::vector<std::uint8_t> buffer(
         std::min<std::uint64_t>(seconds > 0 ? s.secondBytes : s.remainderBytes, s.pieceFrames * s.frameBytes));
 
-    const double overallPeak = ScanPeaks(info, s, reader, buffer, view, host);
+    const bool loudness = target.kind == NormalizeTarget::Kind::Loudness;
+    std::optional<LevelMeter> meter;
+    if (loudness) meter.emplace(info, *s.format);
+    const double overallPeak = ScanPeaks(info, s, reader, buffer, view, host, meter ? &*meter : nullptr);
     if (overallPeak == 0) throw VelmoraError(kTextSilentFile);
     const float gain = s.wide ? 0.0f : NormalizeGain(static_cast<int>(overallPeak));
+    const double targetGain = target.kind == NormalizeTarget::Kind::FullScale
+                                  ? 0.0
+                                  : TargetGain(target, s, overallPeak, meter ? &*meter : nullptr);
 
     // Stage 2: the question. The file may change while it waits: the gain
     // found above is only applied to the file it was found in.
@@ -191,7 +233,7 @@ std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions&
 
     const std::string path = NormalizeOutputPath(options);
     OutputFile output = OutputFile::Create(path, {&source});
-    WriteScaled(info, s, reader, buffer, overallPeak, gain, output, host);
+    WriteScaled(info, s, reader, buffer, overallPeak, gain, targetGain, output, host);
     RequireUnchanged(source, info);
     output.commit();
     source.close();
@@ -217,15 +259,40 @@ public:
     void hide() override {}
 };
 
+void CheckLevel(const std::string& text) { ParseLevel(text); }
+
 constexpr VerbOption kNormalizeOptions[] = {
     {"-y,--yes", "Write without asking", OptionKind::Flag},
     {"--no", "List the peaks only, write nothing", OptionKind::Flag, nullptr, nullptr, "yes"},
+    {"--peak", "Scale so the sample peak reaches DBFS (-70 to 0, e.g. -1) instead of full scale", OptionKind::Value,
+     "DBFS", CheckLevel, "lufs"},
+    {"--lufs",
+     "Scale so the integrated loudness (BS.1770, gated) reaches LUFS (-70 to 0, e.g. -23); refused when the true "
+     "peak would then pass --true-peak-limit (no limiter)",
+     OptionKind::Value, "LUFS", CheckLevel},
+    {"--true-peak-limit", "With --lufs: the highest true peak allowed after the gain, in dBTP (default -1)",
+     OptionKind::Value, "DBTP", CheckLevel},
     kOutputFolderOption,
 };
 
 NormalizeOptions NormalizeOptionsOf(const Subject& s) { return {s.path, s.options.text("output")}; }
 
 }  // namespace
+
+NormalizeTarget NormalizeTargetOf(const OptionValues& options) {
+    NormalizeTarget target;
+    if (options.has("peak")) {
+        target.kind = NormalizeTarget::Kind::Peak;
+        target.level = ParseLevel(options.text("peak"));
+    } else if (options.has("lufs")) {
+        target.kind = NormalizeTarget::Kind::Loudness;
+        target.level = ParseLevel(options.text("lufs"));
+        if (options.has("true-peak-limit")) target.truePeakLimit = ParseLevel(options.text("true-peak-limit"));
+    }
+    return target;
+}
+
+namespace {}  // namespace
 
 const OperationRecord kNormalizeRecord{
     .summary =
@@ -239,7 +306,7 @@ const OperationRecord kNormalizeRecord{
     .run =
         [](Subject& s, Host& host) {
             UnseenPeaks peaks;
-            return Normalize(s.info, NormalizeOptionsOf(s), peaks, host);
+            return Normalize(s.info, NormalizeOptionsOf(s), NormalizeTargetOf(s.options), peaks, host);
         },
 };
 

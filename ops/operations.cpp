@@ -42,6 +42,7 @@ constexpr Why kWhyUnknownLayout{Reason::UnknownLayout, kTextUnknownLayout};
 constexpr Why kWhyDataFirst{
     Reason::DataSizeFirst,
     "データサイズも正しくないため、RIFFサイズと両方を設定するデータサイズ修復(recover)を使ってください"};
+constexpr Why kWhyTooManyChannels{Reason::TooManyChannels, "9チャンネル以上のファイルは測定できません"};
 constexpr const char* kTextNoRule = "この操作にはまだ対象となるファイルの決まりがありません";
 
 std::optional<Refusal> Refuse(const Why& why) { return Refusal{why.code, why.text}; }
@@ -97,6 +98,13 @@ std::optional<Refusal> NotInteger(const WaveInfo& w, const AnalysisResult&) {
 }
 std::optional<Refusal> NotWalkable(const WaveInfo& w, const AnalysisResult&) {
     return IsIntegerPcm(w) || WideFloat(w) ? std::nullopt : Refuse(kWhyResolution);
+}
+// A sample format the transforms read sample by sample (not 12 bits in 16, say).
+std::optional<Refusal> NotSampleFormat(const WaveInfo& w, const AnalysisResult&) {
+    return TransformSampleFormat(w) ? std::nullopt : Refuse(kWhyResolution);
+}
+std::optional<Refusal> MoreThanEightChannels(const WaveInfo& w, const AnalysisResult&) {
+    return w.format.channels > 8 ? Refuse(kWhyTooManyChannels) : std::nullopt;
 }
 // A rate, frame size or channel count of 0 or less, a play time past 31 bits.
 std::optional<Refusal> BadFrames(const WaveInfo& w, const AnalysisResult&) {
@@ -215,9 +223,10 @@ std::string StopReason(const AnalysisResult& result) {
 
 std::vector<std::pair<Reason, const char*>> ReasonTexts() {
     std::vector<std::pair<Reason, const char*>> texts;
-    for (const Why& w : {kWhyCompressed, kWhyFooter, kWhyFileSize, kWhyTail, kWhyMono, kWhyResolution, kWhyStereoOnly,
-                         kWhyRebuild16, kWhyPlainFmt, kWhyNoFooter, kWhyRiffOK, kWhyDataOK, kWhyDataNotInChain,
-                         kWhyLayout, kWhyShortFmt, kWhyOverlap, kWhyBadLayout, kWhyUnknownLayout, kWhyDataFirst})
+    for (const Why& w : {kWhyCompressed, kWhyFooter,     kWhyFileSize,       kWhyTail,      kWhyMono,
+                         kWhyResolution, kWhyStereoOnly, kWhyRebuild16,      kWhyPlainFmt,  kWhyNoFooter,
+                         kWhyRiffOK,     kWhyDataOK,     kWhyDataNotInChain, kWhyLayout,    kWhyShortFmt,
+                         kWhyOverlap,    kWhyBadLayout,  kWhyUnknownLayout,  kWhyDataFirst, kWhyTooManyChannels})
         texts.emplace_back(w.code, w.text);
     texts.emplace_back(Reason::NoRule, kTextNoRule);
     return texts;
@@ -249,6 +258,7 @@ const char* ReasonId(Reason reason) {
         case Reason::UnusableLayout: return "unusable-layout";
         case Reason::UnknownLayout: return "unknown-layout";
         case Reason::DataSizeFirst: return "data-size-first";
+        case Reason::TooManyChannels: return "too-many-channels";
         case Reason::NoRule: return "no-rule";
     }
     return "";

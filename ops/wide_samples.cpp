@@ -84,6 +84,20 @@ void Scale(std::uint8_t* p, std::size_t samples, const SampleFormat& f, double p
     }
 }
 
+void ScaleBy(std::uint8_t* p, std::size_t samples, const SampleFormat& f, double gain) {
+    const std::size_t w = static_cast<std::size_t>(f.bytes);
+    if (f.isFloat()) {
+        for (std::size_t i = 0; i < samples; ++i) StoreFloat(p + i * w, f.bytes, LoadFloat(p + i * w, f.bytes) * gain);
+        return;
+    }
+    const double top = FullScale(f);
+    for (std::size_t i = 0; i < samples; ++i) {
+        double v = std::nearbyint(static_cast<double>(LoadInt(p + i * w, f.bytes)) * gain);
+        v = v < -top - 1 ? -top - 1 : (v > top ? top : v);
+        StoreInt(p + i * w, f.bytes, static_cast<std::int64_t>(v));
+    }
+}
+
 void SpreadSurround(const std::uint8_t* in, const std::uint8_t* lead, std::size_t frames, std::size_t delay,
                     std::uint8_t* out, int outChannels, bool swap, std::size_t bytes) {
     const std::size_t inFrame = 2 * bytes;

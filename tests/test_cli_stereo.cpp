@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -111,6 +112,13 @@ TEST(CliStereo, SurroundAndNormalizeRefuseWhatTheWindowWouldNotOffer) {
     EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"eight.wav", "mono.wav"}));
 }
 
+// A minute's row: today's integer, then its dBFS on the 16-bit scale.
+static std::string PeakRow(int minute, int second, int peak) {
+    char db[32];
+    std::snprintf(db, sizeof db, "%.2f", 20 * std::log10(peak / 32768.0));
+    return std::to_string(minute) + " " + std::to_string(second) + " " + std::to_string(peak) + " " + db;
+}
+
 TEST(CliStereo, NormalizeScansWithNoAndWritesWithYes) {
     TempDir dir;
     WavBuilder b;
@@ -122,14 +130,14 @@ TEST(CliStereo, NormalizeScansWithNoAndWritesWithYes) {
     std::string song = dir.write("song.wav", b.Build());
     CliRun r = RunCli("normalize --no " + Q(song), dir);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 3 4096", "1 1 8192", "ピーク値:8192 "}));
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{PeakRow(0, 3, 4096), PeakRow(1, 1, 8192), "ピーク値:8192 "}));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"song.wav"});
 
     r = RunCli("normalize --yes " + Q(song), dir);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Lines(r.out),
-              (std::vector<std::string>{"0 3 4096", "1 1 8192", "ピーク値:8192 ", dir.file("song(normalize).wav")}));
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{PeakRow(0, 3, 4096), PeakRow(1, 1, 8192), "ピーク値:8192 ",
+                                                      dir.file("song(normalize).wav")}));
     Bytes out = ReadFile(dir.file("song(normalize).wav"));
     EXPECT_EQ(static_cast<std::int16_t>(ReadU16(out, 44 + 4 * 61002 + 2)), -32767);  // the peak, at full scale
     EXPECT_EQ(ReadU16(out, 44 + 4 * 3500), 16383u);                                  // 4096 × 32767 / 8192
@@ -143,7 +151,7 @@ TEST(CliStereo, NormalizeScansWithNoAndWritesWithYes) {
         SCOPED_TRACE(answer);
         r = RunCli(std::string("normalize ") + answer + " " + Q(silent), dir);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 0 0", "ピーク値:0 "}));
+        EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0 0 0 -inf", "ピーク値:0 "}));
         ASSERT_EQ(r.err.rfind(silent + ": ", 0), 0u) << r.err;
         EXPECT_EQ(CodeOf(r.err.substr(silent.size() + 2, r.err.size() - silent.size() - 3)), "silent-file");
         EXPECT_FALSE(std::filesystem::exists(dir.file("silent(normalize).wav")));

@@ -34,9 +34,30 @@ struct NormalizeOptions {
     std::string outputFolder;  // empty: the source's folder
 };
 
+// What the gain aims at. The window always scales to full scale.
+struct NormalizeTarget {
+    enum class Kind {
+        FullScale,  // the loudest sample to full scale, as the window does
+        Peak,       // the sample peak to `level` dBFS
+        Loudness,   // the integrated loudness to `level` LUFS, the true peak kept at or below the limit
+    };
+    Kind kind = Kind::FullScale;
+    double level = 0;
+    double truePeakLimit = -1;  // dBTP
+};
+
 inline constexpr const char* kNormalizeQuestion = "ノーマライズをしますか？";
 // Digital silence: no gain brings a peak of 0 to full scale.
 inline constexpr const char* kTextSilentFile = "無音のためノーマライズできません";
+
+// The loudness target's gain would lift the true peak above its limit; no
+// limiter reshapes the signal, so the file is left as it is.
+inline constexpr const char* kTextTruePeakOverLimit =
+    "目標のラウドネスまで上げるとトゥルーピークが上限を超えるため、ノーマライズできません";
+
+// The target the options of the verb choose (--peak, --lufs, --true-peak-limit).
+class OptionValues;
+NormalizeTarget NormalizeTargetOf(const OptionValues& options);
 
 // The file Normalize writes.
 std::string NormalizeOutputPath(const NormalizeOptions& options);
@@ -54,5 +75,12 @@ float NormalizeGain(int peak);
 // the question. Throws VelmoraError on every failure; every file is closed then.
 std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions& options, PeakListView& view,
                                    Host& host);
+// The same towards another target: one gain for the whole file, computed
+// after the scan (which measures the loudness too for a loudness target) and
+// refused before the question when the loudness target would push the true
+// peak past its limit (kTextTruePeakOverLimit) or the file is silent.
+// Integers are rounded to the nearest value.
+std::vector<std::string> Normalize(const WaveInfo& info, const NormalizeOptions& options, const NormalizeTarget& target,
+                                   PeakListView& view, Host& host);
 
 }  // namespace velmora

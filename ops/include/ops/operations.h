@@ -148,8 +148,9 @@ enum class Reason {
     ChunksOverlap,
     UnusableLayout,
     UnknownLayout,
-    DataSizeFirst,  // the data size is wrong too: the recovery sets both sizes
-    NoRule,         // an operation without a rule is offered for no file
+    DataSizeFirst,    // the data size is wrong too: the recovery sets both sizes
+    TooManyChannels,  // more channels than the loudness weights name
+    NoRule,           // an operation without a rule is offered for no file
 };
 const char* ReasonId(Reason reason);
 // The text of each refusal the rules give in words of their own.

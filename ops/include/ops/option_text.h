@@ -17,4 +17,10 @@ std::int32_t ParseSurroundDelay(const std::string& text);
 // 1 whose byte rate fits 32 bits, the refusal naming the text as typed.
 std::int32_t ParseSampleRate(const std::string& text, std::int16_t blockAlign);
 
+// A level in dB for normalize's targets: a decimal number from -70 to 0
+// ("-1", "-23.5"); throws TextNotLevel otherwise.
+double ParseLevel(const std::string& text);
+// '%s' は-70から0までの数値ではありません
+std::string TextNotLevel(const std::string& text);
+
 }  // namespace velmora

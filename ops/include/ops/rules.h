@@ -27,6 +27,10 @@ std::optional<Refusal> NarrowOnly(const WaveInfo& w, const AnalysisResult& resul
 std::optional<Refusal> NotInteger(const WaveInfo& w, const AnalysisResult& result);
 // Not integer PCM, nor float the transforms walk.
 std::optional<Refusal> NotWalkable(const WaveInfo& w, const AnalysisResult& result);
+// Not a sample format the transforms read sample by sample.
+std::optional<Refusal> NotSampleFormat(const WaveInfo& w, const AnalysisResult& result);
+// More channels than the loudness weights name.
+std::optional<Refusal> MoreThanEightChannels(const WaveInfo& w, const AnalysisResult& result);
 // Frames the transforms cannot walk in seconds.
 std::optional<Refusal> BadFrames(const WaveInfo& w, const AnalysisResult& result);
 std::optional<Refusal> UnknownLayout(const WaveInfo& w, const AnalysisResult& result);

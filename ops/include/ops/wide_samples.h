@@ -22,6 +22,10 @@ double Peak(const std::uint8_t* p, std::size_t samples, const SampleFormat& f);
 // and kept within the container; float: x / peak, so the peak becomes ±1.0.
 void Scale(std::uint8_t* p, std::size_t samples, const SampleFormat& f, double peak);
 
+// Multiplies every sample (integers 16 bits and wider, or float) by `gain`:
+// integers rounded to the nearest value and kept within the container.
+void ScaleBy(std::uint8_t* p, std::size_t samples, const SampleFormat& f, double gain);
+
 // Pseudo-surround frames from stereo frames of two `bytes` samples: output
 // frame i holds the front pair of in[i] and the rear pair (exchanged when
 // swap is set) of in[i - delay], taken from lead[i] for i < delay. With 6
