@@ -235,10 +235,14 @@ void ReadInstrument(Reader& rd, const Body& body) {
 // Positions past the frames of the data: the cue or loop is kept, with a note.
 void CheckPositions(Metadata& m) {
     const std::uint64_t frames = m.context.frames;
+    const std::string data = "(データは " + GroupThousands(frames) + " サンプル)";
     for (const CuePoint& c : m.cues)
-        if (c.position > frames || (c.length && c.position + *c.length > frames))
+        if (c.position > frames)
             m.notes.push_back(Format("cue %u はデータの外(", c.id) + GroupThousands(c.position) +
-                              " サンプル)を指しています(データは " + GroupThousands(frames) + " サンプル)");
+                              " サンプル)を指しています" + data);
+        else if (c.length && c.position + *c.length > frames)
+            m.notes.push_back(Format("cue %u のリージョンの終わり(", c.id) + GroupThousands(c.position + *c.length) +
+                              " サンプル)がデータの外です" + data);
     if (!m.sampler) return;
     for (const SampleLoop& l : m.sampler->loops)
         if (l.start > l.end || l.end > frames)
