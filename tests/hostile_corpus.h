@@ -108,6 +108,16 @@ inline std::vector<Case> MetadataCases() {
     c.push_back({"instShort", between(Chunk("inst", Bytes(3, 0))), AnalysisStop::Complete,
                  MetadataNote("instチャンクが 3Byte しかありません")});
     {
+        // A note per repeated field would grow with the chunk: they stop at a cap.
+        const std::vector<Bytes> repeated(1000, TextField("INAM", {}));
+        c.push_back({"infoNotesCapped", between(ListOf("INFO", repeated)), AnalysisStop::Complete,
+                     [](const AnalysisResult& r, const WaveInfo&) {
+                         EXPECT_EQ(r.metadata.notes.size(), kMetadataNoteCap + 1);
+                         EXPECT_EQ(r.metadata.notes.back(), "これ以降の注意は省略しました");
+                         EXPECT_EQ(r.metadata.info.size(), 1u);
+                     }});
+    }
+    {
         WavBuilder b = Canonical();
         b.trailer = ListOf("INFO", {TextField("INAM", TextBytes("cut short"))});
         Bytes bytes = b.Build();

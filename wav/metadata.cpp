@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "io/file.h"
 #include "wav/bytes.h"
@@ -37,14 +39,28 @@ struct Reader {
     File& file;
     Metadata& m;
     std::uint64_t budget = kMetadataTotalCap;
+    std::unordered_set<std::string> infoIds;
 
-    // The chunk's body as far as it lies in the file, under the caps.
-    Body body(const ChunkEntry& c) {
+    // Notes stop at a cap: a hostile chunk could otherwise give one per byte.
+    void note(const std::string& text) {
+        if (m.notes.size() < kMetadataNoteCap)
+            m.notes.push_back(text);
+        else if (m.notes.size() == kMetadataNoteCap)
+            m.notes.emplace_back("これ以降の注意は省略しました");
+    }
+
+    // The chunk's body as far as it lies in the file, under the caps;
+    // nullopt once the reading budget of the file is spent.
+    std::optional<Body> body(const ChunkEntry& c) {
+        if (budget == 0) {
+            note(c.id + "チャンクは読める量を超えたため読みませんでした");
+            return std::nullopt;
+        }
         const std::uint64_t have = c.size - std::min(c.size, c.overrun);
         if (c.overrun != 0)
-            m.notes.push_back(c.id + "チャンクがファイルの終わりを " + GroupThousands(c.overrun) + "Byte 越えています");
+            note(c.id + "チャンクがファイルの終わりを " + GroupThousands(c.overrun) + "Byte 越えています");
         const std::uint64_t take = std::min({have, kMetadataBodyCap, budget});
-        if (take < have) m.notes.push_back(c.id + "チャンクは先頭の " + GroupThousands(take) + "Byte だけ読みました");
+        if (take < have) note(c.id + "チャンクは先頭の " + GroupThousands(take) + "Byte だけ読みました");
         budget -= take;
         Body b(static_cast<std::size_t>(take));
         b.resize(file.readAt(c.bodyStart(), b.data(), b.size()));
@@ -55,7 +71,7 @@ struct Reader {
     std::string text(const std::uint8_t* p, std::size_t n, const std::string& what) {
         bool escaped = false;
         std::string t = DecodeChunkText(p, n, &escaped);
-        if (escaped) m.notes.push_back(what + "は文字コードが不明のためエスケープして表示します");
+        if (escaped) note(what + "は文字コードが不明のためエスケープして表示します");
         return t;
     }
 };
@@ -70,7 +86,7 @@ std::string ListForm(File& file, const ChunkEntry& c) {
 void ReadBext(Reader& rd, const Body& body) {
     Body b = body;
     if (b.size() < kBextFixed) {
-        rd.m.notes.push_back(Format("bextチャンクが %zuByte しかありません(固定部は602Byte)", b.size()));
+        rd.note(Format("bextチャンクが %zuByte しかありません(固定部は602Byte)", b.size()));
         b.resize(kBextFixed, 0);
     }
     BextInfo x;
@@ -108,12 +124,12 @@ void ReadIxml(Reader& rd, const Body& body) {
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed = doc.load_buffer(body.data(), n);
     if (!parsed) {
-        rd.m.notes.push_back(
+        rd.note(
             Format("iXMLを解析できません(%s、位置 %lld)", parsed.description(), static_cast<long long>(parsed.offset)));
         return;
     }
     const pugi::xml_node root = doc.document_element();
-    if (std::string(root.name()) != "BWFXML") rd.m.notes.emplace_back("iXMLの最上位の要素が BWFXML ではありません");
+    if (std::string(root.name()) != "BWFXML") rd.note("iXMLの最上位の要素が BWFXML ではありません");
     IxmlInfo x;
     x.project = XmlText(rd, root, "PROJECT");
     x.scene = XmlText(rd, root, "SCENE");
@@ -135,7 +151,7 @@ void EachSubChunk(Reader& rd, const Body& body, const std::string& form,
         const std::string id = IdText(body.data() + at);
         const std::uint32_t size = GetU32(body.data() + at + 4);
         if (size > body.size() - at - 8) {
-            rd.m.notes.push_back("LIST/" + form + " の " + id + " がチャンクの外にはみ出しています");
+            rd.note("LIST/" + form + " の " + id + " がチャンクの外にはみ出しています");
             return;
         }
         f(id, body.data() + at + 8, size);
@@ -146,29 +162,30 @@ void EachSubChunk(Reader& rd, const Body& body, const std::string& form,
 void ReadInfoList(Reader& rd, const Body& body) {
     EachSubChunk(rd, body, "INFO", [&rd](const std::string& id, const std::uint8_t* p, std::size_t n) {
         std::vector<InfoField>& info = rd.m.info;
-        if (std::any_of(info.begin(), info.end(), [&id](const InfoField& f) { return f.id == id; })) {
-            rd.m.notes.push_back("INFOの" + id + "が重複しています(最初のものを表示します)");
+        if (rd.infoIds.count(id) != 0) {
+            rd.note("INFOの" + id + "が重複しています(最初のものを表示します)");
             return;
         }
         if (info.size() == kMetadataItemCap) {
-            rd.m.notes.push_back(Format("INFOの項目は最初の %zu 個だけ読みました", kMetadataItemCap));
+            rd.note(Format("INFOの項目は最初の %zu 個だけ読みました", kMetadataItemCap));
             return;
         }
+        rd.infoIds.insert(id);
         info.push_back({id, rd.text(p, n, "INFOの" + id)});
     });
 }
 
 void ReadCues(Reader& rd, const Body& body) {
     if (body.size() < 4) {
-        rd.m.notes.emplace_back("cueチャンクが短すぎて点の数がありません");
+        rd.note("cueチャンクが短すぎて点の数がありません");
         return;
     }
     const std::uint32_t count = GetU32(body.data());
     std::size_t fit = (body.size() - 4) / kCuePointSize;
-    if (count > fit) rd.m.notes.push_back(Format("cueチャンクは %u 点としていますが、中身は %zu 点分です", count, fit));
+    if (count > fit) rd.note(Format("cueチャンクは %u 点としていますが、中身は %zu 点分です", count, fit));
     fit = std::min({fit, std::size_t{count}, kMetadataItemCap});
     if (fit == kMetadataItemCap && count > fit)
-        rd.m.notes.push_back(Format("cueの点は最初の %zu 点だけ読みました", kMetadataItemCap));
+        rd.note(Format("cueの点は最初の %zu 点だけ読みました", kMetadataItemCap));
     for (std::size_t i = 0; i < fit; ++i) {
         const std::uint8_t* p = body.data() + 4 + i * kCuePointSize;
         // The sample offset counts frames from the start of the data chunk.
@@ -177,20 +194,20 @@ void ReadCues(Reader& rd, const Body& body) {
 }
 
 // Labels, notes and texts of cue points (LIST/adtl), once the cues are read.
-void ReadAdtl(Reader& rd, const Body& body) {
-    EachSubChunk(rd, body, "adtl", [&rd](const std::string& id, const std::uint8_t* p, std::size_t n) {
+void ReadAdtl(Reader& rd, const Body& body, const std::unordered_map<std::uint32_t, std::size_t>& cueAt) {
+    EachSubChunk(rd, body, "adtl", [&rd, &cueAt](const std::string& id, const std::uint8_t* p, std::size_t n) {
         if (id != "labl" && id != "note" && id != "ltxt") return;
         if (n < (id == "ltxt" ? 20u : 4u)) {
-            rd.m.notes.push_back("LIST/adtl の " + id + " が短すぎます");
+            rd.note("LIST/adtl の " + id + " が短すぎます");
             return;
         }
         const std::uint32_t cueId = GetU32(p);
-        const auto cue =
-            std::find_if(rd.m.cues.begin(), rd.m.cues.end(), [cueId](const CuePoint& c) { return c.id == cueId; });
-        if (cue == rd.m.cues.end()) {
-            rd.m.notes.push_back(Format("LIST/adtl の %s が存在しない cue %u を指しています", id.c_str(), cueId));
+        const auto at = cueAt.find(cueId);
+        if (at == cueAt.end()) {
+            rd.note(Format("LIST/adtl の %s が存在しない cue %u を指しています", id.c_str(), cueId));
             return;
         }
+        CuePoint* cue = &rd.m.cues[at->second];
         const std::string what = Format("cue %u の", cueId) + id;
         if (id == "labl") cue->label = rd.text(p + 4, n - 4, what);
         if (id == "note") cue->note = rd.text(p + 4, n - 4, what);
@@ -204,7 +221,7 @@ void ReadAdtl(Reader& rd, const Body& body) {
 
 void ReadSampler(Reader& rd, const Body& body) {
     if (body.size() < kSmplFixed) {
-        rd.m.notes.push_back(Format("smplチャンクが %zuByte しかありません(固定部は36Byte)", body.size()));
+        rd.note(Format("smplチャンクが %zuByte しかありません(固定部は36Byte)", body.size()));
         return;
     }
     SamplerInfo s;
@@ -213,8 +230,7 @@ void ReadSampler(Reader& rd, const Body& body) {
     s.pitchFraction = GetU32(body.data() + 16);
     const std::uint32_t count = GetU32(body.data() + 28);
     const std::size_t fit = (body.size() - kSmplFixed) / kLoopSize;
-    if (count > fit)
-        rd.m.notes.push_back(Format("smplチャンクはループ %u 個としていますが、中身は %zu 個分です", count, fit));
+    if (count > fit) rd.note(Format("smplチャンクはループ %u 個としていますが、中身は %zu 個分です", count, fit));
     const std::size_t n = std::min({fit, std::size_t{count}, kMetadataItemCap});
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t* p = body.data() + kSmplFixed + i * kLoopSize;
@@ -225,7 +241,7 @@ void ReadSampler(Reader& rd, const Body& body) {
 
 void ReadInstrument(Reader& rd, const Body& body) {
     if (body.size() < kInstSize) {
-        rd.m.notes.push_back(Format("instチャンクが %zuByte しかありません(7Byte必要です)", body.size()));
+        rd.note(Format("instチャンクが %zuByte しかありません(7Byte必要です)", body.size()));
         return;
     }
     const auto s8 = [&body](std::size_t i) { return static_cast<int>(static_cast<std::int8_t>(body[i])); };
@@ -233,22 +249,22 @@ void ReadInstrument(Reader& rd, const Body& body) {
 }
 
 // Positions past the frames of the data: the cue or loop is kept, with a note.
-void CheckPositions(Metadata& m) {
+void CheckPositions(Reader& rd) {
+    const Metadata& m = rd.m;
     const std::uint64_t frames = m.context.frames;
     const std::string data = "(データは " + GroupThousands(frames) + " サンプル)";
     for (const CuePoint& c : m.cues)
         if (c.position > frames)
-            m.notes.push_back(Format("cue %u はデータの外(", c.id) + GroupThousands(c.position) +
-                              " サンプル)を指しています" + data);
+            rd.note(Format("cue %u はデータの外(", c.id) + GroupThousands(c.position) + " サンプル)を指しています" +
+                    data);
         else if (c.length && c.position + *c.length > frames)
-            m.notes.push_back(Format("cue %u のリージョンの終わり(", c.id) + GroupThousands(c.position + *c.length) +
-                              " サンプル)がデータの外です" + data);
+            rd.note(Format("cue %u のリージョンの終わり(", c.id) + GroupThousands(c.position + *c.length) +
+                    " サンプル)がデータの外です" + data);
     if (!m.sampler) return;
     for (const SampleLoop& l : m.sampler->loops)
         if (l.start > l.end || l.end > frames)
-            m.notes.push_back(Format("ループ %u の範囲 ", l.id) + GroupThousands(l.start) + "-" +
-                              GroupThousands(l.end) + " はデータ(" + GroupThousands(frames) +
-                              " サンプル)に収まっていません");
+            rd.note(Format("ループ %u の範囲 ", l.id) + GroupThousands(l.start) + "-" + GroupThousands(l.end) +
+                    " はデータ(" + GroupThousands(frames) + " サンプル)に収まっていません");
 }
 
 }  // namespace
@@ -256,28 +272,41 @@ void CheckPositions(Metadata& m) {
 Metadata ReadMetadata(File& file, const std::vector<ChunkEntry>& chunks, const MetadataContext& context) {
     Metadata m;
     m.context = context;
-    Reader rd{file, m};
+    Reader rd{file, m, kMetadataTotalCap, {}};
     std::vector<Body> adtl;
+    bool cueRead = false;
     for (const ChunkEntry& c : chunks) {
         if (!c.wellFormed() && c.fault != ChunkFault::PastEnd) continue;
+        const std::string form = c.id == "LIST" ? ListForm(file, c) : std::string();
+        // Only the first of each chunk counts; every LIST INFO and adtl does.
+        void (*read)(Reader&, const Body&) = nullptr;
         if (c.id == "bext" && !m.bext)
-            ReadBext(rd, rd.body(c));
+            read = ReadBext;
         else if (c.id == "iXML" && !m.ixml)
-            ReadIxml(rd, rd.body(c));
-        else if (c.id == "cue " && m.cues.empty())
-            ReadCues(rd, rd.body(c));
+            read = ReadIxml;
+        else if (c.id == "cue " && !cueRead)
+            read = ReadCues;
         else if (c.id == "smpl" && !m.sampler)
-            ReadSampler(rd, rd.body(c));
+            read = ReadSampler;
         else if (c.id == "inst" && !m.instrument)
-            ReadInstrument(rd, rd.body(c));
-        else if (c.id == "LIST" && ListForm(file, c) == "INFO")
-            ReadInfoList(rd, rd.body(c));
-        else if (c.id == "LIST" && ListForm(file, c) == "adtl")
-            adtl.push_back(rd.body(c));
+            read = ReadInstrument;
+        else if (form == "INFO")
+            read = ReadInfoList;
+        else if (form != "adtl")
+            continue;
+        cueRead = cueRead || c.id == "cue ";
+        std::optional<Body> body = rd.body(c);
+        if (!body) continue;
+        if (read)
+            read(rd, *body);
+        else
+            adtl.push_back(std::move(*body));
     }
     // The labels may come before the cue chunk they name.
-    for (const Body& b : adtl) ReadAdtl(rd, b);
-    CheckPositions(m);
+    std::unordered_map<std::uint32_t, std::size_t> cueAt;
+    for (std::size_t i = 0; i < m.cues.size(); ++i) cueAt.emplace(m.cues[i].id, i);
+    for (const Body& b : adtl) ReadAdtl(rd, b, cueAt);
+    CheckPositions(rd);
     return m;
 }
 

@@ -23,6 +23,8 @@ inline constexpr std::uint64_t kMetadataBodyCap = std::uint64_t{1} << 20;
 inline constexpr std::uint64_t kMetadataTotalCap = std::uint64_t{8} << 20;
 // Cue points, loops and INFO fields are kept up to this many each.
 inline constexpr std::size_t kMetadataItemCap = 4096;
+// Notes stop after this many, with one more that says so.
+inline constexpr std::size_t kMetadataNoteCap = 256;
 
 struct BextInfo {
     std::uint16_t version = 0;
