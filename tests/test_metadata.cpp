@@ -213,3 +213,29 @@ TEST(Metadata, InfoTagsOfFfmpegAndSoxAgreeWithFfprobeAndMediainfo) {
     EXPECT_FALSE(soxProbe.contains("tags"));
     EXPECT_FALSE(soxMedia.contains("Comment"));
 }
+
+// Cue points built from bytes: ffprobe gives them as chapters, a labl as the
+// chapter's title; an ASCII INFO field as ffprobe's and mediainfo's tag.
+// (Both read INFO text as bytes or Latin-1, so only ASCII is compared.)
+TEST(Metadata, BuiltCuesAndInfoAgreeWithFfprobeAndMediainfo) {
+    if (!Have("ffprobe") || !Have("mediainfo")) GTEST_SKIP() << "ffprobe or mediainfo missing";
+    TempDir dir;
+    WavBuilder b = Stereo8k();
+    b.betweenFmtAndData = CueChunk({{1, 4000}, {2, 6000}, {3, 8000}});
+    AppendBytes(b.betweenFmtAndData, ListOf("adtl", {CueText("labl", 1, "Intro"), CueText("labl", 3, "Outro")}));
+    AppendBytes(b.betweenFmtAndData, ListOf("INFO", {TextField("INAM", TextBytes("Built title"))}));
+    const std::string path = dir.write("cues.wav", b.Build());
+    const json ours = Info(path, dir)["metadata"];
+    const json chapters = ToolJson("ffprobe -v error -show_chapters -show_format -of json " + Quote(path), dir);
+    const json media = ToolJson("mediainfo --Output=JSON " + Quote(path), dir)["media"]["track"][0];
+    ASSERT_EQ(ours["cues"].size(), chapters["chapters"].size());
+    for (std::size_t i = 0; i < ours["cues"].size(); ++i) {
+        const json& cue = ours["cues"][i];
+        const json& chapter = chapters["chapters"][i];
+        EXPECT_EQ(cue["position"]["samples"], chapter["start"]) << i;
+        EXPECT_EQ(chapter["time_base"], "1/8000");
+        EXPECT_EQ(cue.value("label", ""), chapter.value("tags", json::object()).value("title", "")) << i;
+    }
+    EXPECT_EQ(ours["info"]["INAM"], chapters["format"]["tags"]["title"]);
+    EXPECT_EQ(ours["info"]["INAM"], media["Title"]);
+}
