@@ -7,6 +7,7 @@
 #include "verbs.h"
 #include "ops/catalogue.h"
 #include "wav/error.h"
+#include "wav/metadata.h"
 #include "wav/records.h"
 
 namespace velmora::cli {
@@ -68,6 +69,103 @@ nlohmann::json ChunksJson(const std::vector<ChunkEntry>& chunks) {
     for (const ChunkEntry& c : chunks)
         j.push_back(
             {{"id", c.id}, {"offset", c.offset}, {"size", c.size}, {"padded", c.padded}, {"note", ChunkNote(c)}});
+    return j;
+}
+
+// A position in samples with its time at the file's rate (null without one).
+nlohmann::json PositionJson(std::uint64_t samples, std::int32_t rate) {
+    const std::string time = SampleTime(samples, rate);
+    return {{"samples", samples}, {"time", time.empty() ? nlohmann::json(nullptr) : nlohmann::json(time)}};
+}
+
+nlohmann::json BextJson(const BextInfo& b, std::int32_t rate) {
+    nlohmann::json j = {{"version", b.version},
+                        {"description", b.description},
+                        {"originator", b.originator},
+                        {"originatorReference", b.originatorReference},
+                        {"originationDate", b.originationDate},
+                        {"originationTime", b.originationTime},
+                        {"timeReference", PositionJson(b.timeReference, rate)},
+                        {"codingHistory", b.codingHistory}};
+    const std::pair<const char*, const std::optional<std::int16_t>*> levels[] = {
+        {"loudnessValue", &b.loudnessValue},
+        {"loudnessRange", &b.loudnessRange},
+        {"maxTruePeakLevel", &b.maxTruePeakLevel},
+        {"maxMomentaryLoudness", &b.maxMomentaryLoudness},
+        {"maxShortTermLoudness", &b.maxShortTermLoudness}};
+    for (const auto& [key, value] : levels)
+        if (*value) j[key] = **value / 100.0;
+    return j;
+}
+
+nlohmann::json IxmlJson(const IxmlInfo& x) {
+    nlohmann::json j = nlohmann::json::object();
+    const std::pair<const char*, const std::string*> fields[] = {{"project", &x.project},
+                                                                 {"scene", &x.scene},
+                                                                 {"take", &x.take},
+                                                                 {"tape", &x.tape},
+                                                                 {"note", &x.note},
+                                                                 {"masterSpeed", &x.masterSpeed},
+                                                                 {"timecodeRate", &x.timecodeRate},
+                                                                 {"timecodeFlag", &x.timecodeFlag}};
+    for (const auto& [key, text] : fields)
+        if (!text->empty()) j[key] = *text;
+    return j;
+}
+
+nlohmann::json CuesJson(const std::vector<CuePoint>& cues, std::int32_t rate) {
+    nlohmann::json j = nlohmann::json::array();
+    for (const CuePoint& c : cues) {
+        nlohmann::json cue = {{"id", c.id}, {"position", PositionJson(c.position, rate)}};
+        if (c.length) cue["length"] = PositionJson(*c.length, rate);
+        if (!c.label.empty()) cue["label"] = c.label;
+        if (!c.note.empty()) cue["note"] = c.note;
+        if (!c.text.empty()) cue["text"] = c.text;
+        j.push_back(cue);
+    }
+    return j;
+}
+
+nlohmann::json LoopsJson(const SamplerInfo& s, std::int32_t rate) {
+    nlohmann::json j = nlohmann::json::array();
+    for (const SampleLoop& l : s.loops)
+        j.push_back({{"id", l.id},
+                     {"type", l.type},
+                     {"start", PositionJson(l.start, rate)},
+                     {"end", PositionJson(l.end, rate)},
+                     {"fraction", l.fraction},
+                     {"playCount", l.playCount}});
+    return j;
+}
+
+// The descriptive chunks: a key for each kind the file has, full texts;
+// null for a file with none.
+nlohmann::json MetadataJson(const Metadata& m) {
+    if (m.empty()) return nullptr;
+    const std::int32_t rate = m.context.samplesPerSec;
+    nlohmann::json j = nlohmann::json::object();
+    if (m.bext) j["bext"] = BextJson(*m.bext, rate);
+    if (m.ixml) j["ixml"] = IxmlJson(*m.ixml);
+    if (!m.info.empty()) {
+        j["info"] = nlohmann::json::object();
+        for (const InfoField& f : m.info) j["info"][f.id] = f.text;
+    }
+    if (!m.cues.empty()) j["cues"] = CuesJson(m.cues, rate);
+    if (m.sampler) {
+        j["sampler"] = {{"unityNote", m.sampler->unityNote},
+                        {"pitchFraction", m.sampler->pitchFraction},
+                        {"samplePeriod", m.sampler->samplePeriod}};
+        j["loops"] = LoopsJson(*m.sampler, rate);
+    }
+    if (const auto& i = m.instrument)
+        j["instrument"] = {{"unshiftedNote", i->unshiftedNote},
+                           {"fineTune", i->fineTune},
+                           {"gain", i->gain},
+                           {"lowNote", i->lowNote},
+                           {"highNote", i->highNote},
+                           {"lowVelocity", i->lowVelocity},
+                           {"highVelocity", i->highVelocity}};
+    if (!m.notes.empty()) j["notes"] = m.notes;
     return j;
 }
 
@@ -145,6 +243,7 @@ nlohmann::json InfoJson(const std::string& path, bool complete, const std::vecto
         {"enabled", EnabledJson(AllowedOperations(info, result))},
         {"why", WhyJson(WhyNotOffered(info, result))},
         {"chunks", ChunksJson(result.chunks)},
+        {"metadata", complete ? MetadataJson(result.metadata) : nullptr},
         {"error", error},
     };
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "wav/analysis.h"
 #include "wav/error.h"
 #include "allowed.h"
+#include "metadata_chunks.h"
 #include "wav_builder.h"
 
 namespace velmora::test::hostile {
@@ -54,6 +56,76 @@ struct Case {
     // Further checks on a completed or stopped analysis.
     std::function<void(const AnalysisResult&, const WaveInfo&)> check = nullptr;
 };
+
+// A broken descriptive chunk: the analysis completes, the size checks stand,
+// and the metadata section carries the note.
+inline std::function<void(const AnalysisResult&, const WaveInfo&)> MetadataNote(const std::string& note) {
+    return [note](const AnalysisResult& r, const WaveInfo&) {
+        const std::vector<std::string>& notes = r.metadata.notes;
+        const auto has = [&note](const std::string& line) { return line.find(note) != std::string::npos; };
+        EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), has)) << note;
+        EXPECT_TRUE(std::any_of(r.report->begin(), r.report->end(), has)) << note;
+        EXPECT_NE(std::find(r.report->begin(), r.report->end(), "** メタデータ **"), r.report->end());
+        EXPECT_EQ(r.report->at(15).rfind("ファイルサイズ", 0), 0u);
+    };
+}
+
+inline std::vector<Case> MetadataCases() {
+    const auto between = [](const Bytes& chunks) {
+        WavBuilder b = Canonical();
+        b.betweenFmtAndData = chunks;
+        return b.Build();
+    };
+    std::vector<Case> c;
+    c.push_back({"bextShort", between(Chunk("bext", Bytes(100, 'b'))), AnalysisStop::Complete,
+                 MetadataNote("bextチャンクが 100Byte しかありません")});
+    c.push_back(
+        {"cuePastData", between(CueChunk({{1, 1000000}})), AnalysisStop::Complete, MetadataNote("cue 1 はデータの外")});
+    {
+        Bytes region = CueChunk({{2, 8000}});
+        AppendBytes(region, ListOf("adtl", {RegionText(2, 5000, "runs on")}));
+        c.push_back({"regionPastData", between(region), AnalysisStop::Complete,
+                     MetadataNote("cue 2 のリージョンの終わり(13,000 サンプル)がデータの外です")});
+    }
+    c.push_back({"cueCountTooLarge", between(CueChunk({{1, 10}}, 1000)), AnalysisStop::Complete,
+                 MetadataNote("cueチャンクは 1000 点としていますが、中身は 1 点分です")});
+    c.push_back({"cueEmpty", between(Chunk("cue ", {})), AnalysisStop::Complete, MetadataNote("cueチャンクが短すぎ")});
+    c.push_back({"adtlUnknownCue", between(ListOf("adtl", {CueText("labl", 7, "lost")})), AnalysisStop::Complete,
+                 MetadataNote("存在しない cue 7")});
+    c.push_back({"ixmlBroken", between(Chunk("iXML", TextBytes("<BWFXML><PROJECT>x</BWFXML>"))), AnalysisStop::Complete,
+                 MetadataNote("iXMLを解析できません")});
+    c.push_back({"infoNoEncoding", between(ListOf("INFO", {TextField("ICMT", Bytes{0xFF, 0xFE, 'a'})})),
+                 AnalysisStop::Complete, MetadataNote("INFOのICMTは文字コードが不明")});
+    {
+        Bytes overrun = ListOf("INFO", {TextField("INAM", TextBytes("title"))});
+        overrun[16] = 200;  // INAM claims more than its LIST holds
+        c.push_back({"infoFieldOverruns", between(overrun), AnalysisStop::Complete, MetadataNote("はみ出しています")});
+    }
+    c.push_back({"smplShort", between(Chunk("smpl", Bytes(20, 0))), AnalysisStop::Complete,
+                 MetadataNote("smplチャンクが 20Byte しかありません")});
+    c.push_back({"smplLoopPastData", between(SmplChunk(60, {{1, 0, 0, 900000, 0}})), AnalysisStop::Complete,
+                 MetadataNote("ループ 1 の範囲")});
+    c.push_back({"instShort", between(Chunk("inst", Bytes(3, 0))), AnalysisStop::Complete,
+                 MetadataNote("instチャンクが 3Byte しかありません")});
+    {
+        // A note per repeated field would grow with the chunk: they stop at a cap.
+        const std::vector<Bytes> repeated(1000, TextField("INAM", {}));
+        c.push_back({"infoNotesCapped", between(ListOf("INFO", repeated)), AnalysisStop::Complete,
+                     [](const AnalysisResult& r, const WaveInfo&) {
+                         EXPECT_EQ(r.metadata.notes.size(), kMetadataNoteCap + 1);
+                         EXPECT_EQ(r.metadata.notes.back(), "これ以降の注意は省略しました");
+                         EXPECT_EQ(r.metadata.info.size(), 1u);
+                     }});
+    }
+    {
+        WavBuilder b = Canonical();
+        b.trailer = ListOf("INFO", {TextField("INAM", TextBytes("cut short"))});
+        Bytes bytes = b.Build();
+        bytes.resize(bytes.size() - 6);  // the LIST claims bytes the file no longer has
+        c.push_back({"infoPastEnd", bytes, AnalysisStop::Complete, MetadataNote("LISTチャンクがファイルの終わりを")});
+    }
+    return c;
+}
 
 inline std::vector<Case> Corpus() {
     std::vector<Case> c;
@@ -277,6 +349,7 @@ inline std::vector<Case> Corpus() {
                          EXPECT_TRUE(Allowed(w, r).contains(Operation::FixRiffSize));
                      }});
     }
+    for (Case& m : MetadataCases()) c.push_back(std::move(m));
     return c;
 }
 

@@ -164,6 +164,7 @@ std::vector<std::string> BuildReport(const WaveInfo& w, const AnalysisResult& re
             r.push_back("チャンクの並びが位置 " + GroupThousands(*result.searchedFrom) +
                         " で途切れているため、fmt/dataは検索で見つけました");
     }
+    for (std::string& line : MetadataReportLines(result.metadata)) r.push_back(std::move(line));
     return r;
 }
 
@@ -346,6 +347,20 @@ void AcceptOmittedPad(const WaveInfo& info, AnalysisResult& result) {
     }
 }
 
+// The descriptive chunks, with positions checked against the frames the
+// data really holds (its size, or what of it is in the file).
+Metadata FileMetadata(File& file, const ChunkTable& table, std::optional<std::uint32_t> factFrames,
+                      const WaveInfo& info) {
+    MetadataContext context;
+    context.samplesPerSec = info.format.samplesPerSec;
+    const std::uint64_t present = info.fileSize > info.dataStart() ? info.fileSize - info.dataStart() : 0;
+    if (IsCompressedFormat(info) && !IsOneBytePerSample(info) && factFrames)
+        context.frames = *factFrames;
+    else if (info.format.blockAlign > 0)
+        context.frames = std::min(info.dataSize, present) / static_cast<std::uint64_t>(info.format.blockAlign);
+    return ReadMetadata(file, table.chunks, context);
+}
+
 // The play time; false, with the stop recorded, when a frame size or rate
 // of 0 leaves none.
 bool SetPlayTime(std::optional<std::uint32_t> factFrames, WaveInfo& info, AnalysisResult& result) {
@@ -483,6 +498,7 @@ AnalysisResult AnalyzeWave(const std::string& path, WaveInfo& info) {
     result.headerSize = headerSize;
     MeasureTail(file, table.find("data"), headerSize, info, result);
     const std::optional<std::uint32_t> factFrames = FactFrames(file, table);
+    result.metadata = FileMetadata(file, table, factFrames, info);
 
     result.hexDump = HexDumpLines(head.data(), std::min<std::size_t>(headerSize, kHexDumpCap));
     file.close();

@@ -7,8 +7,33 @@
 #include "ops/operations.h"
 #include "wav/analysis.h"
 #include "wav/error.h"
+#include "wav/metadata.h"
 
 using namespace velmora;
+
+namespace {
+
+// Every text the descriptive chunks gave is UTF-8 (the JSON and the window
+// take it as such), the lists stay under their caps, and the report has the
+// metadata section exactly when there is something to show.
+void CheckMetadata(const AnalysisResult& r) {
+    const Metadata& m = r.metadata;
+    std::vector<std::string> texts = m.notes;
+    if (m.bext)
+        texts.insert(texts.end(), {m.bext->description, m.bext->originator, m.bext->originatorReference,
+                                   m.bext->originationDate, m.bext->originationTime, m.bext->codingHistory});
+    if (m.ixml) texts.insert(texts.end(), {m.ixml->project, m.ixml->scene, m.ixml->take, m.ixml->tape, m.ixml->note});
+    for (const InfoField& f : m.info) texts.insert(texts.end(), {f.id, f.text});
+    for (const CuePoint& c : m.cues) texts.insert(texts.end(), {c.label, c.note, c.text});
+    for (const std::string& t : texts) VELMORA_CHECK(IsValidUtf8(t));
+    for (const std::string& line : *r.report) VELMORA_CHECK(IsValidUtf8(line));
+    VELMORA_CHECK(m.info.size() <= kMetadataItemCap && m.cues.size() <= kMetadataItemCap);
+    VELMORA_CHECK(!m.sampler || m.sampler->loops.size() <= kMetadataItemCap);
+    const bool shown = std::find(r.report->begin(), r.report->end(), "** メタデータ **") != r.report->end();
+    VELMORA_CHECK(shown == !m.empty());
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = fuzz::ScratchDir() + "/analysis.wav";
@@ -27,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::optional<OperationSet> allowed = AllowedOperations(info, r);
         VELMORA_CHECK(r.report && allowed && r.hexDump);
         VELMORA_CHECK(r.report->size() >= 16);
+        CheckMetadata(r);
         // The dump stops at 2056 bytes however far the data chunk lies.
         VELMORA_CHECK(r.hexDump->size() == (std::min<std::uint32_t>(r.headerSize, 2056) + 15) / 16);
         // Both ids are in the file, wherever they are.

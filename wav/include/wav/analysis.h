@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "wav/chunks.h"
+#include "wav/metadata.h"
 #include "wav/waveinfo.h"
 
 namespace velmora {
@@ -66,6 +67,9 @@ struct AnalysisResult {
     // The format chunk holds fewer than the 16 bytes of its fields: the
     // fields it lacks read as 0, and no operation may read or write them.
     bool formatTooShort = false;
+    // The descriptive chunks (bext, iXML, INFO, cues, loops) and what was
+    // wrong with them; the report shows them after the chunk list.
+    Metadata metadata;
 };
 
 // Throws VelmoraError("ファイル %s は開けません") when the file cannot be
