@@ -681,4 +681,23 @@ void OutputFile::startWriteback() {
     dirtyFrom_ = dirtyTo_;
 }
 
+std::optional<bool> OpenForWritingElsewhere(const std::string& path) {
+#ifdef F_SETLEASE
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    std::optional<bool> answer;
+    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+        answer = false;
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    } else if (errno == EAGAIN) {
+        answer = true;
+    }
+    ::close(fd);
+    return answer;
+#else
+    (void)path;
+    return std::nullopt;
+#endif
+}
+
 }  // namespace velmora

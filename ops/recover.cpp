@@ -105,8 +105,7 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
     if (ChunksOverlap(fmtAt, FormatFieldsEnd(info), dataAt, dataAt + kChunkHeaderSize))
         throw VelmoraError(kTextChunksOverlap);
 
-    File file = File::OpenReadWrite(options.source);
-    LockForPatch(file, info);
+    File file = OpenForPatch(options.source, info);
     // The two fields it replaces still hold what the analysis read.
     if (!info.rf64) {
         std::uint8_t field[4];

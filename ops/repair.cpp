@@ -161,10 +161,9 @@ std::vector<std::string> RewriteRiffSize(WaveInfo& info, const RewriteRiffSizeOp
     if (options.source.empty()) return {};
     RequireAnalysed(options.source, info);
 
-    File file = File::OpenReadWrite(options.source);
     // The new size is the analysed length; a file that changed since, or is
     // still being written, would get a size matching neither.
-    LockForPatch(file, info);
+    File file = OpenForPatch(options.source, info);
     std::uint8_t unit[RiffHeader::kSize];
     info.riff.Encode(unit);
     RequireBytesAsAnalysed(file, 0, unit, sizeof unit);
@@ -271,10 +270,9 @@ std::vector<std::string> RewriteSampleRate(WaveInfo& info, const RewriteSampleRa
     const std::string rateText = std::to_string(rate);
     if (rate <= 0) throw VelmoraError(TextUnusableRate(rateText));
 
-    File file = File::OpenReadWrite(options.source);
+    File file = OpenForPatch(options.source, info);
     const auto at = static_cast<std::uint64_t>(info.fmtChunkPos);
     RequireWithin(file, at + FormatBlock::kSize);
-    LockForPatch(file, info);
     std::uint8_t unit[FormatBlock::kSize];
     info.format.Encode(unit);
     RequireBytesAsAnalysed(file, at, unit, sizeof unit);

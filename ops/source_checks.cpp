@@ -17,6 +17,7 @@ namespace velmora {
 namespace {
 
 std::atomic<int> writerCheckPause{150};
+std::atomic<bool> writerLeases{true};
 
 bool MatchesAnalysis(const FileIdentity& id, const WaveInfo& info) {
     return id.device == info.fileDevice && id.inode == info.fileInode && id.length == info.fileSize &&
@@ -82,9 +83,9 @@ void RequireFieldInChunk(File& file, const char* id, std::uint64_t chunkAt, std:
             throw VelmoraError(why);
 }
 
-void LockForPatch(File& file, const WaveInfo& info) {
+void LockForPatch(File& file, const WaveInfo& info, bool lookTwice) {
     if (!file.tryLockExclusive()) throw VelmoraError(TextFileBusy(file.path()));
-    if (const int pause = writerCheckPause.load(); pause > 0) {
+    if (const int pause = writerCheckPause.load(); lookTwice && pause > 0) {
         const FileIdentity first = file.identity();
         std::this_thread::sleep_for(std::chrono::milliseconds(pause));
         // A writer that does not lock still moves the length or the time of
@@ -95,6 +96,17 @@ void LockForPatch(File& file, const WaveInfo& info) {
     }
     RequireUnchanged(file, info);
 }
+
+File OpenForPatch(const std::string& path, const WaveInfo& info) {
+    // Asked before this process opens the file for writing itself.
+    const std::optional<bool> writing = writerLeases.load() ? OpenForWritingElsewhere(path) : std::nullopt;
+    if (writing.value_or(false)) throw VelmoraError(TextFileBusy(path));
+    File file = File::OpenReadWrite(path);
+    LockForPatch(file, info, !writing.has_value());
+    return file;
+}
+
+void UseWriterLeases(bool use) { writerLeases = use; }
 
 void SetWriterCheckPause(int milliseconds) { writerCheckPause = milliseconds < 0 ? 0 : milliseconds; }
 

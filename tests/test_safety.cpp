@@ -481,7 +481,34 @@ TEST(InPlacePatch, AFileLockedByAnotherProcessIsRefusedUntilItIsReleased) {
     }
 }
 
+// A writer that keeps the file open, even one that writes nothing now and
+// takes no lock, is seen at once where the system tells (a read lease),
+// without the two looks.
+TEST(InPlacePatch, AFileOpenForWritingElsewhereIsRefusedWithoutWaiting) {
+    TempDir dir;
+    const std::string src = dir.file("take.wav");
+    const Bytes original = WrongRiffSize();
+    WriteFile(src, original);
+    ASSERT_EQ(OpenForWritingElsewhere(src), std::optional<bool>(false));
+    SetWriterCheckPause(0);
+    for (const int flags : {O_WRONLY | O_APPEND, O_RDWR}) {
+        LockHolder writer(src, flags, [](int fd) { return fd >= 0; });
+        ASSERT_TRUE(writer.held());
+        for (const Op& op : InPlaceOps()) {
+            EXPECT_EQ(RunFor(op.prepare(src)), "file-busy " + src) << op.name;
+            EXPECT_EQ(ReadFile(src), original) << op.name;
+        }
+    }
+    // Readers are no writers.
+    LockHolder reader(src, O_RDONLY, [](int fd) { return fd >= 0; });
+    ASSERT_TRUE(reader.held());
+    EXPECT_EQ(RunFor(InPlaceOps()[0].prepare(src)), "ok");
+    SetWriterCheckPause(150);
+}
+
+// Where the system cannot tell (no leases), the two looks a moment apart.
 TEST(InPlacePatch, AFileThatGrowsBetweenTheTwoLooksIsRefused) {
+    UseWriterLeases(false);
     TempDir dir;
     const std::string src = dir.file("take.wav");
     const Bytes original = WrongRiffSize();
@@ -512,6 +539,7 @@ TEST(InPlacePatch, AFileThatGrowsBetweenTheTwoLooksIsRefused) {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     const Bytes now = ReadFile(src);
     EXPECT_EQ(Bytes(now.begin(), now.begin() + static_cast<long>(original.size())), original);
+    UseWriterLeases(true);
 }
 
 // ---- Two runs, one set of names ---------------------------------------------

@@ -248,4 +248,11 @@ private:
     std::vector<std::uint8_t> buffer_;
 };
 
+// Whether another process has the file open for writing, as far as the
+// system can tell without waiting: on Linux a read lease, which is refused
+// while any descriptor is open for writing. nullopt where it cannot answer
+// (a file of another owner, a file system without leases). Ask before
+// opening the file for writing oneself: one's own descriptor counts too.
+std::optional<bool> OpenForWritingElsewhere(const std::string& path);
+
 }  // namespace velmora

@@ -64,14 +64,23 @@ inline std::uint64_t FormatFieldsEnd(const WaveInfo& info) {
 
 // For in-place patches, after opening the file for writing: takes an
 // exclusive advisory lock for as long as the file stays open and refuses
-// (TextFileBusy) a file that another process holds locked or that changes
-// between two looks a moment apart (a writer still at work); then
-// RequireUnchanged.
-void LockForPatch(File& file, const WaveInfo& info);
+// (TextFileBusy) a file that another process holds locked or, with
+// lookTwice, that changes between two looks a moment apart (a writer still
+// at work); then RequireUnchanged.
+void LockForPatch(File& file, const WaveInfo& info, bool lookTwice = true);
+
+// The file of an in-place patch, open for writing and locked: refused
+// (TextFileBusy) while another process has it open for writing, where the
+// system tells that at once; the two looks of LockForPatch only where it
+// cannot.
+File OpenForPatch(const std::string& path, const WaveInfo& info);
 
 // The moment between the two looks, in milliseconds (150 unless set). The
 // test harnesses, whose files have no other writer, set 0 to keep their
 // thousands of patches fast.
 void SetWriterCheckPause(int milliseconds);
+// Whether OpenForPatch asks the system about writers (on unless set): the
+// tests of the two looks turn it off, as on a file system without leases.
+void UseWriterLeases(bool use);
 
 }  // namespace velmora
