@@ -87,29 +87,15 @@ nlohmann::json BextJson(const BextInfo& b, std::int32_t rate) {
                         {"originationTime", b.originationTime},
                         {"timeReference", PositionJson(b.timeReference, rate)},
                         {"codingHistory", b.codingHistory}};
-    const std::pair<const char*, const std::optional<std::int16_t>*> levels[] = {
-        {"loudnessValue", &b.loudnessValue},
-        {"loudnessRange", &b.loudnessRange},
-        {"maxTruePeakLevel", &b.maxTruePeakLevel},
-        {"maxMomentaryLoudness", &b.maxMomentaryLoudness},
-        {"maxShortTermLoudness", &b.maxShortTermLoudness}};
-    for (const auto& [key, value] : levels)
-        if (*value) j[key] = **value / 100.0;
+    for (const BextLevelField& f : kBextLevelFields)
+        if (b.*f.value) j[f.key] = *(b.*f.value) / 100.0;
     return j;
 }
 
 nlohmann::json IxmlJson(const IxmlInfo& x) {
     nlohmann::json j = nlohmann::json::object();
-    const std::pair<const char*, const std::string*> fields[] = {{"project", &x.project},
-                                                                 {"scene", &x.scene},
-                                                                 {"take", &x.take},
-                                                                 {"tape", &x.tape},
-                                                                 {"note", &x.note},
-                                                                 {"masterSpeed", &x.masterSpeed},
-                                                                 {"timecodeRate", &x.timecodeRate},
-                                                                 {"timecodeFlag", &x.timecodeFlag}};
-    for (const auto& [key, text] : fields)
-        if (!text->empty()) j[key] = *text;
+    for (const IxmlField& f : kIxmlFields)
+        if (!(x.*f.text).empty()) j[f.key] = x.*f.text;
     return j;
 }
 

@@ -91,31 +91,17 @@ void BextLines(const BextInfo& b, std::int32_t rate, std::vector<std::string>& r
         r.push_back("bext 作成日時: " + OneLine(b.originationDate + " " + b.originationTime));
     r.push_back("bext タイムリファレンス: " + Position(b.timeReference, rate));
     std::string loudness;
-    const std::pair<const char*, const std::optional<std::int16_t>*> levels[] = {
-        {"ラウドネス %.2fLUFS ", &b.loudnessValue},
-        {"レンジ %.2fLU ", &b.loudnessRange},
-        {"最大トゥルーピーク %.2fdBTP ", &b.maxTruePeakLevel},
-        {"最大モーメンタリー %.2fLUFS ", &b.maxMomentaryLoudness},
-        {"最大ショートターム %.2fLUFS ", &b.maxShortTermLoudness}};
-    for (const auto& [fmt, value] : levels)
-        if (*value) loudness += Format(fmt, **value / 100.0);
+    for (const BextLevelField& f : kBextLevelFields)
+        if (b.*f.value) loudness += Format(f.label, *(b.*f.value) / 100.0);
     if (!loudness.empty()) r.push_back("bext " + loudness.substr(0, loudness.size() - 1));
     if (!b.codingHistory.empty()) r.push_back("bext コーディング履歴: " + OneLine(b.codingHistory));
 }
 
 void IxmlLines(const IxmlInfo& x, std::vector<std::string>& r) {
-    const std::pair<const char*, const std::string*> fields[] = {{"プロジェクト", &x.project},
-                                                                 {"シーン", &x.scene},
-                                                                 {"テイク", &x.take},
-                                                                 {"テープ", &x.tape},
-                                                                 {"メモ", &x.note},
-                                                                 {"速度", &x.masterSpeed},
-                                                                 {"タイムコード", &x.timecodeRate},
-                                                                 {"タイムコード種別", &x.timecodeFlag}};
     bool any = false;
-    for (const auto& [label, text] : fields)
-        if (!text->empty()) {
-            r.push_back(std::string("iXML ") + label + ": " + OneLine(*text));
+    for (const IxmlField& f : kIxmlFields)
+        if (!(x.*f.text).empty()) {
+            r.push_back(std::string("iXML ") + f.label + ": " + OneLine(x.*f.text));
             any = true;
         }
     if (!any) r.emplace_back("iXML (表示する項目はありません)");

@@ -56,6 +56,34 @@ struct IxmlInfo {
     std::string timecodeFlag;
 };
 
+// The loudness fields of bext version 2 and the iXML fields, each with its
+// JSON key and its report label (a format of the value in LU/dB for the
+// loudness), in the order they are shown.
+struct BextLevelField {
+    const char* key;
+    const char* label;
+    std::optional<std::int16_t> BextInfo::*value;
+};
+inline constexpr BextLevelField kBextLevelFields[] = {
+    {"loudnessValue", "ラウドネス %.2fLUFS ", &BextInfo::loudnessValue},
+    {"loudnessRange", "レンジ %.2fLU ", &BextInfo::loudnessRange},
+    {"maxTruePeakLevel", "最大トゥルーピーク %.2fdBTP ", &BextInfo::maxTruePeakLevel},
+    {"maxMomentaryLoudness", "最大モーメンタリー %.2fLUFS ", &BextInfo::maxMomentaryLoudness},
+    {"maxShortTermLoudness", "最大ショートターム %.2fLUFS ", &BextInfo::maxShortTermLoudness}};
+struct IxmlField {
+    const char* key;
+    const char* label;
+    std::string IxmlInfo::*text;
+};
+inline constexpr IxmlField kIxmlFields[] = {{"project", "プロジェクト", &IxmlInfo::project},
+                                            {"scene", "シーン", &IxmlInfo::scene},
+                                            {"take", "テイク", &IxmlInfo::take},
+                                            {"tape", "テープ", &IxmlInfo::tape},
+                                            {"note", "メモ", &IxmlInfo::note},
+                                            {"masterSpeed", "速度", &IxmlInfo::masterSpeed},
+                                            {"timecodeRate", "タイムコード", &IxmlInfo::timecodeRate},
+                                            {"timecodeFlag", "タイムコード種別", &IxmlInfo::timecodeFlag}};
+
 struct InfoField {
     std::string id;    // the four characters of the field
     std::string text;  // UTF-8: as written, converted from Shift-JIS, or escaped
