@@ -1,15 +1,12 @@
 #include "common.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 
 #include "io/file.h"
+#include "terminal.h"
 #include "wav/error.h"
 #include "wav/text.h"
 
@@ -28,12 +25,6 @@ void AddWriteOptions(CLI::App* cmd, WriteChoice& choice) {
 }
 
 namespace {
-
-int TerminalColumns() {
-    winsize ws{};
-    if (::ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
-    return 80;
-}
 
 // hh:mm:ss.s for a position in the audio, h:mm:ss for the clock.
 std::string TimeText(double seconds, bool tenths) {
@@ -68,7 +59,7 @@ std::string FitColumns(const std::string& s, int n) {
 }  // namespace
 
 ProgressLine::ProgressLine(std::string subject)
-    : subject_(std::move(subject)), enabled_(::isatty(2) != 0 && !CurrentVerbosity().quiet) {}
+    : subject_(std::move(subject)), enabled_(IsTerminal(2) && !CurrentVerbosity().quiet) {}
 
 std::string ProgressLine::text(double fraction, double elapsed) const {
     fraction = std::clamp(fraction, 0.0, 1.0);
@@ -100,7 +91,8 @@ void ProgressLine::show(double fraction) {
     lastDraw_ = now;
     const double elapsed = std::chrono::duration<double>(now - start_).count();
     // One column short of the width: a full line would wrap on some terminals.
-    const std::string line = FitColumns(text(fraction, elapsed), TerminalColumns() - 1);
+    const std::string line =
+        FitColumns(text(fraction, elapsed), (TerminalColumns(2) > 0 ? TerminalColumns(2) : 80) - 1);
     std::fprintf(stderr, "\r%s\033[K", line.c_str());
     std::fflush(stderr);
     shown_ = true;
@@ -153,7 +145,7 @@ void CliHost::message(const std::string& text) {
 bool CliHost::ask(const std::string& question) {
     finishProgress();
     countedTotal_ = 0;
-    if (::isatty(0) == 0) return defaultAnswer_;
+    if (!IsTerminal(0)) return defaultAnswer_;
     std::cerr << (subject_.empty() ? "" : TerminalText(subject_) + ": ") << MessageForTerminal(question) << " [y/N] "
               << std::flush;
     std::string answer;
@@ -288,16 +280,6 @@ void PrintRefusal(const std::string& path, Operation op, const WaveInfo& info, c
     PrintAbout(path, std::string(OperationName(op)) + ": " + WhyNot(WhyNotOffered(info, result), op));
 }
 
-namespace {
-
-// Whether anything has the name: a link counts as itself, dangling or not,
-// since an output would replace it.
-bool NameTaken(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-}
-
-}  // namespace
 
 std::optional<int> CheckPlan(const std::string& source, const std::vector<PlannedFile>& plan,
                              const WriteChoice& write) {

@@ -1,7 +1,5 @@
 #include "help_format.h"
-
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include "terminal.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,8 +7,7 @@
 namespace velmora::cli {
 
 int HelpWidth() {
-    winsize ws{};
-    if (::ioctl(1, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return std::max<int>(ws.ws_col, 40);
+    if (const int columns = TerminalColumns(1); columns > 0) return std::max(columns, 40);
     if (const char* c = std::getenv("COLUMNS")) {
         const int n = std::atoi(c);
         if (n > 0) return std::max(n, 40);

@@ -1,7 +1,11 @@
 #include <cstring>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "help_format.h"
+#include "io/utf16.h"
+#include "terminal.h"
 #include "verbs.h"
 #include "wav/error.h"
 
@@ -35,7 +39,7 @@ const char* VerbOf(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     using namespace velmora::cli;
     CLI::App app{"Velmora: inspect, repair and transform uncompressed RIFF/WAVE files", "velmora-cli"};
     app.formatter(std::make_shared<WrappingFormatter>());
@@ -80,3 +84,18 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
 }
+
+#ifdef _WIN32
+// The arguments as UTF-8, as every path of ours is.
+int wmain(int argc, wchar_t** wargv) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) args.push_back(velmora::Narrow(wargv[i]));
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    velmora::cli::PrepareConsole();
+    return Main(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif

@@ -1,12 +1,11 @@
 // velmora-cli normalize FILE... [--yes | --no] [-o DIR] [-n] [--no-clobber]
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <iostream>
 
 #include "ops/normalize.h"
 #include "wav/sample_format.h"
+#include "terminal.h"
 #include "verbs.h"
 
 namespace velmora::cli {
@@ -120,7 +119,7 @@ int RunNormalize(Operation, const std::vector<std::string>& files, const OptionV
                                                 : Answer::Ask;
     if (options.has("true-peak-limit") && !options.has("lufs"))
         return UsageError("--true-peak-limit", "only with --lufs");
-    if (answer == Answer::Ask && ::isatty(0) == 0)
+    if (answer == Answer::Ask && !IsTerminal(0))
         return UsageError("normalize",
                           "no terminal to ask on: give --yes to write, --no to list the peaks only, or --dry-run");
     int status = kExitOk;

@@ -1,5 +1,7 @@
+#ifdef __linux__
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -14,18 +16,24 @@ namespace velmora {
 namespace {
 
 // A pipe larger than this is not asked for; such blocks go through the buffer.
+#ifdef __linux__
 constexpr std::size_t kMaxPipe = 1u << 24;
 
-#ifdef __linux__
+// The result of a system call in Transfer's terms.
+long long Posix(ssize_t r, int& error) {
+    if (r < 0) error = errno;
+    return r;
+}
+
 // splice() refuses files it cannot move (no support in the file system, an
 // appending output, no such call): then nothing has moved.
 bool CannotSplice(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
-#endif
 
 // Reads n bytes from the pipe into p.
 Transferred ReadPipe(int pipe, std::uint8_t* p, std::size_t n) {
-    return Transfer(n, [&](std::size_t done) { return ::read(pipe, p + done, n - done); });
+    return Transfer(n, [&](std::size_t done, int& error) { return Posix(::read(pipe, p + done, n - done), error); });
 }
+#endif
 
 }  // namespace
 
@@ -44,14 +52,13 @@ BlockMover::BlockMover(std::size_t blockSize) : blockSize_(blockSize) {
     useBuffer();
 }
 
-BlockMover::~BlockMover() {
-    for (int& fd : pipe_)
-        if (fd >= 0) ::close(fd);
-}
+BlockMover::~BlockMover() { useBuffer(); }
 
 void BlockMover::useBuffer() {
     for (int& fd : pipe_) {
+#ifdef __linux__
         if (fd >= 0) ::close(fd);
+#endif
         fd = -1;
     }
     inPipe_ = held_ = 0;
@@ -60,6 +67,7 @@ void BlockMover::useBuffer() {
 
 // Drops what the pipe still holds, so the next block starts with it empty.
 void BlockMover::emptyPipe() {
+#ifdef __linux__
     std::uint8_t scratch[4096];
     while (inPipe_ > 0) {
         const std::size_t want = std::min(inPipe_, sizeof scratch);
@@ -69,6 +77,7 @@ void BlockMover::emptyPipe() {
         }
         inPipe_ -= want;
     }
+#endif
 }
 
 std::size_t BlockMover::read(File& src, std::size_t n) {
@@ -83,9 +92,10 @@ std::size_t BlockMover::read(File& src, std::size_t n) {
     // into the buffer.
     const std::size_t fits = pipeBytes_ - static_cast<std::size_t>(src.pos_ % page_);
     const std::size_t toPipe = std::min(n, fits);
-    const Transferred spliced = Transfer(toPipe, [&](std::size_t done) {
+    const Transferred spliced = Transfer(toPipe, [&](std::size_t done, int& error) {
         loff_t at = static_cast<loff_t>(src.pos_ + done);
-        return ::splice(src.fd_, &at, pipe_[1], nullptr, toPipe - done, SPLICE_F_NONBLOCK);
+        return Posix(::splice(static_cast<int>(src.fd_), &at, pipe_[1], nullptr, toPipe - done, SPLICE_F_NONBLOCK),
+                     error);
     });
     std::size_t done = spliced.bytes;
     if (spliced.error == EAGAIN) {
@@ -104,8 +114,9 @@ std::size_t BlockMover::read(File& src, std::size_t n) {
         std::uint8_t* p = buffer_.data();
         const std::uint64_t from = src.pos_ + done;
         const std::size_t want = n - done;
-        const Transferred got = Transfer(
-            want, [&](std::size_t k) { return ::pread(src.fd_, p + k, want - k, static_cast<off_t>(from + k)); });
+        const Transferred got = Transfer(want, [&](std::size_t k, int& error) {
+            return Posix(::pread(static_cast<int>(src.fd_), p + k, want - k, static_cast<off_t>(from + k)), error);
+        });
         if (got.error != 0) throw VelmoraError(TextCannotRead(src.path_), got.error);
         done += got.bytes;
     }
@@ -127,9 +138,9 @@ void BlockMover::write(OutputFile& out, std::size_t n) {
     File& dst = out.file_;
     if (fault::BeforeWrite()) throw VelmoraError(TextCannotWrite(dst.path_));
     const std::size_t fromPipe = std::min(n, inPipe_);
-    const Transferred spliced = Transfer(fromPipe, [&](std::size_t done) {
+    const Transferred spliced = Transfer(fromPipe, [&](std::size_t done, int& error) {
         loff_t at = static_cast<loff_t>(dst.pos_ + done);
-        return ::splice(pipe_[0], nullptr, dst.fd_, &at, fromPipe - done, 0);
+        return Posix(::splice(pipe_[0], nullptr, static_cast<int>(dst.fd_), &at, fromPipe - done, 0), error);
     });
     if (spliced.error != 0 && spliced.bytes == 0 && CannotSplice(spliced.error)) {
         // The output takes no splice: this block and the next ones go
@@ -149,8 +160,9 @@ void BlockMover::write(OutputFile& out, std::size_t n) {
         const std::uint8_t* p = buffer_.data();
         const std::uint64_t from = dst.pos_ + fromPipe;
         const std::size_t want = n - fromPipe;
-        const Transferred put = Transfer(
-            want, [&](std::size_t k) { return ::pwrite(dst.fd_, p + k, want - k, static_cast<off_t>(from + k)); });
+        const Transferred put = Transfer(want, [&](std::size_t k, int& error) {
+            return Posix(::pwrite(static_cast<int>(dst.fd_), p + k, want - k, static_cast<off_t>(from + k)), error);
+        });
         if (put.bytes < want) throw VelmoraError(TextCannotWrite(dst.path_), put.error);
     }
     out.wrote(dst.pos_, n);

@@ -3,10 +3,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,6 +18,7 @@
 
 #include "io/error.h"
 #include "io/fault.h"
+#include "native.h"
 #include "io/paths.h"
 #include "io/transfer.h"
 
@@ -29,68 +26,33 @@ namespace velmora {
 
 namespace {
 
-// Opens a regular file; -1 with errno set otherwise. A FIFO, socket or
-// device sets notRegular instead: a FIFO would make open() wait for a writer
-// (and hold up a whole batch), a device may act on being opened. The look
-// before the open keeps them from being opened at all; the look at the open
-// file catches one put there in between, and O_NONBLOCK keeps that open
-// from waiting. A folder stays a file that cannot be opened (EISDIR).
-int OpenRegular(const std::string& path, int flags, bool& notRegular) {
-    notRegular = false;
-    const auto special = [](const struct stat& st) { return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode); };
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && special(st)) {
-        notRegular = true;
-        return -1;
-    }
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return -1;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        notRegular = special(st);
-        ::close(fd);
-        errno = EISDIR;
-        return -1;
-    }
-    // Reads of a regular file never wait anyway; the flag goes all the same.
-    const int fl = ::fcntl(fd, F_GETFL);
-    if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-    return fd;
-}
-
-// The descriptor of a source, or the failure text.
-int OpenSource(const std::string& path, int flags) {
+// The handle of a source, or the failure text.
+native::Handle OpenSource(const std::string& path, bool write) {
     bool notRegular = false;
-    const int fd = fault::BeforeOpen() ? -1 : OpenRegular(path, flags, notRegular);
+    int error = 0;
+    const native::Handle h =
+        fault::BeforeOpen() ? native::kNoHandle : native::OpenExisting(path, write, notRegular, error);
     if (notRegular) throw VelmoraError(TextNotRegularFile(path));
-    if (fd < 0) throw VelmoraError(TextCannotOpen(path), errno);
-    return fd;
+    if (h == native::kNoHandle) throw VelmoraError(TextCannotOpen(path), error);
+    return h;
 }
 
 std::atomic<bool> unnamedAllowed{true};
 
-// The folder itself as a path open() takes: "." for the current one.
-std::string FolderToOpen(const std::string& folder) { return PathInFolder(folder, "."); }
-
 // A fresh hidden name in the folder (as FolderPart gives it), taken by `take`
-// (which returns false with errno EEXIST when the name is in use, to try
+// (which returns false with `error` EEXIST when the name is in use, to try
 // another).
 template <typename Take>
-bool TakeTemporaryName(const std::string& folder, std::string& name, Take&& take) {
+bool TakeTemporaryName(const std::string& folder, std::string& name, int& error, Take&& take) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name =
-            PathInFolder(folder, ".velmora-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp");
+        name = PathInFolder(
+            folder, ".velmora-" + std::to_string(native::ProcessId()) + "-" + std::to_string(counter++) + ".tmp");
         if (take(name)) return true;
-        if (errno != EEXIST) break;
+        if (error != EEXIST) break;
     }
     name.clear();
     return false;
-}
-
-FileIdentity IdentityFromStat(const struct stat& st) {
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size),
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 std::mutex protectedMutex;
@@ -102,62 +64,44 @@ std::vector<FileIdentity> ProtectedIdentities() {
 }
 
 OutputFile::NameState NameStateOf(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return {};
-    return {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+    const std::optional<native::Look> look = native::LookAt(path, false);
+    if (!look) return {};
+    return {true, look->identity.device, look->identity.inode, look->changedNs};
 }
 
 std::atomic<int> folderLockWait{30000};
 
-// An exclusive flock on a folder for as long as it lives. Where the folder
-// cannot be locked (a file system without flock) it locks nothing.
-//
-// Anyone who can open the folder can flock it, readers included: nothing
-// that a folder offers lets only its writers lock it. So the lock is waited
-// for only so long; past that the naming fails with
+// An exclusive lock on a folder for as long as it lives, against other runs
+// naming files there. Where the folder cannot be locked it locks nothing.
+// Held by another process past the wait, the naming fails with
 // "出力フォルダ %s は他の処理が使用中のため…" and nothing is named, rather
-// than naming without the lock (which could mix two runs' sets). A folder we
-// may not write gets no lock at all: no name can be made there, and the
-// naming fails with its own error instead of first waiting for a stranger.
+// than naming without the lock (which could mix two runs' sets).
 class FolderLock {
 public:
-    explicit FolderLock(const std::string& folder)
-        : fd_(::open(FolderToOpen(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        if (fd_ < 0 || ::access(FolderToOpen(folder).c_str(), W_OK) != 0) return;
-        using Clock = std::chrono::steady_clock;
-        const Clock::time_point until = Clock::now() + std::chrono::milliseconds(folderLockWait.load());
-        auto pause = std::chrono::milliseconds(1);
-        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            if (errno == EINTR) continue;
-            if (errno != EWOULDBLOCK) return;
-            if (Clock::now() >= until) {
-                ::close(std::exchange(fd_, -1));
-                throw VelmoraError(TextFolderLocked(folder.empty() ? "." : folder));
-            }
-            std::this_thread::sleep_for(std::min<Clock::duration>(pause, until - Clock::now()));
-            pause = std::min(pause * 2, std::chrono::milliseconds(50));
-        }
+    explicit FolderLock(const std::string& folder) : folder_(folder) {
+        bool timedOut = false;
+        lock_ = native::LockFolder(folder, folderLockWait.load(), timedOut);
+        if (timedOut) throw VelmoraError(TextFolderLocked(folder.empty() ? "." : folder));
     }
     // Puts the folder's entries on disk: a name made in it survives a power
-    // cut. Counted as a write, like the fsync of a file. Returns the errno of
-    // a failure, 0 when synced, or where the folder could not be opened or
-    // its file system cannot sync folders (EINVAL) and there is nothing to do.
+    // cut. Counted as a write, like the fsync of a file. Returns the code of
+    // a failure, 0 when synced or there is nothing to do.
     int sync() const {
         if (fault::BeforeWrite()) return EIO;
-        if (fd_ < 0 || ::fsync(fd_) == 0 || errno == EINVAL) return 0;
-        return errno;
+        return native::SyncFolder(folder_);
     }
-    FolderLock(FolderLock&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    FolderLock(FolderLock&& o) noexcept
+        : folder_(std::move(o.folder_)), lock_(std::exchange(o.lock_, native::kNoHandle)) {}
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
     FolderLock& operator=(FolderLock&&) = delete;
     ~FolderLock() {
-        if (fd_ >= 0) ::close(fd_);
+        if (lock_ != native::kNoHandle) native::UnlockFolder(lock_);
     }
 
 private:
-    int fd_;
+    std::string folder_;
+    native::Handle lock_ = native::kNoHandle;
 };
 
 }  // namespace
@@ -166,13 +110,11 @@ private:
 // descriptor, so the number stays its own however long a sync takes, even
 // after the output has closed.
 struct OutputFile::SyncTarget {
-    explicit SyncTarget(int outputFd) : fd(::fcntl(outputFd, F_DUPFD_CLOEXEC, 0)) {}
-    ~SyncTarget() {
-        if (fd >= 0) ::close(fd);
-    }
+    explicit SyncTarget(native::Handle outputFd) : fd(native::Duplicate(outputFd)) {}
+    ~SyncTarget() { native::CloseQuietly(fd); }
     SyncTarget(const SyncTarget&) = delete;
     SyncTarget& operator=(const SyncTarget&) = delete;
-    const int fd;
+    const native::Handle fd;
     std::mutex mutex;     // held while a sync of it runs
     int error = 0;        // the first failed background sync's errno
     bool ended = false;   // committed or discarded: no more syncs
@@ -231,9 +173,10 @@ private:
             {
                 std::lock_guard<std::mutex> held(target->mutex);
                 if (!target->ended) {
+                    int error = 0;
                     const bool failed =
-                        fault::BeforeBackgroundSync() ? (errno = EIO, true) : ::fdatasync(target->fd) != 0;
-                    if (failed && errno != EINVAL && target->error == 0) target->error = errno;
+                        fault::BeforeBackgroundSync() ? (error = EIO, true) : !native::Sync(target->fd, true, error);
+                    if (failed && error != EINVAL && target->error == 0) target->error = error;
                 }
             }
             target.reset();
@@ -250,10 +193,17 @@ private:
 }  // namespace
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return IdentityFromStat(st);
+    const std::optional<native::Look> look = native::LookAt(path, true);
+    if (!look) return std::nullopt;
+    return look->identity;
 }
+
+bool IsRegularFile(const std::string& path) {
+    const std::optional<native::Look> look = native::LookAt(path, true);
+    return look && look->kind == native::Kind::Regular;
+}
+
+bool NameTaken(const std::string& path) { return native::LookAt(path, false).has_value(); }
 
 void ProtectInput(const std::string& path) {
     if (const auto id = IdentityOf(path)) {
@@ -266,54 +216,51 @@ void AllowUnnamedOutputs(bool allow) { unnamedAllowed = allow; }
 
 void SetFolderLockWait(int milliseconds) { folderLockWait = milliseconds < 0 ? 0 : milliseconds; }
 
-File File::OpenRead(const std::string& path) { return File(OpenSource(path, O_RDONLY), path); }
+File File::OpenRead(const std::string& path) { return File(OpenSource(path, false), path); }
 
-File File::OpenReadWrite(const std::string& path) { return File(OpenSource(path, O_RDWR), path); }
+File File::OpenReadWrite(const std::string& path) { return File(OpenSource(path, true), path); }
 
 OutputFile OutputFile::Create(const std::string& path, std::initializer_list<const File*> inputs) {
     if (fault::BeforeOpen()) throw VelmoraError(TextCannotCreate(path));
     std::vector<FileIdentity> protectedFiles = ProtectedIdentities();
     for (const File* input : inputs)
         if (input && input->isOpen()) protectedFiles.push_back(input->identity());
-    const auto isInput = [&](const struct stat& st) {
-        const FileIdentity id = IdentityFromStat(st);
+    const auto isInput = [&](const FileIdentity& id) {
         return std::any_of(protectedFiles.begin(), protectedFiles.end(),
                            [&](const FileIdentity& p) { return p.sameFile(id); });
     };
     // The name itself is what an output replaces: a link there goes, and the
     // file it points to stays as it is, unless that file is an input, which
     // is refused as plainly as the input's own name.
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) {
-        if (S_ISLNK(st.st_mode)) {
-            struct stat to {};
-            if (::stat(path.c_str(), &to) == 0 && isInput(to)) throw VelmoraError(TextOutputIsInput(path));
-        } else if (!S_ISREG(st.st_mode)) {
+    if (const std::optional<native::Look> look = native::LookAt(path, false)) {
+        if (look->kind == native::Kind::Link) {
+            const std::optional<native::Look> to = native::LookAt(path, true);
+            if (to && isInput(to->identity)) throw VelmoraError(TextOutputIsInput(path));
+        } else if (look->kind != native::Kind::Regular) {
             throw VelmoraError(TextCannotCreate(path));
-        } else if (isInput(st)) {
+        } else if (isInput(look->identity)) {
             throw VelmoraError(TextOutputIsInput(path));
-        } else if (::access(path.c_str(), W_OK) != 0) {
+        } else if (!native::Writable(path)) {
             throw VelmoraError(TextCannotCreate(path));
         }
-    } else if (errno != ENOENT) {
-        throw VelmoraError(TextCannotCreate(path), errno);
+    } else if (const int error = errno; error != ENOENT) {
+        // LookAt leaves the system's reason in errno.
+        throw VelmoraError(TextCannotCreate(path), error);
     }
     const NameState before = NameStateOf(path);
     const std::string folder = FolderPart(path);
-#if defined(__linux__) && defined(O_TMPFILE)
-    // Naming it later goes through /proc/self/fd.
-    if (unnamedAllowed && ::access("/proc/self/fd", X_OK) == 0) {
-        const int fd = ::open(FolderToOpen(folder).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-        if (fd >= 0) return OutputFile(File(fd, path), "", before);
+    if (unnamedAllowed) {
+        const native::Handle fd = native::CreateUnnamed(folder);
+        if (fd != native::kNoHandle) return OutputFile(File(fd, path), "", before);
     }
-#endif
-    int fd = -1;
+    native::Handle fd = native::kNoHandle;
+    int error = 0;
     std::string temporary;
-    TakeTemporaryName(folder, temporary, [&](const std::string& name) {
-        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        return fd >= 0;
+    TakeTemporaryName(folder, temporary, error, [&](const std::string& name) {
+        fd = native::CreateNew(name, error);
+        return fd != native::kNoHandle;
     });
-    if (fd < 0) throw VelmoraError(TextCannotCreate(path), errno);
+    if (fd == native::kNoHandle) throw VelmoraError(TextCannotCreate(path), error);
     return OutputFile(File(fd, path), temporary, before);
 }
 
@@ -358,8 +305,8 @@ void OutputFile::discard() noexcept {
     pendingLen_ = 0;
     // A sync under way finishes on its own descriptor; nothing waits for it.
     syncTarget_.reset();
-    if (file_.fd_ >= 0) ::close(std::exchange(file_.fd_, -1));
-    if (!temporary_.empty()) ::unlink(std::exchange(temporary_, {}).c_str());
+    if (file_.isOpen()) native::CloseQuietly(std::exchange(file_.fd_, -1));
+    if (!temporary_.empty()) native::RemoveName(std::exchange(temporary_, {}));
 }
 
 void OutputFile::commit() { CommitAll({this}); }
@@ -420,32 +367,34 @@ void OutputFile::CommitAll(std::vector<OutputFile*> outputs) {
 void OutputFile::name() {
     const std::string& path = file_.path_;
     bool named = false;
+    int error = 0;
     if (!temporary_.empty()) {
-        // rename() replaces a link at the name, never what it points to.
-        named = ::rename(temporary_.c_str(), path.c_str()) == 0;
+        // Some systems (Windows) rename only a closed file; the bytes are on
+        // disk already, so closing first loses nothing.
+        if (!native::Close(std::exchange(file_.fd_, -1), error)) {
+            discard();
+            throw VelmoraError(TextCannotWrite(path), error);
+        }
+        named = native::ReplaceName(temporary_, path, error);
         if (named) temporary_.clear();
     } else {
-        const std::string self = "/proc/self/fd/" + std::to_string(file_.fd_);
-        const auto link = [&](const std::string& name) {
-            return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
-        };
+        const auto link = [&](const std::string& name) { return native::NameUnnamed(file_.fd_, name, error); };
         named = link(path);
-        if (!named && errno == EEXIST) {
+        if (!named && error == EEXIST) {
             // A link cannot replace a file: name it beside, then rename over.
             std::string beside;
-            if (TakeTemporaryName(FolderPart(path), beside, link)) {
-                named = ::rename(beside.c_str(), path.c_str()) == 0;
-                if (!named) ::unlink(beside.c_str());
+            if (TakeTemporaryName(FolderPart(path), beside, error, link)) {
+                named = native::ReplaceName(beside, path, error);
+                if (!named) native::RemoveName(beside);
             }
         }
     }
     if (!named) {
-        const int err = errno;
         discard();
-        throw VelmoraError(TextCannotWrite(path), err);
+        throw VelmoraError(TextCannotWrite(path), error);
     }
     // The bytes are on disk and named; closing cannot lose them now.
-    ::close(std::exchange(file_.fd_, -1));
+    if (file_.isOpen()) native::CloseQuietly(std::exchange(file_.fd_, -1));
 }
 
 void PatchInPlace(File& file, std::uint64_t offset, const void* bytes, std::size_t n) {
@@ -472,7 +421,7 @@ File::File(File&& other) noexcept
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
+        if (isOpen()) native::CloseQuietly(fd_);
         fd_ = std::exchange(other.fd_, -1);
         path_ = std::move(other.path_);
         pos_ = other.pos_;
@@ -481,59 +430,33 @@ File& File::operator=(File&& other) noexcept {
 }
 
 File::~File() {
-    if (fd_ >= 0) ::close(fd_);
+    if (isOpen()) native::CloseQuietly(fd_);
 }
 
 std::uint64_t File::size() const {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) throw VelmoraError(TextCannotRead(path_), errno);
-    return static_cast<std::uint64_t>(st.st_size);
+    FileIdentity id;
+    int error = 0;
+    if (!native::IdentityOfOpen(fd_, id, error)) throw VelmoraError(TextCannotRead(path_), error);
+    return id.length;
 }
 
 FileIdentity File::identity() const {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) throw VelmoraError(TextCannotRead(path_));
-    return IdentityFromStat(st);
+    FileIdentity id;
+    int error = 0;
+    if (!native::IdentityOfOpen(fd_, id, error)) throw VelmoraError(TextCannotRead(path_));
+    return id;
 }
 
-bool File::tryLockExclusive() {
-    for (;;) {
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) break;
-        if (errno == EINTR) continue;
-        // A file system without flock cannot tell; only a held lock refuses.
-        if (errno == EWOULDBLOCK) return false;
-        break;
-    }
-    // Programs that lock with fcntl or lockf take record locks, which flock
-    // does not see. Where the file is open for writing an open-file lock on
-    // all of it is taken too, so such a program waits for us as well; else
-    // (or on a kernel without open-file locks) the locks are only looked at.
-    struct flock all {};
-    const auto whole = [&all] {
-        all = {};
-        all.l_type = F_WRLCK;
-        all.l_whence = SEEK_SET;
-    };
-#ifdef F_OFD_SETLK
-    whole();
-    if (::fcntl(fd_, F_OFD_SETLK, &all) == 0) return true;
-    if (errno == EAGAIN || errno == EACCES) return false;
-    whole();
-    if (::fcntl(fd_, F_OFD_GETLK, &all) == 0) return all.l_type == F_UNLCK;
-#endif
-    whole();
-    if (::fcntl(fd_, F_GETLK, &all) == 0) return all.l_type == F_UNLCK;
-    return true;
-}
+bool File::tryLockExclusive() { return native::TryLockExclusive(fd_); }
 
 std::size_t File::readAt(std::uint64_t offset, void* buf, std::size_t n) {
     auto* p = static_cast<char*>(buf);
-    const Transferred t = Transfer(n, [&](std::size_t done) -> ssize_t {
+    const Transferred t = Transfer(n, [&](std::size_t done, int& error) -> long long {
         if (fault::BeforeRead()) {
-            errno = EIO;
+            error = EIO;
             return -1;
         }
-        return ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+        return native::ReadAt(fd_, p + done, n - done, offset + done, error);
     });
     if (t.error != 0) throw VelmoraError(TextCannotRead(path_), t.error);
     return t.bytes;
@@ -541,12 +464,12 @@ std::size_t File::readAt(std::uint64_t offset, void* buf, std::size_t n) {
 
 void File::writeAt(std::uint64_t offset, const void* buf, std::size_t n) {
     const auto* p = static_cast<const char*>(buf);
-    const Transferred t = Transfer(n, [&](std::size_t done) -> ssize_t {
+    const Transferred t = Transfer(n, [&](std::size_t done, int& error) -> long long {
         if (fault::BeforeWrite()) {
-            errno = ENOSPC;
+            error = ENOSPC;
             return -1;
         }
-        return ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+        return native::WriteAt(fd_, p + done, n - done, offset + done, error);
     });
     if (t.bytes < n) throw VelmoraError(TextCannotWrite(path_), t.error);
 }
@@ -560,13 +483,14 @@ std::size_t File::read(void* buf, std::size_t n) {
 void File::sync() {
     // Counted as a write: it is where a full disk may first show.
     if (fault::BeforeWrite()) throw VelmoraError(TextCannotWrite(path_), ENOSPC);
-    if (::fsync(fd_) != 0) throw VelmoraError(TextCannotWrite(path_), errno);
+    int error = 0;
+    if (!native::Sync(fd_, false, error)) throw VelmoraError(TextCannotWrite(path_), error);
 }
 
 void File::close() {
     if (fd_ < 0) return;
-    int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0 && errno != EINTR) throw VelmoraError(TextCannotWrite(path_), errno);
+    int error = 0;
+    if (!native::Close(std::exchange(fd_, -1), error)) throw VelmoraError(TextCannotWrite(path_), error);
 }
 
 void OutputFile::setGather(std::size_t bytes) {
@@ -654,7 +578,7 @@ void OutputFile::wrote(std::uint64_t offset, std::size_t n) {
     if (unsynced_ >= kBackgroundSyncBytes) {
         unsynced_ = 0;
         if (!syncTarget_) syncTarget_ = std::make_shared<SyncTarget>(file_.fd_);
-        if (syncTarget_->fd >= 0) BackgroundSyncer::Instance().request(syncTarget_);
+        if (syncTarget_->fd != native::kNoHandle) BackgroundSyncer::Instance().request(syncTarget_);
     }
 }
 
@@ -672,32 +596,10 @@ void OutputFile::endBackgroundSync() {
 }
 
 void OutputFile::startWriteback() {
-#if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
-    // Only a start: a failure here shows again, and is reported, at the fsync.
-    if (dirtyTo_ > dirtyFrom_)
-        ::sync_file_range(file_.fd_, static_cast<off_t>(dirtyFrom_), static_cast<off_t>(dirtyTo_ - dirtyFrom_),
-                          SYNC_FILE_RANGE_WRITE);
-#endif
+    if (dirtyTo_ > dirtyFrom_) native::StartWriteback(file_.fd_, dirtyFrom_, dirtyTo_ - dirtyFrom_);
     dirtyFrom_ = dirtyTo_;
 }
 
-std::optional<bool> OpenForWritingElsewhere(const std::string& path) {
-#ifdef F_SETLEASE
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    std::optional<bool> answer;
-    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
-        answer = false;
-        ::fcntl(fd, F_SETLEASE, F_UNLCK);
-    } else if (errno == EAGAIN) {
-        answer = true;
-    }
-    ::close(fd);
-    return answer;
-#else
-    (void)path;
-    return std::nullopt;
-#endif
-}
+std::optional<bool> OpenForWritingElsewhere(const std::string& path) { return native::OpenForWritingElsewhere(path); }
 
 }  // namespace velmora

@@ -1,15 +1,12 @@
 #include "io/patch.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <optional>
 
 #include "io/error.h"
 #include "io/file.h"
+#include "native.h"
 #include "io/paths.h"
 
 namespace velmora {
@@ -84,27 +81,29 @@ std::optional<Record> Decode(const std::vector<std::uint8_t>& in) {
 
 // Removes the record and makes the removal last; false when it stays.
 bool RemoveRecord(const std::string& record) {
-    if (::unlink(record.c_str()) != 0 && errno != ENOENT) return false;
-    const int folder = ::open(PathInFolder(FolderPart(record), ".").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    if (!native::RemoveName(record)) return false;
+    native::SyncFolder(FolderPart(record));
     return true;
 }
 
 std::optional<std::vector<std::uint8_t>> ReadRecord(const std::string& record) {
     // Never a FIFO or a link: a record is a small regular file of ours.
-    const int fd = ::open(record.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct stat st {};
+    const std::optional<native::Look> look = native::LookAt(record, false);
+    if (!look || look->kind == native::Kind::Link) return std::nullopt;
+    if (look->kind != native::Kind::Regular) return std::vector<std::uint8_t>{};
+    bool notRegular = false;
+    int error = 0;
+    const native::Handle h = native::OpenExisting(record, false, notRegular, error);
+    if (h == native::kNoHandle) return std::nullopt;
     std::vector<std::uint8_t> bytes;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-        static_cast<std::size_t>(st.st_size) <= kMaxRecord) {
-        bytes.resize(static_cast<std::size_t>(st.st_size));
-        if (::pread(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) bytes.clear();
+    FileIdentity id;
+    if (native::IdentityOfOpen(h, id, error) && id.sameFile(look->identity) && id.length > 0 &&
+        id.length <= kMaxRecord) {
+        bytes.resize(static_cast<std::size_t>(id.length));
+        if (native::ReadAt(h, bytes.data(), bytes.size(), 0, error) != static_cast<long long>(bytes.size()))
+            bytes.clear();
     }
-    ::close(fd);
+    native::CloseQuietly(h);
     return bytes;
 }
 
@@ -190,8 +189,7 @@ void PatchFields(File& file, std::vector<FieldPatch> fields) {
 
 bool UndoInterruptedPatch(const std::string& path) {
     const std::string undo = UndoRecordPath(path);
-    struct stat st {};
-    if (::lstat(undo.c_str(), &st) != 0) return false;
+    if (!native::LookAt(undo, false)) return false;
     const std::optional<std::vector<std::uint8_t>> bytes = ReadRecord(undo);
     if (!bytes) return false;
     const std::optional<Record> record = Decode(*bytes);

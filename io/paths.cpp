@@ -1,13 +1,15 @@
 #include "io/paths.h"
 
+#include <string_view>
+
 namespace velmora {
 
 std::string EnsureTrailingSeparator(const std::string& path) {
-    if (!path.empty() && path.back() == kPathSeparator) return path;
+    if (!path.empty() && std::string_view(kPathSeparators).find(path.back()) != std::string_view::npos) return path;
     return path + kPathSeparator;
 }
 
-static std::size_t LastSeparator(const std::string& path) { return path.rfind(kPathSeparator); }
+static std::size_t LastSeparator(const std::string& path) { return path.find_last_of(kPathSeparators); }
 
 std::string FolderPart(const std::string& path) {
     auto pos = LastSeparator(path);

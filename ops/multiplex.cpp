@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 
 #include "ops/output_paths.h"
@@ -28,9 +27,8 @@ void CheckRowIndex(int index) {
 // exist is no file, so it cannot be the other one.
 bool SameFile(const std::string& a, const std::string& b) {
     if (a == b) return true;
-    std::error_code ec;
-    bool same = std::filesystem::equivalent(a, b, ec);
-    return !ec && same;
+    const std::optional<FileIdentity> ida = IdentityOf(a), idb = IdentityOf(b);
+    return ida && idb && ida->sameFile(*idb);
 }
 
 // A registered file read by the writer is still the one its registration

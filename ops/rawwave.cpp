@@ -4,7 +4,6 @@
 #include "ops/option_text.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <system_error>
 
 #include "ops/output_paths.h"
@@ -116,10 +115,9 @@ const OperationRecord kRawToWaveRecord{
         [](const Subject& s) {
             // No analysis gives the play time: the raw length does.
             const RawToWaveOptions o = RawToWaveOptionsOf(s);
-            std::error_code ec;
-            const auto bytes = std::filesystem::file_size(s.path, ec);
+            const std::optional<FileIdentity> id = IdentityOf(s.path);
             const int frameBytes = (o.bits == RawBits::Sixteen ? 2 : 1) * (o.channels == RawChannels::Mono ? 1 : 2);
-            return ec || o.rate <= 0 ? 0.0 : static_cast<double>(bytes) / frameBytes / o.rate;
+            return !id || o.rate <= 0 ? 0.0 : static_cast<double>(id->length) / frameBytes / o.rate;
         },
 };
 

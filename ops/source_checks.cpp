@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -29,8 +28,7 @@ bool MatchesAnalysis(const FileIdentity& id, const WaveInfo& info) {
 void RequireSameFileAtPath(const std::string& source, const WaveInfo& info) {
     const std::optional<FileIdentity> id = IdentityOf(source);
     if (!id) return;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(source, ec)) return;
+    if (!IsRegularFile(source)) return;
     if (!MatchesAnalysis(*id, info)) throw VelmoraError(TextSourceChanged(source));
 }
 

@@ -119,11 +119,11 @@ TEST(Transfer, RetriesInterruptedAndShortCallsAndStopsAtTheEndOrAFailure) {
     for (const Case& c : cases) {
         std::size_t made = 0;
         std::vector<std::size_t> asked;
-        const Transferred t = Transfer(c.n, [&](std::size_t done) -> ssize_t {
+        const Transferred t = Transfer(c.n, [&](std::size_t done, int& error) -> long long {
             asked.push_back(done);
             const ssize_t r = c.calls.at(made++);
             if (r >= 0) return r;
-            errno = static_cast<int>(-r);
+            error = static_cast<int>(-r);
             return -1;
         });
         EXPECT_EQ(t.bytes, c.bytes);

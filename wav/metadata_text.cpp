@@ -1,6 +1,13 @@
 // The texts of the descriptive chunks: decoding what writers put there, and
 // the report's section that shows them.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 #include <algorithm>
 
@@ -15,6 +22,22 @@ namespace {
 // JSON keeps them whole.
 constexpr std::size_t kLineChars = 60;
 
+#ifdef _WIN32
+// The system's own table of code page 932, the one the files were written with.
+std::optional<std::string> FromShiftJis(const std::string& raw) {
+    if (raw.empty()) return std::string();
+    const int inLen = static_cast<int>(raw.size());
+    const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, raw.data(), inLen, nullptr, 0);
+    if (n <= 0) return std::nullopt;
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, raw.data(), inLen, wide.data(), n);
+    const int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(m), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, out.data(), m, nullptr, nullptr);
+    if (!IsValidUtf8(out)) return std::nullopt;
+    return out;
+}
+#else
 std::optional<std::string> FromShiftJis(const std::string& raw) {
     iconv_t cd = iconv_open("UTF-8", "CP932");
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
@@ -31,6 +54,7 @@ std::optional<std::string> FromShiftJis(const std::string& raw) {
     if (!IsValidUtf8(out)) return std::nullopt;
     return out;
 }
+#endif
 
 std::string Escape(const std::string& raw) {
     std::string out;

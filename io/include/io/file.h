@@ -25,6 +25,10 @@ struct FileIdentity {
 
 // The file a path names now (following links); nullopt when there is none.
 std::optional<FileIdentity> IdentityOf(const std::string& path);
+// Whether the path names a regular file (following links).
+bool IsRegularFile(const std::string& path);
+// Whether anything has the name: a link counts as itself, dangling or not.
+bool NameTaken(const std::string& path);
 
 class File {
 public:
@@ -44,7 +48,7 @@ public:
     File& operator=(const File&) = delete;
     ~File();
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_ != -1; }
     const std::string& path() const { return path_; }
 
     std::uint64_t size() const;
@@ -75,8 +79,10 @@ public:
 private:
     friend class BlockMover;
     friend class OutputFile;
-    File(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    int fd_ = -1;
+    // fd_ is the system's handle of the open file (a descriptor, or a
+    // Windows HANDLE); -1 when closed.
+    File(std::intptr_t fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    std::intptr_t fd_ = -1;
     std::string path_;
     std::uint64_t pos_ = 0;
 };

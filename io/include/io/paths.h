@@ -7,8 +7,15 @@
 
 namespace velmora {
 
+#ifdef _WIN32
+// Windows takes "/" as well as its own "\\"; new names get "\\".
+inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kPathSeparators = "\\/";
+#else
 // Only "/" separates folders; ":" and backslashes are ordinary name characters.
 inline constexpr char kPathSeparator = '/';
+inline constexpr const char* kPathSeparators = "/";
+#endif
 
 // The path with the separator appended unless it already ends in one; an
 // empty path gives the separator alone.

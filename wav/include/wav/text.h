@@ -23,6 +23,11 @@ std::int32_t StrToInt(const std::string& text);
 std::string GroupThousands(std::uint64_t value);
 
 // printf into a std::string; "%X" gives the uppercase hex the texts use.
+#ifdef __MINGW_PRINTF_FORMAT
+// mingw: the C99 printf of __USE_MINGW_ANSI_STDIO (%zu, %lld), not msvcrt's.
+std::string Format(const char* fmt, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)));
+#else
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+#endif
 
 }  // namespace velmora
