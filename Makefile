@@ -1,11 +1,12 @@
 # Two commands set everything up on a fresh Debian machine:
 #   make run   installs what is missing, builds, starts the window
-#   make test  installs what is missing, builds twice (plain and sanitized), runs every test
+#   make test  installs what is missing, builds three times (plain, sanitized and
+#              velmora-cli.exe for Windows), runs every test (the Windows ones under Wine)
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 
-.PHONY: deps configure build build-asan test test-plain test-asan run clean package format-check
+.PHONY: deps configure build build-asan test test-plain test-asan test-windows windows run clean package format-check
 
 deps:
 	bash scripts/install-deps
@@ -30,7 +31,23 @@ test-asan: build-asan
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --output-on-failure --no-tests=error -j $(JOBS)
 
-test: test-plain test-asan
+test: test-plain test-asan test-windows
+
+# velmora-cli.exe and its zip, cross-built with mingw-w64 (with the tests
+# that run under Wine).
+WIN_BUILD ?= build-win
+windows: deps
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DVELMORA_BUILD_TESTS=ON
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	@ls $(WIN_BUILD)/velmora-cli-*-win64.zip
+
+# The Windows build's tests under Wine (a Wine prefix of its own in the build
+# folder), then its outputs against the Linux build's, byte for byte.
+test-windows: windows build
+	cd $(WIN_BUILD) && WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wine WINEDEBUG=-all ctest --output-on-failure --no-tests=error
+	WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wine bash tests/windows/same-outputs $(BUILD)/cli/velmora-cli \
+	  $(WIN_BUILD)/cli/velmora-cli.exe
 
 run: build
 	@if [ -x $(BUILD)/app/velmora ]; then \
@@ -39,7 +56,7 @@ run: build
 	else $(BUILD)/cli/velmora-cli --help; fi
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(PKG_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(PKG_BUILD) $(WIN_BUILD)
 
 # The .deb: a Release build for /usr without the tests, packed by CPack.
 PKG_BUILD ?= build-pkg

@@ -33,13 +33,13 @@ if(VELMORA_BUILD_TESTS)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # Its own build names the GTest:: targets already.
   foreach(t gtest gtest_main gmock gmock_main)
     target_compile_options(${t} PRIVATE -w)
-    add_library(GTest::${t} ALIAS ${t})
   endforeach()
 endif()
 
 # printf and its kin as C99 has them (%zu, %lld, %a), the same texts as on Linux.
 add_compile_definitions(__USE_MINGW_ANSI_STDIO=1)
 # One executable that needs no DLL beside it.
-add_link_options(-static -static-libgcc -static-libstdc++)
+add_link_options(-static -static-libgcc -static-libstdc++ $<$<CONFIG:Release>:-s>)

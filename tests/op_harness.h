@@ -46,13 +46,23 @@ namespace velmora::harness {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Paths stay UTF-8 strings here; the standard library gets and gives them as
+// UTF-8 (a narrow string on Windows would be the ANSI code page).
+inline std::filesystem::path Fs(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string Utf8(const std::filesystem::path& p) {
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
+
 inline Bytes Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Fs(path), std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 inline void Spill(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(Fs(path), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
@@ -63,6 +73,10 @@ inline std::uint32_t U32(const Bytes& b, std::size_t at) {
 
 // Entries of the process's descriptor table.
 inline int OpenDescriptors() {
+#ifdef _WIN32
+    // Wine shows its own process's descriptors there, not our handles.
+    return -1;
+#endif
     int n = 0;
     if (DIR* d = ::opendir("/proc/self/fd")) {
         while (::readdir(d) != nullptr) ++n;
@@ -77,9 +91,9 @@ using Tree = std::map<std::string, Bytes>;
 inline Tree Snapshot(const std::string& folder) {
     Tree t;
     std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+    for (auto it = std::filesystem::recursive_directory_iterator(Fs(folder), ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        const std::string p = it->path().string();
+        const std::string p = Utf8(it->path());
         t[p] = it->is_regular_file() ? Slurp(p) : Bytes{'/'};
     }
     return t;
@@ -201,10 +215,10 @@ struct Run {
         Outcome o;
         o.op = op;
         o.enabled = enabled;
-        std::filesystem::remove_all(outDir);
-        std::filesystem::create_directories(outDir);
+        std::filesystem::remove_all(Fs(outDir));
+        std::filesystem::create_directories(Fs(outDir));
         const Tree sourceSide = Snapshot(FolderPart(source));
-        const std::string parent = std::filesystem::path(outDir).parent_path().string();
+        const std::string parent = Utf8(Fs(outDir).parent_path());
         const std::set<std::string> aroundBefore = Names(parent);
         const int fds = OpenDescriptors();
         RecordingHost host;
@@ -253,7 +267,7 @@ struct Run {
     static std::set<std::string> Names(const std::string& folder) {
         std::set<std::string> s;
         std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(folder, ec)) s.insert(e.path().string());
+        for (const auto& e : std::filesystem::directory_iterator(Fs(folder), ec)) s.insert(Utf8(e.path()));
         return s;
     }
 
@@ -285,8 +299,8 @@ struct Run {
         AnalysisResult r = AnalyzeWave(source, info);
         const std::optional<OperationSet> before = AllowedOperations(info, r);
         const bool offered = settles && before && before->contains(*settles);
-        std::filesystem::remove_all(outDir);
-        std::filesystem::create_directories(outDir);
+        std::filesystem::remove_all(Fs(outDir));
+        std::filesystem::create_directories(Fs(outDir));
         const Tree sourceSide = Snapshot(FolderPart(source));
         const int fds = OpenDescriptors();
         RecordingHost host;
@@ -648,7 +662,7 @@ inline Report RunEveryOperation(const std::string& source, const std::string& ou
                           on(Operation::Recover));
     if (complete) detail::CheckPlansAgainstRuns(run, source, outDir, c);
     if (Slurp(source) != original) run.violate("all", "the source is not as it was");
-    std::filesystem::remove_all(outDir);
+    std::filesystem::remove_all(Fs(outDir));
     return rep;
 }
 

@@ -2,6 +2,7 @@
 // outcome, and must come out of it byte-identical.
 #include <gtest/gtest.h>
 
+#include "io/paths.h"
 #include "ops/operations.h"
 #include "ops/output_paths.h"
 #include <sys/stat.h>
@@ -64,6 +65,6 @@ TEST(HostileFiles, JapaneseNameWithBlanks) {
     WaveInfo info;
     AnalysisResult r = AnalyzeWave(path, info);
     EXPECT_TRUE(r.complete());
-    EXPECT_EQ(DefaultOutputFolder(path), dir.path() + "/");
+    EXPECT_EQ(DefaultOutputFolder(path), EnsureTrailingSeparator(dir.path()));
     EXPECT_EQ(info.analyzedPath, path);
 }

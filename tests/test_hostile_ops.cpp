@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 
+#include "io/paths.h"
 #include "error_of.h"
 #include "hostile_corpus.h"
 #include "ops_fixture.h"
@@ -325,7 +326,7 @@ TEST(HostileFiles, OutputFolderThatCannotTakeFiles) {
             RemoveFooter(info, {path, out}, host);
             ADD_FAILURE() << "wrote into " << out;
         } catch (const VelmoraError& e) {
-            EXPECT_EQ(CodeOf(e.what()), "cannot-create " + out + "/take(futta del).wav");
+            EXPECT_EQ(CodeOf(e.what()), "cannot-create " + PathInFolder(out, "take(futta del).wav"));
         }
         EXPECT_EQ(ReadFile(path), bytes);
     }
@@ -335,7 +336,7 @@ TEST(HostileFiles, OutputFolderThatCannotTakeFiles) {
 TEST(HostileFiles, JapaneseNamesWithBlanksThroughEveryOperation) {
     TempDir dir;
     const std::string folder = dir.file("入力 フォルダ");
-    std::filesystem::create_directories(folder);
+    std::filesystem::create_directories(FsPath(folder));
     WavBuilder b = Canonical();
     b.fmtSize = 18;
     const std::string path = folder + "/録音 テイク 1.wav";
@@ -349,12 +350,12 @@ TEST(HostileFiles, JapaneseNamesWithBlanksThroughEveryOperation) {
         const harness::Outcome* o = r.find(op);
         return o && o->written.size() > i ? o->written[i] : std::string("(none)");
     };
-    EXPECT_EQ(name("split", 0), out + "/録音 テイク 1(Left)(0).wav");
-    EXPECT_EQ(name("split", 1), out + "/録音 テイク 1(Right)(1).wav");
-    EXPECT_EQ(name("surround"), out + "/録音 テイク 1(EX) delay(200ms) 4ch.wav");
-    EXPECT_EQ(name("normalize"), out + "/録音 テイク 1(normalize).wav");
-    EXPECT_EQ(name("rebuild"), out + "/録音 テイク 1(reheader).wav");
-    EXPECT_EQ(name("raw2wav"), out + "/録音 テイク 1.wav(wavemaker).wav");
+    EXPECT_EQ(name("split", 0), PathInFolder(out, "録音 テイク 1(Left)(0).wav"));
+    EXPECT_EQ(name("split", 1), PathInFolder(out, "録音 テイク 1(Right)(1).wav"));
+    EXPECT_EQ(name("surround"), PathInFolder(out, "録音 テイク 1(EX) delay(200ms) 4ch.wav"));
+    EXPECT_EQ(name("normalize"), PathInFolder(out, "録音 テイク 1(normalize).wav"));
+    EXPECT_EQ(name("rebuild"), PathInFolder(out, "録音 テイク 1(reheader).wav"));
+    EXPECT_EQ(name("raw2wav"), PathInFolder(out, "録音 テイク 1.wav(wavemaker).wav"));
     EXPECT_EQ(name("sampleRate"), path);
     EXPECT_EQ(ReadFile(path), b.Build());
 }

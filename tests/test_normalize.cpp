@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "io/paths.h"
 #include "ops/normalize.h"
 #include "error_of.h"
 #include "ops_fixture.h"
@@ -120,7 +121,7 @@ TEST(Normalize, ShorterThanASecondScalesWithoutTouchingTheGauge) {
     std::string src = sig.write(dir);
     RecordingView view;
     AskingHost host;
-    auto paths = Normalize(Analysed(src), {src, dir.path() + "/"}, view, host);
+    auto paths = Normalize(Analysed(src), {src, EnsureTrailingSeparator(dir.path())}, view, host);
     ASSERT_EQ(paths, std::vector<std::string>{dir.file("n(normalize).wav")});
     EXPECT_EQ(view.rows, (std::vector<Row>{{0, 0, 3}}));
     EXPECT_TRUE(host.gauge.empty());

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "io/paths.h"
 #include "error_of.h"
 #include "ops/option_text.h"
 #include "ops/records.h"
@@ -367,7 +368,7 @@ TEST(RemoveFooter, PlainSourceLosesItsFooter) {
     const WaveInfo before = info;
 
     RecordingHost host;
-    auto out = RemoveFooter(info, {path, dir.path() + "/"}, host);
+    auto out = RemoveFooter(info, {path, EnsureTrailingSeparator(dir.path())}, host);
     ASSERT_EQ(out, std::vector<std::string>{dir.file("tagged(futta del).wav")});
     EXPECT_EQ(ReadFile(out[0]), Stereo16(333).Build());
     EXPECT_EQ(host.lastProgress, 100);

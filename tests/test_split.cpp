@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "io/paths.h"
 #include "ops/split.h"
 #include "error_of.h"
 #include "ops_fixture.h"
@@ -71,7 +72,7 @@ TEST(ChannelSplit, EightBitFourChannelsWholeSecondsNeverShow100) {
     b.samples = PatternSamples(3 * 8000, 4, 1);
     std::string src = dir.write("q.wav", b.Build());
     TraceHost host;
-    auto paths = Split(src, dir.path() + "/", host);
+    auto paths = Split(src, EnsureTrailingSeparator(dir.path()), host);
     ASSERT_EQ(paths.size(), 4u);
     const char* names[] = {"Left", "Right", "S-Left", "S-Right"};
     for (std::size_t c = 0; c < 4; ++c) {

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "io/paths.h"
 #include "error_of.h"
 #include "ops/option_text.h"
 #include "ops/surround.h"
@@ -149,7 +150,7 @@ TEST(PseudoSurround, ZeroDelayPlainSixChannelsIgnoresCue) {
     Source s = MakeSource(dir, 8000, 3 * 8000);
     WaveInfo info = Analysed(s.path);
     TraceHost host;
-    SurroundOptions o = Options(s, dir.path() + "/", 0);
+    SurroundOptions o = Options(s, EnsureTrailingSeparator(dir.path()), 0);
     o.header = SurroundHeader::Plain;
     o.cue = true;
     o.swapRear = true;

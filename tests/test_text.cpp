@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "ops/operations.h"
@@ -41,10 +42,18 @@ TEST(Text, StandardIntegerConversion) {
 }
 
 TEST(Text, PathPieces) {
-    EXPECT_EQ(EnsureTrailingSeparator("/music"), "/music/");
+    const std::string sep(1, kPathSeparator);  // what new names get: "/", on Windows "\\"
+    EXPECT_EQ(EnsureTrailingSeparator("/music"), "/music" + sep);
     EXPECT_EQ(EnsureTrailingSeparator("/music/"), "/music/");
     EXPECT_EQ(EnsureTrailingSeparator("/"), "/");
-    EXPECT_EQ(EnsureTrailingSeparator(""), "/");
+    EXPECT_EQ(EnsureTrailingSeparator(""), sep);
+#ifdef _WIN32
+    EXPECT_EQ(FolderPart("C:\\rec/sub\\take1.wav"), "C:\\rec/sub\\");
+    EXPECT_EQ(FileNamePart("C:\\rec/take1.wav"), "take1.wav");
+    EXPECT_EQ(EnsureTrailingSeparator("C:\\rec\\"), "C:\\rec\\");
+#else
+    EXPECT_EQ(FileNamePart("/rec/a\\b.wav"), "a\\b.wav");
+#endif
     EXPECT_EQ(FolderPart("/rec/take1.wav"), "/rec/");
     EXPECT_EQ(FolderPart("take1.wav"), "");
     EXPECT_EQ(FileNamePart("/rec/take1.wav"), "take1.wav");
@@ -58,14 +67,19 @@ TEST(Text, OutputPathsAndTheOperationsOwnNames) {
     struct Case {
         const char *chosen, *source, *suffix, *path, *keepingExtension;
     };
+    // "|" stands for the separator a new name gets.
+    const auto sep = [](std::string s) {
+        std::replace(s.begin(), s.end(), '|', kPathSeparator);
+        return s;
+    };
     for (const Case& c : {
              Case{"", "/rec/take.1.wav", "(x).wav", "/rec/take.1(x).wav", "/rec/take.1.wav(x).wav"},
-             Case{"", "take.wav", "(x).wav", "./take(x).wav", "./take.wav(x).wav"},
-             Case{"/out", "/rec/take.wav", "(x).wav", "/out/take(x).wav", "/out/take.wav(x).wav"},
+             Case{"", "take.wav", "(x).wav", ".|take(x).wav", ".|take.wav(x).wav"},
+             Case{"/out", "/rec/take.wav", "(x).wav", "/out|take(x).wav", "/out|take.wav(x).wav"},
              Case{"/out/", "take.raw", "(y).wav", "/out/take(y).wav", "/out/take.raw(y).wav"},
          }) {
-        EXPECT_EQ(OutputPath(c.chosen, c.source, c.suffix), c.path);
-        EXPECT_EQ(OutputPathKeepingExtension(c.chosen, c.source, c.suffix), c.keepingExtension);
+        EXPECT_EQ(OutputPath(c.chosen, c.source, c.suffix), sep(c.path));
+        EXPECT_EQ(OutputPathKeepingExtension(c.chosen, c.source, c.suffix), sep(c.keepingExtension));
     }
     EXPECT_EQ(DefaultOutputFolder("/rec/take.wav"), "/rec/");
     EXPECT_EQ(DefaultOutputFolder("take.wav"), ".");

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -164,8 +165,14 @@ inline Bytes PatternSamples(std::size_t frames, int channels, int bytesPerSample
     return b;
 }
 
+// A UTF-8 path as the standard library's file functions take it (on
+// Windows a narrow string would be read in the ANSI code page).
+inline std::filesystem::path FsPath(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
@@ -173,18 +180,18 @@ inline void WriteFile(const std::string& path, const Bytes& bytes) {
 // disk (check the free space the holes would need if they were filled).
 inline void WriteSparse(const std::string& path, const Bytes& bytes, std::uint64_t length) {
     WriteFile(path, bytes);
-    std::filesystem::resize_file(path, length);
+    std::filesystem::resize_file(FsPath(path), length);
 }
 
 // Length of the file at path, or -1 when there is no such entry.
 inline std::int64_t FileSizeOf(const std::string& path) {
     std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
+    const auto size = std::filesystem::file_size(FsPath(path), error);
     return error ? -1 : static_cast<std::int64_t>(size);
 }
 
 inline Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(FsPath(path), std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
@@ -192,11 +199,24 @@ inline Bytes ReadFile(const std::string& path) {
 class TempDir {
 public:
     TempDir() {
+#ifdef _WIN32
+        // No mkdtemp: a name of the clock and a counter, taken when free.
+        static int counter = 0;
+        const auto base = std::filesystem::temp_directory_path();
+        for (int i = 0; i < 100 && path_.empty(); ++i) {
+            const auto name = "velmora-test-" +
+                              std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+                              std::to_string(counter++);
+            std::error_code ec;
+            if (std::filesystem::create_directory(base / name, ec)) path_ = (base / name).string();
+        }
+#else
         std::string tmpl = (std::filesystem::temp_directory_path() / "velmora-test-XXXXXX").string();
         std::vector<char> buf(tmpl.begin(), tmpl.end());
         buf.push_back('\0');
         char* made = ::mkdtemp(buf.data());
         path_ = made ? made : "";
+#endif
     }
     ~TempDir() {
         std::error_code ec;
@@ -205,8 +225,15 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
-    // Full path of a file inside the folder.
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // Full path of a file inside the folder, with the separator the core's
+    // own names get.
+    std::string file(const std::string& name) const {
+#ifdef _WIN32
+        return path_ + "\\" + name;
+#else
+        return path_ + "/" + name;
+#endif
+    }
     // Writes the bytes to a file inside the folder and returns its path.
     std::string write(const std::string& name, const Bytes& bytes) const {
         WriteFile(file(name), bytes);
