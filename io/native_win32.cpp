@@ -35,6 +35,23 @@ namespace velmora::native {
 
 namespace {
 
+// A path as the wide calls take it. Past MAX_PATH only the "\\?\" form of
+// the full path reaches the file (without the long-path setting that
+// Windows 10 leaves off by default).
+std::wstring SystemPath(const std::string& path) {
+    std::wstring wide = Wide(path);
+    if (wide.size() < MAX_PATH - 12 || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+    const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return wide;
+    std::wstring full(n, L'\0');
+    const DWORD got = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+    if (got == 0 || got >= n) return wide;
+    full.resize(got);
+    // GetFullPathNameW has turned every "/" into "\\" already.
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
 HANDLE H(Handle h) { return reinterpret_cast<HANDLE>(h); }
 Handle Of(HANDLE h) { return h == nullptr || h == INVALID_HANDLE_VALUE ? kNoHandle : reinterpret_cast<Handle>(h); }
 
@@ -97,7 +114,7 @@ constexpr std::size_t kMaxCall = std::size_t{1} << 30;
 std::optional<Look> LookAt(const std::string& path, bool followLinks) {
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     const HANDLE h =
-        CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+        CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         errno = LastError();
         return std::nullopt;
@@ -118,7 +135,7 @@ std::optional<Look> LookAt(const std::string& path, bool followLinks) {
 }
 
 bool Writable(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY);
 }
 
@@ -132,8 +149,8 @@ Handle OpenExisting(const std::string& path, bool write, bool& notRegular, int& 
         return kNoHandle;
     }
     const DWORD access = GENERIC_READ | (write ? GENERIC_WRITE : 0);
-    const HANDLE h =
-        CreateFileW(Wide(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE h = CreateFileW(SystemPath(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         error = look && look->kind == Kind::Folder ? EISDIR : LastError();
         return kNoHandle;
@@ -148,8 +165,9 @@ Handle OpenExisting(const std::string& path, bool write, bool& notRegular, int& 
 
 // Hidden while it is written; ReplaceName shows it when it takes its name.
 Handle CreateNew(const std::string& path, int& error) {
-    const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    const HANDLE h =
+        CreateFileW(SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (h == INVALID_HANDLE_VALUE) error = LastError();
     return Of(h);
 }
@@ -162,20 +180,20 @@ bool NameUnnamed(Handle, const std::string&, int& error) {
 }
 
 bool ReplaceName(const std::string& from, const std::string& to, int& error) {
-    const std::wstring wideFrom = Wide(from);
+    const std::wstring wideFrom = SystemPath(from);
     const DWORD attributes = GetFileAttributesW(wideFrom.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN))
         SetFileAttributesW(wideFrom.c_str(), (attributes & ~DWORD{FILE_ATTRIBUTE_HIDDEN}) | FILE_ATTRIBUTE_NORMAL);
     // Write-through: the new name is on disk when the call returns, which is
     // what the sync of the folder gives on POSIX.
-    if (MoveFileExW(wideFrom.c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (MoveFileExW(wideFrom.c_str(), SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     error = LastError();
     return false;
 }
 
 bool RemoveName(const std::string& path) {
-    if (DeleteFileW(Wide(path).c_str())) return true;
+    if (DeleteFileW(SystemPath(path).c_str())) return true;
     const DWORD e = GetLastError();
     return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
 }
@@ -243,7 +261,8 @@ bool TryLockExclusive(Handle h) {
 
 // An open that forbids others to write fails while another handle may write.
 std::optional<bool> OpenForWritingElsewhere(const std::string& path) {
-    const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE h =
+        CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
         CloseHandle(h);
         return false;

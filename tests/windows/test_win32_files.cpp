@@ -110,3 +110,32 @@ TEST(Win32Files, IdentityAndSizesThroughEitherSeparator) {
     EXPECT_THROW(File::OpenRead(dir.path()), VelmoraError);
     EXPECT_THROW(File::OpenRead("NUL"), VelmoraError);
 }
+
+TEST(Win32Files, PathsPastMaxPathWork) {
+    TempDir dir;
+    std::string folder = dir.path();
+    std::wstring made = L"\\\\?\\" + FsPath(folder).wstring();
+    while (folder.size() < 300) {
+        folder += "\\長い名前のフォルダ0123456789";
+        made += L"\\" + FsPath("長い名前のフォルダ0123456789").wstring();
+        ASSERT_TRUE(CreateDirectoryW(made.c_str(), nullptr));
+    }
+    const std::string path = folder + "\\テイク.wav";
+    OutputFile out = OutputFile::Create(path);
+    out.write("RIFF", 4);
+    out.commit();
+    EXPECT_TRUE(IsRegularFile(path));
+    File in = File::OpenRead(path);
+    EXPECT_EQ(in.size(), 4u);
+    EXPECT_EQ(IdentityOf(path)->length, 4u);
+    in.close();
+    // TempDir's own cleanup goes through the standard library, which stops
+    // at MAX_PATH: take the deep folders down here.
+    while (made.size() > FsPath(dir.path()).wstring().size() + 4) {
+        if (made.back() != L'\\') {
+            DeleteFileW((made + L"\\テイク.wav").c_str());
+            RemoveDirectoryW(made.c_str());
+        }
+        made.resize(made.rfind(L'\\'));
+    }
+}
