@@ -52,7 +52,7 @@ std::vector<CatalogueEntry> Build() {
         // The operations.
         Fixed("data-size-right", kTextDataSizeHealthy),
         Fixed("format-not-sure", kTextFormatNotSure),
-        Fixed("no-audio", kTextNoAudioFound),
+        Fixed("not-audio", kTextNoAudioFound),
         Fixed("silent-file", kTextSilentFile),
         Fixed("true-peak-over-limit", kTextTruePeakOverLimit),
         Fixed("rescue-layout", kTextRescueLayout),
