@@ -15,6 +15,7 @@ constexpr std::size_t kShownGuesses = 5;
 const char* RateOrigin(RateSource source) {
     switch (source) {
         case RateSource::Like: return "from --like";
+        case RateSource::Header: return "from the file's header";
         case RateSource::Given: return "from --rate";
         default: return "default";
     }

@@ -51,6 +51,7 @@ std::vector<CatalogueEntry> Build() {
         Fixed("delay-range", kTextDelayRange),
         // The operations.
         Fixed("data-size-right", kTextDataSizeHealthy),
+        AroundName("data-shifted", TextDataShifted),
         Fixed("format-not-sure", kTextFormatNotSure),
         Fixed("not-audio", kTextNoAudioFound),
         Fixed("silent-file", kTextSilentFile),

@@ -261,6 +261,7 @@ HeaderDescription NewHeader(const RawSampleFormat& format, std::int32_t rate) {
 std::string RateNote(RateSource source) {
     switch (source) {
         case RateSource::Like: return "見本のファイルから";
+        case RateSource::Header: return "ファイル自身のヘッダから";
         case RateSource::Given: return "指定";
         default: return "既定値";
     }
@@ -435,7 +436,7 @@ StartingHeader StartHeader(const RescueOptions& options, RescueReport& r) {
             throw VelmoraError(TextLikeUnreadable(options.like));
         r.format = {info.format.channels, EncodingOf(bits, isFloat)};
         r.rate = info.format.samplesPerSec;
-        r.rateSource = RateSource::Like;
+        r.rateSource = options.ownHeader ? RateSource::Header : RateSource::Like;
         start.likeSize = info.dataStart();
         start.likeFormatAt = static_cast<std::uint64_t>(info.fmtChunkPos);
         File like = File::OpenRead(options.like);
@@ -942,7 +943,7 @@ RescueOptions RescueOptionsOf(const Subject& s) {
     if (channels != 0 || bits != 0 || isFloat)
         o.format = RawSampleFormat{channels ? channels : 2, EncodingOf(isFloat ? 32 : (bits ? bits : 16), isFloat)};
     // A healthy header of its own tells the format of a file to realign.
-    if (o.like.empty() && !o.format && o.realign && StartsAsRiff(s.path)) o.like = s.path;
+    if (o.like.empty() && !o.format && o.realign && StartsAsRiff(s.path)) o.like = s.path, o.ownHeader = true;
     return o;
 }
 

@@ -24,11 +24,12 @@ std::string TextLikeUnreadable(const std::string& path);
 
 inline constexpr std::int32_t kRescueDefaultRate = 48000;
 
-enum class RateSource { Like, Given, Default };
+enum class RateSource { Like, Header, Given, Default };
 
 struct RescueOptions {
-    std::string source;  // the broken file; empty does nothing
-    std::string like;    // a healthy recording; empty: format given or detected
+    std::string source;      // the broken file; empty does nothing
+    std::string like;        // a healthy recording; empty: format given or detected
+    bool ownHeader = false;  // `like` is the file itself, whose header is intact
     // Given by the user (ignored with `like`); its frame size must divide
     // kFrameLcm, as every detected one does (1, 2, 3, 4, 6 or 8 channels).
     std::optional<RawSampleFormat> format;
