@@ -304,6 +304,8 @@ Detection RankFormats(const std::vector<std::vector<std::uint8_t>>& windows) {
     for (const auto& w : windows)
         if (!w.empty() && !Constant(w)) sounding.push_back(&w);
     Detection result;
+    // Nothing but silence (or bytes all alike): no audio to hear.
+    result.notAudio = sounding.empty();
     if (sounding.empty()) return result;
     for (int channels : kDetectChannels) {
         for (SampleEncoding encoding : kDetectEncodings) {

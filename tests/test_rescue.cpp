@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <utility>
@@ -282,6 +283,56 @@ TEST(Rescue, RefusesToGuessUnlessTheFormatIsGiven) {
     EXPECT_EQ(FileSizeOf(dir.file("junk.bin(wavemaker).wav")), 44 + 300000);
 }
 
+// Bytes that are no audio, made by `make` (empty when a tool is missing).
+struct NotAudioCase {
+    const char* name;
+    std::function<Bytes(const TempDir&)> make;
+};
+
+Bytes Encoded(const TempDir& dir, const std::string& codecAndFormat) {
+    const std::string wav = dir.file("speech.wav"), out = dir.file("stream.bin");
+    const std::string cmd = "espeak-ng -w '" + wav +
+                            "' 'Not a recording to rescue.' && ffmpeg -loglevel error -y -i '" + wav + "' " +
+                            codecAndFormat + " '" + out + "' 2>/dev/null";
+    return std::system(cmd.c_str()) == 0 ? ReadFile(out) : Bytes{};
+}
+
+// Text, silence, random bytes and compressed streams: refused as not audio
+// by the rescue and by raw2wav's detection, and nothing is written.
+TEST(Rescue, RefusesWhatIsNotAudio) {
+    const std::string text = "Velmora inspects and repairs RIFF/WAVE files: this line is text, not samples.\n";
+    const NotAudioCase cases[] = {
+        {"120 bytes of text",
+         [&](const TempDir&) {
+             return Join({Bytes(text.begin(), text.begin() + 80), Bytes(40, 'x')});
+         }},
+        {"text",
+         [&](const TempDir&) {
+             Bytes b;
+             for (int i = 0; i < 2000; ++i) b.insert(b.end(), text.begin(), text.end());
+             return b;
+         }},
+        {"zeros", [](const TempDir&) { return Bytes(200000, 0); }},
+        {"random bytes", [](const TempDir&) { return Junk(300000, 11); }},
+        {"MP3 stream", [](const TempDir& d) { return Encoded(d, "-c:a libmp3lame -b:a 128k -f mp3"); }},
+        {"Ogg Vorbis stream", [](const TempDir& d) { return Encoded(d, "-c:a libvorbis -f ogg"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const Bytes bytes = c.make(dir);
+        if (bytes.empty()) GTEST_SKIP() << "espeak-ng or ffmpeg not installed";
+        const std::string path = dir.write("take.bin", bytes);
+        RecordingHost host;
+        RescueOptions options;
+        options.source = path;
+        EXPECT_EQ(CodeOfFailure([&] { RescueRecording(options, host); }), "not-audio");
+        EXPECT_EQ(CodeOfFailure([&] { RawToWaveDetected(path, std::nullopt, "", host); }), "not-audio");
+        EXPECT_EQ(FileSizeOf(dir.file("take(rescue).wav")), -1);
+        EXPECT_EQ(FileSizeOf(dir.file("take.bin(wavemaker).wav")), -1);
+    }
+}
+
 TEST(Rescue, Raw2WavDetectWritesFormatsTheWrapperCannot) {
     if (!HaveSox()) GTEST_SKIP() << "sox not installed";
     TempDir dir;
@@ -361,6 +412,108 @@ TEST(Rescue, RealignsAfterALostOrExtraByte) {
         RescueReport plain;
         RescueRecording(options, host, &plain);
         EXPECT_EQ(plain.changes.size(), 1u);
+    }
+}
+
+// A recording with its own header, intact or with a byte lost in its
+// middle, as sox writes it from espeak-ng's speech.
+struct HeaderCase {
+    const char* name;
+    int bits;
+    bool lost;
+};
+constexpr HeaderCase kHeaderCases[] = {{"intact, 16-bit", 16, false},
+                                       {"lost byte, 16-bit", 16, true},
+                                       {"intact, 24-bit", 24, false},
+                                       {"lost byte, 24-bit", 24, true}};
+
+// The recording's samples and the file to test: its header, then the
+// samples with one byte cut out two thirds in (sizes zeroed, as a recorder
+// that lost power leaves them).
+struct HeaderedTake {
+    Bytes samples;
+    std::size_t header = 0;
+    std::size_t cut = 0;  // byte of the samples cut out; 0: none
+};
+
+HeaderedTake WriteRecording(const TempDir& dir, const HeaderCase& c, const std::string& name) {
+    const std::string speech = dir.file("speech.wav"), good = dir.file("good.wav");
+    const std::string cmd = "espeak-ng -w '" + speech + "' 'Keep the header and the order of the channels.' && sox '" +
+                            speech + "' -r 48000 -b " + std::to_string(c.bits) + " '" + good +
+                            "' remix 1v1 1v0.8 2>/dev/null";
+    HeaderedTake r;
+    if (std::system(cmd.c_str()) != 0) return r;
+    WaveInfo info;
+    if (!AnalyzeWave(good, info).complete()) return r;
+    const Bytes bytes = ReadFile(good);
+    r.header = static_cast<std::size_t>(info.dataStart());
+    r.samples = Slice(bytes, r.header, static_cast<std::size_t>(info.dataSize));
+    Bytes file = bytes;
+    if (c.lost) {
+        const std::size_t frame = static_cast<std::size_t>(c.bits / 4);
+        r.cut = r.samples.size() / frame * 2 / 3 * frame + 1;
+        file.erase(file.begin() + static_cast<std::ptrdiff_t>(r.header + r.cut));
+        for (std::size_t at : {std::size_t{4}, r.header - 4}) file[at] = file[at + 1] = file[at + 2] = file[at + 3] = 0;
+    }
+    dir.write(name, file);
+    return r;
+}
+
+// --realign keeps the header's alignment: an intact file comes back sample
+// for sample, one with a byte lost differs in at most the frame the byte
+// was cut from; the rate is said to come from the file's header.
+TEST(Rescue, RealignKeepsTheOwnHeadersAlignment) {
+    if (!HaveSox() || !HaveEspeak()) GTEST_SKIP() << "sox or espeak-ng not installed";
+    for (const auto& c : kHeaderCases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const HeaderedTake r = WriteRecording(dir, c, "take.wav");
+        ASSERT_FALSE(r.samples.empty());
+        const CliRun run = RunCli("rescue --realign " + Quote(dir.file("take.wav")), dir);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.err.find("(from the file's header)"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("--like"), std::string::npos) << run.err;
+        WaveInfo info;
+        const std::string out = dir.file("take(realign).wav");
+        ASSERT_TRUE(AnalyzeWave(out, info).complete());
+        const Bytes data =
+            Slice(ReadFile(out), static_cast<std::size_t>(info.dataStart()), static_cast<std::size_t>(info.dataSize));
+        ASSERT_EQ(data.size(), r.samples.size());
+        const std::size_t frame = static_cast<std::size_t>(c.bits / 4);
+        std::size_t differ = 0;
+        for (std::size_t at = 0; at < data.size(); at += frame)
+            differ += !std::equal(data.begin() + static_cast<std::ptrdiff_t>(at),
+                                  data.begin() + static_cast<std::ptrdiff_t>(at + frame),
+                                  r.samples.begin() + static_cast<std::ptrdiff_t>(at));
+        EXPECT_LE(differ, c.lost ? 1u : 0u);
+    }
+}
+
+// Plain recover patches the sizes of an unfinalized recording, but not of
+// one whose frames shift part-way: it names the byte and --realign, and
+// leaves the file as it was.
+TEST(Recover, RefusesARecordingWhoseFramesShift) {
+    if (!HaveSox() || !HaveEspeak()) GTEST_SKIP() << "sox or espeak-ng not installed";
+    for (const auto& c : kHeaderCases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const HeaderedTake r = WriteRecording(dir, c, "take.wav");
+        ASSERT_FALSE(r.samples.empty());
+        const std::string path = dir.file("take.wav");
+        if (!c.lost) continue;  // an intact one needs nothing
+        const Bytes before = ReadFile(path);
+        const CliRun run = RunCli("recover " + Quote(path), dir);
+        EXPECT_EQ(run.status, 1);
+        const std::string code = RefusalCode(run.err, path);
+        EXPECT_EQ(code.substr(0, code.find(' ')), "data-shifted") << run.err;
+        EXPECT_NE(run.err.find("--realign"), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFile(path), before);
+        // The byte named is within a frame of the cut.
+        const std::string at = code.substr(code.find(' ') + 1);
+        std::string digits;
+        for (char ch : at)
+            if (ch != ',') digits += ch;
+        EXPECT_NEAR(std::stod(digits), static_cast<double>(r.header + r.cut), c.bits / 4.0);
     }
 }
 

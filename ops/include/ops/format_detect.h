@@ -67,8 +67,9 @@ inline constexpr int kDetectPlaces = 8;
 // A best score at least this high, this far above the next: a sure guess.
 inline constexpr double kSureScore = 1.0;
 inline constexpr double kSureLead = 0.25;
-// A best score below this: no reading sounds like audio at all.
-inline constexpr double kAudioFloor = 0.5;
+// A best score below this: no reading sounds like audio at all (random
+// bytes and text score about 0 or below; noise at 8 bits may too).
+inline constexpr double kAudioFloor = kSureScore;
 
 // How audio-like `bytes` are when read as `format` with frames at `alignment`:
 // the mean over channels of log2(spread / smallest prediction error), where a
