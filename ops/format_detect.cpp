@@ -138,33 +138,46 @@ double LowerHalfGain(const std::uint8_t* bytes, std::size_t n, const RawSampleFo
     return std::max(0.0, ChannelGain(s.x, format.channels, Floor(half), wideInt ? 0.75 * 65536 : 0));
 }
 
-// Entropy in bits of the byte at `offset` within each sample.
-double ByteEntropy(const std::uint8_t* bytes, std::size_t n, std::size_t width, std::size_t at, std::size_t offset) {
+// The byte at `offset` within each sample: its entropy in bits, and the
+// share of its most common value.
+struct ByteSpread {
+    double entropy = 0;
+    double commonest = 0;
+};
+
+ByteSpread SpreadOfByte(const std::uint8_t* bytes, std::size_t n, std::size_t width, std::size_t at,
+                        std::size_t offset) {
     std::array<std::size_t, 256> counts{};
     std::size_t total = 0;
     for (std::size_t i = at + offset; i + (width - offset) <= n; i += width) ++counts[bytes[i]], ++total;
-    double h = 0;
-    for (std::size_t c : counts)
-        if (c)
-            h -= static_cast<double>(c) / static_cast<double>(total) *
-                 std::log2(static_cast<double>(c) / static_cast<double>(total));
-    return h;
+    ByteSpread s;
+    for (std::size_t c : counts) {
+        if (c == 0) continue;
+        const double p = static_cast<double>(c) / static_cast<double>(total);
+        s.entropy -= p * std::log2(p);
+        s.commonest = std::max(s.commonest, p);
+    }
+    return s;
 }
+
+// A byte that (but for junk at a window's edge) never moves.
+constexpr double kStillByte = 0.9;
 
 // What the bytes of each sample say: the lowest byte that moves is close to
 // random in sound, the top byte (the sign and the high bits, or a float's
 // exponent) far from it, above all in quiet sound. The difference of their
 // entropies, in bits; nullopt for a top byte that never moves, which sound
-// that swings both ways never has.
+// that swings both ways never has (but the zero byte of the next sample in
+// a 32-bit container of 24-bit samples has).
 std::optional<double> ByteStructure(const std::uint8_t* bytes, std::size_t n, SampleEncoding encoding, std::size_t at) {
     const auto width = static_cast<std::size_t>(RawSampleFormat{1, encoding}.bytesPerSample());
     if (width < 2) return 0.0;
-    const double top = ByteEntropy(bytes, n, width, at, width - 1);
-    if (top == 0) return std::nullopt;
+    const ByteSpread top = SpreadOfByte(bytes, n, width, at, width - 1);
+    if (top.commonest > kStillByte) return std::nullopt;
     // A container's bytes below the sample (24 bits in 32) stay 0.
     for (std::size_t b = 0; b + 1 < width; ++b) {
-        const double h = ByteEntropy(bytes, n, width, at, b);
-        if (h > 0) return h - top;
+        const ByteSpread low = SpreadOfByte(bytes, n, width, at, b);
+        if (low.commonest <= kStillByte) return low.entropy - top.entropy;
     }
     return 0.0;
 }
@@ -264,17 +277,22 @@ void Conclude(Detection& result) {
             if (h.format == g.format) within += std::exp(kConfidenceSharpness * (h.score - g.score));
         g.confidence = std::exp(kConfidenceSharpness * (g.formatScore - best.formatScore)) / formats / within;
     }
-    double nextFormat = -1e9, nextPhase = -1e9;
+    // Other channel counts of the same samples split or interleave the
+    // channels, which costs every reading its smoothness alike: a smaller
+    // lead tells them apart than tells one sample encoding from another.
+    double nextFormat = -1e9, nextCount = -1e9, nextPhase = -1e9;
     for (std::size_t i = 1; i < result.ranked.size(); ++i) {
         const FormatGuess& g = result.ranked[i];
         if (g.format == best.format)
             nextPhase = std::max(nextPhase, g.score);
+        else if (g.format.encoding == best.format.encoding)
+            nextCount = std::max(nextCount, g.formatScore);
         else
             nextFormat = std::max(nextFormat, g.formatScore);
     }
     result.notAudio = best.formatScore < kAudioFloor;
     result.formatSure = best.formatScore >= kSureScore && best.formatScore - nextFormat >= kSureLead &&
-                        best.score - nextPhase >= kSureLead;
+                        best.formatScore - nextCount >= kSureChannelLead && best.score - nextPhase >= kSureLead;
     result.sure = false;
 }
 

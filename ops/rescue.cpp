@@ -31,6 +31,9 @@ constexpr std::uint64_t kScanWindows = 2048;
 constexpr std::size_t kCopyBlock = 1 << 20;
 constexpr std::size_t kFrameCache = 1 << 20;
 constexpr std::uint16_t kFormatFloat = 3;
+// Channel levels (log mean distance from the mean) that differ by less
+// than this in sum tell no rotation of the channels from another.
+constexpr double kLevelLead = 0.05;
 // The most one channel of one garbled frame costs where the cut is sought.
 constexpr double kGarbledCost = 50.0;
 
@@ -369,6 +372,42 @@ std::vector<double> FrameCosts(const std::vector<std::uint8_t>& bytes, std::uint
     return cost;
 }
 
+// Which channel comes first after a cut: of the rotations of the new
+// alignment, the one whose channels keep the levels they had relative to
+// each other just before the cut (a lost byte and an added one both make
+// smooth channels of the new reading; only the channels' own levels tell
+// which is which). Kept as it is unless one rotation is clearly best.
+void SettleCutRotation(const std::vector<std::uint8_t>& bytes, std::uint64_t lo, const RawSampleFormat& format,
+                       AlignmentChange& change) {
+    const auto frame = static_cast<std::uint64_t>(format.frameSize());
+    const auto width = static_cast<std::uint64_t>(format.bytesPerSample());
+    const auto channels = static_cast<std::uint64_t>(format.channels);
+    constexpr std::uint64_t kSideFrames = 1024;
+    const std::uint64_t end = lo + bytes.size();
+    const std::uint64_t side = std::min<std::uint64_t>(kSideFrames, (change.previousEnd - lo) / frame) * frame;
+    if (channels == 1 || side < 64 * frame) return;
+    const auto slice = [&](std::uint64_t from, std::uint64_t n) {
+        return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(from - lo),
+                                         bytes.begin() + static_cast<std::ptrdiff_t>(from - lo + n));
+    };
+    const std::vector<double> before = LevelShape(Levels(slice(change.previousEnd - side, side), format, 0));
+    std::vector<std::pair<double, std::uint64_t>> mismatches;  // and the first new frame
+    for (std::uint64_t r = 0; r < channels; ++r) {
+        const std::uint64_t first =
+            change.previousEnd + (lo + change.alignment + r * width + frame - change.previousEnd % frame) % frame;
+        if (first + side > end) return;
+        const std::vector<double> after = LevelShape(Levels(slice(first, side), format, 0));
+        double m = 0;
+        for (std::size_t c = 0; c < after.size(); ++c) m += std::fabs(after[c] - before[c]);
+        mismatches.emplace_back(m, first);
+    }
+    const auto best = std::min_element(mismatches.begin(), mismatches.end());
+    for (const auto& m : mismatches)
+        if (&m != &*best && m.first < best->first + kLevelLead) return;
+    change.offset = best->second;
+    change.alignment = static_cast<std::uint32_t>((best->second - lo) % frame);
+}
+
 // The change from alignment `was` (last heard in the window at `wasAt`) to
 // `a` (heard in the window at `at`): narrowed down to neighbouring windows,
 // then to within a frame, where the old reading stops and the new one starts
@@ -408,6 +447,7 @@ AlignmentChange PlaceChange(File& file, std::uint64_t to, const RawSampleFormat&
         if (best < 0 || cost < best) best = cost, change.previousEnd = cut, change.offset = firstNew + j * frame;
         if (k < oldCost.size()) before += oldCost[k];
     }
+    SettleCutRotation(bytes, lo, format, change);
     return change;
 }
 

@@ -67,6 +67,8 @@ inline constexpr int kDetectPlaces = 8;
 // A best score at least this high, this far above the next: a sure guess.
 inline constexpr double kSureScore = 1.0;
 inline constexpr double kSureLead = 0.25;
+// The lead over the same samples read with another channel count.
+inline constexpr double kSureChannelLead = 0.15;
 // A best score below this: no reading sounds like audio at all (random
 // bytes and text score about 0 or below; noise at 8 bits may too).
 inline constexpr double kAudioFloor = kSureScore;
