@@ -163,23 +163,21 @@ ByteSpread SpreadOfByte(const std::uint8_t* bytes, std::size_t n, std::size_t wi
 // A byte that (but for junk at a window's edge) never moves.
 constexpr double kStillByte = 0.9;
 
-// What the bytes of each sample say: the lowest byte that moves is close to
-// random in sound, the top byte (the sign and the high bits, or a float's
-// exponent) far from it, above all in quiet sound. The difference of their
-// entropies, in bits; nullopt for a top byte that never moves, which sound
-// that swings both ways never has (but the zero byte of the next sample in
-// a 32-bit container of 24-bit samples has).
+// What the bytes of each sample say: some byte below the top is close to
+// random in sound (the lowest ones may stay 0: the padding of 24 bits in a
+// 32-bit container, the bits a float had not), the top byte (the sign and
+// the high bits, or a float's exponent) far from it, above all in quiet
+// sound. The difference of their entropies, in bits; nullopt for a top byte
+// that never moves, which sound that swings both ways never has (but the
+// zero byte of the next sample in a 32-bit container of 24-bit samples has).
 std::optional<double> ByteStructure(const std::uint8_t* bytes, std::size_t n, SampleEncoding encoding, std::size_t at) {
     const auto width = static_cast<std::size_t>(RawSampleFormat{1, encoding}.bytesPerSample());
     if (width < 2) return 0.0;
     const ByteSpread top = SpreadOfByte(bytes, n, width, at, width - 1);
     if (top.commonest > kStillByte) return std::nullopt;
-    // A container's bytes below the sample (24 bits in 32) stay 0.
-    for (std::size_t b = 0; b + 1 < width; ++b) {
-        const ByteSpread low = SpreadOfByte(bytes, n, width, at, b);
-        if (low.commonest <= kStillByte) return low.entropy - top.entropy;
-    }
-    return 0.0;
+    double lower = 0;
+    for (std::size_t b = 0; b + 1 < width; ++b) lower = std::max(lower, SpreadOfByte(bytes, n, width, at, b).entropy);
+    return lower - top.entropy;
 }
 
 }  // namespace

@@ -590,6 +590,10 @@ constexpr double kStrongEdge = 0.01;
 constexpr double kAgreeingEdges = 0.02;
 // An edge junk could fake this easily counts for little against a strong one.
 constexpr double kWeakEdge = 0.1;
+// Frames inwards of a sample whose level sets its tolerance at an edge.
+constexpr std::uint64_t kLevelFrames = 8;
+// Frames apart that channels are compared for likeness at an edge.
+constexpr std::uint64_t kLikeLag = 16;
 
 // Where the audio begins (or ends), to the sample, and the chance that the
 // sample beyond it was junk that happened to fit (0 at the file's own edge).
@@ -668,12 +672,23 @@ public:
     bool room(std::uint64_t at) const { return head_ ? at >= lo_ + width_ : at + 2 * width_ <= hi_; }
     std::uint64_t outwards(std::uint64_t at) const { return head_ ? at - width_ : at + width_; }
 
-    // The values the sample at `at` may take to continue its channel.
+    // The values the sample at `at` may take to continue its channel, and
+    // to follow the channel most like it.
     std::pair<double, double> Allowed(std::uint64_t at) const {
         const std::size_t c = ChannelOf(at);
         const double n1 = X(head_ ? at + frame_ : at - frame_), n2 = X(head_ ? at + 2 * frame_ : at - 2 * frame_);
-        const double t1 = kEdgeTolerance * scale1_[c], t2 = kEdgeTolerance * scale2_[c];
-        return {std::max(n1 - t1, 2 * n1 - n2 - t2), std::min(n1 + t1, 2 * n1 - n2 + t2)};
+        const double level = LevelNear(at);
+        const double t1 = kEdgeTolerance * std::max(relative1_[c] * level, scale1_[c]),
+                     t2 = kEdgeTolerance * std::max(relative2_[c] * level, scale2_[c]);
+        std::pair<double, double> range{std::max(n1 - t1, 2 * n1 - n2 - t2), std::min(n1 + t1, 2 * n1 - n2 + t2)};
+        if (const auto& like = likest_[c]) {
+            const std::uint64_t from = LikePosition(at, c, *like);
+            if (from >= lo_ && from + width_ <= hi_) {
+                const double v = like->factor * X(from), t = kEdgeTolerance * like->scale;
+                range = {std::max(range.first, v - t), std::min(range.second, v + t)};
+            }
+        }
+        return range;
     }
     bool Continues(std::uint64_t at) const {
         const auto [low, high] = Allowed(at);
@@ -691,27 +706,83 @@ public:
 
 private:
     double X(std::uint64_t at) const { return DecodeSample(bytes_.data() + (at - lo_), format_.encoding); }
+    // The mean size of the channel's samples just inwards of `at` (and at
+    // least a step of the samples).
+    double LevelNear(std::uint64_t at) const {
+        double sum = 0;
+        for (std::uint64_t k = 1; k <= kLevelFrames; ++k)
+            sum += std::fabs(X(head_ ? at + k * frame_ : at - k * frame_));
+        return std::max(sum / kLevelFrames, format_.isFloat() ? 1e-7 : 1.0);
+    }
     std::size_t ChannelOf(std::uint64_t at) const {
         const auto k =
             (static_cast<std::int64_t>(at) - static_cast<std::int64_t>(start_)) / static_cast<std::int64_t>(width_);
         const std::int64_t channels = format_.channels;
         return static_cast<std::size_t>((k % channels + channels) % channels);
     }
-    // Each channel's 99th percentile of both errors over [from, to).
+    // Each channel's 99th percentile of both errors over [from, to), and the
+    // channel most like it.
     void Measure(std::uint64_t from, std::uint64_t to) {
         const double least = format_.isFloat() ? 1e-7 : 0.5;
         for (int c = 0; c < format_.channels; ++c) {
-            std::vector<double> e1, e2;
-            for (std::uint64_t at = from + static_cast<std::uint64_t>(c) * width_; at + width_ <= to; at += frame_) {
-                if (!head_ && at < lo_ + 2 * frame_) continue;
+            // Errors relative to the channel's level where they are made: an
+            // abrupt loud start errs more than the quieter sound after it.
+            std::vector<double> e1, e2, r1, r2;
+            for (std::uint64_t at = from + static_cast<std::uint64_t>(c) * width_;
+                 at + (kLevelFrames + 1) * frame_ <= to; at += frame_) {
+                if (!head_ && at < lo_ + (kLevelFrames + 1) * frame_) continue;
                 const double n1 = X(head_ ? at + frame_ : at - frame_),
-                             n2 = X(head_ ? at + 2 * frame_ : at - 2 * frame_);
-                e1.push_back(std::fabs(X(at) - n1));
-                e2.push_back(std::fabs(X(at) - 2 * n1 + n2));
+                             n2 = X(head_ ? at + 2 * frame_ : at - 2 * frame_), level = LevelNear(at);
+                e1.push_back(std::max(std::fabs(X(at) - n1), least));
+                e2.push_back(std::max(std::fabs(X(at) - 2 * n1 + n2), least));
+                r1.push_back(e1.back() / level);
+                r2.push_back(e2.back() / level);
             }
-            scale1_.push_back(std::max(Quantile99(e1), least));
-            scale2_.push_back(std::max(Quantile99(e2), least));
+            scale1_.push_back(Quantile99(e1));
+            scale2_.push_back(Quantile99(e2));
+            relative1_.push_back(Quantile99(r1));
+            relative2_.push_back(Quantile99(r2));
+            likest_.push_back(Likest(static_cast<std::size_t>(c), from, to, least));
         }
+    }
+
+    // Another channel `lag` frames inwards (or one inwards of it in the same
+    // frame), times `factor`: microphones of one scene hear the same sound a
+    // little later or earlier, louder or softer.
+    struct Likeness {
+        std::size_t channel = 0;
+        std::uint64_t lag = 0;
+        double factor = 0, scale = 0;
+    };
+    std::uint64_t LikePosition(std::uint64_t at, std::size_t c, const Likeness& l) const {
+        const std::uint64_t shifted = at + l.channel * width_ - c * width_;
+        return head_ ? shifted + l.lag * frame_ : shifted - l.lag * frame_;
+    }
+    std::optional<Likeness> Likest(std::size_t c, std::uint64_t from, std::uint64_t to, double least) const {
+        std::optional<Likeness> best;
+        double bestError = 0;
+        const auto channels = static_cast<std::size_t>(format_.channels);
+        for (std::size_t other = 0; other < channels; ++other) {
+            for (std::uint64_t lag = 0; lag <= kLikeLag && other != c; ++lag) {
+                // Only samples the walk has passed already: inwards of this one.
+                if (lag == 0 && (head_ ? other < c : other > c)) continue;
+                Likeness l{other, lag, 0, 0};
+                std::vector<std::pair<double, double>> pairs;
+                for (std::uint64_t at = from + c * width_ + 2 * kLikeLag * frame_; at + 2 * kLikeLag * frame_ < to;
+                     at += frame_)
+                    pairs.emplace_back(X(at), X(LikePosition(at, c, l)));
+                double xy = 0, yy = 0;
+                for (const auto& [x, y] : pairs) xy += x * y, yy += y * y;
+                l.factor = yy > 0 ? xy / yy : 0;
+                std::vector<double> errors;
+                double sum = 0;
+                for (const auto& [x, y] : pairs) errors.push_back(std::fabs(x - l.factor * y)), sum += errors.back();
+                if (errors.empty() || (best && sum >= bestError)) continue;
+                l.scale = std::max(Quantile99(errors), least);
+                best = l, bestError = sum;
+            }
+        }
+        return best;
     }
 
     RawSampleFormat format_;
@@ -720,7 +791,8 @@ private:
     bool atFileEdge_ = false;
     std::vector<std::uint8_t> bytes_;
     std::optional<std::uint64_t> inside_;
-    std::vector<double> scale1_, scale2_;
+    std::vector<double> scale1_, scale2_, relative1_, relative2_;
+    std::vector<std::optional<Likeness>> likest_;
 };
 
 // One end of the stretch, sample by sample: from inside the audio outwards
