@@ -590,6 +590,8 @@ constexpr double kStrongEdge = 0.01;
 constexpr double kAgreeingEdges = 0.02;
 // An edge junk could fake this easily counts for little against a strong one.
 constexpr double kWeakEdge = 0.1;
+// Float samples of sound, but for 0, are no smaller (-140 dB).
+constexpr double kFloatFloor = 1e-7;
 // Frames inwards of a sample whose level sets its tolerance at an edge.
 constexpr std::uint64_t kLevelFrames = 8;
 // Frames apart that channels are compared for likeness at an edge.
@@ -690,9 +692,13 @@ public:
         }
         return range;
     }
+    // Floats of sound are 0 or above a floor far below the quietest sound,
+    // where random bytes read as floats mostly land (half of all bit
+    // patterns are under 1 in size, most of those tiny).
     bool Continues(std::uint64_t at) const {
         const auto [low, high] = Allowed(at);
         const double v = X(at);
+        if (format_.isFloat() && v != 0 && std::fabs(v) < kFloatFloor) return false;
         return v >= low && v <= high;
     }
     // The chance that random bytes in place of the sample at `at` would have
@@ -700,8 +706,10 @@ public:
     double Chance(std::uint64_t at) const {
         const auto [low, high] = Allowed(at);
         if (high < low) return 0;
-        if (format_.isFloat()) return FloatShare(low, high, format_.encoding);
-        return std::min(1.0, (high - low + 1) / std::ldexp(1.0, format_.bits()));
+        if (!format_.isFloat()) return std::min(1.0, (high - low + 1) / std::ldexp(1.0, format_.bits()));
+        const double below = std::max(low, -kFloatFloor), above = std::min(high, kFloatFloor);
+        return FloatShare(low, high, format_.encoding) -
+               (below < above ? FloatShare(below, above, format_.encoding) : 0.0);
     }
 
 private:
