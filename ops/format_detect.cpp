@@ -121,21 +121,20 @@ double ChannelGain(const std::vector<double>& x, int channels, double floor, dou
     return total / static_cast<double>(C);
 }
 
-// The gain of the lower halves of wide samples read as samples of their
-// own: pairs of narrower samples read as one wide sample look as smooth as
-// the upper one, but then their lower halves are a sound too, where a real
-// wide sample's lower half is noise.
-double LowerHalfGain(const std::uint8_t* bytes, std::size_t n, const RawSampleFormat& format, std::uint32_t alignment) {
-    const bool wideInt = format.encoding == SampleEncoding::S32;
-    if (!wideInt && format.encoding != SampleEncoding::F64) return 0;
-    const auto width = static_cast<std::size_t>(format.bytesPerSample());
+// The lower halves of wide samples read as samples of their own: pairs of
+// narrower samples read as one wide sample look as smooth as the upper
+// one, but then their lower halves are a sound too, where a real wide
+// sample's lower half is noise. Empty for other encodings.
+Samples LowerHalves(const std::uint8_t* bytes, std::size_t n, SampleEncoding encoding, std::uint32_t alignment) {
+    const bool wideInt = encoding == SampleEncoding::S32;
+    if (!wideInt && encoding != SampleEncoding::F64) return {};
+    const std::size_t width = wideInt ? 4 : 8;
     std::vector<std::uint8_t> low;
     low.reserve(n / 2);
     for (std::size_t i = alignment; i + width <= n; i += width) low.insert(low.end(), bytes + i, bytes + i + width / 2);
-    const SampleEncoding half = wideInt ? SampleEncoding::S16 : SampleEncoding::F32;
-    const Samples s = DecodeRun(low.data(), low.size(), half, 0);
-    if (!wideInt && s.insane * 200 > s.x.size()) return 0;
-    return std::max(0.0, ChannelGain(s.x, format.channels, Floor(half), wideInt ? 0.75 * 65536 : 0));
+    Samples s = DecodeRun(low.data(), low.size(), wideInt ? SampleEncoding::S16 : SampleEncoding::F32, 0);
+    if (!wideInt && s.insane * 200 > s.x.size()) return {};
+    return s;
 }
 
 // The byte at `offset` within each sample: its entropy in bits, and the
@@ -235,25 +234,59 @@ double DecodeSample(const std::uint8_t* p, SampleEncoding encoding) {
     return 0;
 }
 
-double AudioScore(const std::uint8_t* bytes, std::size_t n, const RawSampleFormat& format, std::uint32_t alignment) {
-    const Samples s = DecodeRun(bytes, n, format.encoding, alignment);
-    if (s.x.size() / static_cast<std::size_t>(format.channels) < 16) return 0;
+namespace {
+
+// What one encoding at one phase of a window reads, whatever the channel
+// count: read once, scored for each count.
+struct PhaseReading {
+    SampleEncoding encoding = SampleEncoding::S16;
+    Samples samples;
+    bool refused = false;  // floats no sound holds, or no sample structure
+    std::optional<double> structure;
+    Samples lower;
+};
+
+PhaseReading ReadPhase(const std::uint8_t* bytes, std::size_t n, SampleEncoding encoding, std::uint32_t alignment) {
+    PhaseReading r;
+    r.encoding = encoding;
+    r.samples = DecodeRun(bytes, n, encoding, alignment);
+    const bool isFloat = encoding == SampleEncoding::F32 || encoding == SampleEncoding::F64;
     // Integers read as floats: most of them insane (tiny, huge or NaN); a
     // tenth is enough, and leaves room for junk at a window's edge.
-    if (format.isFloat() && s.insane * 10 > s.x.size()) return -1;
+    if (isFloat && r.samples.insane * 10 > r.samples.x.size()) r.refused = true;
     // Floats read as 32-bit integers: every value a float of sound would be
     // (integers of sound near 0 on either side read as tiny floats or NaN).
-    if (format.encoding == SampleEncoding::S32) {
+    if (encoding == SampleEncoding::S32) {
         const Samples f = DecodeRun(bytes, n, SampleEncoding::F32, alignment);
         std::size_t zeros = 0;
         for (double v : f.x) zeros += v == 0.0;
-        if (f.insane * 50 <= f.x.size() && zeros * 2 < f.x.size()) return -1;
+        if (f.insane * 50 <= f.x.size() && zeros * 2 < f.x.size()) r.refused = true;
     }
-    const std::optional<double> structure = ByteStructure(bytes, n, format.encoding, alignment);
-    if (!structure) return -1;
+    r.structure = ByteStructure(bytes, n, encoding, alignment);
+    if (!r.structure) r.refused = true;
+    if (!r.refused) r.lower = LowerHalves(bytes, n, encoding, alignment);
+    return r;
+}
+
+double ScoreReading(const PhaseReading& r, int channels) {
+    const RawSampleFormat format{channels, r.encoding};
+    if (r.samples.x.size() / static_cast<std::size_t>(channels) < 16) return 0;
+    if (r.refused) return -1;
     const double wrapJump = format.isFloat() ? 0 : 0.75 * std::ldexp(1.0, format.bits());
-    return ChannelGain(s.x, format.channels, Floor(format.encoding), wrapJump) -
-           LowerHalfGain(bytes, n, format, alignment) + kStructureWeight * *structure;
+    double lower = 0;
+    if (!r.lower.x.empty()) {
+        const bool wideInt = r.encoding == SampleEncoding::S32;
+        lower =
+            std::max(0.0, ChannelGain(r.lower.x, channels, Floor(wideInt ? SampleEncoding::S16 : SampleEncoding::F32),
+                                      wideInt ? 0.75 * 65536 : 0));
+    }
+    return ChannelGain(r.samples.x, channels, Floor(r.encoding), wrapJump) - lower + kStructureWeight * *r.structure;
+}
+
+}  // namespace
+
+double AudioScore(const std::uint8_t* bytes, std::size_t n, const RawSampleFormat& format, std::uint32_t alignment) {
+    return ScoreReading(ReadPhase(bytes, n, format.encoding, alignment), format.channels);
 }
 
 namespace {
@@ -294,25 +327,6 @@ void Conclude(Detection& result) {
     result.sure = false;
 }
 
-// The mean score of each phase of `format` over the windows, and the mean
-// of each window's best phase.
-std::vector<double> PhaseScores(const std::vector<const std::vector<std::uint8_t>*>& windows,
-                                const RawSampleFormat& format, double& formatScore) {
-    const auto width = static_cast<std::size_t>(format.bytesPerSample());
-    std::vector<double> sums(width, 0.0);
-    formatScore = 0;
-    for (const auto* w : windows) {
-        double best = -1e9;
-        for (std::size_t p = 0; p < width; ++p) {
-            const double s = AudioScore(w->data(), w->size(), format, static_cast<std::uint32_t>(p));
-            sums[p] += s / static_cast<double>(windows.size());
-            best = std::max(best, s);
-        }
-        formatScore += best / static_cast<double>(windows.size());
-    }
-    return sums;
-}
-
 }  // namespace
 
 Detection RankFormats(const std::vector<std::vector<std::uint8_t>>& windows) {
@@ -323,16 +337,40 @@ Detection RankFormats(const std::vector<std::vector<std::uint8_t>>& windows) {
     // Nothing but silence (or bytes all alike): no audio to hear.
     result.notAudio = sounding.empty();
     if (sounding.empty()) return result;
-    for (int channels : kDetectChannels) {
+    // Each encoding and phase of a window is read once and scored for every
+    // channel count. A byte lost midway changes the phase, not the format:
+    // a format scores its best phase in each window.
+    const double share = 1.0 / static_cast<double>(sounding.size());
+    for (int channels : kDetectChannels)
         for (SampleEncoding encoding : kDetectEncodings) {
             const RawSampleFormat format{channels, encoding};
-            // A byte lost midway changes the phase, not the format: the
-            // format scores its best phase in each window.
-            double formatScore = 0;
-            const std::vector<double> phases = PhaseScores(sounding, format, formatScore);
-            for (std::size_t p = 0; p < phases.size(); ++p)
-                result.ranked.push_back({format, static_cast<std::uint32_t>(p), phases[p], formatScore, 0});
+            for (int p = 0; p < format.bytesPerSample(); ++p)
+                result.ranked.push_back({format, static_cast<std::uint32_t>(p), 0, 0, 0});
         }
+    for (const auto* w : sounding) {
+        std::size_t at = 0;  // the first guess of the format, as pushed above
+        std::vector<std::vector<double>> scores(std::size(kDetectEncodings));
+        for (std::size_t e = 0; e < std::size(kDetectEncodings); ++e) {
+            const int width = RawSampleFormat{1, kDetectEncodings[e]}.bytesPerSample();
+            for (int p = 0; p < width; ++p) {
+                const PhaseReading r =
+                    ReadPhase(w->data(), w->size(), kDetectEncodings[e], static_cast<std::uint32_t>(p));
+                for (int channels : kDetectChannels) scores[e].push_back(ScoreReading(r, channels));
+            }
+        }
+        for (std::size_t c = 0; c < std::size(kDetectChannels); ++c)
+            for (std::size_t e = 0; e < std::size(kDetectEncodings); ++e) {
+                const std::size_t width =
+                    static_cast<std::size_t>(RawSampleFormat{1, kDetectEncodings[e]}.bytesPerSample());
+                double best = -1e9;
+                for (std::size_t p = 0; p < width; ++p) {
+                    const double s = scores[e][p * std::size(kDetectChannels) + c];
+                    result.ranked[at + p].score += s * share;
+                    best = std::max(best, s);
+                }
+                for (std::size_t p = 0; p < width; ++p) result.ranked[at + p].formatScore += best * share;
+                at += width;
+            }
     }
     // Formats first, then their phases; stable, so equal scores keep the
     // simpler reading (fewer channels, narrower samples, smaller phase).

@@ -300,21 +300,21 @@ Bytes Encoded(const TempDir& dir, const std::string& codecAndFormat) {
     return std::system(cmd.c_str()) == 0 ? ReadFile(out) : Bytes{};
 }
 
+// `n` bytes of `line` over and over.
+Bytes TextOf(const std::string& line, std::size_t n) {
+    Bytes b;
+    while (b.size() < n) b.insert(b.end(), line.begin(), line.end());
+    b.resize(n);
+    return b;
+}
+
 // Text, silence, random bytes and compressed streams: refused as not audio
 // by the rescue and by raw2wav's detection, and nothing is written.
 TEST(Rescue, RefusesWhatIsNotAudio) {
     const std::string text = "Velmora inspects and repairs RIFF/WAVE files: this line is text, not samples.\n";
     const NotAudioCase cases[] = {
-        {"120 bytes of text",
-         [&](const TempDir&) {
-             return Join({Bytes(text.begin(), text.begin() + 80), Bytes(40, 'x')});
-         }},
-        {"text",
-         [&](const TempDir&) {
-             Bytes b;
-             for (int i = 0; i < 2000; ++i) b.insert(b.end(), text.begin(), text.end());
-             return b;
-         }},
+        {"120 bytes of text", [&](const TempDir&) { return TextOf(text, 120); }},
+        {"text", [&](const TempDir&) { return TextOf(text, 150000); }},
         {"zeros", [](const TempDir&) { return Bytes(200000, 0); }},
         {"random bytes", [](const TempDir&) { return Junk(300000, 11); }},
         {"MP3 stream", [](const TempDir& d) { return Encoded(d, "-c:a libmp3lame -b:a 128k -f mp3"); }},
