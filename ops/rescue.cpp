@@ -767,6 +767,12 @@ private:
         return head_ ? shifted + l.lag * frame_ : shifted - l.lag * frame_;
     }
     std::optional<Likeness> Likest(std::size_t c, std::uint64_t from, std::uint64_t to, double least) const {
+        // This channel's samples, and for each candidate the other's beside them.
+        std::vector<std::uint64_t> positions;
+        for (std::uint64_t at = from + c * width_ + 2 * kLikeLag * frame_; at + 2 * kLikeLag * frame_ < to;
+             at += frame_)
+            positions.push_back(at);
+        if (positions.empty()) return std::nullopt;
         std::optional<Likeness> best;
         double bestError = 0;
         const auto channels = static_cast<std::size_t>(format_.channels);
@@ -775,21 +781,21 @@ private:
                 // Only samples the walk has passed already: inwards of this one.
                 if (lag == 0 && (head_ ? other < c : other > c)) continue;
                 Likeness l{other, lag, 0, 0};
-                std::vector<std::pair<double, double>> pairs;
-                for (std::uint64_t at = from + c * width_ + 2 * kLikeLag * frame_; at + 2 * kLikeLag * frame_ < to;
-                     at += frame_)
-                    pairs.emplace_back(X(at), X(LikePosition(at, c, l)));
-                double xy = 0, yy = 0;
-                for (const auto& [x, y] : pairs) xy += x * y, yy += y * y;
+                double xy = 0, yy = 0, sum = 0;
+                for (std::uint64_t at : positions) {
+                    const double y = X(LikePosition(at, c, l));
+                    xy += X(at) * y, yy += y * y;
+                }
                 l.factor = yy > 0 ? xy / yy : 0;
-                std::vector<double> errors;
-                double sum = 0;
-                for (const auto& [x, y] : pairs) errors.push_back(std::fabs(x - l.factor * y)), sum += errors.back();
-                if (errors.empty() || (best && sum >= bestError)) continue;
-                l.scale = std::max(Quantile99(errors), least);
-                best = l, bestError = sum;
+                for (std::uint64_t at : positions) sum += std::fabs(X(at) - l.factor * X(LikePosition(at, c, l)));
+                if (!best || sum < bestError) best = l, bestError = sum;
             }
         }
+        if (!best) return best;
+        std::vector<double> errors;
+        for (std::uint64_t at : positions)
+            errors.push_back(std::fabs(X(at) - best->factor * X(LikePosition(at, c, *best))));
+        best->scale = std::max(Quantile99(errors), least);
         return best;
     }
 
