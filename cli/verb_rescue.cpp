@@ -15,6 +15,7 @@ constexpr std::size_t kShownGuesses = 5;
 const char* RateOrigin(RateSource source) {
     switch (source) {
         case RateSource::Like: return "from --like";
+        case RateSource::Header: return "from the file's header";
         case RateSource::Given: return "from --rate";
         default: return "default";
     }
@@ -27,7 +28,10 @@ void PrintDetection(const Detection& d) {
         std::fprintf(stderr, "%4zu  %-11s  %6u  %6.2f  %9.1f%%\n", i + 1, FormatLabel(g.format).c_str(), g.alignment,
                      g.score, g.confidence * 100);
     }
-    std::fprintf(stderr, "%s\n", d.sure ? "detected: rank 1" : "not sure: no format chosen");
+    std::fprintf(stderr, "%s\n",
+                 d.sure       ? "detected: rank 1"
+                 : d.notAudio ? "not audio: no reading sounds like audio"
+                              : "not sure: no format chosen");
 }
 
 void PrintReport(const RescueReport& r, bool wrote) {

@@ -51,8 +51,9 @@ std::vector<CatalogueEntry> Build() {
         Fixed("delay-range", kTextDelayRange),
         // The operations.
         Fixed("data-size-right", kTextDataSizeHealthy),
+        AroundName("data-shifted", TextDataShifted),
         Fixed("format-not-sure", kTextFormatNotSure),
-        Fixed("no-audio", kTextNoAudioFound),
+        Fixed("not-audio", kTextNoAudioFound),
         Fixed("silent-file", kTextSilentFile),
         Fixed("true-peak-over-limit", kTextTruePeakOverLimit),
         Fixed("rescue-layout", kTextRescueLayout),

@@ -1,6 +1,8 @@
 #include "ops/format_detect.h"
 
 #include <algorithm>
+#include <array>
+#include <optional>
 #include <cmath>
 #include <cstring>
 
@@ -12,7 +14,7 @@ namespace {
 
 // Below this a prediction error counts as exact: half a step of an integer
 // sample, about a 20-bit step of a float one.
-double Floor(SampleEncoding e) { return e == SampleEncoding::F32 ? 1e-6 : 0.5; }
+double Floor(SampleEncoding e) { return e == SampleEncoding::F32 || e == SampleEncoding::F64 ? 1e-6 : 0.5; }
 
 // A gain past this says only "exact"; capping it keeps one duplicated
 // channel from outweighing every other channel of the reading.
@@ -21,6 +23,8 @@ constexpr double kMaxGain = 16.0;
 // Bits taken off a channel's gain per share of its steps that wrap around.
 constexpr double kWrapPenalty = 50.0;
 
+// Weight of a bit of byte structure beside a bit of prediction gain.
+constexpr double kStructureWeight = 0.5;
 // Weight of one bit of score in the confidence figure.
 constexpr double kConfidenceSharpness = 8.0;
 
@@ -28,25 +32,151 @@ constexpr double kConfidenceSharpness = 8.0;
 // the tiny magnitudes that integer bytes read as floats mostly give.
 bool SaneFloat(double v) { return v == 0.0 || (std::isfinite(v) && std::fabs(v) <= 8.0 && std::fabs(v) >= 1e-30); }
 
-double MeanAbs(const std::vector<double>& a) {
-    double s = 0;
-    for (double v : a) s += std::fabs(v);
-    return a.empty() ? 0 : s / static_cast<double>(a.size());
-}
-
-// The error left by predicting `own` from the same-frame error `other` of
-// the channel before, scaled by their least-squares ratio.
-double CrossError(const std::vector<double>& own, const std::vector<double>& other) {
-    double num = 0, den = 0;
-    for (std::size_t i = 0; i < own.size(); ++i) num += own[i] * other[i], den += other[i] * other[i];
-    const double beta = den > 0 ? num / den : 0;
-    double s = 0;
-    for (std::size_t i = 0; i < own.size(); ++i) s += std::fabs(own[i] - beta * other[i]);
-    return own.empty() ? 0 : s / static_cast<double>(own.size());
-}
-
 bool Constant(const std::vector<std::uint8_t>& w) {
     return std::all_of(w.begin(), w.end(), [&](std::uint8_t b) { return b == w.front(); });
+}
+
+// The samples of one encoding from byte `at` on, one after another whatever
+// the channel count; floats that no recording holds count as insane (and 0).
+struct Samples {
+    std::vector<double> x;
+    std::size_t insane = 0;
+};
+
+Samples DecodeRun(const std::uint8_t* bytes, std::size_t n, SampleEncoding encoding, std::size_t at) {
+    const RawSampleFormat one{1, encoding};
+    const auto width = static_cast<std::size_t>(one.bytesPerSample());
+    Samples s;
+    if (n <= at) return s;
+    s.x.resize((n - at) / width);
+    for (std::size_t k = 0; k < s.x.size(); ++k) {
+        s.x[k] = DecodeSample(bytes + at + k * width, encoding);
+        if (one.isFloat() && !SaneFloat(s.x[k])) ++s.insane, s.x[k] = 0;
+    }
+    return s;
+}
+
+// Per channel (every `channels`-th sample) in one block: sums for its
+// spread and for the errors of its predictors.
+struct ChannelSums {
+    double mean = 0, spread = 0, e1 = 0, e2 = 0;
+    std::size_t n = 0, wraps = 0;
+};
+
+// Each channel's gain in bits over the samples [from, to), appended to its
+// list: log2 of its spread over the smallest mean error of its predictors
+// (none for a channel that does not move there).
+void BlockGains(const std::vector<double>& x, const std::vector<double>& d1, const std::vector<double>& d2,
+                std::size_t from, std::size_t to, std::size_t C, double floor, double wrapJump,
+                std::vector<std::vector<double>>& gains) {
+    std::vector<ChannelSums> sums(C);
+    for (std::size_t k = from; k < to; ++k) sums[k % C].mean += x[k];
+    for (auto& s : sums) s.mean /= static_cast<double>((to - from) / C);
+    for (std::size_t k = from; k < to; ++k) {
+        ChannelSums& s = sums[k % C];
+        s.spread += std::fabs(x[k] - s.mean);
+        s.e1 += std::fabs(d1[k]);
+        s.e2 += std::fabs(d2[k]);
+        s.wraps += wrapJump > 0 && std::fabs(d1[k]) > wrapJump;
+        ++s.n;
+    }
+    for (std::size_t c = 0; c < C; ++c) {
+        const ChannelSums& s = sums[c];
+        const double m = static_cast<double>(std::max<std::size_t>(s.n, 1));
+        const double spread = s.spread / m;
+        if (spread <= floor) continue;
+        double error = std::min({spread, s.e1 / m, s.e2 / m});
+        gains[c].push_back(std::min(kMaxGain, std::log2((spread + floor) / (error + floor))) -
+                           kWrapPenalty * static_cast<double>(s.wraps) / m);
+    }
+}
+
+double MedianOf(std::vector<double> v) {
+    if (v.empty()) return 0;
+    auto at = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), at, v.end());
+    return *at;
+}
+
+// The mean over channels of each channel's prediction gain in bits. A
+// channel is predicted from its own last one or two samples only: the
+// sample before it in the file (another channel, or the same channel of a
+// reading with too many channels) would make a mono file read as stereo
+// look smoother than read as mono. Gains are taken in blocks and their
+// median counts, so junk or a click in a few blocks does not drown the
+// sound around it.
+double ChannelGain(const std::vector<double>& x, int channels, double floor, double wrapJump) {
+    const auto C = static_cast<std::size_t>(channels);
+    const std::size_t n = x.size() / C * C;
+    if (n / C < 16) return 0;
+    std::vector<double> d1(n, 0.0), d2(n, 0.0);
+    for (std::size_t k = C; k < n; ++k) d1[k] = x[k] - x[k - C];
+    for (std::size_t k = 2 * C; k < n; ++k) d2[k] = d1[k] - d1[k - C];
+    const std::size_t block = std::max<std::size_t>(32, n / C / 16) * C;
+    std::vector<std::vector<double>> gains(C);
+    for (std::size_t from = 2 * C; from + block / 2 <= n; from += block)
+        BlockGains(x, d1, d2, from, std::min(n, from + block), C, floor, wrapJump, gains);
+    double total = 0;
+    for (const auto& g : gains) total += MedianOf(g);
+    return total / static_cast<double>(C);
+}
+
+// The lower halves of wide samples read as samples of their own: pairs of
+// narrower samples read as one wide sample look as smooth as the upper
+// one, but then their lower halves are a sound too, where a real wide
+// sample's lower half is noise. Empty for other encodings.
+Samples LowerHalves(const std::uint8_t* bytes, std::size_t n, SampleEncoding encoding, std::uint32_t alignment) {
+    const bool wideInt = encoding == SampleEncoding::S32;
+    if (!wideInt && encoding != SampleEncoding::F64) return {};
+    const std::size_t width = wideInt ? 4 : 8;
+    std::vector<std::uint8_t> low;
+    low.reserve(n / 2);
+    for (std::size_t i = alignment; i + width <= n; i += width) low.insert(low.end(), bytes + i, bytes + i + width / 2);
+    Samples s = DecodeRun(low.data(), low.size(), wideInt ? SampleEncoding::S16 : SampleEncoding::F32, 0);
+    if (!wideInt && s.insane * 200 > s.x.size()) return {};
+    return s;
+}
+
+// The byte at `offset` within each sample: its entropy in bits, and the
+// share of its most common value.
+struct ByteSpread {
+    double entropy = 0;
+    double commonest = 0;
+};
+
+ByteSpread SpreadOfByte(const std::uint8_t* bytes, std::size_t n, std::size_t width, std::size_t at,
+                        std::size_t offset) {
+    std::array<std::size_t, 256> counts{};
+    std::size_t total = 0;
+    for (std::size_t i = at + offset; i + (width - offset) <= n; i += width) ++counts[bytes[i]], ++total;
+    ByteSpread s;
+    for (std::size_t c : counts) {
+        if (c == 0) continue;
+        const double p = static_cast<double>(c) / static_cast<double>(total);
+        s.entropy -= p * std::log2(p);
+        s.commonest = std::max(s.commonest, p);
+    }
+    return s;
+}
+
+// A byte that (but for junk at a window's edge) never moves.
+constexpr double kStillByte = 0.9;
+
+// What the bytes of each sample say: some byte below the top is close to
+// random in sound (the lowest ones may stay 0: the padding of 24 bits in a
+// 32-bit container, the bits a float had not), the top byte (the sign and
+// the high bits, or a float's exponent) far from it, above all in quiet
+// sound. The difference of their entropies, in bits; nullopt for a top byte
+// that never moves, which sound that swings both ways never has (but the
+// zero byte of the next sample in a 32-bit container of 24-bit samples has).
+std::optional<double> ByteStructure(const std::uint8_t* bytes, std::size_t n, SampleEncoding encoding, std::size_t at) {
+    const auto width = static_cast<std::size_t>(RawSampleFormat{1, encoding}.bytesPerSample());
+    if (width < 2) return 0.0;
+    const ByteSpread top = SpreadOfByte(bytes, n, width, at, width - 1);
+    if (top.commonest > kStillByte) return std::nullopt;
+    double lower = 0;
+    for (std::size_t b = 0; b + 1 < width; ++b) lower = std::max(lower, SpreadOfByte(bytes, n, width, at, b).entropy);
+    return lower - top.entropy;
 }
 
 }  // namespace
@@ -56,12 +186,13 @@ int RawSampleFormat::bytesPerSample() const {
         case SampleEncoding::U8: return 1;
         case SampleEncoding::S16: return 2;
         case SampleEncoding::S24: return 3;
+        case SampleEncoding::F64: return 8;
         default: return 4;
     }
 }
 
 SampleEncoding EncodingOf(int bits, bool isFloat) {
-    if (isFloat) return SampleEncoding::F32;
+    if (isFloat) return bits == 64 ? SampleEncoding::F64 : SampleEncoding::F32;
     switch (bits) {
         case 8: return SampleEncoding::U8;
         case 24: return SampleEncoding::S24;
@@ -71,7 +202,8 @@ SampleEncoding EncodingOf(int bits, bool isFloat) {
 }
 
 std::string FormatLabel(const RawSampleFormat& format) {
-    return (format.isFloat() ? std::string("float") : std::to_string(format.bits()) + "-bit") + " " +
+    const char* kind = format.encoding == SampleEncoding::F64 ? "float64" : "float";
+    return (format.isFloat() ? std::string(kind) : std::to_string(format.bits()) + "-bit") + " " +
            std::to_string(format.channels) + "ch";
 }
 
@@ -93,112 +225,106 @@ double DecodeSample(const std::uint8_t* p, SampleEncoding encoding) {
             std::memcpy(&f, p, 4);
             return f;
         }
+        case SampleEncoding::F64: {
+            double d;
+            std::memcpy(&d, p, 8);
+            return d;
+        }
     }
     return 0;
 }
 
-double AudioScore(const std::uint8_t* bytes, std::size_t n, const RawSampleFormat& format, std::uint32_t alignment) {
-    const int channels = format.channels;
-    const int width = format.bytesPerSample();
-    const auto frameSize = static_cast<std::size_t>(format.frameSize());
-    if (n <= alignment) return 0;
-    const std::size_t frames = (n - alignment) / frameSize;
-    if (frames < 16) return 0;
-    const double floor = Floor(format.encoding);
+namespace {
 
-    std::vector<double> x(frames), d1(frames - 2), d2(frames - 2), prevD1, prevD2;
-    std::size_t insane = 0;
-    double total = 0;
-    for (int c = 0; c < channels; ++c) {
-        const std::uint8_t* p = bytes + alignment + static_cast<std::size_t>(c * width);
-        for (std::size_t t = 0; t < frames; ++t, p += frameSize) {
-            x[t] = DecodeSample(p, format.encoding);
-            if (format.isFloat() && !SaneFloat(x[t])) {
-                ++insane;
-                x[t] = 0;
-            }
-        }
-        double mean = 0;
-        for (double v : x) mean += v;
-        mean /= static_cast<double>(frames);
-        double spread = 0;
-        for (double v : x) spread += std::fabs(v - mean);
-        spread /= static_cast<double>(frames);
-        for (std::size_t t = 2; t < frames; ++t) {
-            d1[t - 2] = x[t] - x[t - 1];
-            d2[t - 2] = x[t] - 2 * x[t - 1] + x[t - 2];
-        }
-        // A signed reading of bytes that are not signed samples jumps from one
-        // end of the range to the other at each turn of the bytes it mixes up;
-        // recorded sound almost never does.
-        std::size_t wraps = 0;
-        if (!format.isFloat()) {
-            const double jump = 0.75 * std::ldexp(1.0, format.bits());
-            for (double d : d1) wraps += std::fabs(d) > jump;
-        }
-        double error = std::min({spread, MeanAbs(d1), MeanAbs(d2)});
-        if (c > 0) error = std::min({error, CrossError(d1, prevD1), CrossError(d2, prevD2)});
-        total += std::min(kMaxGain, std::log2((spread + floor) / (error + floor))) -
-                 kWrapPenalty * static_cast<double>(wraps) / static_cast<double>(d1.size());
-        prevD1 = d1;
-        prevD2 = d2;
+// What one encoding at one phase of a window reads, whatever the channel
+// count: read once, scored for each count.
+struct PhaseReading {
+    SampleEncoding encoding = SampleEncoding::S16;
+    Samples samples;
+    bool refused = false;  // floats no sound holds, or no sample structure
+    std::optional<double> structure;
+    Samples lower;
+};
+
+PhaseReading ReadPhase(const std::uint8_t* bytes, std::size_t n, SampleEncoding encoding, std::uint32_t alignment) {
+    PhaseReading r;
+    r.encoding = encoding;
+    r.samples = DecodeRun(bytes, n, encoding, alignment);
+    const bool isFloat = encoding == SampleEncoding::F32 || encoding == SampleEncoding::F64;
+    // Integers read as floats: most of them insane (tiny, huge or NaN); a
+    // tenth is enough, and leaves room for junk at a window's edge.
+    if (isFloat && r.samples.insane * 10 > r.samples.x.size()) r.refused = true;
+    // Floats read as 32-bit integers: every value a float of sound would be
+    // (integers of sound near 0 on either side read as tiny floats or NaN).
+    if (encoding == SampleEncoding::S32) {
+        const Samples f = DecodeRun(bytes, n, SampleEncoding::F32, alignment);
+        std::size_t zeros = 0;
+        for (double v : f.x) zeros += v == 0.0;
+        if (f.insane * 50 <= f.x.size() && zeros * 2 < f.x.size()) r.refused = true;
     }
-    // Integers read as floats: a few insane values in a thousand are enough.
-    if (format.isFloat() && insane * 200 > frames * static_cast<std::size_t>(channels)) return -1;
-    double score = total / channels;
-    // Pairs of 16-bit samples read as one 32-bit sample look as smooth as
-    // the upper one; their lower halves then are a sound of their own, where
-    // a real 32-bit sample's lower half is noise.
-    if (format.encoding == SampleEncoding::S32) {
-        std::vector<std::uint8_t> low;
-        low.reserve(frames * static_cast<std::size_t>(channels) * 2);
-        for (std::size_t i = alignment; i + 4 <= n; i += 4) low.insert(low.end(), bytes + i, bytes + i + 2);
-        score -= std::max(0.0, AudioScore(low.data(), low.size(), {channels, SampleEncoding::S16}, 0));
+    r.structure = ByteStructure(bytes, n, encoding, alignment);
+    if (!r.structure) r.refused = true;
+    if (!r.refused) r.lower = LowerHalves(bytes, n, encoding, alignment);
+    return r;
+}
+
+double ScoreReading(const PhaseReading& r, int channels) {
+    const RawSampleFormat format{channels, r.encoding};
+    if (r.samples.x.size() / static_cast<std::size_t>(channels) < 16) return 0;
+    if (r.refused) return -1;
+    const double wrapJump = format.isFloat() ? 0 : 0.75 * std::ldexp(1.0, format.bits());
+    double lower = 0;
+    if (!r.lower.x.empty()) {
+        const bool wideInt = r.encoding == SampleEncoding::S32;
+        lower =
+            std::max(0.0, ChannelGain(r.lower.x, channels, Floor(wideInt ? SampleEncoding::S16 : SampleEncoding::F32),
+                                      wideInt ? 0.75 * 65536 : 0));
     }
-    return score;
+    return ChannelGain(r.samples.x, channels, Floor(r.encoding), wrapJump) - lower + kStructureWeight * *r.structure;
+}
+
+}  // namespace
+
+double AudioScore(const std::uint8_t* bytes, std::size_t n, const RawSampleFormat& format, std::uint32_t alignment) {
+    return ScoreReading(ReadPhase(bytes, n, format.encoding, alignment), format.channels);
 }
 
 namespace {
 
-bool SameRotation(const FormatGuess& a, const FormatGuess& b) {
-    return a.format == b.format && a.alignment % static_cast<std::uint32_t>(a.format.bytesPerSample()) ==
-                                       b.alignment % static_cast<std::uint32_t>(b.format.bytesPerSample());
-}
-
-// Confidences: the format's share of exp(sharpness × format score) times
-// the alignment's share within the format. The verdict: sure when the best
-// format scores high enough, clearly above every other format, and clearly
-// above its own channel rotations unless `rotationSettled`.
-void Conclude(Detection& result, bool rotationSettled) {
+// Confidences: each phase's share of exp(sharpness × score), formats first
+// by their format scores. The verdict: the best format scores high enough
+// and clearly above every other format, and its best phase clearly above
+// its other phases. Which channel comes first is not decided here.
+void Conclude(Detection& result) {
     const FormatGuess& best = result.ranked.front();
     double formats = 0;
+    for (const auto& g : result.ranked) {
+        // Counted once per format, at its first phase.
+        if (g.alignment == 0) formats += std::exp(kConfidenceSharpness * (g.formatScore - best.formatScore));
+    }
     for (auto& g : result.ranked) {
         double within = 0;
         for (const auto& h : result.ranked)
             if (h.format == g.format) within += std::exp(kConfidenceSharpness * (h.score - g.score));
-        g.confidence = 1 / within;
-        // Counted once per format, at its first alignment.
-        if (g.alignment == 0) formats += std::exp(kConfidenceSharpness * (g.formatScore - best.formatScore));
+        g.confidence = std::exp(kConfidenceSharpness * (g.formatScore - best.formatScore)) / formats / within;
     }
-    for (auto& g : result.ranked)
-        g.confidence *= std::exp(kConfidenceSharpness * (g.formatScore - best.formatScore)) / formats;
-    // Rotations the end of the stretch ruled out lend their share to the best.
-    if (rotationSettled)
-        for (std::size_t i = 1; i < result.ranked.size(); ++i)
-            if (SameRotation(result.ranked[i], best)) {
-                result.ranked.front().confidence += result.ranked[i].confidence;
-                result.ranked[i].confidence = 0;
-            }
-    double nextFormat = 0, nextRotation = 0;
+    // Other channel counts of the same samples split or interleave the
+    // channels, which costs every reading its smoothness alike: a smaller
+    // lead tells them apart than tells one sample encoding from another.
+    double nextFormat = -1e9, nextCount = -1e9, nextPhase = -1e9;
     for (std::size_t i = 1; i < result.ranked.size(); ++i) {
         const FormatGuess& g = result.ranked[i];
-        if (!(g.format == best.format))
+        if (g.format == best.format)
+            nextPhase = std::max(nextPhase, g.score);
+        else if (g.format.encoding == best.format.encoding)
+            nextCount = std::max(nextCount, g.formatScore);
+        else
             nextFormat = std::max(nextFormat, g.formatScore);
-        else if (SameRotation(g, best))
-            nextRotation = std::max(nextRotation, g.score);
     }
-    result.formatSure = best.formatScore >= kSureScore && best.formatScore - nextFormat >= kSureLead;
-    result.sure = result.formatSure && (rotationSettled || best.score - nextRotation >= kSureLead);
+    result.notAudio = best.formatScore < kAudioFloor;
+    result.formatSure = best.formatScore >= kSureScore && best.formatScore - nextFormat >= kSureLead &&
+                        best.formatScore - nextCount >= kSureChannelLead && best.score - nextPhase >= kSureLead;
+    result.sure = false;
 }
 
 }  // namespace
@@ -208,37 +334,51 @@ Detection RankFormats(const std::vector<std::vector<std::uint8_t>>& windows) {
     for (const auto& w : windows)
         if (!w.empty() && !Constant(w)) sounding.push_back(&w);
     Detection result;
+    // Nothing but silence (or bytes all alike): no audio to hear.
+    result.notAudio = sounding.empty();
     if (sounding.empty()) return result;
-    for (int channels : kDetectChannels) {
+    // Each encoding and phase of a window is read once and scored for every
+    // channel count. A byte lost midway changes the phase, not the format:
+    // a format scores its best phase in each window.
+    const double share = 1.0 / static_cast<double>(sounding.size());
+    for (int channels : kDetectChannels)
         for (SampleEncoding encoding : kDetectEncodings) {
             const RawSampleFormat format{channels, encoding};
-            const auto frame = static_cast<std::size_t>(format.frameSize());
-            // A byte lost midway changes the alignment, not the format: the
-            // format scores its best alignment in each window.
-            std::vector<double> sums(frame, 0.0);
-            double formatScore = 0;
-            for (const auto* w : sounding) {
+            for (int p = 0; p < format.bytesPerSample(); ++p)
+                result.ranked.push_back({format, static_cast<std::uint32_t>(p), 0, 0, 0});
+        }
+    for (const auto* w : sounding) {
+        std::size_t at = 0;  // the first guess of the format, as pushed above
+        std::vector<std::vector<double>> scores(std::size(kDetectEncodings));
+        for (std::size_t e = 0; e < std::size(kDetectEncodings); ++e) {
+            const int width = RawSampleFormat{1, kDetectEncodings[e]}.bytesPerSample();
+            for (int p = 0; p < width; ++p) {
+                const PhaseReading r =
+                    ReadPhase(w->data(), w->size(), kDetectEncodings[e], static_cast<std::uint32_t>(p));
+                for (int channels : kDetectChannels) scores[e].push_back(ScoreReading(r, channels));
+            }
+        }
+        for (std::size_t c = 0; c < std::size(kDetectChannels); ++c)
+            for (std::size_t e = 0; e < std::size(kDetectEncodings); ++e) {
+                const std::size_t width =
+                    static_cast<std::size_t>(RawSampleFormat{1, kDetectEncodings[e]}.bytesPerSample());
                 double best = -1e9;
-                for (std::size_t a = 0; a < frame; ++a) {
-                    const double s = AudioScore(w->data(), w->size(), format, static_cast<std::uint32_t>(a));
-                    sums[a] += s;
+                for (std::size_t p = 0; p < width; ++p) {
+                    const double s = scores[e][p * std::size(kDetectChannels) + c];
+                    result.ranked[at + p].score += s * share;
                     best = std::max(best, s);
                 }
-                formatScore += best;
+                for (std::size_t p = 0; p < width; ++p) result.ranked[at + p].formatScore += best * share;
+                at += width;
             }
-            formatScore /= static_cast<double>(sounding.size());
-            for (std::size_t a = 0; a < frame; ++a)
-                result.ranked.push_back({format, static_cast<std::uint32_t>(a),
-                                         sums[a] / static_cast<double>(sounding.size()), formatScore, 0});
-        }
     }
-    // Formats first, then their alignments; stable, so equal scores keep the
-    // simpler reading (fewer channels, narrower samples, smaller alignment).
+    // Formats first, then their phases; stable, so equal scores keep the
+    // simpler reading (fewer channels, narrower samples, smaller phase).
     std::stable_sort(result.ranked.begin(), result.ranked.end(), [](const FormatGuess& a, const FormatGuess& b) {
         if (a.formatScore != b.formatScore) return a.formatScore > b.formatScore;
         return a.score > b.score;
     });
-    Conclude(result, false);
+    Conclude(result);
     return result;
 }
 
@@ -264,7 +404,8 @@ std::vector<std::vector<std::uint8_t>> SampleWindows(File& file, std::uint64_t f
 std::uint32_t BestAlignment(const std::vector<std::vector<std::uint8_t>>& windows, const RawSampleFormat& format) {
     std::uint32_t best = 0;
     double bestScore = -1e9;
-    for (int a = 0; a < format.frameSize(); ++a) {
+    // Alignments a whole sample apart score alike: the phase is what counts.
+    for (int a = 0; a < format.bytesPerSample(); ++a) {
         double score = 0;
         for (const auto& w : windows)
             if (!w.empty() && !Constant(w))
@@ -275,39 +416,13 @@ std::uint32_t BestAlignment(const std::vector<std::vector<std::uint8_t>>& window
 }
 
 void SettleAlignment(Detection& detection, std::uint32_t alignment) {
-    auto& r = detection.ranked;
-    if (r.empty()) return;
-    const RawSampleFormat format = r.front().format;
-    for (std::size_t i = 0; i < r.size(); ++i)
-        if (r[i].format == format && r[i].alignment == alignment) {
-            std::rotate(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(i),
-                        r.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-            Conclude(detection, true);
-            return;
-        }
+    if (detection.ranked.empty()) return;
+    detection.ranked.front().alignment = alignment;
+    detection.sure = detection.formatSure;
 }
 
 Detection DetectFormat(File& file, std::uint64_t from, std::uint64_t to) {
-    Detection result = RankFormats(SampleWindows(file, from, to));
-    if (result.ranked.empty()) return result;
-    // Which channel comes first cannot be heard when the channels are much
-    // alike; a stretch that ends in a whole frame of one rotation settles it.
-    const FormatGuess best = result.ranked.front();
-    const auto endsWhole = [&](const FormatGuess& g) {
-        return (to - from) >= g.alignment &&
-               (to - from - g.alignment) % static_cast<std::uint64_t>(g.format.frameSize()) == 0;
-    };
-    for (std::size_t i = 0; i < result.ranked.size(); ++i) {
-        const FormatGuess& g = result.ranked[i];
-        if (g.score < best.score - 2 * kSureLead) break;
-        if (!SameRotation(g, best) || !endsWhole(g)) continue;
-        std::rotate(result.ranked.begin(), result.ranked.begin() + static_cast<std::ptrdiff_t>(i),
-                    result.ranked.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-        Conclude(result, true);
-        return result;
-    }
-    Conclude(result, false);
-    return result;
+    return RankFormats(SampleWindows(file, from, to));
 }
 
 }  // namespace velmora

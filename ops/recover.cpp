@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "ops/rescue.h"
 #include "ops/source_checks.h"
 #include "ops/second_blocks.h"
 #include "io/patch.h"
@@ -15,6 +16,7 @@
 #include "wav/header.h"
 #include "wav/records.h"
 #include "wav/sample_format.h"
+#include "wav/text.h"
 
 namespace velmora {
 
@@ -94,6 +96,27 @@ std::optional<SizeRepair> PlanRecovery(File& file, const WaveInfo& info) {
                 : PlanSizeRepair(table, dataChunkPos, GetU32(head + 4), GetU32(riff + 4), align);
 }
 
+std::string TextDataShifted(const std::string& offset) {
+    return Format(
+        "%s バイト目からデータの読み位置がずれています(1バイトの欠落か余分)。サイズは直していません。rescue --realign "
+        "で読み直せます",
+        offset.c_str());
+}
+
+std::vector<std::uint64_t> ShiftsInData(File& file, const WaveInfo& info, std::uint64_t dataSize) {
+    const std::optional<SampleFormat> sample = TransformSampleFormat(info);
+    if (!sample || info.format.channels <= 0 || info.format.channels > 8) return {};
+    const RawSampleFormat format{info.format.channels, EncodingOf(sample->bytes * 8, sample->isFloat())};
+    // Windows are read a multiple of kFrameLcm apart: other frames would
+    // seem to shift from one window to the next.
+    if (format.bytesPerSample() != sample->bytes || kFrameLcm % static_cast<std::uint64_t>(format.frameSize()) != 0)
+        return {};
+    const std::uint64_t from = info.dataStart();
+    std::vector<std::uint64_t> offsets;
+    for (const AlignmentChange& c : ScanAlignment(file, from, from + dataSize, format, 0u)) offsets.push_back(c.offset);
+    return offsets;
+}
+
 std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& options, Host& host) {
     if (options.source.empty()) return {};
     RequireAnalysed(options.source, info);
@@ -120,6 +143,11 @@ std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& o
         host.message(kTextDataSizeHealthy);
         return {};
     }
+    // Sizes patched over a shift would pass the garbled rest for sound.
+    if (const auto shifts = ShiftsInData(file, info, sizes->dataSize); !shifts.empty()) {
+        file.close();
+        throw VelmoraError(TextDataShifted(GroupThousands(shifts.front())));
+    }
     WriteSizeFields(file, info, *sizes);
     file.close();
     info.riffSize = sizes->riffSize;
@@ -145,6 +173,8 @@ const OperationRecord kRecoverRecord{
             File file = File::OpenRead(s.path);
             const std::optional<SizeRepair> sizes = PlanRecovery(file, s.info);
             if (!sizes) return Plan{};
+            if (const auto shifts = ShiftsInData(file, s.info, sizes->dataSize); !shifts.empty())
+                throw VelmoraError(TextDataShifted(GroupThousands(shifts.front())));
             return Plan{
                 {{s.path, true,
                   "data size " + std::to_string(s.info.dataSize) + " -> " + std::to_string(sizes->dataSize) +

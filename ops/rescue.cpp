@@ -29,10 +29,13 @@ constexpr double kAudioScore = kSureScore;
 // The alignment scan looks at no more windows than this, however long the file.
 constexpr std::uint64_t kScanWindows = 2048;
 constexpr std::size_t kCopyBlock = 1 << 20;
-// A single sample continues its channel within this share of a frame's limits.
-constexpr double kLoneSample = 0.375;
 constexpr std::size_t kFrameCache = 1 << 20;
 constexpr std::uint16_t kFormatFloat = 3;
+// Channel levels (log mean distance from the mean) that differ by less
+// than this in sum tell no rotation of the channels from another.
+constexpr double kLevelLead = 0.05;
+// The most one channel of one garbled frame costs where the cut is sought.
+constexpr double kGarbledCost = 50.0;
 
 // Reads single frames, decoded, through a block cache around the last one.
 class FrameSource {
@@ -153,12 +156,14 @@ double WindowScore(const std::vector<std::uint8_t>& w, const RawSampleFormat& fo
 }
 
 // The score of every alignment of one window, relative to its start; empty
-// for a silent window.
+// for a silent window. Alignments a whole sample apart score alike.
 std::vector<double> AlignmentScores(const std::vector<std::uint8_t>& w, const RawSampleFormat& format) {
     std::vector<double> scores;
     if (w.empty() || std::all_of(w.begin(), w.end(), [&](std::uint8_t b) { return b == w.front(); })) return scores;
+    const int width = format.bytesPerSample();
     for (int a = 0; a < format.frameSize(); ++a)
-        scores.push_back(AudioScore(w.data(), w.size(), format, static_cast<std::uint32_t>(a)));
+        scores.push_back(a < width ? AudioScore(w.data(), w.size(), format, static_cast<std::uint32_t>(a))
+                                   : scores[static_cast<std::size_t>(a % width)]);
     return scores;
 }
 
@@ -178,10 +183,6 @@ std::vector<double> Levels(const std::vector<std::uint8_t>& w, const RawSampleFo
         for (double v : x) levels[static_cast<std::size_t>(c)] += std::fabs(v - mean) / static_cast<double>(frames);
     }
     return levels;
-}
-
-std::uint64_t AlignUp(std::uint64_t pos, std::uint64_t origin, std::uint64_t frame) {
-    return pos <= origin ? origin : origin + (pos - origin + frame - 1) / frame * frame;
 }
 
 // The pieces of the new data: bytes copied from the source, then frames
@@ -263,6 +264,7 @@ HeaderDescription NewHeader(const RawSampleFormat& format, std::int32_t rate) {
 std::string RateNote(RateSource source) {
     switch (source) {
         case RateSource::Like: return "見本のファイルから";
+        case RateSource::Header: return "ファイル自身のヘッダから";
         case RateSource::Given: return "指定";
         default: return "既定値";
     }
@@ -340,12 +342,78 @@ std::uint32_t KeepLevels(File& file, std::uint64_t to, const RawSampleFormat& fo
     return a;
 }
 
+// How badly each frame of one reading of `bytes` (taken from byte `lo`,
+// its frames from byte `first` on) continues its channels: per channel the
+// second difference over the two frames before it (`ahead`: after it),
+// over the channel's lower quartile of them, capped so that a garbled frame
+// counts as much as any.
+std::vector<double> FrameCosts(const std::vector<std::uint8_t>& bytes, std::uint64_t lo, std::uint64_t first,
+                               const RawSampleFormat& format, bool ahead) {
+    const auto frame = static_cast<std::uint64_t>(format.frameSize());
+    const auto width = static_cast<std::uint64_t>(format.bytesPerSample());
+    const std::size_t frames = static_cast<std::size_t>((lo + bytes.size() - first) / frame);
+    std::vector<double> cost(frames, 0.0);
+    const auto channels = static_cast<std::size_t>(format.channels);
+    std::vector<std::vector<double>> bend(channels, std::vector<double>(frames, 0.0));
+    const auto x = [&](std::size_t k, std::size_t c) {
+        return DecodeSample(bytes.data() + (first - lo) + k * frame + c * width, format.encoding);
+    };
+    for (std::size_t c = 0; c < channels; ++c) {
+        for (std::size_t k = 0; k < frames; ++k) {
+            if (ahead ? k + 2 >= frames : k < 2) continue;
+            const std::size_t k1 = ahead ? k + 1 : k - 1, k2 = ahead ? k + 2 : k - 2;
+            bend[c][k] = std::fabs(x(k, c) - 2 * x(k1, c) + x(k2, c));
+        }
+        std::vector<double> sorted = bend[c];
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(frames / 4), sorted.end());
+        const double scale = std::max(frames ? sorted[frames / 4] : 0.0, format.isFloat() ? 1e-7 : 0.5);
+        for (std::size_t k = 0; k < frames; ++k) cost[k] += std::min(bend[c][k] / scale, kGarbledCost);
+    }
+    return cost;
+}
+
+// Which channel comes first after a cut: of the rotations of the new
+// alignment, the one whose channels keep the levels they had relative to
+// each other just before the cut (a lost byte and an added one both make
+// smooth channels of the new reading; only the channels' own levels tell
+// which is which). Kept as it is unless one rotation is clearly best.
+void SettleCutRotation(const std::vector<std::uint8_t>& bytes, std::uint64_t lo, const RawSampleFormat& format,
+                       AlignmentChange& change) {
+    const auto frame = static_cast<std::uint64_t>(format.frameSize());
+    const auto width = static_cast<std::uint64_t>(format.bytesPerSample());
+    const auto channels = static_cast<std::uint64_t>(format.channels);
+    constexpr std::uint64_t kSideFrames = 1024;
+    const std::uint64_t end = lo + bytes.size();
+    const std::uint64_t side = std::min<std::uint64_t>(kSideFrames, (change.previousEnd - lo) / frame) * frame;
+    if (channels == 1 || side < 64 * frame) return;
+    const auto slice = [&](std::uint64_t from, std::uint64_t n) {
+        return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(from - lo),
+                                         bytes.begin() + static_cast<std::ptrdiff_t>(from - lo + n));
+    };
+    const std::vector<double> before = LevelShape(Levels(slice(change.previousEnd - side, side), format, 0));
+    std::vector<std::pair<double, std::uint64_t>> mismatches;  // and the first new frame
+    for (std::uint64_t r = 0; r < channels; ++r) {
+        const std::uint64_t first =
+            change.previousEnd + (lo + change.alignment + r * width + frame - change.previousEnd % frame) % frame;
+        if (first + side > end) return;
+        const std::vector<double> after = LevelShape(Levels(slice(first, side), format, 0));
+        double m = 0;
+        for (std::size_t c = 0; c < after.size(); ++c) m += std::fabs(after[c] - before[c]);
+        mismatches.emplace_back(m, first);
+    }
+    const auto best = std::min_element(mismatches.begin(), mismatches.end());
+    for (const auto& m : mismatches)
+        if (&m != &*best && m.first < best->first + kLevelLead) return;
+    change.offset = best->second;
+    change.alignment = static_cast<std::uint32_t>((best->second - lo) % frame);
+}
+
 // The change from alignment `was` (last heard in the window at `wasAt`) to
 // `a` (heard in the window at `at`): narrowed down to neighbouring windows,
-// then to the frame, where the frames stop and start continuing each other.
-AlignmentChange PlaceChange(File& file, FrameSource& source, std::uint64_t from, std::uint64_t to,
-                            const RawSampleFormat& format, std::uint64_t wasAt, std::uint32_t was, std::uint64_t at,
-                            std::uint32_t a) {
+// then to within a frame, where the old reading stops and the new one starts
+// continuing its channels.
+AlignmentChange PlaceChange(File& file, std::uint64_t to, const RawSampleFormat& format, std::uint64_t wasAt,
+                            std::uint32_t was, std::uint64_t at, std::uint32_t a) {
     const auto frame = static_cast<std::uint64_t>(format.frameSize());
     const std::uint64_t window = kDetectWindow;
     std::uint64_t lo = wasAt, hi = at;
@@ -360,19 +428,26 @@ AlignmentChange PlaceChange(File& file, FrameSource& source, std::uint64_t from,
         else
             break;
     }
-    const std::uint64_t oldFrame = lo + was;
-    const std::uint64_t newFirst = hi + a;
-    const std::uint64_t newFrame = newFirst + (std::min(window, to - hi) / 2) / frame * frame;
-    const JumpLimits oldLimits =
-        LimitsFrom(ReadBytes(file, oldFrame, std::min(window, to - oldFrame) / frame * frame), format);
-    const JumpLimits newLimits =
-        LimitsFrom(ReadBytes(file, newFirst, std::min(window, to - newFirst) / frame * frame), format);
-    AlignmentChange change;
-    change.previous = was;
-    change.alignment = a;
-    change.previousEnd = WalkOn(source, oldFrame, hi + window, frame, oldLimits);
-    change.offset = WalkBack(source, newFrame, lo, frame, newLimits);
-    if (change.offset < change.previousEnd) change.offset = AlignUp(change.previousEnd, from + a, frame);
+    const std::uint64_t end = std::min(to, hi + window);
+    const std::vector<std::uint8_t> bytes = ReadBytes(file, lo, end - lo);
+    const std::uint64_t firstOld = lo + was, firstNew = lo + a;
+    // The old reading judged by the frames before each frame, the new one by
+    // those after it: each only ever over bytes it reads rightly.
+    const std::vector<double> oldCost = FrameCosts(bytes, lo, firstOld, format, false);
+    const std::vector<double> newCost = FrameCosts(bytes, lo, firstNew, format, true);
+    // The cut: the old frames before it and the new ones after it cost least.
+    std::vector<double> after(newCost.size() + 1, 0.0);
+    for (std::size_t k = newCost.size(); k-- > 0;) after[k] = after[k + 1] + newCost[k];
+    double before = 0, best = -1;
+    AlignmentChange change{firstOld, firstOld, was, a};
+    for (std::size_t k = 0; k <= oldCost.size(); ++k) {
+        const std::uint64_t cut = firstOld + k * frame;
+        const std::size_t j = cut <= firstNew ? 0 : static_cast<std::size_t>((cut - firstNew + frame - 1) / frame);
+        const double cost = before + (j < after.size() ? after[j] : 0.0);
+        if (best < 0 || cost < best) best = cost, change.previousEnd = cut, change.offset = firstNew + j * frame;
+        if (k < oldCost.size()) before += oldCost[k];
+    }
+    SettleCutRotation(bytes, lo, format, change);
     return change;
 }
 
@@ -401,7 +476,7 @@ StartingHeader StartHeader(const RescueOptions& options, RescueReport& r) {
             throw VelmoraError(TextLikeUnreadable(options.like));
         r.format = {info.format.channels, EncodingOf(bits, isFloat)};
         r.rate = info.format.samplesPerSec;
-        r.rateSource = RateSource::Like;
+        r.rateSource = options.ownHeader ? RateSource::Header : RateSource::Like;
         start.likeSize = info.dataStart();
         start.likeFormatAt = static_cast<std::uint64_t>(info.fmtChunkPos);
         File like = File::OpenRead(options.like);
@@ -439,17 +514,9 @@ void ChooseFormat(const RescueOptions& options, File& source, std::uint64_t leng
         if (const auto s = LocateAudio(source, 0, length, r.format, r.alignment))
             r.alignment = SettleRotation(source, r.format, r.alignment, *s).value_or(r.alignment);
     } else {
-        r.detection = DetectFormat(source, 0, length);
-        Detection& d = *r.detection;
-        if (d.ranked.empty()) throw VelmoraError(kTextNoAudioFound);
-        if (!d.sure && d.formatSure) {
-            // The channel order is open: the ends of the audio may settle it.
-            const std::optional<Stretch> s =
-                LocateAudio(source, 0, length, d.ranked.front().format, d.ranked.front().alignment);
-            const std::optional<std::uint32_t> a =
-                s ? SettleRotation(source, d.ranked.front().format, d.ranked.front().alignment, *s) : std::nullopt;
-            if (a) SettleAlignment(d, *a);
-        }
+        r.detection = DetectAudio(source);
+        const Detection& d = *r.detection;
+        if (d.ranked.empty() || d.notAudio) throw VelmoraError(kTextNoAudioFound);
         if (!d.sure) throw VelmoraError(kTextFormatNotSure);
         r.format = d.ranked.front().format;
         r.alignment = d.ranked.front().alignment;
@@ -507,6 +574,262 @@ void PlaceAudio(const RescueOptions& options, File& source, std::uint64_t length
     }
 }
 
+
+// Frames inside the audio the edge search starts from, and the most it walks
+// beyond the located stretch.
+constexpr std::uint64_t kEdgeFrames = 16;
+constexpr std::uint64_t kEdgeReach = 256;
+// Frames the audio's own prediction errors are measured over at each end.
+constexpr std::uint64_t kEdgeModelFrames = 1024;
+// A sample continues its channel within this many times the 99th percentile
+// of the channel's own errors.
+constexpr double kEdgeTolerance = 2.0;
+// The chance that junk passed for audio at an edge: at most this and the
+// edge decides alone; two ends that agree, at most this together.
+constexpr double kStrongEdge = 0.01;
+constexpr double kAgreeingEdges = 0.02;
+// An edge junk could fake this easily counts for little against a strong one.
+constexpr double kWeakEdge = 0.1;
+// Float samples of sound, but for 0, are no smaller (-140 dB).
+constexpr double kFloatFloor = 1e-7;
+// Frames inwards of a sample whose level sets its tolerance at an edge.
+constexpr std::uint64_t kLevelFrames = 8;
+// Frames apart that channels are compared for likeness at an edge.
+constexpr std::uint64_t kLikeLag = 16;
+
+// Where the audio begins (or ends), to the sample, and the chance that the
+// sample beyond it was junk that happened to fit (0 at the file's own edge).
+struct EdgeVerdict {
+    std::optional<std::uint64_t> edge;
+    double chance = 1;
+};
+
+// The position of a float among all bit patterns in the order of their
+// values, and the share of all patterns within [lo, hi].
+double FloatRank(double v, SampleEncoding encoding) {
+    double magnitude;
+    if (encoding == SampleEncoding::F32) {
+        const float f = static_cast<float>(std::fabs(v));
+        std::uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        magnitude = bits;
+    } else {
+        const double d = std::fabs(v);
+        std::uint64_t bits;
+        std::memcpy(&bits, &d, 8);
+        magnitude = static_cast<double>(bits);
+    }
+    return v < 0 ? -magnitude : magnitude;
+}
+
+double FloatShare(double lo, double hi, SampleEncoding encoding) {
+    const double all = encoding == SampleEncoding::F32 ? 4294967296.0 : 18446744073709551616.0;
+    return std::min(1.0, (FloatRank(hi, encoding) - FloatRank(lo, encoding)) / all);
+}
+
+// A frame surely inside the audio near one end of a located stretch (the
+// frame walk that located it lets quiet junk pass): the second block of
+// frames from that end that sounds like audio on its own.
+std::optional<std::uint64_t> InsideAudio(const std::vector<std::uint8_t>& bytes, std::uint64_t lo,
+                                         const RawSampleFormat& format, std::uint64_t edge, bool head) {
+    const auto frame = static_cast<std::uint64_t>(format.frameSize());
+    const std::uint64_t block = kEdgeFrames * 4 * frame;
+    const std::uint64_t hi = lo + bytes.size();
+    int sounding = 0;
+    for (std::uint64_t at = head ? edge : edge - block; at >= lo && at + block <= hi;
+         at = head ? at + block : at - block) {
+        if (AudioScore(bytes.data() + (at - lo), block, format, 0) >= kAudioScore && ++sounding == 2)
+            return head ? at : at + block - frame;
+        if (!head && at < lo + block) break;
+    }
+    return std::nullopt;
+}
+
+// The bytes around one end of a located stretch, and what each channel's
+// samples there may do: a sample continues its channel when it lies within
+// the tolerance of both the last sample and the line through the last two
+// (seen from inside the audio).
+class EdgeModel {
+public:
+    EdgeModel(File& file, const RawSampleFormat& format, std::uint64_t start, std::uint64_t end, bool head)
+        : format_(format),
+          head_(head),
+          start_(start),
+          frame_(static_cast<std::uint64_t>(format.frameSize())),
+          width_(static_cast<std::uint64_t>(format.bytesPerSample())) {
+        const std::uint64_t length = file.size();
+        span_ = std::min<std::uint64_t>(kEdgeModelFrames, (end - start) / frame_ / 2) * frame_;
+        lo_ = head ? (start > kEdgeReach * frame_ ? start - kEdgeReach * frame_ : start % width_) : end - span_;
+        hi_ = head ? start + span_ : std::min(length, end + kEdgeReach * frame_);
+        atFileEdge_ = head ? lo_ == start % width_ : hi_ == length;
+        bytes_ = ReadBytes(file, lo_, hi_ - lo_);
+        hi_ = lo_ + bytes_.size();
+        inside_ = InsideAudio(bytes_, lo_, format, head ? start : end, head);
+        if (inside_) Measure(head ? *inside_ : end - span_, head ? start + span_ - 2 * frame_ : *inside_);
+    }
+
+    std::optional<std::uint64_t> inside() const { return inside_; }
+    bool atFileEdge() const { return atFileEdge_; }
+    // Whether a sample outwards of `at` is there to test.
+    bool room(std::uint64_t at) const { return head_ ? at >= lo_ + width_ : at + 2 * width_ <= hi_; }
+    std::uint64_t outwards(std::uint64_t at) const { return head_ ? at - width_ : at + width_; }
+
+    // The values the sample at `at` may take to continue its channel, and
+    // to follow the channel most like it.
+    std::pair<double, double> Allowed(std::uint64_t at) const {
+        const std::size_t c = ChannelOf(at);
+        const double n1 = X(head_ ? at + frame_ : at - frame_), n2 = X(head_ ? at + 2 * frame_ : at - 2 * frame_);
+        const double level = LevelNear(at);
+        const double t1 = kEdgeTolerance * std::max(relative1_[c] * level, scale1_[c]),
+                     t2 = kEdgeTolerance * std::max(relative2_[c] * level, scale2_[c]);
+        std::pair<double, double> range{std::max(n1 - t1, 2 * n1 - n2 - t2), std::min(n1 + t1, 2 * n1 - n2 + t2)};
+        if (const auto& like = likest_[c]) {
+            const std::uint64_t from = LikePosition(at, c, *like);
+            if (from >= lo_ && from + width_ <= hi_) {
+                const double v = like->factor * X(from), t = kEdgeTolerance * like->scale;
+                range = {std::max(range.first, v - t), std::min(range.second, v + t)};
+            }
+        }
+        return range;
+    }
+    // Floats of sound are 0 or above a floor far below the quietest sound,
+    // where random bytes read as floats mostly land (half of all bit
+    // patterns are under 1 in size, most of those tiny).
+    bool Continues(std::uint64_t at) const {
+        const auto [low, high] = Allowed(at);
+        const double v = X(at);
+        if (format_.isFloat() && v != 0 && std::fabs(v) < kFloatFloor) return false;
+        return v >= low && v <= high;
+    }
+    // The chance that random bytes in place of the sample at `at` would have
+    // continued its channel (for floats: the share of all bit patterns).
+    double Chance(std::uint64_t at) const {
+        const auto [low, high] = Allowed(at);
+        if (high < low) return 0;
+        if (!format_.isFloat()) return std::min(1.0, (high - low + 1) / std::ldexp(1.0, format_.bits()));
+        const double below = std::max(low, -kFloatFloor), above = std::min(high, kFloatFloor);
+        return FloatShare(low, high, format_.encoding) -
+               (below < above ? FloatShare(below, above, format_.encoding) : 0.0);
+    }
+
+private:
+    double X(std::uint64_t at) const { return DecodeSample(bytes_.data() + (at - lo_), format_.encoding); }
+    // The mean size of the channel's samples just inwards of `at` (and at
+    // least a step of the samples).
+    double LevelNear(std::uint64_t at) const {
+        double sum = 0;
+        for (std::uint64_t k = 1; k <= kLevelFrames; ++k)
+            sum += std::fabs(X(head_ ? at + k * frame_ : at - k * frame_));
+        return std::max(sum / kLevelFrames, format_.isFloat() ? 1e-7 : 1.0);
+    }
+    std::size_t ChannelOf(std::uint64_t at) const {
+        const auto k =
+            (static_cast<std::int64_t>(at) - static_cast<std::int64_t>(start_)) / static_cast<std::int64_t>(width_);
+        const std::int64_t channels = format_.channels;
+        return static_cast<std::size_t>((k % channels + channels) % channels);
+    }
+    // Each channel's 99th percentile of both errors over [from, to), and the
+    // channel most like it.
+    void Measure(std::uint64_t from, std::uint64_t to) {
+        const double least = format_.isFloat() ? 1e-7 : 0.5;
+        for (int c = 0; c < format_.channels; ++c) {
+            // Errors relative to the channel's level where they are made: an
+            // abrupt loud start errs more than the quieter sound after it.
+            std::vector<double> e1, e2, r1, r2;
+            for (std::uint64_t at = from + static_cast<std::uint64_t>(c) * width_;
+                 at + (kLevelFrames + 1) * frame_ <= to; at += frame_) {
+                if (!head_ && at < lo_ + (kLevelFrames + 1) * frame_) continue;
+                const double n1 = X(head_ ? at + frame_ : at - frame_),
+                             n2 = X(head_ ? at + 2 * frame_ : at - 2 * frame_), level = LevelNear(at);
+                e1.push_back(std::max(std::fabs(X(at) - n1), least));
+                e2.push_back(std::max(std::fabs(X(at) - 2 * n1 + n2), least));
+                r1.push_back(e1.back() / level);
+                r2.push_back(e2.back() / level);
+            }
+            scale1_.push_back(Quantile99(e1));
+            scale2_.push_back(Quantile99(e2));
+            relative1_.push_back(Quantile99(r1));
+            relative2_.push_back(Quantile99(r2));
+            likest_.push_back(Likest(static_cast<std::size_t>(c), from, to, least));
+        }
+    }
+
+    // Another channel `lag` frames inwards (or one inwards of it in the same
+    // frame), times `factor`: microphones of one scene hear the same sound a
+    // little later or earlier, louder or softer.
+    struct Likeness {
+        std::size_t channel = 0;
+        std::uint64_t lag = 0;
+        double factor = 0, scale = 0;
+    };
+    std::uint64_t LikePosition(std::uint64_t at, std::size_t c, const Likeness& l) const {
+        const std::uint64_t shifted = at + l.channel * width_ - c * width_;
+        return head_ ? shifted + l.lag * frame_ : shifted - l.lag * frame_;
+    }
+    std::optional<Likeness> Likest(std::size_t c, std::uint64_t from, std::uint64_t to, double least) const {
+        // This channel's samples, and for each candidate the other's beside them.
+        std::vector<std::uint64_t> positions;
+        for (std::uint64_t at = from + c * width_ + 2 * kLikeLag * frame_; at + 2 * kLikeLag * frame_ < to;
+             at += frame_)
+            positions.push_back(at);
+        if (positions.empty()) return std::nullopt;
+        std::optional<Likeness> best;
+        double bestError = 0;
+        const auto channels = static_cast<std::size_t>(format_.channels);
+        for (std::size_t other = 0; other < channels; ++other) {
+            for (std::uint64_t lag = 0; lag <= kLikeLag && other != c; ++lag) {
+                // Only samples the walk has passed already: inwards of this one.
+                if (lag == 0 && (head_ ? other < c : other > c)) continue;
+                Likeness l{other, lag, 0, 0};
+                double xy = 0, yy = 0, sum = 0;
+                for (std::uint64_t at : positions) {
+                    const double y = X(LikePosition(at, c, l));
+                    xy += X(at) * y, yy += y * y;
+                }
+                l.factor = yy > 0 ? xy / yy : 0;
+                for (std::uint64_t at : positions) sum += std::fabs(X(at) - l.factor * X(LikePosition(at, c, l)));
+                if (!best || sum < bestError) best = l, bestError = sum;
+            }
+        }
+        if (!best) return best;
+        std::vector<double> errors;
+        for (std::uint64_t at : positions)
+            errors.push_back(std::fabs(X(at) - best->factor * X(LikePosition(at, c, *best))));
+        best->scale = std::max(Quantile99(errors), least);
+        return best;
+    }
+
+    RawSampleFormat format_;
+    bool head_;
+    std::uint64_t start_, frame_, width_, span_ = 0, lo_ = 0, hi_ = 0;
+    bool atFileEdge_ = false;
+    std::vector<std::uint8_t> bytes_;
+    std::optional<std::uint64_t> inside_;
+    std::vector<double> scale1_, scale2_, relative1_, relative2_;
+    std::vector<std::optional<Likeness>> likest_;
+};
+
+// One end of the stretch, sample by sample: from inside the audio outwards
+// while each sample continues its channel. `head` for the start.
+EdgeVerdict FindEdge(File& file, const RawSampleFormat& format, std::uint64_t start, std::uint64_t end, bool head) {
+    const EdgeModel model(file, format, start, end, head);
+    if (!model.inside()) return {};
+    const auto width = static_cast<std::uint64_t>(format.bytesPerSample());
+    EdgeVerdict v;
+    for (std::uint64_t at = *model.inside();; at = model.outwards(at)) {
+        // The edge is wrong when the sample inside it was junk that fitted;
+        // the file's own start or end has no junk beyond it.
+        if (!model.room(at)) {
+            if (model.atFileEdge()) v.edge = head ? at : at + width, v.chance = model.Chance(at);
+            return v;
+        }
+        if (!model.Continues(model.outwards(at))) {
+            v.edge = head ? at : at + width;
+            v.chance = model.Chance(at);
+            return v;
+        }
+    }
+}
 }  // namespace
 
 std::string TextLikeUnreadable(const std::string& path) {
@@ -536,66 +859,38 @@ std::optional<Stretch> LocateAudio(File& file, std::uint64_t from, std::uint64_t
 
     FrameSource source(file, format);
     Stretch s;
-    // From inside each end window outwards, frame by frame.
-    const std::uint64_t headMid = first + *head * window + window / 2 / frame * frame;
-    const JumpLimits headLimits = LimitsFrom(windowAt(*head), format);
+    // From inside each end window outwards, frame by frame; a window that
+    // sounds may still hold junk at its edge (its score is the median of its
+    // blocks), so the walks start, and take their limits, one window in.
+    const std::uint64_t headIn = std::min(*head + 1, *tail), tailIn = std::max(*tail > 0 ? *tail - 1 : 0, headIn);
+    const std::uint64_t headMid = first + headIn * window + window / 2 / frame * frame;
+    const JumpLimits headLimits = LimitsFrom(windowAt(headIn), format);
     s.start = WalkBack(source, std::min(headMid, first + (frames - 1) * frame), first, frame, headLimits);
-    const std::uint64_t tailMid = first + *tail * window + window / 2 / frame * frame;
-    const JumpLimits tailLimits = LimitsFrom(windowAt(*tail), format);
+    const std::uint64_t tailMid = first + tailIn * window + window / 2 / frame * frame;
+    const JumpLimits tailLimits = LimitsFrom(windowAt(tailIn), format);
     s.end = WalkOn(source, std::max(s.start, std::min(tailMid, first + (frames - 1) * frame)), first + frames * frame,
                    frame, tailLimits);
     return s;
 }
 
-std::optional<std::uint32_t> SettleRotation(File& file, const RawSampleFormat& format, std::uint32_t alignment,
+std::optional<std::uint32_t> SettleRotation(File& file, const RawSampleFormat& format, std::uint32_t,
                                             const Stretch& stretch) {
     const auto frame = static_cast<std::uint64_t>(format.frameSize());
-    const auto width = static_cast<std::uint64_t>(format.bytesPerSample());
-    const int channels = format.channels;
-    if (stretch.end < stretch.start + 2 * frame) return std::nullopt;
-    const std::uint64_t length = file.size();
-    const std::uint64_t span =
-        std::min<std::uint64_t>(stretch.end - stretch.start, kLocateFrames * frame) / frame * frame;
-    const JumpLimits headLimits = LimitsFrom(ReadBytes(file, stretch.start, span), format);
-    const JumpLimits tailLimits = LimitsFrom(ReadBytes(file, stretch.end - span, span), format);
-    const auto sampleAt = [&](std::uint64_t at) {
-        std::uint8_t b[4];
-        return file.readAt(at, b, static_cast<std::size_t>(width)) == width
-                   ? std::optional<double>(DecodeSample(b, format.encoding))
-                   : std::nullopt;
-    };
-    // Whether the sample at `at` continues channel c of the frame at `near`
-    // as that frame continues the one at `far`.
-    const auto continues = [&](std::uint64_t at, std::uint64_t near, std::uint64_t far, int c,
-                               const JumpLimits& limits) {
-        const auto x = sampleAt(at), n = sampleAt(near + static_cast<std::uint64_t>(c) * width),
-                   f = sampleAt(far + static_cast<std::uint64_t>(c) * width);
-        const auto i = static_cast<std::size_t>(c);
-        // One sample against one: held tighter than whole frames are.
-        return x && n && f && std::fabs(*x - *n) <= kLoneSample * limits.first[i] &&
-               std::fabs(*x - 2 * *n + *f) <= kLoneSample * limits.second[i];
-    };
-    // Samples before the start that continue the last channels of the first frames.
-    int before = 0;
-    while (before < channels - 1 && stretch.start >= static_cast<std::uint64_t>(before + 1) * width &&
-           continues(stretch.start - static_cast<std::uint64_t>(before + 1) * width, stretch.start,
-                     stretch.start + frame, channels - 1 - before, headLimits))
-        ++before;
-    // Samples after the end that continue the first channels of the last frames.
-    int after = 0;
-    while (after < channels - 1 && continues(stretch.end + static_cast<std::uint64_t>(after) * width,
-                                             stretch.end - frame, stretch.end - 2 * frame, after, tailLimits))
-        ++after;
-    const auto shifted = [&](int samples) {
-        return static_cast<std::uint32_t>((alignment + frame - (static_cast<std::uint64_t>(samples) * width) % frame) %
-                                          frame);
-    };
-    // A frame that starts `before` samples earlier; the file's own start or
-    // end cannot be misjudged junk.
-    if (stretch.start == static_cast<std::uint64_t>(before) * width) return shifted(before);
-    if (stretch.end + static_cast<std::uint64_t>(after) * width == length)
-        return shifted((channels - after) % channels);
-    if ((before + after) % channels == 0) return shifted(before);
+    if (stretch.end < stretch.start + 4 * kEdgeFrames * frame) return std::nullopt;
+    const EdgeVerdict head = FindEdge(file, format, stretch.start, stretch.end, true);
+    const EdgeVerdict tail = FindEdge(file, format, stretch.start, stretch.end, false);
+    const auto alignmentAt = [&](std::uint64_t byte) { return static_cast<std::uint32_t>(byte % frame); };
+    // Two ends that agree settle it, unless junk could easily have passed for
+    // audio at both. Of two that disagree, one junk could hardly fake
+    // outweighs one it easily could (whose outermost samples were probably
+    // junk that fitted); two ends equally strong that disagree (an attack
+    // that follows from nothing, a recording cut mid-frame) settle nothing.
+    const auto strong = [](const EdgeVerdict& v) { return v.edge && v.chance <= kStrongEdge; };
+    const auto weak = [](const EdgeVerdict& v) { return !v.edge || v.chance >= kWeakEdge; };
+    if (head.edge && tail.edge && alignmentAt(*head.edge) == alignmentAt(*tail.edge))
+        return head.chance * tail.chance <= kAgreeingEdges ? std::optional(alignmentAt(*head.edge)) : std::nullopt;
+    if (strong(head) && weak(tail)) return alignmentAt(*head.edge);
+    if (strong(tail) && weak(head)) return alignmentAt(*tail.edge);
     return std::nullopt;
 }
 
@@ -608,7 +903,6 @@ std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::
     std::uint64_t stride = std::max<std::uint64_t>(window, (to - from) / kScanWindows);
     stride = (stride + kFrameLcm - 1) / kFrameLcm * kFrameLcm;
     std::optional<std::pair<std::uint64_t, std::uint32_t>> known;  // last window that sounded, and its alignment
-    FrameSource source(file, format);
     for (std::uint64_t at = from; at < to; at += stride) {
         const std::vector<double> s = ScoresAt(file, at, to, format);
         if (s.empty()) continue;
@@ -624,7 +918,7 @@ std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::
             continue;
         }
         a = KeepLevels(file, to, format, known->first, known->second, at, a);
-        changes.push_back(PlaceChange(file, source, from, to, format, known->first, known->second, at, a));
+        changes.push_back(PlaceChange(file, to, format, known->first, known->second, at, a));
         known = {at, a};
     }
     return changes;
@@ -678,20 +972,23 @@ std::string DetectedRawOutputPath(const std::string& rawPath, const std::string&
     return OutputPathKeepingExtension(outputFolder, rawPath, "(wavemaker).wav");
 }
 
-Detection DetectRawFormat(File& source) {
-    const std::uint64_t length = source.size();
-    Detection d = DetectFormat(source, 0, length);
-    if (!d.sure && d.formatSure) {
-        // A raw file holds its frames from its alignment on: the samples
-        // before the first whole frame may settle the channel order.
-        const FormatGuess& best = d.ranked.front();
-        const auto frame = static_cast<std::uint64_t>(best.format.frameSize());
-        const std::uint64_t first = std::min<std::uint64_t>(best.alignment, length);
-        const Stretch whole{first, first + (length - first) / frame * frame};
-        if (const auto a = SettleRotation(source, best.format, best.alignment, whole)) SettleAlignment(d, *a);
+Detection DetectAudio(File& file) {
+    const std::uint64_t length = file.size();
+    Detection d = DetectFormat(file, 0, length);
+    if (d.ranked.empty() || !d.formatSure) return d;
+    const FormatGuess& best = d.ranked.front();
+    // One channel: the sample phase is the frame start.
+    if (best.format.channels == 1) {
+        SettleAlignment(d, best.alignment);
+        return d;
     }
+    // Which channel comes first: where the audio begins or ends, to the byte.
+    const std::optional<Stretch> s = LocateAudio(file, 0, length, best.format, best.alignment);
+    if (const auto a = s ? SettleRotation(file, best.format, best.alignment, *s) : std::nullopt) SettleAlignment(d, *a);
     return d;
 }
+
+Detection DetectRawFormat(File& source) { return DetectAudio(source); }
 
 std::vector<std::string> RawToWaveDetected(const std::string& rawPath, std::optional<std::int32_t> rate,
                                            const std::string& outputFolder, Host& host, RescueReport* report) {
@@ -701,7 +998,7 @@ std::vector<std::string> RawToWaveDetected(const std::string& rawPath, std::opti
     File source = File::OpenRead(rawPath);
     const std::uint64_t length = source.size();
     r.detection = DetectRawFormat(source);
-    if (r.detection->ranked.empty()) throw VelmoraError(kTextNoAudioFound);
+    if (r.detection->ranked.empty() || r.detection->notAudio) throw VelmoraError(kTextNoAudioFound);
     if (!r.detection->sure) throw VelmoraError(kTextFormatNotSure);
     r.format = r.detection->ranked.front().format;
     r.alignment = r.detection->ranked.front().alignment;
@@ -772,7 +1069,7 @@ RescueOptions RescueOptionsOf(const Subject& s) {
     if (channels != 0 || bits != 0 || isFloat)
         o.format = RawSampleFormat{channels ? channels : 2, EncodingOf(isFloat ? 32 : (bits ? bits : 16), isFloat)};
     // A healthy header of its own tells the format of a file to realign.
-    if (o.like.empty() && !o.format && o.realign && StartsAsRiff(s.path)) o.like = s.path;
+    if (o.like.empty() && !o.format && o.realign && StartsAsRiff(s.path)) o.like = s.path, o.ownHeader = true;
     return o;
 }
 
@@ -782,9 +1079,12 @@ std::vector<std::string> RunDetectedRaw(const Subject& s, Host& host, RescueRepo
     try {
         return RawToWaveDetected(s.path, rate, s.options.text("output"), host, report);
     } catch (const VelmoraError& e) {
-        // The user's own format, when given, stands in for a detection that is not sure.
+        // The user's own format, when given, stands in for a detection that
+        // is not sure, or that heard no audio at all.
         const bool formatGiven = s.options.has("bits") || s.options.has("mono");
-        if (!formatGiven || std::strcmp(e.what(), kTextFormatNotSure) != 0) throw;
+        const bool undecided =
+            std::strcmp(e.what(), kTextFormatNotSure) == 0 || std::strcmp(e.what(), kTextNoAudioFound) == 0;
+        if (!formatGiven || !undecided) throw;
         host.message(kTextUsingGivenFormat);
         return RawToWave(RawToWaveOptionsOf(s), host);
     }

@@ -18,6 +18,11 @@ namespace velmora {
 inline constexpr const char* kTextDataSizeHealthy =
     "データサイズは正常です。修復の必要はありません(ファイルは変更していません)";
 
+// A recording whose frames shift part-way (a byte lost or added), from the
+// byte given on: patching its sizes would leave the rest playing as noise.
+// "%s バイト目からデータの読み位置がずれています(…)"
+std::string TextDataShifted(const std::string& offset);
+
 struct RecoverOptions {
     std::string source;  // the analysed file; empty does nothing
 };
@@ -42,10 +47,18 @@ std::optional<SizeRepair> PlanSizeRepair(const ChunkTable& table, std::uint64_t 
 // the one analysed.
 std::optional<SizeRepair> PlanRecovery(File& file, const WaveInfo& info);
 
+// Byte offsets where the frames of the first dataSize bytes of the analysed
+// file's data shift away from its header's alignment; none for layouts the
+// scan cannot read (compressed, more than 8 channels, frames of 5 or 7
+// channels).
+std::vector<std::uint64_t> ShiftsInData(File& file, const WaveInfo& info, std::uint64_t dataSize);
+
 // Patches riffSize (bytes 4–7) and dataSize (dataChunkPos + 4 … + 7) of the
 // analysed file, or the ds64 sizes of an RF64 file, nothing else, and updates them in info. A file that needs
 // nothing gets kTextDataSizeHealthy as a message, stays untouched, and no
-// path is returned. Throws VelmoraError on every failure.
+// path is returned. A file whose frames shift part-way is refused
+// (TextDataShifted with the first offset) and stays untouched. Throws
+// VelmoraError on every failure.
 std::vector<std::string> RecoverDataSize(WaveInfo& info, const RecoverOptions& options, Host& host);
 
 }  // namespace velmora

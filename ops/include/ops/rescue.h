@@ -24,11 +24,12 @@ std::string TextLikeUnreadable(const std::string& path);
 
 inline constexpr std::int32_t kRescueDefaultRate = 48000;
 
-enum class RateSource { Like, Given, Default };
+enum class RateSource { Like, Header, Given, Default };
 
 struct RescueOptions {
-    std::string source;  // the broken file; empty does nothing
-    std::string like;    // a healthy recording; empty: format given or detected
+    std::string source;      // the broken file; empty does nothing
+    std::string like;        // a healthy recording; empty: format given or detected
+    bool ownHeader = false;  // `like` is the file itself, whose header is intact
     // Given by the user (ignored with `like`); its frame size must divide
     // kFrameLcm, as every detected one does (1, 2, 3, 4, 6 or 8 channels).
     std::optional<RawSampleFormat> format;
@@ -92,10 +93,11 @@ struct Stretch {
 std::optional<Stretch> LocateAudio(File& file, std::uint64_t from, std::uint64_t to, const RawSampleFormat& format,
                                    std::uint32_t alignment);
 
-// The channel order of a stretch located at `alignment`, from its ends: how
-// many samples before its start (after its end) continue the channels of its
-// first (last) frame. Samples that run to the very start or end of the file,
-// or ends that agree, settle it; nullopt when they do not.
+// The channel order of a stretch located at `alignment` (any channel first),
+// from its ends: the byte where the audio begins (ends), found sample by
+// sample, is where its first frame starts (its last frame ends). An end
+// that junk could hardly fake, or the file's own start or end, settles it;
+// two weaker ends only when they agree; nullopt otherwise.
 std::optional<std::uint32_t> SettleRotation(File& file, const RawSampleFormat& format, std::uint32_t alignment,
                                             const Stretch& stretch);
 
@@ -106,7 +108,10 @@ std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::
                                            const RawSampleFormat& format,
                                            std::optional<std::uint32_t> reference = std::nullopt);
 
-// The detection of a raw file: frames from its alignment to its end.
+// The detection over a whole file, its frame start settled by where the
+// audio begins or ends (sure only then): the rescue's and raw2wav's.
+Detection DetectAudio(File& file);
+// The detection of a raw file.
 Detection DetectRawFormat(File& source);
 
 // Detects the format of a raw file and, when sure, wraps its whole frames
