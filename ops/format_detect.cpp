@@ -142,6 +142,7 @@ Samples LowerHalves(const std::uint8_t* bytes, std::size_t n, SampleEncoding enc
 struct ByteSpread {
     double entropy = 0;
     double commonest = 0;
+    bool zero = false;  // the commonest value is 0
 };
 
 ByteSpread SpreadOfByte(const std::uint8_t* bytes, std::size_t n, std::size_t width, std::size_t at,
@@ -150,11 +151,11 @@ ByteSpread SpreadOfByte(const std::uint8_t* bytes, std::size_t n, std::size_t wi
     std::size_t total = 0;
     for (std::size_t i = at + offset; i + (width - offset) <= n; i += width) ++counts[bytes[i]], ++total;
     ByteSpread s;
-    for (std::size_t c : counts) {
-        if (c == 0) continue;
-        const double p = static_cast<double>(c) / static_cast<double>(total);
+    for (std::size_t v = 0; v < counts.size(); ++v) {
+        if (counts[v] == 0) continue;
+        const double p = static_cast<double>(counts[v]) / static_cast<double>(total);
         s.entropy -= p * std::log2(p);
-        s.commonest = std::max(s.commonest, p);
+        if (p > s.commonest) s.commonest = p, s.zero = v == 0;
     }
     return s;
 }
@@ -176,7 +177,42 @@ std::optional<double> ByteStructure(const std::uint8_t* bytes, std::size_t n, Sa
     if (top.commonest > kStillByte) return std::nullopt;
     double lower = 0;
     for (std::size_t b = 0; b + 1 < width; ++b) lower = std::max(lower, SpreadOfByte(bytes, n, width, at, b).entropy);
-    return lower - top.entropy;
+    double split = 0;
+    if (encoding == SampleEncoding::S32) {
+        // Randomness grows from the top byte down. Two narrower samples
+        // read as one wide one break that at their boundary: the top byte
+        // of the lower one is as still as the top of the upper one, and the
+        // low byte of the upper one as random as any.
+        split =
+            std::max(0.0, SpreadOfByte(bytes, n, width, at, 2).entropy - SpreadOfByte(bytes, n, width, at, 1).entropy);
+    }
+    return lower - top.entropy - split;
+}
+
+// Padding bytes (0 while another byte of the sample moves) at some samples
+// of a reading but not at others: the zero bytes of a wider container,
+// which fall at some samples only of a narrower reading. A silent channel
+// has no byte that moves; bytes of 8 bits in 16 are 0 at every sample.
+bool PaddingAtSomeSamples(const std::uint8_t* bytes, std::size_t n, SampleEncoding encoding, std::size_t at) {
+    const std::size_t every = encoding == SampleEncoding::S16 ? 2 : encoding == SampleEncoding::S24 ? 4 : 0;
+    if (every == 0) return false;
+    const auto width = static_cast<std::size_t>(RawSampleFormat{1, encoding}.bytesPerSample());
+    const std::size_t stride = width * every;
+    for (std::size_t b = 0; b < width; ++b) {
+        bool padded = false, moving = false;
+        for (std::size_t g = 0; g < every; ++g) {
+            const ByteSpread here = SpreadOfByte(bytes, n, stride, at + g * width, b);
+            const bool still = here.commonest > kStillByte;
+            bool othersMove = false;
+            for (std::size_t o = 0; o < width; ++o)
+                othersMove =
+                    othersMove || (o != b && SpreadOfByte(bytes, n, stride, at + g * width, o).commonest <= kStillByte);
+            padded = padded || (still && here.zero && othersMove);
+            moving = moving || !still;
+        }
+        if (padded && moving) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -263,7 +299,7 @@ PhaseReading ReadPhase(const std::uint8_t* bytes, std::size_t n, SampleEncoding 
         if (f.insane * 50 <= f.x.size() && zeros * 2 < f.x.size()) r.refused = true;
     }
     r.structure = ByteStructure(bytes, n, encoding, alignment);
-    if (!r.structure) r.refused = true;
+    if (!r.structure || PaddingAtSomeSamples(bytes, n, encoding, alignment)) r.refused = true;
     if (!r.refused) r.lower = LowerHalves(bytes, n, encoding, alignment);
     return r;
 }
