@@ -301,6 +301,13 @@ PhaseReading ReadPhase(const std::uint8_t* bytes, std::size_t n, SampleEncoding 
     r.structure = ByteStructure(bytes, n, encoding, alignment);
     if (!r.structure || PaddingAtSomeSamples(bytes, n, encoding, alignment)) r.refused = true;
     if (!r.refused) r.lower = LowerHalves(bytes, n, encoding, alignment);
+    // Pairs of 32-bit floats read as 64-bit ones: every lower half a float
+    // of sound too, where the lower half of a 64-bit float of sound is
+    // random mantissa bits (or, made from narrower samples, 0).
+    if (encoding == SampleEncoding::F64 && !r.lower.x.empty()) {
+        const auto zeros = static_cast<std::size_t>(std::count(r.lower.x.begin(), r.lower.x.end(), 0.0));
+        if (zeros * 2 < r.lower.x.size()) r.refused = true;
+    }
     return r;
 }
 
