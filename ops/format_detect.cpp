@@ -121,19 +121,31 @@ double ChannelGain(const std::vector<double>& x, int channels, double floor, dou
     return total / static_cast<double>(C);
 }
 
-// The lower halves of wide samples read as samples of their own: pairs of
-// narrower samples read as one wide sample look as smooth as the upper
-// one, but then their lower halves are a sound too, where a real wide
-// sample's lower half is noise. Empty for other encodings.
+// The encoding of the lower part of a wide sample read on its own: the
+// lower half of 32- and 64-bit samples, the lowest byte of 24-bit ones.
+std::optional<SampleEncoding> LowerPart(SampleEncoding encoding) {
+    switch (encoding) {
+        case SampleEncoding::S32: return SampleEncoding::S16;
+        case SampleEncoding::F64: return SampleEncoding::F32;
+        case SampleEncoding::S24: return SampleEncoding::U8;
+        default: return std::nullopt;
+    }
+}
+
+// The lower parts of wide samples read as samples of their own: narrower
+// samples read as one wide sample look as smooth as the top one, but then
+// their lower parts are a sound too, where a real wide sample's lower part
+// is noise (or 0). Empty for other encodings.
 Samples LowerHalves(const std::uint8_t* bytes, std::size_t n, SampleEncoding encoding, std::uint32_t alignment) {
-    const bool wideInt = encoding == SampleEncoding::S32;
-    if (!wideInt && encoding != SampleEncoding::F64) return {};
-    const std::size_t width = wideInt ? 4 : 8;
+    const auto part = LowerPart(encoding);
+    if (!part) return {};
+    const auto width = static_cast<std::size_t>(RawSampleFormat{1, encoding}.bytesPerSample());
+    const auto lowWidth = static_cast<std::size_t>(RawSampleFormat{1, *part}.bytesPerSample());
     std::vector<std::uint8_t> low;
-    low.reserve(n / 2);
-    for (std::size_t i = alignment; i + width <= n; i += width) low.insert(low.end(), bytes + i, bytes + i + width / 2);
-    Samples s = DecodeRun(low.data(), low.size(), wideInt ? SampleEncoding::S16 : SampleEncoding::F32, 0);
-    if (!wideInt && s.insane * 200 > s.x.size()) return {};
+    low.reserve(n / width * lowWidth);
+    for (std::size_t i = alignment; i + width <= n; i += width) low.insert(low.end(), bytes + i, bytes + i + lowWidth);
+    Samples s = DecodeRun(low.data(), low.size(), *part, 0);
+    if (encoding == SampleEncoding::F64 && s.insane * 200 > s.x.size()) return {};
     return s;
 }
 
@@ -318,10 +330,10 @@ double ScoreReading(const PhaseReading& r, int channels) {
     const double wrapJump = format.isFloat() ? 0 : 0.75 * std::ldexp(1.0, format.bits());
     double lower = 0;
     if (!r.lower.x.empty()) {
-        const bool wideInt = r.encoding == SampleEncoding::S32;
-        lower =
-            std::max(0.0, ChannelGain(r.lower.x, channels, Floor(wideInt ? SampleEncoding::S16 : SampleEncoding::F32),
-                                      wideInt ? 0.75 * 65536 : 0));
+        const SampleEncoding part = *LowerPart(r.encoding);
+        const RawSampleFormat low{channels, part};
+        lower = std::max(
+            0.0, ChannelGain(r.lower.x, channels, Floor(part), low.isFloat() ? 0 : 0.75 * std::ldexp(1.0, low.bits())));
     }
     return ChannelGain(r.samples.x, channels, Floor(r.encoding), wrapJump) - lower + kStructureWeight * *r.structure;
 }
