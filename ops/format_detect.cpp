@@ -23,6 +23,10 @@ constexpr double kMaxGain = 16.0;
 // Bits taken off a channel's gain per share of its steps that wrap around.
 constexpr double kWrapPenalty = 50.0;
 
+// Bytes of a 16-bit reading whose entropies differ by less than this are
+// alike, as two 8-bit samples read as one are.
+constexpr double kPairStructure = 1.0;
+
 // Weight of a bit of byte structure beside a bit of prediction gain.
 constexpr double kStructureWeight = 0.5;
 // Weight of one bit of score in the confidence figure.
@@ -122,12 +126,14 @@ double ChannelGain(const std::vector<double>& x, int channels, double floor, dou
 }
 
 // The encoding of the lower part of a wide sample read on its own: the
-// lower half of 32- and 64-bit samples, the lowest byte of 24-bit ones.
+// lower half of 32- and 64-bit samples, the lowest byte of 16- and 24-bit
+// ones.
 std::optional<SampleEncoding> LowerPart(SampleEncoding encoding) {
     switch (encoding) {
         case SampleEncoding::S32: return SampleEncoding::S16;
         case SampleEncoding::F64: return SampleEncoding::F32;
-        case SampleEncoding::S24: return SampleEncoding::U8;
+        case SampleEncoding::S24:
+        case SampleEncoding::S16: return SampleEncoding::U8;
         default: return std::nullopt;
     }
 }
@@ -312,7 +318,11 @@ PhaseReading ReadPhase(const std::uint8_t* bytes, std::size_t n, SampleEncoding 
     }
     r.structure = ByteStructure(bytes, n, encoding, alignment);
     if (!r.structure || PaddingAtSomeSamples(bytes, n, encoding, alignment)) r.refused = true;
-    if (!r.refused) r.lower = LowerHalves(bytes, n, encoding, alignment);
+    // The low byte of quiet 16-bit sound follows the sound, but then its
+    // top byte is far from random: the low byte counts only where the two
+    // bytes are alike, as two 8-bit samples are.
+    const bool alike = encoding != SampleEncoding::S16 || (r.structure && *r.structure < kPairStructure);
+    if (!r.refused && alike) r.lower = LowerHalves(bytes, n, encoding, alignment);
     // Pairs of 32-bit floats read as 64-bit ones: every lower half a float
     // of sound too, where the lower half of a 64-bit float of sound is
     // random mantissa bits (or, made from narrower samples, 0).
