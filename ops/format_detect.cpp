@@ -63,7 +63,7 @@ Samples DecodeRun(const std::uint8_t* bytes, std::size_t n, SampleEncoding encod
 // Per channel (every `channels`-th sample) in one block: sums for its
 // spread and for the errors of its predictors.
 struct ChannelSums {
-    double mean = 0, spread = 0, e1 = 0, e2 = 0;
+    double centre = 0, spread = 0, e1 = 0, e2 = 0;
     std::size_t n = 0, wraps = 0;
 };
 
@@ -72,13 +72,12 @@ struct ChannelSums {
 // (none for a channel that does not move there).
 void BlockGains(const std::vector<double>& x, const std::vector<double>& d1, const std::vector<double>& d2,
                 std::size_t from, std::size_t to, std::size_t C, double floor, double wrapJump,
-                std::vector<std::vector<double>>& gains) {
+                std::vector<std::vector<double>>& gains, const std::vector<double>& centre) {
     std::vector<ChannelSums> sums(C);
-    for (std::size_t k = from; k < to; ++k) sums[k % C].mean += x[k];
-    for (auto& s : sums) s.mean /= static_cast<double>((to - from) / C);
+    for (std::size_t c = 0; c < C; ++c) sums[c].centre = centre[c];
     for (std::size_t k = from; k < to; ++k) {
         ChannelSums& s = sums[k % C];
-        s.spread += std::fabs(x[k] - s.mean);
+        s.spread += std::fabs(x[k] - s.centre);
         s.e1 += std::fabs(d1[k]);
         s.e2 += std::fabs(d2[k]);
         s.wraps += wrapJump > 0 && std::fabs(d1[k]) > wrapJump;
@@ -94,6 +93,9 @@ void BlockGains(const std::vector<double>& x, const std::vector<double>& d1, con
                            kWrapPenalty * static_cast<double>(s.wraps) / m);
     }
 }
+
+// Samples of a channel its median over a reading is taken from.
+constexpr std::size_t kCentreSamples = 256;
 
 double MedianOf(std::vector<double> v) {
     if (v.empty()) return 0;
@@ -118,8 +120,18 @@ double ChannelGain(const std::vector<double>& x, int channels, double floor, dou
     for (std::size_t k = 2 * C; k < n; ++k) d2[k] = d1[k] - d1[k - C];
     const std::size_t block = std::max<std::size_t>(32, n / C / 16) * C;
     std::vector<std::vector<double>> gains(C);
+    // Each channel's spread is taken around its median over the whole
+    // reading (of a few hundred of its samples, spread over it): a block of a few dozen frames holds none of the slow
+    // swings of noise whose power lies low, which the last samples do predict.
+    std::vector<double> centre(C, 0.0);
+    const std::size_t every = std::max<std::size_t>(1, n / C / kCentreSamples) * C;
+    for (std::size_t c = 0; c < C; ++c) {
+        std::vector<double> v;
+        for (std::size_t k = c; k < n; k += every) v.push_back(x[k]);
+        centre[c] = MedianOf(std::move(v));
+    }
     for (std::size_t from = 2 * C; from + block / 2 <= n; from += block)
-        BlockGains(x, d1, d2, from, std::min(n, from + block), C, floor, wrapJump, gains);
+        BlockGains(x, d1, d2, from, std::min(n, from + block), C, floor, wrapJump, gains, centre);
     double total = 0;
     for (const auto& g : gains) total += MedianOf(g);
     return total / static_cast<double>(C);
