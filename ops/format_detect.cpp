@@ -23,6 +23,10 @@ constexpr double kMaxGain = 16.0;
 // Bits taken off a channel's gain per share of its steps that wrap around.
 constexpr double kWrapPenalty = 50.0;
 
+// Bytes of a 16-bit reading whose entropies differ by less than this are
+// alike, as two 8-bit samples read as one are.
+constexpr double kPairStructure = 1.0;
+
 // Weight of a bit of byte structure beside a bit of prediction gain.
 constexpr double kStructureWeight = 0.5;
 // Weight of one bit of score in the confidence figure.
@@ -59,7 +63,7 @@ Samples DecodeRun(const std::uint8_t* bytes, std::size_t n, SampleEncoding encod
 // Per channel (every `channels`-th sample) in one block: sums for its
 // spread and for the errors of its predictors.
 struct ChannelSums {
-    double mean = 0, spread = 0, e1 = 0, e2 = 0;
+    double centre = 0, spread = 0, e1 = 0, e2 = 0;
     std::size_t n = 0, wraps = 0;
 };
 
@@ -68,13 +72,12 @@ struct ChannelSums {
 // (none for a channel that does not move there).
 void BlockGains(const std::vector<double>& x, const std::vector<double>& d1, const std::vector<double>& d2,
                 std::size_t from, std::size_t to, std::size_t C, double floor, double wrapJump,
-                std::vector<std::vector<double>>& gains) {
+                std::vector<std::vector<double>>& gains, const std::vector<double>& centre) {
     std::vector<ChannelSums> sums(C);
-    for (std::size_t k = from; k < to; ++k) sums[k % C].mean += x[k];
-    for (auto& s : sums) s.mean /= static_cast<double>((to - from) / C);
+    for (std::size_t c = 0; c < C; ++c) sums[c].centre = centre[c];
     for (std::size_t k = from; k < to; ++k) {
         ChannelSums& s = sums[k % C];
-        s.spread += std::fabs(x[k] - s.mean);
+        s.spread += std::fabs(x[k] - s.centre);
         s.e1 += std::fabs(d1[k]);
         s.e2 += std::fabs(d2[k]);
         s.wraps += wrapJump > 0 && std::fabs(d1[k]) > wrapJump;
@@ -90,6 +93,9 @@ void BlockGains(const std::vector<double>& x, const std::vector<double>& d1, con
                            kWrapPenalty * static_cast<double>(s.wraps) / m);
     }
 }
+
+// Samples of a channel its median over a reading is taken from.
+constexpr std::size_t kCentreSamples = 256;
 
 double MedianOf(std::vector<double> v) {
     if (v.empty()) return 0;
@@ -114,26 +120,50 @@ double ChannelGain(const std::vector<double>& x, int channels, double floor, dou
     for (std::size_t k = 2 * C; k < n; ++k) d2[k] = d1[k] - d1[k - C];
     const std::size_t block = std::max<std::size_t>(32, n / C / 16) * C;
     std::vector<std::vector<double>> gains(C);
+    // Each channel's spread is taken around its median over the whole
+    // reading (of a few hundred of its samples, spread over it): a block of a few dozen frames holds none of the slow
+    // swings of noise whose power lies low, which the last samples do predict.
+    std::vector<double> centre(C, 0.0);
+    const std::size_t every = std::max<std::size_t>(1, n / C / kCentreSamples) * C;
+    for (std::size_t c = 0; c < C; ++c) {
+        std::vector<double> v;
+        for (std::size_t k = c; k < n; k += every) v.push_back(x[k]);
+        centre[c] = MedianOf(std::move(v));
+    }
     for (std::size_t from = 2 * C; from + block / 2 <= n; from += block)
-        BlockGains(x, d1, d2, from, std::min(n, from + block), C, floor, wrapJump, gains);
+        BlockGains(x, d1, d2, from, std::min(n, from + block), C, floor, wrapJump, gains, centre);
     double total = 0;
     for (const auto& g : gains) total += MedianOf(g);
     return total / static_cast<double>(C);
 }
 
-// The lower halves of wide samples read as samples of their own: pairs of
-// narrower samples read as one wide sample look as smooth as the upper
-// one, but then their lower halves are a sound too, where a real wide
-// sample's lower half is noise. Empty for other encodings.
+// The encoding of the lower part of a wide sample read on its own: the
+// lower half of 32- and 64-bit samples, the lowest byte of 16- and 24-bit
+// ones.
+std::optional<SampleEncoding> LowerPart(SampleEncoding encoding) {
+    switch (encoding) {
+        case SampleEncoding::S32: return SampleEncoding::S16;
+        case SampleEncoding::F64: return SampleEncoding::F32;
+        case SampleEncoding::S24:
+        case SampleEncoding::S16: return SampleEncoding::U8;
+        default: return std::nullopt;
+    }
+}
+
+// The lower parts of wide samples read as samples of their own: narrower
+// samples read as one wide sample look as smooth as the top one, but then
+// their lower parts are a sound too, where a real wide sample's lower part
+// is noise (or 0). Empty for other encodings.
 Samples LowerHalves(const std::uint8_t* bytes, std::size_t n, SampleEncoding encoding, std::uint32_t alignment) {
-    const bool wideInt = encoding == SampleEncoding::S32;
-    if (!wideInt && encoding != SampleEncoding::F64) return {};
-    const std::size_t width = wideInt ? 4 : 8;
+    const auto part = LowerPart(encoding);
+    if (!part) return {};
+    const auto width = static_cast<std::size_t>(RawSampleFormat{1, encoding}.bytesPerSample());
+    const auto lowWidth = static_cast<std::size_t>(RawSampleFormat{1, *part}.bytesPerSample());
     std::vector<std::uint8_t> low;
-    low.reserve(n / 2);
-    for (std::size_t i = alignment; i + width <= n; i += width) low.insert(low.end(), bytes + i, bytes + i + width / 2);
-    Samples s = DecodeRun(low.data(), low.size(), wideInt ? SampleEncoding::S16 : SampleEncoding::F32, 0);
-    if (!wideInt && s.insane * 200 > s.x.size()) return {};
+    low.reserve(n / width * lowWidth);
+    for (std::size_t i = alignment; i + width <= n; i += width) low.insert(low.end(), bytes + i, bytes + i + lowWidth);
+    Samples s = DecodeRun(low.data(), low.size(), *part, 0);
+    if (encoding == SampleEncoding::F64 && s.insane * 200 > s.x.size()) return {};
     return s;
 }
 
@@ -142,6 +172,7 @@ Samples LowerHalves(const std::uint8_t* bytes, std::size_t n, SampleEncoding enc
 struct ByteSpread {
     double entropy = 0;
     double commonest = 0;
+    bool zero = false;  // the commonest value is 0
 };
 
 ByteSpread SpreadOfByte(const std::uint8_t* bytes, std::size_t n, std::size_t width, std::size_t at,
@@ -150,11 +181,11 @@ ByteSpread SpreadOfByte(const std::uint8_t* bytes, std::size_t n, std::size_t wi
     std::size_t total = 0;
     for (std::size_t i = at + offset; i + (width - offset) <= n; i += width) ++counts[bytes[i]], ++total;
     ByteSpread s;
-    for (std::size_t c : counts) {
-        if (c == 0) continue;
-        const double p = static_cast<double>(c) / static_cast<double>(total);
+    for (std::size_t v = 0; v < counts.size(); ++v) {
+        if (counts[v] == 0) continue;
+        const double p = static_cast<double>(counts[v]) / static_cast<double>(total);
         s.entropy -= p * std::log2(p);
-        s.commonest = std::max(s.commonest, p);
+        if (p > s.commonest) s.commonest = p, s.zero = v == 0;
     }
     return s;
 }
@@ -176,7 +207,42 @@ std::optional<double> ByteStructure(const std::uint8_t* bytes, std::size_t n, Sa
     if (top.commonest > kStillByte) return std::nullopt;
     double lower = 0;
     for (std::size_t b = 0; b + 1 < width; ++b) lower = std::max(lower, SpreadOfByte(bytes, n, width, at, b).entropy);
-    return lower - top.entropy;
+    double split = 0;
+    if (encoding == SampleEncoding::S32) {
+        // Randomness grows from the top byte down. Two narrower samples
+        // read as one wide one break that at their boundary: the top byte
+        // of the lower one is as still as the top of the upper one, and the
+        // low byte of the upper one as random as any.
+        split =
+            std::max(0.0, SpreadOfByte(bytes, n, width, at, 2).entropy - SpreadOfByte(bytes, n, width, at, 1).entropy);
+    }
+    return lower - top.entropy - split;
+}
+
+// Padding bytes (0 while another byte of the sample moves) at some samples
+// of a reading but not at others: the zero bytes of a wider container,
+// which fall at some samples only of a narrower reading. A silent channel
+// has no byte that moves; bytes of 8 bits in 16 are 0 at every sample.
+bool PaddingAtSomeSamples(const std::uint8_t* bytes, std::size_t n, SampleEncoding encoding, std::size_t at) {
+    const std::size_t every = encoding == SampleEncoding::S16 ? 2 : encoding == SampleEncoding::S24 ? 4 : 0;
+    if (every == 0) return false;
+    const auto width = static_cast<std::size_t>(RawSampleFormat{1, encoding}.bytesPerSample());
+    const std::size_t stride = width * every;
+    for (std::size_t b = 0; b < width; ++b) {
+        bool padded = false, moving = false;
+        for (std::size_t g = 0; g < every; ++g) {
+            const ByteSpread here = SpreadOfByte(bytes, n, stride, at + g * width, b);
+            const bool still = here.commonest > kStillByte;
+            bool othersMove = false;
+            for (std::size_t o = 0; o < width; ++o)
+                othersMove =
+                    othersMove || (o != b && SpreadOfByte(bytes, n, stride, at + g * width, o).commonest <= kStillByte);
+            padded = padded || (still && here.zero && othersMove);
+            moving = moving || !still;
+        }
+        if (padded && moving) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -263,8 +329,19 @@ PhaseReading ReadPhase(const std::uint8_t* bytes, std::size_t n, SampleEncoding 
         if (f.insane * 50 <= f.x.size() && zeros * 2 < f.x.size()) r.refused = true;
     }
     r.structure = ByteStructure(bytes, n, encoding, alignment);
-    if (!r.structure) r.refused = true;
-    if (!r.refused) r.lower = LowerHalves(bytes, n, encoding, alignment);
+    if (!r.structure || PaddingAtSomeSamples(bytes, n, encoding, alignment)) r.refused = true;
+    // The low byte of quiet 16-bit sound follows the sound, but then its
+    // top byte is far from random: the low byte counts only where the two
+    // bytes are alike, as two 8-bit samples are.
+    const bool alike = encoding != SampleEncoding::S16 || (r.structure && *r.structure < kPairStructure);
+    if (!r.refused && alike) r.lower = LowerHalves(bytes, n, encoding, alignment);
+    // Pairs of 32-bit floats read as 64-bit ones: every lower half a float
+    // of sound too, where the lower half of a 64-bit float of sound is
+    // random mantissa bits (or, made from narrower samples, 0).
+    if (encoding == SampleEncoding::F64 && !r.lower.x.empty()) {
+        const auto zeros = static_cast<std::size_t>(std::count(r.lower.x.begin(), r.lower.x.end(), 0.0));
+        if (zeros * 2 < r.lower.x.size()) r.refused = true;
+    }
     return r;
 }
 
@@ -275,10 +352,10 @@ double ScoreReading(const PhaseReading& r, int channels) {
     const double wrapJump = format.isFloat() ? 0 : 0.75 * std::ldexp(1.0, format.bits());
     double lower = 0;
     if (!r.lower.x.empty()) {
-        const bool wideInt = r.encoding == SampleEncoding::S32;
-        lower =
-            std::max(0.0, ChannelGain(r.lower.x, channels, Floor(wideInt ? SampleEncoding::S16 : SampleEncoding::F32),
-                                      wideInt ? 0.75 * 65536 : 0));
+        const SampleEncoding part = *LowerPart(r.encoding);
+        const RawSampleFormat low{channels, part};
+        lower = std::max(
+            0.0, ChannelGain(r.lower.x, channels, Floor(part), low.isFloat() ? 0 : 0.75 * std::ldexp(1.0, low.bits())));
     }
     return ChannelGain(r.samples.x, channels, Floor(r.encoding), wrapJump) - lower + kStructureWeight * *r.structure;
 }

@@ -658,14 +658,19 @@ public:
           frame_(static_cast<std::uint64_t>(format.frameSize())),
           width_(static_cast<std::uint64_t>(format.bytesPerSample())) {
         const std::uint64_t length = file.size();
-        span_ = std::min<std::uint64_t>(kEdgeModelFrames, (end - start) / frame_ / 2) * frame_;
-        lo_ = head ? (start > kEdgeReach * frame_ ? start - kEdgeReach * frame_ : start % width_) : end - span_;
-        hi_ = head ? start + span_ : std::min(length, end + kEdgeReach * frame_);
+        // The errors are measured over span_ frames from the first frame
+        // surely inside, which may lie well in from the located end.
+        span_ = std::min<std::uint64_t>(kEdgeModelFrames, (end - start) / frame_ / 4) * frame_;
+        const std::uint64_t inner = 2 * span_;
+        lo_ = head ? (start > kEdgeReach * frame_ ? start - kEdgeReach * frame_ : start % width_) : end - inner;
+        hi_ = head ? start + inner : std::min(length, end + kEdgeReach * frame_);
         atFileEdge_ = head ? lo_ == start % width_ : hi_ == length;
         bytes_ = ReadBytes(file, lo_, hi_ - lo_);
         hi_ = lo_ + bytes_.size();
         inside_ = InsideAudio(bytes_, lo_, format, head ? start : end, head);
-        if (inside_) Measure(head ? *inside_ : end - span_, head ? start + span_ - 2 * frame_ : *inside_);
+        if (inside_)
+            Measure(head ? *inside_ : std::max(lo_, *inside_ > span_ ? *inside_ - span_ : 0),
+                    head ? std::min(hi_, *inside_ + span_) - 2 * frame_ : *inside_);
     }
 
     std::optional<std::uint64_t> inside() const { return inside_; }
