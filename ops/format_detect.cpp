@@ -372,7 +372,7 @@ namespace {
 // by their format scores. The verdict: the best format scores high enough
 // and clearly above every other format, and its best phase clearly above
 // its other phases. Which channel comes first is not decided here.
-void Conclude(Detection& result) {
+void Conclude(Detection& result, bool countSettled = false) {
     const FormatGuess& best = result.ranked.front();
     double formats = 0;
     for (const auto& g : result.ranked) {
@@ -400,8 +400,75 @@ void Conclude(Detection& result) {
     }
     result.notAudio = best.formatScore < kAudioFloor;
     result.formatSure = best.formatScore >= kSureScore && best.formatScore - nextFormat >= kSureLead &&
-                        best.formatScore - nextCount >= kSureChannelLead && best.score - nextPhase >= kSureLead;
+                        (countSettled || best.formatScore - nextCount >= kSureChannelLead) &&
+                        best.score - nextPhase >= kSureLead;
     result.sure = false;
+}
+
+// Whether one channel of the reading is zero bytes throughout (a few junk
+// bytes at a window's edge aside) beside channels that are not: the bytes
+// of 16-bit sound padded into 32-bit samples read so, as do those of a
+// channel left silent, and nothing in them tells the two apart.
+bool HasZeroChannel(const std::vector<const std::vector<std::uint8_t>*>& windows, const FormatGuess& guess) {
+    const auto channels = static_cast<std::size_t>(guess.format.channels);
+    const auto width = static_cast<std::size_t>(guess.format.bytesPerSample());
+    const std::size_t frame = channels * width;
+    std::vector<std::size_t> zeros(channels, 0);
+    std::size_t frames = 0;
+    for (const auto* w : windows)
+        for (std::size_t at = guess.alignment; at + frame <= w->size(); at += frame, ++frames)
+            for (std::size_t c = 0; c < channels; ++c) {
+                const auto* p = w->data() + at + c * width;
+                zeros[c] += std::all_of(p, p + width, [](std::uint8_t b) { return b == 0; });
+            }
+    const auto zero = [&](std::size_t n) { return n * 50 >= frames * 49; };
+    return frames > 0 && std::any_of(zeros.begin(), zeros.end(), zero) &&
+           !std::all_of(zeros.begin(), zeros.end(), zero);
+}
+
+// Every channel the same sound (a mono source recorded on both sides, or on
+// all six): read with fewer channels the samples come in runs of equal
+// ones, smoother than any sound, so that reading wins. The runs give the
+// count away: the most channels whose groups of samples are equal at one
+// offset in nearly every frame, and not all of one value. 0 when none.
+int IdenticalChannels(const std::vector<const std::vector<std::uint8_t>*>& windows, const FormatGuess& guess) {
+    const auto width = static_cast<std::size_t>(guess.format.bytesPerSample());
+    for (const int count : {8, 6, 4, 3, 2}) {
+        if (count <= guess.format.channels || count % guess.format.channels != 0) continue;
+        const std::size_t frame = width * static_cast<std::size_t>(count);
+        std::size_t groups = 0, equal = 0;
+        bool varied = false;
+        for (const auto* w : windows) {
+            std::size_t bestEqual = 0, bestGroups = 0;
+            for (std::size_t offset = 0; offset < frame; offset += width) {
+                std::size_t n = 0, same = 0;
+                for (std::size_t at = guess.alignment + offset; at + frame <= w->size(); at += frame, ++n) {
+                    const std::uint8_t* p = w->data() + at;
+                    bool all = true;
+                    for (std::size_t k = width; k < frame && all; k += width) all = std::memcmp(p, p + k, width) == 0;
+                    same += all;
+                    if (all && at >= frame && std::memcmp(p, p - frame, width) != 0) varied = true;
+                }
+                if (same > bestEqual) bestEqual = same, bestGroups = n;
+            }
+            groups += bestGroups;
+            equal += bestEqual;
+        }
+        if (varied && groups > 0 && equal * 20 >= groups * 19) return count;
+    }
+    return 0;
+}
+
+// The reading of `count` channels of the best one's encoding and phase
+// goes first: the runs have settled the channel count.
+void PromoteChannelCount(Detection& result, int count) {
+    const FormatGuess best = result.ranked.front();
+    const auto it = std::find_if(result.ranked.begin(), result.ranked.end(), [&](const FormatGuess& g) {
+        return g.format.channels == count && g.format.encoding == best.format.encoding && g.alignment == best.alignment;
+    });
+    if (it == result.ranked.end()) return;
+    std::rotate(result.ranked.begin(), it, it + 1);
+    Conclude(result, true);
 }
 
 }  // namespace
@@ -456,6 +523,12 @@ Detection RankFormats(const std::vector<std::vector<std::uint8_t>>& windows) {
         return a.score > b.score;
     });
     Conclude(result);
+    if (const int count = IdenticalChannels(sounding, result.ranked.front())) PromoteChannelCount(result, count);
+    // Half as many channels of twice the width read the same bytes with
+    // that channel as padding: not sure which.
+    if (result.formatSure && result.ranked.front().format.channels % 2 == 0 &&
+        HasZeroChannel(sounding, result.ranked.front()))
+        result.formatSure = false;
     return result;
 }
 
