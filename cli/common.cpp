@@ -348,7 +348,7 @@ int RunOne(Operation op, Subject& s, const WriteChoice& write) {
             host.setDuration(record.playSeconds(s));
         }
         // The plan the dry run shows is the one the run is held to.
-        const Plan plan = record.plan(s);
+        const Plan plan = PlanWithReport(op, s);
         if (plan.files.empty()) {
             PrintNothingToDo(s.path);
             return kExitOk;

@@ -154,6 +154,9 @@ int RunOnEach(Operation op, const std::vector<std::string>& files, const OptionV
 
 // Runs the record, with what the rescue forms found printed on stderr.
 std::vector<std::string> RunRecordWithReport(Operation op, Subject& subject, Host& host);
+// The record's plan; a rescue refused already while planned (a dry run
+// meets the run's refusals) shows what detection heard, as the run does.
+Plan PlanWithReport(Operation op, const Subject& subject);
 
 // The note for a file that needs nothing.
 void PrintNothingToDo(const std::string& path, Reason why = Reason::None);

@@ -501,6 +501,12 @@ StartingHeader StartHeader(const RescueOptions& options, RescueReport& r) {
 // The format and the first frame's alignment: the healthy file's format,
 // the one given or the detected one. The ends of the audio may settle the
 // channel order of the last two, which get a new header.
+// A detection to write by: audio, and sure of its reading.
+void RequireSure(const Detection& d) {
+    if (d.ranked.empty() || d.notAudio) throw VelmoraError(kTextNoAudioFound);
+    if (!d.sure) throw VelmoraError(kTextFormatNotSure);
+}
+
 void ChooseFormat(const RescueOptions& options, File& source, std::uint64_t length, RescueReport& r,
                   HeaderDescription& header) {
     const std::vector<std::vector<std::uint8_t>> windows = SampleWindows(source, 0, length);
@@ -516,8 +522,7 @@ void ChooseFormat(const RescueOptions& options, File& source, std::uint64_t leng
     } else {
         r.detection = DetectAudio(source);
         const Detection& d = *r.detection;
-        if (d.ranked.empty() || d.notAudio) throw VelmoraError(kTextNoAudioFound);
-        if (!d.sure) throw VelmoraError(kTextFormatNotSure);
+        RequireSure(d);
         r.format = d.ranked.front().format;
         r.alignment = d.ranked.front().alignment;
     }
@@ -929,6 +934,29 @@ std::vector<AlignmentChange> ScanAlignment(File& file, std::uint64_t from, std::
     return changes;
 }
 
+// The refusals a rescue meets before it writes (a healthy recording it
+// cannot read, no audio, a format it is not sure of, a layout it cannot
+// write), for a dry run to meet them too: one detection, nothing written.
+void CheckRescue(const RescueOptions& options, RescueReport* report) {
+    if (options.source.empty()) return;
+    RescueReport local;
+    RescueReport& r = report ? *report : local;
+    StartingHeader start = StartHeader(options, r);
+    File source = File::OpenRead(options.source);
+    ChooseFormat(options, source, source.size(), r, start.description);
+    const auto frame = static_cast<std::uint64_t>(r.format.frameSize());
+    if (frame == 0 || kFrameLcm % frame != 0) throw VelmoraError(kTextRescueLayout);
+}
+
+void CheckDetectedRaw(const std::string& rawPath, bool formatGiven, RescueReport* report) {
+    if (formatGiven || rawPath.empty()) return;
+    File source = File::OpenRead(rawPath);
+    RescueReport local;
+    RescueReport& r = report ? *report : local;
+    r.detection = DetectRawFormat(source);
+    RequireSure(*r.detection);
+}
+
 std::vector<std::string> RescueRecording(const RescueOptions& options, Host& host, RescueReport* report) {
     if (options.source.empty()) return {};
     RescueReport local;
@@ -1003,8 +1031,7 @@ std::vector<std::string> RawToWaveDetected(const std::string& rawPath, std::opti
     File source = File::OpenRead(rawPath);
     const std::uint64_t length = source.size();
     r.detection = DetectRawFormat(source);
-    if (r.detection->ranked.empty() || r.detection->notAudio) throw VelmoraError(kTextNoAudioFound);
-    if (!r.detection->sure) throw VelmoraError(kTextFormatNotSure);
+    RequireSure(*r.detection);
     r.format = r.detection->ranked.front().format;
     r.alignment = r.detection->ranked.front().alignment;
     if (rate) r.rate = *rate, r.rateSource = RateSource::Given;
@@ -1112,7 +1139,12 @@ const OperationRecord kRescueRecord{
                 if (o.has(OptionKey(option))) return true;
             return false;
         },
-    .plan = [](const Subject& s) { return Plan{{{RescueOutputPath(RescueOptionsOf(s))}}}; },
+    .plan =
+        [](const Subject& s) {
+            const RescueOptions o = RescueOptionsOf(s);
+            CheckRescue(o);
+            return Plan{{{RescueOutputPath(o)}}};
+        },
     .run = [](Subject& s, Host& host) { return RescueRecording(RescueOptionsOf(s), host); },
 };
 
@@ -1123,7 +1155,11 @@ const OperationRecord kDetectRawRecord{
     .input = Input::AnyFile,
     .rule = rules::TakesAnyFile,
     .chosen = [](const OptionValues& o) { return o.flag("detect"); },
-    .plan = [](const Subject& s) { return Plan{{{DetectedRawOutputPath(s.path, s.options.text("output"))}}}; },
+    .plan =
+        [](const Subject& s) {
+            CheckDetectedRaw(s.path, s.options.has("bits") || s.options.has("mono"));
+            return Plan{{{DetectedRawOutputPath(s.path, s.options.text("output"))}}};
+        },
     .run = [](Subject& s, Host& host) { return RunDetectedRaw(s, host, nullptr); },
 };
 

@@ -363,6 +363,13 @@ TEST(Rescue, RefusesWhatIsNotAudio) {
         options.source = path;
         EXPECT_EQ(CodeOfFailure([&] { RescueRecording(options, host); }), "not-audio");
         EXPECT_EQ(CodeOfFailure([&] { RawToWaveDetected(path, std::nullopt, "", host); }), "not-audio");
+        // The dry run refuses as the run does, rather than promising a file.
+        EXPECT_EQ(CodeOfFailure([&] { CheckRescue(options); }), "not-audio");
+        for (const char* verb : {"rescue -n ", "raw2wav --detect -n "}) {
+            const CliRun run = RunCli(verb + Quote(path), dir);
+            EXPECT_EQ(run.status, 1) << verb;
+            EXPECT_EQ(run.out, "") << verb;
+        }
         EXPECT_EQ(FileSizeOf(dir.file("take(rescue).wav")), -1);
         EXPECT_EQ(FileSizeOf(dir.file("take.bin(wavemaker).wav")), -1);
     }

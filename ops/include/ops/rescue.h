@@ -67,6 +67,13 @@ struct RescueReport {
 // `format` is given and the detection is not sure, kTextNoAudioFound when no
 // stretch of the file sounds like audio in the format.
 std::vector<std::string> RescueRecording(const RescueOptions& options, Host& host, RescueReport* report = nullptr);
+// The refusals RescueRecording meets before it writes, met without writing:
+// what a dry run checks before it says "would write". The report gets the
+// detection, as the rescue's would.
+void CheckRescue(const RescueOptions& options, RescueReport* report = nullptr);
+// The same for raw2wav --detect: without a format of the user's to fall
+// back on, only what detection is sure of is written.
+void CheckDetectedRaw(const std::string& rawPath, bool formatGiven, RescueReport* report = nullptr);
 
 // What a command line asked for: the options of a rescue, and the detected
 // raw2wav (falling back to the format given when the detection is not sure).
