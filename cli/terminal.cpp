@@ -1,12 +1,10 @@
 #include "terminal.h"
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
+
+#include "io/win32_api.h"
 
 #include <cstdio>
 #include <initializer_list>

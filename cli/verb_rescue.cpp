@@ -59,25 +59,23 @@ std::vector<std::string> Reported(const std::function<std::vector<std::string>(R
     }
 }
 
-// Runs a check of the plan, printing what it found when it refuses.
-void CheckedWithReport(const std::function<void(RescueReport&)>& check) {
-    RescueReport report;
-    try {
-        check(report);
-    } catch (const VelmoraError&) {
-        PrintReport(report, false);
-        throw;
-    }
-}
-
 }  // namespace
 
 Plan PlanWithReport(Operation op, const Subject& s) {
-    if (op == Operation::Rescue) CheckedWithReport([&](RescueReport& r) { CheckRescue(RescueOptionsOf(s), &r); });
-    if (op == Operation::DetectRaw)
-        CheckedWithReport(
-            [&](RescueReport& r) { CheckDetectedRaw(s.path, s.options.has("bits") || s.options.has("mono"), &r); });
-    return RecordOf(op).plan(s);
+    try {
+        return RecordOf(op).plan(s);
+    } catch (const VelmoraError&) {
+        // Only a refusal is worth the second detection that shows its table.
+        RescueReport report;
+        try {
+            if (op == Operation::Rescue) CheckRescue(RescueOptionsOf(s), &report);
+            if (op == Operation::DetectRaw)
+                CheckDetectedRaw(s.path, s.options.has("bits") || s.options.has("mono"), &report);
+        } catch (const VelmoraError&) {
+        }
+        PrintReport(report, false);
+        throw;
+    }
 }
 
 std::vector<std::string> RunRecordWithReport(Operation op, Subject& s, Host& host) {

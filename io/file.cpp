@@ -63,11 +63,12 @@ std::vector<FileIdentity> ProtectedIdentities() {
     return protectedInputs;
 }
 
-OutputFile::NameState NameStateOf(const std::string& path) {
-    const std::optional<native::Look> look = native::LookAt(path, false);
+OutputFile::NameState NameStateFrom(const std::optional<native::Look>& look) {
     if (!look) return {};
     return {true, look->identity.device, look->identity.inode, look->changedNs};
 }
+
+OutputFile::NameState NameStateOf(const std::string& path) { return NameStateFrom(native::LookAt(path, false)); }
 
 std::atomic<int> folderLockWait{30000};
 
@@ -232,7 +233,8 @@ OutputFile OutputFile::Create(const std::string& path, std::initializer_list<con
     // The name itself is what an output replaces: a link there goes, and the
     // file it points to stays as it is, unless that file is an input, which
     // is refused as plainly as the input's own name.
-    if (const std::optional<native::Look> look = native::LookAt(path, false)) {
+    const std::optional<native::Look> look = native::LookAt(path, false);
+    if (look) {
         if (look->kind == native::Kind::Link) {
             const std::optional<native::Look> to = native::LookAt(path, true);
             if (to && isInput(to->identity)) throw VelmoraError(TextOutputIsInput(path));
@@ -247,7 +249,7 @@ OutputFile OutputFile::Create(const std::string& path, std::initializer_list<con
         // LookAt leaves the system's reason in errno.
         throw VelmoraError(TextCannotCreate(path), error);
     }
-    const NameState before = NameStateOf(path);
+    const NameState before = NameStateFrom(look);
     const std::string folder = FolderPart(path);
     if (unnamedAllowed) {
         const native::Handle fd = native::CreateUnnamed(folder);

@@ -1,7 +1,4 @@
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "io/win32_api.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,10 +1,7 @@
 // The texts of the descriptive chunks: decoding what writers put there, and
 // the report's section that shows them.
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "io/win32_api.h"
 #else
 #include <iconv.h>
 #endif

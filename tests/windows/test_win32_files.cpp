@@ -1,10 +1,6 @@
 // The Win32 half of the file layer: outputs that appear only whole, names
 // in UTF-8 whatever the code page, the busy-writer look and the patch lock.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -14,6 +10,7 @@
 #include "io/error.h"
 #include "io/file.h"
 #include "io/paths.h"
+#include "io/win32_api.h"
 #include "wav_builder.h"
 
 using namespace velmora;
@@ -87,8 +84,8 @@ TEST(Win32Files, AWriterElsewhereAndALockHolderAreSeen) {
     EXPECT_TRUE(first.tryLockExclusive());
     EXPECT_FALSE(second.tryLockExclusive());
     // The lock keeps the file readable: a patch reads its bytes back.
-    std::uint8_t byte = 1;
-    EXPECT_EQ(second.readAt(0, &byte, 1), 1u);
+    std::uint8_t first8 = 1;
+    EXPECT_EQ(second.readAt(0, &first8, 1), 1u);
     first.close();
     EXPECT_TRUE(second.tryLockExclusive());
 }
